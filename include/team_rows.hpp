@@ -1,0 +1,27 @@
+// team_rows: the product on an OpenMP team that shares out the rows.
+//
+// One parallel region per call; the row loop has the static schedule, so every
+// thread owns one contiguous range of rows of c and no lock is needed.
+#pragma once
+
+#include <cstdint>
+
+#include "dense_arith.hpp"
+#include "dense_core.hpp"
+
+namespace team_rows {
+
+// Adds a x b into c (c is not cleared: pass zeros for the plain product) on a
+// team of n threads (n below 1: the runtime's default team size). Returns 0.
+// When a's columns differ from b's rows, or c is smaller than a's rows by b's
+// columns, it prints "ERRO: Matrizes inválidas para multiplicação." and
+// returns -1 without touching c.
+int32_t multiplicarOMP(const dense_core::matriz* a, const dense_core::matriz* b,
+                       dense_core::matriz* c, int32_t n);
+
+// Runs the block kernel once on the calling thread with the same three
+// descriptors; opens no parallel region. Returns 0.
+int32_t multiplicarOMPblocos(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
+                             const dense_arith::submatriz* c);
+
+}  // namespace team_rows

@@ -1,0 +1,65 @@
+// textio: the number splitter, the wall clock, and the matrix text file.
+//
+// File format, one line each, every line ending in a newline:
+//   #Linha#Coluna#        the 15-byte header
+//   L#C#                  the size line
+//   v,v,...,v,            one line per row, every value closed by a comma
+// Readers reach any line with one absolute seek computed from a table of line
+// lengths: entry 0 is the length of line 0, entry k >= 1 the length of line k
+// plus 1 (a buffer that holds the line and its terminating zero).
+// Streams belong to the caller: nothing here opens or closes one, and input
+// streams must be seekable.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "dense_core.hpp"
+
+namespace textio {
+
+// Converts every word of `texto` that `delim` closes (an empty word gives 0;
+// text after the last delimiter is dropped) with strtol in base 10, storing
+// the low 32 bits in saida[0], saida[1], ... Words longer than 10 characters
+// are converted whole after the warning line "ERROR: N\xEF\xBF\xBDmero mto
+// grande.". More than `maximo` words prints "Error: Ultrapassou o n\xEF\xBF\xBDmero
+// m\xEF\xBF\xBDximo de palavras (%d)\n" and ends the process with status 1.
+// `saida` must hold `maximo` entries. Returns 0.
+int32_t splitv2(const char* texto, char delim, int32_t maximo, int32_t* saida);
+
+// Wall-clock time in seconds (gettimeofday), microseconds in the fraction.
+double wtime();
+
+// Writes `m` in the file format at the stream's current position; no seek,
+// no flush. Returns 0.
+int32_t fileout_matriz(const dense_core::matriz* m, FILE* f);
+
+// Fills `tabela` (room for every newline-terminated line) with the line
+// lengths of the whole file and returns the number of such lines.
+int32_t contabiliza_file(FILE* f, int32_t* tabela);
+
+// Reads the size line, makes the line table (handed out through `tabela`, the
+// caller frees it) and hands out rows, columns and the line count. The table
+// has room for every line of the file and never fewer than rows + 2 entries.
+// A size line without a newline within 20 characters prints "ERRO: Estouro de
+// precis\xEF\xBF\xBDo!" and ends the process with status 1. Returns 0.
+int32_t extrai_parametros_matriz(FILE* f, int32_t* lin, int32_t* col, int32_t** tabela,
+                                 int32_t* nlinhas);
+
+// The row count of the size line (the same operation under two names).
+int32_t conta_line_file(FILE* f);
+int32_t nr_line_file(FILE* f);
+
+// Line `nlinha` (counted from 1) without its newline, in a new heap block
+// that the caller frees; null when the file ends before that line's newline
+// or the number lies outside the table. The third argument is ignored.
+char* get_line_file(FILE* f, int32_t nlinha, int ignorado, const int32_t* tabela);
+
+// Reads the `lin` row lines into the row table `mat` (`lin` x `col`); columns
+// that a line does not hold get 0. A line count other than lin + 2 prints
+// "ERRO: Numero de linha da MatrizA esta diferete da MatrizB!" and ends the
+// process with status 1. Returns 0.
+int32_t filein_matriz(int32_t** mat, int32_t lin, int32_t col, FILE* f, const int32_t* tabela,
+                      int32_t nlinhas);
+
+}  // namespace textio
