@@ -1,1 +1,26 @@
-// (being written)
+// Sub-matrix operations of dense_core that were never written: each says so and ends the process.
+#include <cstdio>
+#include <cstdlib>
+
+#include "dense_core.hpp"
+
+namespace dense_core {
+namespace {
+
+[[noreturn]] void refuse() {
+  std::puts("ERRO: M\xc3\xa9todo n\xc3\xa3o implementado.");
+  std::exit(1);
+}
+
+}  // namespace
+
+void gerar_submatriz(matriz* /*m*/) { refuse(); }
+void imprimir_submatriz(matriz* /*m*/) { refuse(); }
+void liberar_submatriz(matriz* /*m*/) { refuse(); }
+void constroi_submatriz(matriz* /*m*/) { refuse(); }
+void constroi_submatrizv2(matriz* /*m*/) { refuse(); }
+
+// Printing a block is printing a sub-matrix, so it ends the same way.
+void imprimir_bloco(matriz* m) { imprimir_submatriz(m); }
+
+}  // namespace dense_core
