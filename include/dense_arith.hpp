@@ -58,16 +58,34 @@ submatriz** particionar_matriz(int32_t** mat, int32_t lin, int32_t col,
 // `divisor` new zeroed `lin` x `col` matrices, each with a descriptor covering
 // all of it. A `divisor` of 0 gives an empty array. An array that cannot be
 // allocated (a negative divisor included) prints "ERROR: Out of memory" and
-// ends the process with status 1.
+// ends the process with status 1. A part whose storage malocar refuses keeps
+// a null `mat` (malocar's own message for bad counts; "ERROR: Out of memory"
+// for an exhausted heap), and every block product refuses it.
 // Everything returned belongs to the caller: mliberar each matrix, then free
 // its record, its bloco, its descriptor, and finally the array.
 submatriz** csubmatrizv2(int32_t lin, int32_t col, int32_t divisor);
 
 // Adds the product of A's block (rows and inner range from A's bloco) and B's
-// block (columns from B's bloco) into R's matrix at the same absolute (i, j).
-// R is not cleared first. Returns 0; -1 after "** Erro: Memoria Insuficiente
-// **" for a null argument, or after "ERRO: Matriz inexistente." for a
-// descriptor whose matrix has no storage (nothing written).
+// block (columns from B's bloco) into R's matrix at the same absolute (i, j),
+// loop order i, j, k. R is not cleared first. Returns 0 (also when a range is
+// empty: nothing is touched then). Refusals return -1 and write nothing:
+// "** Erro: Memoria Insuficiente **" for a null descriptor or bloco; "ERRO:
+// Matriz inexistente." for a descriptor without a matrix or storage; "ERRO:
+// Matrizes inválidas para multiplicação." for bounds that leave A, B or R
+// (A's rows and inner range inside A, the inner range inside B's rows, B's
+// columns inside B, the block's rows and columns inside R).
 int32_t multiplicar_submatriz(const submatriz* a, const submatriz* b, const submatriz* r);
+
+namespace detail {
+
+// Releases what particionar_matriz returned: each bloco and descriptor, the
+// shared record once, the array; never the described rows. Null is ignored.
+void release_partition(submatriz** parts, int32_t divisor);
+
+// Releases what csubmatrizv2 returned: each part's storage, record, bloco and
+// descriptor, then the array. Null is ignored.
+void release_parts(submatriz** parts, int32_t divisor);
+
+}  // namespace detail
 
 }  // namespace dense_arith

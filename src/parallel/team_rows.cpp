@@ -1,1 +1,67 @@
-// (being written)
+// The product on an OpenMP team: one parallel region per call, the row loop
+// shared out with the static schedule.
+//
+// Each thread of the team gets one contiguous range of rows of c (the first
+// rows % T threads one row more) and writes nothing else, so the team needs no
+// lock and no barrier inside the region; its end is the only synchronisation.
+#include "team_rows.hpp"
+
+#include <omp.h>
+
+#include <cstdio>
+
+#include "block_kernel.hpp"
+
+namespace team_rows {
+
+int32_t multiplicarOMP(const dense_core::matriz* a, const dense_core::matriz* b,
+                       dense_core::matriz* c, int32_t n) {
+  if (a == nullptr || b == nullptr || c == nullptr || a->mat == nullptr || b->mat == nullptr ||
+      c->mat == nullptr) {
+    std::puts("ERRO: Matriz inexistente.");
+    return -1;
+  }
+  if (a->col != b->lin || c->lin < a->lin || c->col < b->col) {
+    std::puts("ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.");
+    return -1;
+  }
+  // The counts are read once; every bound inside the region comes from them.
+  const int32_t a_col = a->col;
+  const int32_t b_col = b->col;
+  const int32_t a_lin = a->lin;
+  int32_t** am = a->mat;
+  int32_t** bm = b->mat;
+  int32_t** cm = c->mat;
+
+  // n below 1 asks for the runtime's default team. Threads beyond the row
+  // count would get no row at all, so the team is never made larger than
+  // that: asking for a million threads then cannot make the runtime abort.
+  int32_t team = n >= 1 ? n : omp_get_max_threads();
+  if (team > a_lin) team = a_lin > 0 ? a_lin : 1;
+
+#pragma omp parallel num_threads(team) default(none) shared(am, bm, cm, a_col, b_col, a_lin)
+  {
+#pragma omp for schedule(static)
+    for (int32_t i = 0; i < a_lin; ++i) {
+      const int32_t* ai = am[i];
+      int32_t* ci = cm[i];
+      for (int32_t k = 0; k < a_col; ++k) {
+        // a[i][k] stays fixed while the inner loop walks row k of b and row i of c.
+        const uint32_t aik = static_cast<uint32_t>(ai[k]);
+        const int32_t* bk = bm[k];
+        for (int32_t j = 0; j < b_col; ++j)
+          ci[j] = static_cast<int32_t>(static_cast<uint32_t>(ci[j]) +
+                                       aik * static_cast<uint32_t>(bk[j]));
+      }
+    }
+  }
+  return 0;
+}
+
+int32_t multiplicarOMPblocos(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
+                             const dense_arith::submatriz* c) {
+  block_kernel::mmsubmatriz(a, b, c);
+  return 0;
+}
+
+}  // namespace team_rows

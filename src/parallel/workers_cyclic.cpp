@@ -1,1 +1,181 @@
-// (being written)
+// Products on POSIX threads: rows dealt out in turn (multiplicarTh), or one
+// band of the inner dimension per thread (multiplicarThblocos).
+//
+// multiplicarTh splits the row loop: thread t owns rows t, t+n, t+2n, ... of
+// the one shared result, so no two threads ever write the same row and no lock
+// is needed. multiplicarThblocos splits the inner loop instead: every thread
+// would add into every result element, so each gets a result part of its own,
+// and the calling thread adds part t only after joining thread t.
+#include "workers_cyclic.hpp"
+
+#include <pthread.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "block_kernel.hpp"
+
+namespace workers_cyclic {
+namespace {
+
+using dense_arith::submatriz;
+using dense_core::matriz;
+
+// One worker: its record, its handle, and whether a thread really runs it.
+template <typename Arg>
+struct worker {
+  Arg arg;
+  pthread_t handle;
+  bool started;
+};
+
+bool usable(const matriz* m) { return m != nullptr && m->mat != nullptr; }
+
+// Checks that both factors exist and fit together; prints why not.
+bool factors_ok(const matriz* a, const matriz* b) {
+  if (!usable(a) || !usable(b)) {
+    std::puts("ERRO: Matriz inexistente.");
+    return false;
+  }
+  if (a->col != b->lin) {
+    std::puts("ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.");
+    return false;
+  }
+  return true;
+}
+
+// A zeroed lin x col matrix on the heap, or null. malocar explains bad counts
+// itself; an exhausted heap is reported here.
+matriz* zeroed(int32_t lin, int32_t col) {
+  auto* m = static_cast<matriz*>(std::malloc(sizeof(matriz)));
+  if (m == nullptr) {
+    std::puts("ERROR: Out of memory");
+    return nullptr;
+  }
+  *m = matriz{nullptr, lin, col};
+  if (dense_core::malocar(m) == 0) {
+    if (lin > 0 && col > 0) std::puts("ERROR: Out of memory");
+    std::free(m);
+    return nullptr;
+  }
+  dense_core::mzerar(m);
+  return m;
+}
+
+void drop(matriz* m) {
+  if (m == nullptr) return;
+  if (m->mat != nullptr) dense_core::mliberar(m);
+  std::free(m);
+}
+
+// Starts one thread per worker. A thread that cannot be created leaves its
+// worker marked as not started; finish() then runs its job on this thread.
+template <typename Arg>
+void start(worker<Arg>* w, int32_t n, void* (*body)(void*)) {
+  for (int32_t i = 0; i < n; ++i)
+    w[i].started = pthread_create(&w[i].handle, nullptr, body, &w[i].arg) == 0;
+}
+
+// Waits for worker i, or does its work here if no thread took it.
+template <typename Arg>
+void finish(worker<Arg>& w, void* (*body)(void*)) {
+  if (w.started) {
+    pthread_join(w.handle, nullptr);
+  } else {
+    body(&w.arg);
+  }
+}
+
+}  // namespace
+
+void* mult_normal_job(void* arg) {
+  const auto* job = static_cast<const normal_job_arg*>(arg);
+  if (job == nullptr || job->id < 0 || job->nthreads < 1) return nullptr;
+  int32_t** a = job->a_mat;
+  int32_t** b = job->b_mat;
+  int32_t** c = job->c_mat;
+  // 64-bit row counter: id + nthreads may pass the 32-bit range.
+  for (int64_t i = job->id; i < job->a_lin; i += job->nthreads) {
+    const int32_t* ai = a[i];
+    int32_t* ci = c[i];
+    for (int32_t j = 0; j < job->b_col; ++j) {
+      // One dot product per entry, added onto what the entry holds.
+      uint32_t sum = static_cast<uint32_t>(ci[j]);
+      for (int32_t k = 0; k < job->a_col; ++k)
+        sum += static_cast<uint32_t>(ai[k]) * static_cast<uint32_t>(b[k][j]);
+      ci[j] = static_cast<int32_t>(sum);
+    }
+  }
+  return nullptr;
+}
+
+void* mult_block_thread_job(void* arg) {
+  const auto* job = static_cast<const block_job_arg*>(arg);
+  if (job != nullptr) block_kernel::mmsubmatriz(job->a_part, job->b_part, job->c_part);
+  return nullptr;
+}
+
+matriz* multiplicarTh(const matriz* a, const matriz* b, int32_t n) {
+  if (!factors_ok(a, b)) return nullptr;
+  matriz* c = zeroed(a->lin, b->col);
+  if (c == nullptr) return nullptr;
+  if (n <= 0) return c;
+
+  auto* w = static_cast<worker<normal_job_arg>*>(std::calloc(static_cast<size_t>(n), sizeof(worker<normal_job_arg>)));
+  if (w == nullptr) {
+    // No room even for the bookkeeping: one job with step 1 covers every
+    // thread's rows, done here.
+    normal_job_arg job{a->mat, b->mat, c->mat, 0, a->lin, 1, b->col, a->col};
+    mult_normal_job(&job);
+    return c;
+  }
+  for (int32_t i = 0; i < n; ++i)
+    w[i].arg = normal_job_arg{a->mat, b->mat, c->mat, i, a->lin, n, b->col, a->col};
+  start(w, n, mult_normal_job);
+  for (int32_t i = 0; i < n; ++i) finish(w[i], mult_normal_job);
+  std::free(w);
+  return c;
+}
+
+matriz* multiplicarThblocos(const matriz* a, const matriz* b, int32_t n) {
+  if (!factors_ok(a, b)) return nullptr;
+  // A bad n is refused by the first partition with its own message.
+  submatriz** a_parts = dense_arith::particionar_matriz(a->mat, a->lin, a->col, 1, n);
+  if (a_parts == nullptr) return nullptr;
+  submatriz** b_parts = dense_arith::particionar_matriz(b->mat, b->lin, b->col, 0, n);
+  matriz* sum = b_parts != nullptr ? zeroed(a->lin, b->col) : nullptr;
+  submatriz** c_parts = nullptr;
+  auto* w = static_cast<worker<block_job_arg>*>(
+      sum != nullptr ? std::calloc(static_cast<size_t>(n), sizeof(worker<block_job_arg>))
+                     : nullptr);
+  bool ok = w != nullptr;
+  if (sum != nullptr && w == nullptr) std::puts("ERROR: Out of memory");
+  if (ok) {
+    c_parts = dense_arith::csubmatrizv2(a->lin, b->col, n);
+    for (int32_t i = 0; i < n; ++i) ok = ok && c_parts[i]->matriz->mat != nullptr;
+  }
+
+  if (ok) {
+    for (int32_t i = 0; i < n; ++i) w[i].arg = block_job_arg{a_parts[i], b_parts[i], c_parts[i]};
+    start(w, n, mult_block_thread_job);
+    // Part i is added as soon as thread i is done; later threads may still run.
+    for (int32_t i = 0; i < n; ++i) {
+      finish(w[i], mult_block_thread_job);
+      if (sum == nullptr) continue;
+      matriz* next = dense_arith::msomar(sum, c_parts[i]->matriz, 0);
+      drop(sum);
+      sum = next;
+    }
+  } else {
+    drop(sum);
+    sum = nullptr;
+  }
+
+  std::free(w);
+  dense_arith::detail::release_parts(c_parts, n);
+  dense_arith::detail::release_partition(b_parts, n);
+  dense_arith::detail::release_partition(a_parts, n);
+  return sum;
+}
+
+}  // namespace workers_cyclic
