@@ -71,9 +71,10 @@ std::string format_table(const std::vector<row>& rows) {
                          "result", "library call");
   for (const auto& r : rows) {
     const auto& m = methods()[static_cast<size_t>(r.method)];
-    const bool ran = r.skipped.empty() && r.median_s > 0.0;
+    const bool ran = r.skipped.empty() && !r.seconds.empty();
+    // A product faster than the clock's microsecond shows 0 seconds and no rate.
     out += line(m.name, std::to_string(r.threads), ran ? fmt("%.4f", r.median_s) : "-",
-                ran ? fmt("%.3f", r.gops) : "-", r.vs_tipo0 > 0.0 ? fmt("%.2fx", r.vs_tipo0) : "-",
+                r.gops > 0.0 ? fmt("%.3f", r.gops) : "-", r.vs_tipo0 > 0.0 ? fmt("%.2fx", r.vs_tipo0) : "-",
                 r.vs_one > 0.0 ? fmt("%.2fx", r.vs_one) : "-", result_word(r), m.what);
   }
   return out;
@@ -85,11 +86,11 @@ std::string format_csv(const std::vector<row>& rows, const options& o) {
       "speedup_vs_tipo0,speedup_vs_one_thread,result\n";
   for (const auto& r : rows) {
     const auto& m = methods()[static_cast<size_t>(r.method)];
-    const bool ran = r.skipped.empty() && r.median_s > 0.0;
+    const bool ran = r.skipped.empty() && !r.seconds.empty();
     out += csv_field(m.name) + "," + csv_field(m.what) + "," + std::to_string(r.threads) + "," +
            std::to_string(o.rows) + "," + std::to_string(o.inner) + "," + std::to_string(o.cols) +
            "," + std::to_string(r.seconds.size()) + "," + (ran ? fmt("%.6f", r.median_s) : "") +
-           "," + (ran ? fmt("%.4f", r.gops) : "") + "," +
+           "," + (r.gops > 0.0 ? fmt("%.4f", r.gops) : "") + "," +
            (r.vs_tipo0 > 0.0 ? fmt("%.4f", r.vs_tipo0) : "") + "," +
            (r.vs_one > 0.0 ? fmt("%.4f", r.vs_one) : "") + "," +
            (r.skipped.empty() ? (r.identical ? "identical" : "differs") : "skipped") + "\n";
@@ -98,9 +99,11 @@ std::string format_csv(const std::vector<row>& rows, const options& o) {
 }
 
 std::string gnuplot_script(const std::vector<row>& rows, const options& o) {
-  // Columns: every thread count some row was measured at, ascending.
+  // Columns: every thread count some method ran with, ascending.
   std::vector<int32_t> counts;
-  for (const auto& r : rows) counts.push_back(r.threads);
+  for (const auto& r : rows) {
+    if (r.skipped.empty()) counts.push_back(r.threads);
+  }
   std::sort(counts.begin(), counts.end());
   counts.erase(std::unique(counts.begin(), counts.end()), counts.end());
 

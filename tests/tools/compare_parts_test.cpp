@@ -1,0 +1,264 @@
+// compare_products' parts on their own: option parsing, the matrix file check, and the derived figures.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "compare_methods.hpp"
+#include "compare_options.hpp"
+#include "compare_report.hpp"
+#include "matrix_file_check.hpp"
+
+namespace {
+
+using compare_tool::parse_options;
+using compare_tool::parse_result;
+
+parse_result parse(std::vector<std::string> args) {
+  std::vector<const char*> argv{"compare_products"};
+  for (const auto& a : args) argv.push_back(a.c_str());
+  return parse_options(static_cast<int>(argv.size()), argv.data(), {1, 2});
+}
+
+std::vector<std::string> names_of(const std::vector<int>& ids) {
+  std::vector<std::string> names;
+  for (int id : ids) names.push_back(compare_tool::methods()[static_cast<size_t>(id)].name);
+  return names;
+}
+
+TEST(CompareOptions, DefaultsMeasureEveryMethodOnTheDefaultThreads) {
+  const auto r = parse({});
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.opts.rows, compare_tool::kDefaultSize);
+  EXPECT_EQ(r.opts.inner, compare_tool::kDefaultSize);
+  EXPECT_EQ(r.opts.cols, compare_tool::kDefaultSize);
+  EXPECT_EQ(r.opts.threads, (std::vector<int32_t>{1, 2}));
+  EXPECT_EQ(r.opts.method_ids.size(), compare_tool::methods().size());
+  EXPECT_EQ(r.opts.repeat, 3);
+  EXPECT_FALSE(r.opts.quiet);
+}
+
+TEST(CompareOptions, AcceptsSeparateAndInlineValues) {
+  auto r = parse({"--shape", "3x5x7", "--threads=4,1,4,2", "--methods", "omp,tipo1", "--repeat=2",
+                  "--limit", "9", "--csv", "out.csv", "--plot=p.png", "--save", "d", "--quiet"});
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.opts.rows, 3);
+  EXPECT_EQ(r.opts.inner, 5);
+  EXPECT_EQ(r.opts.cols, 7);
+  // Sorted, each count once.
+  EXPECT_EQ(r.opts.threads, (std::vector<int32_t>{1, 2, 4}));
+  // Methods come in table order whatever order they were asked in.
+  EXPECT_EQ(names_of(r.opts.method_ids), (std::vector<std::string>{"tipo1", "omp"}));
+  EXPECT_EQ(r.opts.repeat, 2);
+  EXPECT_EQ(r.opts.limit, 9);
+  EXPECT_EQ(r.opts.csv, "out.csv");
+  EXPECT_EQ(r.opts.plot, "p.png");
+  EXPECT_EQ(r.opts.save_dir, "d");
+  EXPECT_TRUE(r.opts.quiet);
+
+  r = parse({"--size", "10", "--shape", "2x3x4", "--size=6"});
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.opts.rows * 100 + r.opts.inner * 10 + r.opts.cols, 666);
+
+  r = parse({"--load", "a.txt", "b.txt", "--methods", "all"});
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.opts.load_a, "a.txt");
+  EXPECT_EQ(r.opts.load_b, "b.txt");
+  EXPECT_EQ(r.opts.shape_option, "--load");
+  EXPECT_EQ(r.opts.method_ids.size(), compare_tool::methods().size());
+
+  EXPECT_TRUE(parse({"--help"}).opts.help);
+  EXPECT_TRUE(parse({"-h"}).opts.help);
+}
+
+TEST(CompareOptions, RefusesEachBadValueNamingItsOption) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--size", "0"}, "--size: expected a whole number from 1 to 2147483647, got '0'"},
+      {{"--size", "-5"}, "--size: expected a whole number from 1 to 2147483647, got '-5'"},
+      {{"--size", "2147483648"}, "--size: expected a whole number from 1 to 2147483647, got '2147483648'"},
+      {{"--size", "12abc"}, "--size: expected a whole number from 1 to 2147483647, got '12abc'"},
+      {{"--size"}, "--size: missing value"},
+      {{"--shape", "3x4"}, "--shape: expected MxKxN, three whole numbers from 1 to 2147483647, got '3x4'"},
+      {{"--shape", "3x0x4"}, "--shape: expected MxKxN, three whole numbers from 1 to 2147483647, got '3x0x4'"},
+      {{"--threads", "1,0"}, "--threads: expected thread counts from 1 to 256 separated by commas, got '1,0'"},
+      {{"--threads", "2,,4"}, "--threads: expected thread counts from 1 to 256 separated by commas, got '2,,4'"},
+      {{"--threads", "257"}, "--threads: expected thread counts from 1 to 256 separated by commas, got '257'"},
+      {{"--repeat", "0"}, "--repeat: expected a whole number from 1 to 1000, got '0'"},
+      {{"--limit", "0"}, "--limit: expected a whole number from 1 to 2147483647, got '0'"},
+      {{"--frob"}, "unknown option '--frob' (see --help)"},
+      {{"--frob=1"}, "unknown option '--frob' (see --help)"},
+      {{"extra"}, "unexpected argument 'extra' (see --help)"},
+      {{"--quiet=yes"}, "--quiet: takes no value"},
+      {{"--csv="}, "--csv: the file name is empty"},
+      {{"--load", "a.txt"}, "--load: expected two matrix files, the left and the right factor"},
+      {{"--load", "a.txt", "b.txt", "--size", "4"}, "--load: the files fix the shape; drop --size"},
+      {{"--shape", "1x2x3", "--load", "a.txt", "b.txt"}, "--load: the files fix the shape; drop --shape"},
+      {{"--load", "a.txt", "b.txt", "--limit", "4"}, "--load: the files fix the values; drop --limit"},
+  };
+  for (const auto& [args, why] : cases) {
+    EXPECT_EQ(parse(args).error, why) << args[0];
+  }
+  const std::string unknown = parse({"--methods", "tipo1,tipo9"}).error;
+  EXPECT_EQ(unknown.rfind("--methods: unknown method 'tipo9' (known: tipo0, tipo1,", 0), 0u) << unknown;
+  EXPECT_NE(unknown.find("kernel, all)"), std::string::npos) << unknown;
+}
+
+TEST(CompareOptions, DefaultThreadCountsDoubleUpToTheCpus) {
+  EXPECT_EQ(compare_tool::default_thread_counts(1), (std::vector<int32_t>{1}));
+  EXPECT_EQ(compare_tool::default_thread_counts(2), (std::vector<int32_t>{1, 2}));
+  EXPECT_EQ(compare_tool::default_thread_counts(6), (std::vector<int32_t>{1, 2, 4, 6}));
+  EXPECT_EQ(compare_tool::default_thread_counts(8), (std::vector<int32_t>{1, 2, 4, 8}));
+  EXPECT_EQ(compare_tool::default_thread_counts(1000).back(), compare_tool::kMaxThreads);
+}
+
+// check_matrix_file on the bytes of `text`.
+compare_tool::matrix_file_shape check(const std::string& text) {
+  FILE* f = std::tmpfile();
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::rewind(f);
+  auto shape = compare_tool::check_matrix_file(f);
+  std::fclose(f);
+  return shape;
+}
+
+TEST(MatrixFileCheck, AcceptsWhatTheWriterWrites) {
+  const auto shape = check("#Linha#Coluna#\n2#3#\n1,2,3,\n-4,5,-2147483648,\n");
+  EXPECT_EQ(shape.error, "");
+  EXPECT_EQ(shape.rows, 2);
+  EXPECT_EQ(shape.cols, 3);
+  EXPECT_EQ(check("#Linha#Coluna#\n1#1#\n2147483647,\n").error, "");
+}
+
+TEST(MatrixFileCheck, NamesTheFirstFaultWithItsLine) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"", "line 1: the header is not #Linha#Coluna#"},
+      {"#Linha#Coluna\n1#1#\n1,\n", "line 1: the header is not #Linha#Coluna#"},
+      {"#Linha#Coluna#\n", "line 2: expected the size line ROWS#COLUMNS# (the file ends inside the line)"},
+      {"#Linha#Coluna#\n3#4\n", "line 2: expected the size line ROWS#COLUMNS# (a number is not closed by '#')"},
+      {"#Linha#Coluna#\n0#4#\n", "line 2: a size is below 1"},
+      {"#Linha#Coluna#\n2#-1#\n", "line 2: a size is below 1"},
+      {"#Linha#Coluna#\n1#1#x\n1,\n", "line 2: expected the size line ROWS#COLUMNS# to end after the second '#'"},
+      {"#Linha#Coluna#\n00000000001#000000001#\n1,\n", "line 2: the size line is longer than 19 characters"},
+      {"#Linha#Coluna#\n2#2#\n1,2,\n", "line 4: the file ends before row 2 of 2"},
+      {"#Linha#Coluna#\n1#3#\n1,2,\n", "line 3: expected 3 numbers, found 2"},
+      {"#Linha#Coluna#\n1#2#\n1,2\n", "line 3: a number is not closed by ','"},
+      {"#Linha#Coluna#\n1#2#\n1,2,3,\n", "line 3: more than 2 numbers"},
+      {"#Linha#Coluna#\n1#2#\n1,2,", "line 3: the file ends inside the line"},
+      {"#Linha#Coluna#\n1#2#\n1, 2,\n", "line 3: expected a number"},
+      {"#Linha#Coluna#\n1#2#\n1,x,\n", "line 3: expected a number"},
+      {"#Linha#Coluna#\n1#2#\n1;2,\n", "line 3: expected ',' after a number"},
+      {"#Linha#Coluna#\n1#1#\n2147483648,\n", "line 3: the number 2147483648 is out of range"},
+      {"#Linha#Coluna#\n1#1#\n000000000001,\n", "line 3: a number is longer than 11 characters"},
+      {"#Linha#Coluna#\n1#1#\n5,\n6,\n", "line 4: text after the last of the 1 rows"},
+      {"#Linha#Coluna#\n1#1#\n5,\nx", "line 4: text after the last of the 1 rows"},
+  };
+  for (const auto& [text, why] : cases) {
+    EXPECT_EQ(check(text).error, why) << text;
+  }
+}
+
+TEST(CompareMethods, ThreadCountsAndSkipsFollowHowEachMethodUsesThreads) {
+  const std::vector<int32_t> asked{1, 3, 8};
+  EXPECT_EQ(compare_tool::measured_thread_counts(compare_tool::method_index("tipo4"), asked),
+            (std::vector<int32_t>{1}));
+  EXPECT_EQ(compare_tool::measured_thread_counts(compare_tool::method_index("kernel"), asked),
+            (std::vector<int32_t>{1}));
+  EXPECT_EQ(compare_tool::measured_thread_counts(compare_tool::method_index("ranges-blocks"), asked),
+            (std::vector<int32_t>{2}));
+  EXPECT_EQ(compare_tool::measured_thread_counts(compare_tool::method_index("omp"), asked), asked);
+
+  const int cyclic_blocks = compare_tool::method_index("cyclic-blocks");
+  EXPECT_EQ(compare_tool::skip_reason(cyclic_blocks, 8, 8), "");
+  EXPECT_EQ(compare_tool::skip_reason(cyclic_blocks, 7, 8),
+            "needs at most K=7 threads (one band of K per thread)");
+  EXPECT_EQ(compare_tool::skip_reason(compare_tool::method_index("ranges-blocks"), 1, 2),
+            "needs K of at least 2 (two bands of K)");
+  EXPECT_EQ(compare_tool::skip_reason(compare_tool::method_index("cyclic"), 1, 64), "");
+}
+
+TEST(CompareMethods, PeakMemoryCountsOnePartPerBand) {
+  compare_tool::options o;
+  o.rows = o.inner = o.cols = 1000;
+  o.threads = {1, 16};
+  o.method_ids = {compare_tool::method_index("tipo0")};
+  const double one = compare_tool::matrix_bytes(1000, 1000);
+  EXPECT_GE(one, 4.0e6);
+  EXPECT_LT(one, 4.2e6);
+  EXPECT_DOUBLE_EQ(compare_tool::peak_bytes(o, true), 4 * one);  // A, B, reference, result
+  o.method_ids.push_back(compare_tool::method_index("cyclic-blocks"));
+  EXPECT_DOUBLE_EQ(compare_tool::peak_bytes(o, true), (3 + 18) * one);
+  EXPECT_DOUBLE_EQ(compare_tool::peak_bytes(o, false), (3 + 3) * one);
+  // Sizes near the int32 limit must not wrap around to something small.
+  o.rows = o.inner = o.cols = 2147483647;
+  EXPECT_GT(compare_tool::peak_bytes(o, false), 1e19);
+
+  EXPECT_DOUBLE_EQ(compare_tool::median({}), 0.0);
+  EXPECT_DOUBLE_EQ(compare_tool::median({3.0, 1.0, 2.0}), 2.0);
+  EXPECT_DOUBLE_EQ(compare_tool::median({4.0, 1.0, 3.0, 2.0}), 2.5);
+}
+
+TEST(CompareReport, DerivesSpeedupsAndWritesOneCsvLinePerRow) {
+  compare_tool::options o;
+  o.rows = 10;
+  o.inner = 20;
+  o.cols = 50;  // 2*M*K*N = 20000 operations
+  o.repeat = 3;
+  auto row_of = [](const char* name, int32_t threads, std::vector<double> secs) {
+    compare_tool::row r;
+    r.method = compare_tool::method_index(name);
+    r.threads = threads;
+    r.seconds = std::move(secs);
+    return r;
+  };
+  std::vector<compare_tool::row> rows = {
+      row_of("tipo0", 1, {4e-5, 9e-5, 4e-5}), row_of("tipo1", 1, {1e-5, 1e-5, 2e-5}),
+      row_of("omp", 1, {2e-5, 2e-5, 2e-5}),   row_of("omp", 2, {1e-5, 1e-5, 5e-5}),
+      row_of("ranges-blocks", 2, {2e-5, 2e-5, 2e-5}),
+  };
+  rows[3].identical = false;
+  compare_tool::row skipped = row_of("cyclic-blocks", 4, {});
+  skipped.skipped = "needs at most K=3 threads";
+  rows.push_back(skipped);
+  compare_tool::derive(rows, o);
+
+  EXPECT_DOUBLE_EQ(rows[0].median_s, 4e-5);
+  EXPECT_NEAR(rows[0].gops, 20000 / 4e-5 / 1e9, 1e-12);
+  EXPECT_NEAR(rows[1].vs_tipo0, 4.0, 1e-9);
+  EXPECT_NEAR(rows[3].vs_one, 2.0, 1e-9);
+  EXPECT_NEAR(rows[2].vs_one, 1.0, 1e-9);
+  EXPECT_EQ(rows[1].vs_one, 0.0);  // a sequential method has no thread scaling
+  EXPECT_EQ(rows[4].vs_one, 0.0);  // nor one fixed at two threads
+
+  EXPECT_EQ(compare_tool::format_csv(rows, o),
+            "method,library_call,threads,rows,inner,cols,repetitions,median_seconds,gops,"
+            "speedup_vs_tipo0,speedup_vs_one_thread,result\n"
+            "tipo0,mmultiplicar tipo 0: loops i-j-k,1,10,20,50,3,0.000040,0.5000,1.0000,,identical\n"
+            "tipo1,mmultiplicar tipo 1: loops i-k-j,1,10,20,50,3,0.000010,2.0000,4.0000,,identical\n"
+            "omp,team_rows::multiplicarOMP,1,10,20,50,3,0.000020,1.0000,2.0000,1.0000,identical\n"
+            "omp,team_rows::multiplicarOMP,2,10,20,50,3,0.000010,2.0000,4.0000,2.0000,differs\n"
+            "ranges-blocks,workers_ranges::multiplicarThblocos,2,10,20,50,3,0.000020,1.0000,2.0000,,"
+            "identical\n"
+            "cyclic-blocks,workers_cyclic::multiplicarThblocos,4,10,20,50,0,,,,,skipped\n");
+
+  const std::string table = compare_tool::format_table(rows);
+  EXPECT_NE(table.find("DIFFERS"), std::string::npos) << table;
+  // Every line of the table is as wide as the header up to the last column.
+  const size_t call_column = table.find("library call");
+  size_t start = 0;
+  while (start < table.size()) {
+    const size_t end = table.find('\n', start);
+    const std::string line = table.substr(start, end - start);
+    EXPECT_GT(line.size(), call_column) << line;
+    EXPECT_EQ(line.substr(call_column - 2, 2), "  ") << line;
+    start = end + 1;
+  }
+
+  const std::string plot = compare_tool::gnuplot_script(rows, o);
+  EXPECT_NE(plot.find("$gops << EOD\ntipo0 0.5000 -\ntipo1 2.0000 -\nomp 1.0000 2.0000\n"
+                      "ranges-blocks - 1.0000\ncyclic-blocks - -\nEOD\n"),
+            std::string::npos)
+      << plot;
+}
+
+}  // namespace

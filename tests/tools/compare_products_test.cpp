@@ -1,0 +1,351 @@
+// compare_products run as a child process: refusals, the table, the CSV, saved and loaded factors, the plot.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/child.hpp"
+
+namespace {
+
+using test_support::run_program;
+
+const std::string kProgram = COMPARE_PRODUCTS_PATH;
+
+class CompareProducts : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = ::testing::TempDir() + "compare_products_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    const std::string cmd = "rm -rf '" + dir_ + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+  }
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  void write(const std::string& name, const std::string& text) const {
+    std::ofstream(path(name), std::ios::binary) << text;
+  }
+
+  std::string dir_;
+};
+
+std::string slurp(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool exists(const std::string& file) {
+  struct stat st{};
+  return stat(file.c_str(), &st) == 0;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::stringstream s(text);
+  for (std::string line; std::getline(s, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> fields_of(const std::string& line, char delim) {
+  std::vector<std::string> fields;
+  std::stringstream s(line);
+  for (std::string f; std::getline(s, f, delim);) fields.push_back(f);
+  if (!line.empty() && line.back() == delim) fields.push_back("");
+  return fields;
+}
+
+// The table rows (after the header line of the table) as method -> threads list.
+std::multimap<std::string, std::vector<std::string>> table_rows(const std::string& out) {
+  std::multimap<std::string, std::vector<std::string>> rows;
+  bool in_table = false;
+  for (const auto& line : lines_of(out)) {
+    if (line.rfind("method ", 0) == 0) {
+      in_table = true;
+      continue;
+    }
+    if (!in_table || line.empty() || line.find(" skipped: ") != std::string::npos) continue;
+    std::stringstream s(line);
+    std::vector<std::string> words;
+    for (std::string w; s >> w;) words.push_back(w);
+    rows.emplace(words.at(0), words);
+  }
+  return rows;
+}
+
+// A matrix text file read by the test itself, and the product it expects.
+using dense = std::vector<std::vector<int64_t>>;
+dense parse_matrix(const std::string& text) {
+  const auto lines = lines_of(text);
+  EXPECT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines.at(0), "#Linha#Coluna#");
+  const auto size = fields_of(lines.at(1), '#');
+  const size_t rows = std::stoul(size.at(0)), cols = std::stoul(size.at(1));
+  EXPECT_EQ(lines.size(), rows + 2);
+  dense m(rows);
+  for (size_t i = 0; i < rows; ++i) {
+    const auto values = fields_of(lines.at(i + 2), ',');
+    EXPECT_EQ(values.size(), cols + 1);  // every value closed by a comma
+    for (size_t j = 0; j < cols; ++j) m[i].push_back(std::stoll(values.at(j)));
+  }
+  return m;
+}
+
+TEST_F(CompareProducts, HelpDocumentsEveryOptionWithAnExample) {
+  const auto r = run_program(kProgram, {"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out.rfind("Usage: compare_products [OPTION]...\n", 0), 0u);
+  for (const char* opt : {"--size N", "--shape MxKxN", "--threads LIST", "--methods LIST",
+                          "--repeat R", "--limit L", "--csv FILE", "--plot FILE.png",
+                          "--load A.txt B.txt", "--save DIR", "--quiet", "Example:"}) {
+    EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
+  }
+}
+
+TEST_F(CompareProducts, RefusesBadOptionsWithOneLineAndStatusTwo) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--frob"}, "unknown option '--frob' (see --help)"},
+      {{"--methods", "tipo1,fast"}, ""},  // checked by prefix below
+      {{"--size", "0"}, "--size: expected a whole number from 1 to 2147483647, got '0'"},
+      {{"--shape", "4x0x2"}, "--shape: expected MxKxN, three whole numbers from 1 to 2147483647, got '4x0x2'"},
+      {{"--threads", "0"}, "--threads: expected thread counts from 1 to 256 separated by commas, got '0'"},
+      {{"--repeat", "x"}, "--repeat: expected a whole number from 1 to 1000, got 'x'"},
+  };
+  for (const auto& [args, why] : cases) {
+    const auto r = run_program(kProgram, args);
+    EXPECT_EQ(r.status, 2) << args[0];
+    EXPECT_EQ(r.out, "") << args[0];
+    if (!why.empty()) {
+      EXPECT_EQ(r.err, "compare_products: " + why + "\n");
+    } else {
+      EXPECT_EQ(r.err.rfind("compare_products: --methods: unknown method 'fast' (known: ", 0), 0u)
+          << r.err;
+      EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    }
+  }
+}
+
+TEST_F(CompareProducts, RefusesSizesBeyondTheMachinesMemoryBeforeAllocating) {
+  // Three 2e9 x 2e9 matrices cannot fit anywhere; the refusal comes at once.
+  auto r = run_program(kProgram, {"--size", "2000000000"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind("compare_products: --size: A 2000000000x2000000000 times B "
+                        "2000000000x2000000000 needs about ",
+                        0),
+            0u)
+      << r.err;
+  EXPECT_NE(r.err.find(" GiB of memory; this machine has "), std::string::npos) << r.err;
+
+  r = run_program(kProgram, {"--shape", "3x2000000000x2000000000"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("compare_products: --shape: ", 0), 0u) << r.err;
+
+  // A size that fits by itself, but not with one full-size part per band on 256 threads.
+  unsigned long long kib = 0;
+  std::ifstream meminfo("/proc/meminfo");
+  for (std::string line; std::getline(meminfo, line);) {
+    if (std::sscanf(line.c_str(), "MemAvailable: %llu kB", &kib) == 1) break;
+  }
+  if (kib == 0) GTEST_SKIP() << "no MemAvailable in /proc/meminfo";
+  const auto side = static_cast<long long>(std::sqrt(kib * 1024.0 / 50 / 4));
+  r = run_program(kProgram, {"--size", std::to_string(side), "--threads", "256", "--methods",
+                             "cyclic-blocks", "--csv", path("never.csv")});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("compare_products: --threads: A ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(" with one band per thread needs about "), std::string::npos) << r.err;
+  EXPECT_FALSE(exists(path("never.csv")));
+}
+
+TEST_F(CompareProducts, RefusesFilesThatAreNotMatricesOrDoNotMultiply) {
+  write("a.txt", "#Linha#Coluna#\n2#3#\n1,2,3,\n4,5,6,\n");
+  write("b.txt", "#Linha#Coluna#\n3#1#\n1,\n2,\n3,\n");
+  write("short.txt", "#Linha#Coluna#\n3#1#\n1,\n2,\n");
+  write("words.txt", "hello\n");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{path("a.txt"), path("a.txt")},
+       path("a.txt") + " is 2x3 and " + path("a.txt") +
+           " is 2x3; the columns of the first must equal the rows of the second"},
+      {{path("a.txt"), path("short.txt")},
+       path("short.txt") + ": not a matrix file (line 5: the file ends before row 3 of 3)"},
+      {{path("words.txt"), path("b.txt")},
+       path("words.txt") + ": not a matrix file (line 1: the header is not #Linha#Coluna#)"},
+      {{path("a.txt"), path("missing.txt")}, path("missing.txt") + ": No such file or directory"},
+      {{path("a.txt"), dir_}, dir_ + ": not a regular file"},
+  };
+  for (const auto& [files, why] : cases) {
+    // Nothing is written for a refused run: the CSV is not even created.
+    const auto r = run_program(kProgram, {"--load", files[0], files[1], "--csv", path("x.csv")});
+    EXPECT_EQ(r.status, 2) << why;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "compare_products: --load: " + why + "\n");
+    EXPECT_FALSE(exists(path("x.csv")));
+  }
+}
+
+TEST_F(CompareProducts, RefusesOutputPlacesItCannotWrite) {
+  write("plain", "x");
+  auto r = run_program(kProgram, {"--size", "3", "--save", path("plain")});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "compare_products: --save: cannot write into '" + path("plain") +
+                       "': Not a directory\n");
+  r = run_program(kProgram, {"--size", "3", "--csv", path("no/such/dir.csv")});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "compare_products: --csv: cannot write '" + path("no/such/dir.csv") +
+                       "': No such file or directory\n");
+  EXPECT_EQ(r.out, "");
+}
+
+TEST_F(CompareProducts, SmallRunListsEveryMethodAsIdentical) {
+  // Odd sizes, more threads than some bands and rows.
+  const auto r = run_program(kProgram, {"--shape", "7x5x9", "--threads", "1,3", "--repeat", "2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");  // stderr is no terminal here: no progress line
+  EXPECT_EQ(lines_of(r.out).at(0),
+            "compare_products: A 7x5 times B 5x9, random values 1..100, median of 2 repetitions");
+  // None of the library's own messages reach the table.
+  EXPECT_EQ(r.out.find("RESULTADO"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("ERRO"), std::string::npos) << r.out;
+
+  const auto rows = table_rows(r.out);
+  std::map<std::string, std::vector<std::string>> threads_of;
+  for (const auto& [name, words] : rows) {
+    threads_of[name].push_back(words.at(1));
+    EXPECT_EQ(words.at(6), "identical") << name;
+  }
+  for (const char* seq : {"tipo0", "tipo1", "tipo2", "tipo3", "tipo4", "tipo5", "kernel"}) {
+    EXPECT_EQ(threads_of[seq], std::vector<std::string>{"1"}) << seq;
+  }
+  for (const char* par : {"cyclic", "cyclic-blocks", "ranges", "omp"}) {
+    EXPECT_EQ(threads_of[par], (std::vector<std::string>{"1", "3"})) << par;
+  }
+  EXPECT_EQ(threads_of["ranges-blocks"], std::vector<std::string>{"2"});
+  EXPECT_EQ(rows.size(), 16u);
+}
+
+TEST_F(CompareProducts, CsvHasOneRowPerMethodAndThreadCount) {
+  const auto r = run_program(kProgram, {"--shape", "64x3x64", "--threads", "1,4", "--methods",
+                                        "tipo0,tipo5,cyclic-blocks,omp", "--repeat", "3",
+                                        "--csv", path("run.csv"), "--quiet"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");  // --quiet: files only
+  const auto lines = lines_of(slurp(path("run.csv")));
+  ASSERT_EQ(lines.size(), 7u);
+  EXPECT_EQ(lines[0],
+            "method,library_call,threads,rows,inner,cols,repetitions,median_seconds,gops,"
+            "speedup_vs_tipo0,speedup_vs_one_thread,result");
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"tipo0", "1"}, {"tipo5", "1"}, {"cyclic-blocks", "1"},
+      {"cyclic-blocks", "4"},  // K = 3: no band for the fourth thread
+      {"omp", "1"},   {"omp", "4"},
+  };
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const auto f = fields_of(lines[i + 1], ',');
+    ASSERT_EQ(f.size(), 12u) << lines[i + 1];
+    EXPECT_EQ(f[0], expected[i].first);
+    EXPECT_EQ(f[2], expected[i].second);
+    EXPECT_EQ(f[3] + "x" + f[4] + "x" + f[5], "64x3x64");
+    if (f[0] == "cyclic-blocks" && f[2] == "4") {
+      EXPECT_EQ(f[6] + f[7] + f[8] + f[9] + f[10], "0");
+      EXPECT_EQ(f[11], "skipped");
+      continue;
+    }
+    EXPECT_EQ(f[6], "3");
+    EXPECT_GT(std::stod(f[7]), 0.0) << lines[i + 1];
+    EXPECT_GT(std::stod(f[8]), 0.0) << lines[i + 1];
+    EXPECT_GT(std::stod(f[9]), 0.0) << lines[i + 1];
+    // Speedup over one thread only where a method runs at each thread count.
+    EXPECT_EQ(f[10].empty(), f[0] == "tipo0" || f[0] == "tipo5") << lines[i + 1];
+    EXPECT_EQ(f[11], "identical");
+  }
+  EXPECT_EQ(fields_of(lines[1], ',')[9], "1.0000");  // tipo0 against itself
+}
+
+TEST_F(CompareProducts, SavedFactorsLoadBackToTheSameProduct) {
+  auto r = run_program(kProgram, {"--shape", "4x6x3", "--limit", "1000", "--threads", "2",
+                                  "--repeat", "1", "--save", path("first/run"), "--quiet"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const dense a = parse_matrix(slurp(path("first/run/A.txt")));
+  const dense b = parse_matrix(slurp(path("first/run/B.txt")));
+  const dense c = parse_matrix(slurp(path("first/run/C.txt")));
+  ASSERT_EQ(a.size(), 4u);
+  ASSERT_EQ(b.size(), 6u);
+  ASSERT_EQ(c.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) {
+    for (size_t j = 0; j < 3; ++j) {
+      int64_t sum = 0;
+      for (size_t k = 0; k < 6; ++k) {
+        EXPECT_GE(a[i][k], 1);
+        EXPECT_LE(a[i][k], 1000);
+        sum += a[i][k] * b[k][j];
+      }
+      EXPECT_EQ(c[i][j], sum) << i << "," << j;
+    }
+  }
+
+  r = run_program(kProgram, {"--load", path("first/run/A.txt"), path("first/run/B.txt"),
+                             "--threads", "1,2", "--repeat", "1", "--save", path("second")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("A 4x6 times B 6x3, factors from " + path("first/run/A.txt")),
+            std::string::npos);
+  for (const char* name : {"A.txt", "B.txt", "C.txt"}) {
+    EXPECT_EQ(slurp(path("second/") + name), slurp(path("first/run/") + name)) << name;
+  }
+  for (const auto& [name, words] : table_rows(r.out)) EXPECT_EQ(words.at(6), "identical") << name;
+}
+
+TEST_F(CompareProducts, LoadsNegativeAndExtremeValues) {
+  write("a.txt", "#Linha#Coluna#\n2#2#\n-2147483648,2147483647,\n0,-1,\n");
+  write("b.txt", "#Linha#Coluna#\n2#1#\n3,\n-7,\n");
+  const auto r = run_program(kProgram, {"--load", path("a.txt"), path("b.txt"), "--repeat", "1",
+                                        "--threads", "1,2", "--save", path("out")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.find("RESULTADO"), std::string::npos);
+  EXPECT_EQ(r.out.find("ERROR"), std::string::npos);  // the long numbers' warning stays out
+  // Row 0: -2^31*3 + (2^31-1)*(-7), wrapped to 32 bits; row 1: 7.
+  const uint32_t wrapped = static_cast<uint32_t>(0x80000000u) * 3u + 0x7fffffffu * static_cast<uint32_t>(-7);
+  EXPECT_EQ(slurp(path("out/C.txt")), "#Linha#Coluna#\n2#1#\n" +
+                                          std::to_string(static_cast<int32_t>(wrapped)) +
+                                          ",\n7,\n");
+}
+
+TEST_F(CompareProducts, PlotsAPngWithGnuplot) {
+  if (std::system("command -v gnuplot >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "gnuplot is not installed (apt-get install gnuplot-nox)";
+  }
+  const auto r = run_program(kProgram, {"--size", "8", "--threads", "1,2", "--repeat", "1",
+                                        "--plot", path("gops.png")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string png = slurp(path("gops.png"));
+  ASSERT_GT(png.size(), 1000u);
+  EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+  EXPECT_FALSE(table_rows(r.out).empty());
+}
+
+TEST_F(CompareProducts, WithoutGnuplotSaysSoAndStillPrintsTheTable) {
+  mkdir(path("empty").c_str(), 0755);
+  const auto r = run_program(kProgram, {"--size", "5", "--threads", "1", "--repeat", "1",
+                                        "--methods", "tipo0,omp", "--plot", path("gops.png")},
+                             {{"PATH", path("empty")}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err,
+            "compare_products: --plot: gnuplot is not installed (Debian: apt-get install "
+            "gnuplot-nox); no plot written\n");
+  EXPECT_EQ(table_rows(r.out).size(), 2u) << r.out;
+  EXPECT_FALSE(exists(path("gops.png")));
+}
+
+}  // namespace
