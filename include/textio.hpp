@@ -31,34 +31,45 @@ int32_t splitv2(const char* texto, char delim, int32_t maximo, int32_t* saida);
 double wtime();
 
 // Writes `m` in the file format at the stream's current position; no seek,
-// no flush. Returns 0.
+// no flush. A null record, or one with rows but no row table, prints "ERRO:
+// Matriz inexistente." and writes nothing. Returns 0.
 int32_t fileout_matriz(const dense_core::matriz* m, FILE* f);
 
-// Fills `tabela` (room for every newline-terminated line) with the line
-// lengths of the whole file and returns the number of such lines.
+// Fills `tabela` (room for every newline-terminated line; may be null to
+// count only) with the line lengths of the whole file and returns the number
+// of such lines. A last line without its newline is not counted.
 int32_t contabiliza_file(FILE* f, int32_t* tabela);
 
-// Reads the size line, makes the line table (handed out through `tabela`, the
-// caller frees it) and hands out rows, columns and the line count. The table
-// has room for every line of the file and never fewer than rows + 2 entries.
-// A size line without a newline within 20 characters prints "ERRO: Estouro de
-// precis\xEF\xBF\xBDo!" and ends the process with status 1. Returns 0.
+// Reads the size line at byte 15 (a size line without a newline within 20
+// characters prints "ERRO: Estouro de precis\xEF\xBF\xBDo!" and ends the process
+// with status 1), makes the line table, then reads the size line again
+// through the table and hands out its rows and columns (0 for a field the
+// line lacks), the table (the caller frees it) and the line count. The table
+// is zero-filled past the last line and has room for every line of the file
+// and never fewer than rows + 2 entries. A row count larger than the file
+// could hold (rows + 2 above its size in bytes) is refused as 0 rows and 0
+// columns instead of asking for a table of that size. Returns 0.
 int32_t extrai_parametros_matriz(FILE* f, int32_t* lin, int32_t* col, int32_t** tabela,
                                  int32_t* nlinhas);
 
-// The row count of the size line (the same operation under two names).
+// The row count of the size line read at byte 15 (the same operation under
+// two names); ends the process like extrai_parametros_matriz on a bad one.
 int32_t conta_line_file(FILE* f);
 int32_t nr_line_file(FILE* f);
 
-// Line `nlinha` (counted from 1) without its newline, in a new heap block
-// that the caller frees; null when the file ends before that line's newline
-// or the number lies outside the table. The third argument is ignored.
+// Line `nlinha` (counted from 1; line 1 read from byte 0) without its
+// newline, in a new heap block that the caller frees. Null when the number
+// is below 1, when the table entry gives the line no room, or when the file
+// ends or the line runs past its entry before its newline. The table must
+// hold at least `nlinha` entries. The third argument is ignored.
 char* get_line_file(FILE* f, int32_t nlinha, int ignorado, const int32_t* tabela);
 
 // Reads the `lin` row lines into the row table `mat` (`lin` x `col`); columns
-// that a line does not hold get 0. A line count other than lin + 2 prints
-// "ERRO: Numero de linha da MatrizA esta diferete da MatrizB!" and ends the
-// process with status 1. Returns 0.
+// that a line does not hold get 0, values past `col` are dropped. A line
+// count other than lin + 2, or a row line that is not where or not as long
+// as the table says, prints "ERRO: Numero de linha da MatrizA esta diferete
+// da MatrizB!" and ends the process with status 1 (nothing is read in the
+// first case). Cost: one seek per row, O(size of the file). Returns 0.
 int32_t filein_matriz(int32_t** mat, int32_t lin, int32_t col, FILE* f, const int32_t* tabela,
                       int32_t nlinhas);
 

@@ -1,0 +1,299 @@
+// The matrix text file: exact bytes written, the line table, and reading files back.
+#include <malloc.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "dense_core.hpp"
+#include "support/capture.hpp"
+#include "support/matrices.hpp"
+#include "textio.hpp"
+#include "textio_files.hpp"
+
+using dense_core::matriz;
+using test_support::capture_stdout;
+using test_support::owned_matrix;
+using textio_test::extract;
+using textio_test::file_params;
+using textio_test::stream_of;
+using textio_test::table_of;
+using textio_test::take_line;
+using textio_test::written_by;
+
+namespace {
+
+const char kTwoByThree[] = "#Linha#Coluna#\n2#3#\n1,2,3,\n-4,5,6,\n";
+const char kSizeLineOverflow[] = "ERRO: Estouro de precis\xEF\xBF\xBDo!\n";
+const char kLineCount[] = "ERRO: Numero de linha da MatrizA esta diferete da MatrizB!\n";
+const char kIdentical[] = "RESULTADO: matrizes id\xc3\xaanticas.\n\n";
+
+// The file of a matrix as "%d," per element would print it.
+std::string printf_file(const owned_matrix& m) {
+  const matriz* r = m.get();
+  std::string s = "#Linha#Coluna#\n" + std::to_string(r->lin) + "#" + std::to_string(r->col) + "#\n";
+  char number[16];
+  for (int32_t i = 0; i < r->lin; ++i) {
+    for (int32_t j = 0; j < r->col; ++j) {
+      std::snprintf(number, sizeof number, "%d,", m.at(i, j));
+      s += number;
+    }
+    s += '\n';
+  }
+  return s;
+}
+
+// Reads a matrix file the way a caller does: counts and table, a matrix from
+// malocar, its rows from filein_matriz. Returns the matrix (mat null when the
+// counts admit none); the caller releases it with mliberar.
+matriz read_back(FILE* f, file_params& p) {
+  extract(f, p);
+  matriz m{nullptr, p.lin, p.col};
+  if (p.lin > 0 && p.col > 0) {
+    EXPECT_EQ(dense_core::malocar(&m), 1);
+  }
+  textio::filein_matriz(m.mat, p.lin, p.col, f, p.tabela, p.nlinhas);
+  return m;
+}
+
+}  // namespace
+
+TEST(FileoutMatriz, WritesHeaderSizeLineAndCommaClosedRows) {
+  owned_matrix m(2, 3, {1, 2, 3, -4, 5, 6});
+  EXPECT_EQ(written_by(m.get()), kTwoByThree);
+
+  owned_matrix empty(0, 0);
+  EXPECT_EQ(written_by(empty.get()), "#Linha#Coluna#\n0#0#\n");
+
+  // Rows without columns are empty lines.
+  owned_matrix no_columns(3, 0);
+  EXPECT_EQ(written_by(no_columns.get()), "#Linha#Coluna#\n3#0#\n\n\n\n");
+
+  owned_matrix extremes(1, 4, {INT32_MIN, INT32_MAX, 0, -1});
+  EXPECT_EQ(written_by(extremes.get()), "#Linha#Coluna#\n1#4#\n-2147483648,2147483647,0,-1,\n");
+}
+
+TEST(FileoutMatriz, BytesMatchPrintfForAnyValues) {
+  for (auto [rows, cols] : {std::pair{1, 1}, {7, 13}, {40, 700}, {300, 3}}) {
+    owned_matrix m(rows, cols);
+    test_support::fill_random(m, static_cast<uint32_t>(rows * 31 + cols), INT32_MIN, INT32_MAX);
+    m.at(0, 0) = INT32_MIN;
+    ASSERT_EQ(written_by(m.get()), printf_file(m)) << rows << "x" << cols;
+  }
+}
+
+TEST(FileoutMatriz, WritesAtTheCurrentPosition) {
+  owned_matrix m(1, 2, {8, -9});
+  FILE* f = std::tmpfile();
+  std::fputs("kept", f);
+  textio::fileout_matriz(m.get(), f);
+  std::rewind(f);
+  char bytes[64] = {};
+  std::fread(bytes, 1, sizeof bytes - 1, f);
+  std::fclose(f);
+  EXPECT_STREQ(bytes, "kept#Linha#Coluna#\n1#2#\n8,-9,\n");
+}
+
+TEST(FileoutMatriz, RefusesAMatrixWithoutStorage) {
+  matriz missing{nullptr, 2, 3};
+  std::string bytes = "unset";
+  EXPECT_EQ(capture_stdout([&] { bytes = written_by(&missing); }), "ERRO: Matriz inexistente.\n");
+  EXPECT_EQ(bytes, "");
+  EXPECT_EQ(capture_stdout([&] { bytes = written_by(nullptr); }), "ERRO: Matriz inexistente.\n");
+  EXPECT_EQ(bytes, "");
+}
+
+TEST(MatrixFile, TwoByThreeReadsBackWithItsTable) {
+  auto f = stream_of(kTwoByThree);
+  file_params p;
+  matriz m{};
+  EXPECT_EQ(capture_stdout([&] { m = read_back(f.get(), p); }), "");
+  EXPECT_EQ(p.lin, 2);
+  EXPECT_EQ(p.col, 3);
+  EXPECT_EQ(p.nlinhas, 4);
+  EXPECT_EQ(p.first(4), (std::vector<int32_t>{14, 5, 7, 8}));
+  owned_matrix expected(2, 3, {1, 2, 3, -4, 5, 6});
+  EXPECT_EQ(capture_stdout([&] { EXPECT_EQ(dense_core::mcomparar(&m, expected.get()), 1); }),
+            kIdentical);
+  dense_core::mliberar(&m);
+}
+
+TEST(MatrixFile, EveryWrittenFileReadsBackIdentically) {
+  for (auto [rows, cols] :
+       {std::pair{1, 1}, {1, 1000}, {3, 7}, {17, 33}, {64, 5}, {250, 1}, {100, 100}}) {
+    owned_matrix m(rows, cols);
+    test_support::fill_random(m, static_cast<uint32_t>(rows + 1000 * cols), INT32_MIN, INT32_MAX);
+    m.at(rows - 1, cols - 1) = INT32_MIN;
+    m.at(0, 0) = INT32_MAX;
+    const std::string bytes = written_by(m.get());
+    auto f = stream_of(bytes);
+    // Every element of 11 characters (below -999999999) is warned about once.
+    std::string warnings;
+    for (int32_t v : m.values())
+      if (v < -999999999) warnings += "ERROR: N\xEF\xBF\xBDmero mto grande.\n";
+    file_params p;
+    matriz back{};
+    EXPECT_EQ(capture_stdout([&] { back = read_back(f.get(), p); }), warnings);
+    EXPECT_EQ(p.nlinhas, rows + 2);
+    EXPECT_EQ(p.first(p.nlinhas), table_of(bytes));
+    ASSERT_NE(back.mat, nullptr);
+    EXPECT_EQ(test_support::values_of(&back), m.values()) << rows << "x" << cols;
+    dense_core::mliberar(&back);
+  }
+}
+
+TEST(MatrixFile, EmptyMatrixReadsBackAsNoRows) {
+  owned_matrix empty(0, 0);
+  auto f = stream_of(written_by(empty.get()));
+  file_params p;
+  extract(f.get(), p);
+  EXPECT_EQ(p.lin, 0);
+  EXPECT_EQ(p.col, 0);
+  EXPECT_EQ(p.nlinhas, 2);
+  EXPECT_EQ(p.first(2), (std::vector<int32_t>{14, 5}));
+  int32_t rc = -1;
+  EXPECT_EQ(capture_stdout([&] { rc = textio::filein_matriz(nullptr, 0, 0, f.get(), p.tabela, 2); }),
+            "");
+  EXPECT_EQ(rc, 0);
+}
+
+TEST(MatrixFile, RowsWithoutColumnsReadBack) {
+  auto f = stream_of("#Linha#Coluna#\n3#0#\n\n\n\n");
+  file_params p;
+  extract(f.get(), p);
+  EXPECT_EQ(p.lin, 3);
+  EXPECT_EQ(p.col, 0);
+  EXPECT_EQ(p.nlinhas, 5);
+  EXPECT_EQ(p.first(5), (std::vector<int32_t>{14, 5, 1, 1, 1}));
+  owned_matrix m(3, 0);
+  EXPECT_EQ(capture_stdout([&] { textio::filein_matriz(m.get()->mat, 3, 0, f.get(), p.tabela, 5); }),
+            "");
+}
+
+TEST(ContabilizaFile, CountsOnlyNewlineTerminatedLines) {
+  auto f = stream_of("ab\ncd\nef");
+  std::vector<int32_t> table(4, -9);
+  EXPECT_EQ(textio::contabiliza_file(f.get(), table.data()), 2);
+  EXPECT_EQ(table, (std::vector<int32_t>{2, 3, -9, -9}));
+
+  // Reading starts at byte 0 wherever the stream stands.
+  std::fseek(f.get(), 4, SEEK_SET);
+  EXPECT_EQ(textio::contabiliza_file(f.get(), nullptr), 2);
+
+  auto g = stream_of("\n\nx\n");
+  EXPECT_EQ(textio::contabiliza_file(g.get(), table.data()), 3);
+  EXPECT_EQ(table, (std::vector<int32_t>{0, 1, 2, -9}));
+
+  auto empty = stream_of("");
+  EXPECT_EQ(textio::contabiliza_file(empty.get(), table.data()), 0);
+}
+
+TEST(GetLineFile, ReturnsWholeLinesWithoutNewlines) {
+  auto f = stream_of(kTwoByThree);
+  file_params p;
+  extract(f.get(), p);
+  EXPECT_EQ(take_line(textio::get_line_file(f.get(), 1, 0, p.tabela)), "#Linha#Coluna#");
+  EXPECT_EQ(take_line(textio::get_line_file(f.get(), 2, 0, p.tabela)), "2#3#");
+  EXPECT_EQ(take_line(textio::get_line_file(f.get(), 4, 99, p.tabela)), "-4,5,6,");
+  EXPECT_EQ(take_line(textio::get_line_file(f.get(), 3, -1, p.tabela)), "1,2,3,");
+  EXPECT_EQ(take_line(textio::get_line_file(f.get(), 0, 0, p.tabela)), "<null>");
+  EXPECT_EQ(take_line(textio::get_line_file(f.get(), -3, 0, p.tabela)), "<null>");
+  EXPECT_EQ(take_line(textio::get_line_file(f.get(), 2, 0, nullptr)), "<null>");
+}
+
+TEST(GetLineFile, FirstLineMayBeEmpty) {
+  auto f = stream_of("\nsecond\n");
+  int32_t table[2] = {};
+  ASSERT_EQ(textio::contabiliza_file(f.get(), table), 2);
+  EXPECT_EQ(take_line(textio::get_line_file(f.get(), 1, 0, table)), "");
+  EXPECT_EQ(take_line(textio::get_line_file(f.get(), 2, 0, table)), "second");
+}
+
+TEST(SizeLine, RowCountUnderBothNames) {
+  for (auto [bytes, rows] : {std::pair{kTwoByThree, 2}, {"#Linha#Coluna#\n-17#4#\n", -17},
+                             {"#Linha#Coluna#\n3#4\n", 3}, {"#Linha#Coluna#\n12\n", 0},
+                             {"#Linha#Coluna#\n\n", 0}, {"#Linha#Coluna#\n#5#\n", 0}}) {
+    auto f = stream_of(bytes);
+    EXPECT_EQ(textio::conta_line_file(f.get()), rows) << bytes;
+    EXPECT_EQ(textio::nr_line_file(f.get()), rows) << bytes;
+  }
+}
+
+TEST(SizeLine, NineteenCharactersFit) {
+  auto f = stream_of("#Linha#Coluna#\n0000000000000003#4#\n");
+  int32_t rows = -1;
+  const char warning[] = "ERROR: N\xEF\xBF\xBDmero mto grande.\n";
+  EXPECT_EQ(capture_stdout([&] { rows = textio::conta_line_file(f.get()); }), warning);
+  EXPECT_EQ(rows, 3);
+}
+
+TEST(SizeLineDeathTest, TooLongOrMissingEndsWithStatusOne) {
+  for (const char* bytes : {"#Linha#Coluna#\n", "#Linha#Coluna#\n00000000000000003#4#\n",
+                            "#Linha#Coluna#\n1#2#", "#Linha", ""}) {
+    auto f = stream_of(bytes);
+    file_params p;
+    EXPECT_EXIT_STDOUT(textio::conta_line_file(f.get()), 1, kSizeLineOverflow) << bytes;
+    EXPECT_EXIT_STDOUT(textio::nr_line_file(f.get()), 1, kSizeLineOverflow) << bytes;
+    EXPECT_EXIT_STDOUT(extract(f.get(), p), 1, kSizeLineOverflow) << bytes;
+  }
+}
+
+TEST(MatrixFile, SizeLineWithoutClosingHashGivesNoColumns) {
+  auto f = stream_of("#Linha#Coluna#\n3#4\n1,\n2,\n3,\n");
+  file_params p;
+  extract(f.get(), p);
+  EXPECT_EQ(p.lin, 3);
+  EXPECT_EQ(p.col, 0);
+  EXPECT_EQ(p.nlinhas, 5);
+}
+
+TEST(MatrixFile, MissingFinalCommaLeavesTheLastColumnZero) {
+  auto f = stream_of("#Linha#Coluna#\n2#3#\n1,2,3\n4,5,6,7,8,\n");
+  file_params p;
+  matriz m{};
+  EXPECT_EQ(capture_stdout([&] { m = read_back(f.get(), p); }), "");
+  ASSERT_NE(m.mat, nullptr);
+  // Values past the column count are dropped.
+  EXPECT_EQ(test_support::values_of(&m), (std::vector<int32_t>{1, 2, 0, 4, 5, 6}));
+  dense_core::mliberar(&m);
+}
+
+TEST(MatrixFile, DestinationShapeDecidesWhatIsCopied) {
+  auto f = stream_of(kTwoByThree);
+  file_params p;
+  extract(f.get(), p);
+  owned_matrix wide(2, 5);
+  textio::filein_matriz(wide.get()->mat, 2, 5, f.get(), p.tabela, p.nlinhas);
+  EXPECT_EQ(wide.values(), (std::vector<int32_t>{1, 2, 3, 0, 0, -4, 5, 6, 0, 0}));
+  owned_matrix narrow(2, 1, {77, 77});
+  textio::filein_matriz(narrow.get()->mat, 2, 1, f.get(), p.tabela, p.nlinhas);
+  EXPECT_EQ(narrow.values(), (std::vector<int32_t>{1, -4}));
+}
+
+TEST(MatrixFileDeathTest, RowCountMustFitTheLineCount) {
+  auto f = stream_of(kTwoByThree);
+  file_params p;
+  extract(f.get(), p);
+  owned_matrix m(3, 3);
+  EXPECT_EXIT_STDOUT(textio::filein_matriz(m.get()->mat, 3, 3, f.get(), p.tabela, p.nlinhas), 1,
+                     kLineCount);
+  EXPECT_EXIT_STDOUT(textio::filein_matriz(m.get()->mat, 1, 3, f.get(), p.tabela, p.nlinhas), 1,
+                     kLineCount);
+  // Nothing is read before the check: a null table is never touched.
+  EXPECT_EXIT_STDOUT(textio::filein_matriz(nullptr, 5, 3, nullptr, nullptr, 4), 1, kLineCount);
+}
+
+TEST(MatrixFile, ExtractTableIsZeroFilledToRowsPlusTwo) {
+  // Three rows announced, two present: the table still has five entries.
+  auto f = stream_of("#Linha#Coluna#\n3#2#\n1,2,\n3,4,\n");
+  file_params p;
+  extract(f.get(), p);
+  EXPECT_EQ(p.lin, 3);
+  EXPECT_EQ(p.col, 2);
+  EXPECT_EQ(p.nlinhas, 4);
+  EXPECT_GE(malloc_usable_size(p.tabela), 5 * sizeof(int32_t));
+  EXPECT_EQ(p.first(5), (std::vector<int32_t>{14, 5, 5, 5, 0}));
+  // The entry past the file's lines gives that line no room.
+  EXPECT_EQ(take_line(textio::get_line_file(f.get(), 5, 0, p.tabela)), "<null>");
+}
