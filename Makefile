@@ -4,7 +4,7 @@ RELEASE_BUILD ?= build-release
 JOBS ?= $(shell nproc)
 BENCH_FILTER ?= .
 
-.PHONY: all test run bench configure release clean
+.PHONY: all test run bench configure release clean check-asan check-tsan fuzz
 
 all: test
 
@@ -34,5 +34,63 @@ bench: release
 	  echo "== $$b"; $$b --benchmark_filter='$(BENCH_FILTER)' || exit 1; \
 	done
 
+# ---- Reliability: sanitizer builds and fuzzing, each in a build directory of its own.
+ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
+# Seconds each fuzz target runs for in `make fuzz`.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= splitv2 read_matrix roundtrip
+# Test directories whose programs start threads or OpenMP teams.
+TSAN_TEST_DIRS ?= tests/parallel tests/kernel
+
+# Sanitizer exit statuses are 86/66, never the 0 or 1 the library exits with
+# on purpose, so a report can never pass for an expected exit.
+ASAN_ENV = ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:exitcode=86:detect_stack_use_after_return=1:strict_string_checks=1:check_initialization_order=1:strict_init_order=1 \
+           UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=86
+TSAN_ENV = TSAN_OPTIONS=ignore_noninstrumented_modules=1:halt_on_error=1:exitcode=66:second_deadlock_stack=1
+
+# Library, tools and tests with AddressSanitizer + UndefinedBehaviorSanitizer
+# (g++); the whole suite runs under them with leak detection on.
+check-asan:
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DDENSE_BUILD_BENCH=OFF -DDENSE_NATIVE=OFF \
+	  "-DCMAKE_CXX_FLAGS=-O1 -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && $(ASAN_ENV) ctest --output-on-failure --no-tests=error -j $(JOBS)
+
+# The threaded and OpenMP products and their tests under ThreadSanitizer.
+# clang with its own OpenMP runtime (libomp), which TSan understands; the
+# process never loads libgomp. Nothing is suppressed.
+check-tsan:
+	cmake -S . -B $(TSAN_BUILD) -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+	  -DDENSE_BUILD_BENCH=OFF -DDENSE_NATIVE=OFF \
+	  "-DCMAKE_CXX_FLAGS=-O1 -fsanitize=thread -fno-omit-frame-pointer"
+	@set -e; ran=0; for d in $(TSAN_TEST_DIRS); do \
+	  if [ -f $(TSAN_BUILD)/$$d/Makefile ]; then \
+	    echo "== $$d under ThreadSanitizer"; \
+	    $(MAKE) --no-print-directory -C $(TSAN_BUILD)/$$d -j $(JOBS); \
+	    (cd $(TSAN_BUILD)/$$d && $(TSAN_ENV) ctest --output-on-failure --no-tests=error -j $(JOBS)); \
+	    ran=1; \
+	  fi; \
+	done; \
+	if [ $$ran = 0 ]; then echo "check-tsan: none of $(TSAN_TEST_DIRS) has tests"; exit 1; fi
+
+# Every libFuzzer target for FUZZ_SECONDS seconds, starting from the committed
+# corpus (fuzz/corpus/<target>, only read); new inputs go to
+# $(FUZZ_BUILD)/corpus/<target>, a crashing input to $(FUZZ_BUILD)/artifacts/.
+fuzz:
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DDENSE_BUILD_FUZZ=ON \
+	  -DDENSE_BUILD_TESTS=OFF -DDENSE_BUILD_BENCH=OFF -DDENSE_BUILD_EXAMPLES=OFF -DDENSE_NATIVE=OFF \
+	  -DCMAKE_CXX_FLAGS=-O1
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/artifacts; \
+	  dict=; if [ -f fuzz/$$t.dict ]; then dict=-dict=fuzz/$$t.dict; fi; \
+	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
+	  $(FUZZ_BUILD)/bin/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -close_fd_mask=1 -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=16384 $$dict \
+	    -artifact_prefix=$(FUZZ_BUILD)/artifacts/$$t- $(FUZZ_BUILD)/corpus/$$t fuzz/corpus/$$t; \
+	done
+
 clean:
-	rm -rf $(BUILD) $(RELEASE_BUILD)
+	rm -rf $(BUILD) $(RELEASE_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
