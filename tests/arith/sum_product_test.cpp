@@ -19,15 +19,17 @@ const char kNullOperand[] = "** Erro: Memoria Insuficiente **\n";
 const char kSumShape[] =
     "** Erro: Matrizes devem ter mesma configura\xc3\xa7\xc3\xa3o para que se possa somar. **\n";
 const char kProductShape[] =
-    "** Erro: Matrizes devem ter mesma configura\xc3\xa7\xc3\xa3o para que se possa multiplicar. **\n";
+    "** Erro: Matrizes devem ter mesma configura\xc3\xa7\xc3\xa3o para que se possa multiplicar. "
+    "**\n";
 const int32_t kTipos[] = {0, 1, 2, 3, 4, 5, 6, -1, INT32_MIN, INT32_MAX};
 
 }  // namespace
 
 // Every selector against the reference, on awkward shapes and on values that
 // overflow 32 bits in both the products and the sums.
-TEST(Product, EverySelectorMatchesTheReference) {
-  const int32_t shapes[][3] = {{1, 1, 1}, {2, 3, 4}, {3, 1, 5}, {17, 33, 9}, {16, 15, 31}, {1, 64, 1}};
+TEST(SeqProduct, EverySelectorMatchesTheReference) {
+  const int32_t shapes[][3] = {{1, 1, 1},   {2, 3, 4},    {3, 1, 5},
+                               {17, 33, 9}, {16, 15, 31}, {1, 64, 1}};
   uint32_t seed = 10;
   for (const auto& s : shapes) {
     for (const auto& [lo, hi] : {std::pair{-1000, 1000}, std::pair{INT32_MIN, INT32_MAX}}) {
@@ -41,7 +43,8 @@ TEST(Product, EverySelectorMatchesTheReference) {
         ASSERT_NE(r, nullptr);
         EXPECT_EQ(r->lin, s[0]);
         EXPECT_EQ(r->col, s[2]);
-        EXPECT_EQ(values_of(r.get()), expected) << s[0] << "x" << s[1] << "x" << s[2] << " tipo " << tipo;
+        EXPECT_EQ(values_of(r.get()), expected)
+            << s[0] << "x" << s[1] << "x" << s[2] << " tipo " << tipo;
       }
       EXPECT_EQ(a.values(), a_before);
       EXPECT_EQ(b.values(), b_before);
@@ -49,7 +52,7 @@ TEST(Product, EverySelectorMatchesTheReference) {
   }
 }
 
-TEST(Product, SmallCasesAndSameOperandTwice) {
+TEST(SeqProduct, SmallCasesAndSameOperandTwice) {
   owned_matrix x(1, 1, {-6}), y(1, 1, {7});
   result_ptr r(dense_arith::mmultiplicar(x.get(), y.get(), 3));
   EXPECT_EQ(values_of(r.get()), std::vector<int32_t>{-42});
@@ -63,7 +66,7 @@ TEST(Product, SmallCasesAndSameOperandTwice) {
 }
 
 // A hand-built 2 x 0 times 0 x 3: nothing to add, the result is all zero.
-TEST(Product, EmptyInnerDimensionGivesZeros) {
+TEST(SeqProduct, EmptyInnerDimensionGivesZeros) {
   int32_t row[1] = {99};
   int32_t* a_rows[2] = {row, row};
   int32_t* b_rows[1] = {row};
@@ -75,7 +78,7 @@ TEST(Product, EmptyInnerDimensionGivesZeros) {
   }
 }
 
-TEST(Sum, EveryVisitingOrderAgreesAndWraps) {
+TEST(SeqSum, EveryVisitingOrderAgreesAndWraps) {
   owned_matrix a(3, 5), b(3, 5);
   test_support::fill_random(a, 20, INT32_MIN, INT32_MAX);
   test_support::fill_random(b, 21, INT32_MIN, INT32_MAX);
@@ -84,7 +87,8 @@ TEST(Sum, EveryVisitingOrderAgreesAndWraps) {
   std::vector<int32_t> expected;
   for (int32_t i = 0; i < 3; ++i)
     for (int32_t j = 0; j < 5; ++j)
-      expected.push_back(static_cast<int32_t>(static_cast<uint32_t>(a.at(i, j)) + static_cast<uint32_t>(b.at(i, j))));
+      expected.push_back(static_cast<int32_t>(static_cast<uint32_t>(a.at(i, j)) +
+                                              static_cast<uint32_t>(b.at(i, j))));
   EXPECT_EQ(expected.back(), INT32_MIN);
   for (int32_t tipo : kTipos) {
     result_ptr r(dense_arith::msomar(a.get(), b.get(), tipo));
@@ -95,10 +99,11 @@ TEST(Sum, EveryVisitingOrderAgreesAndWraps) {
   result_ptr twice(dense_arith::msomar(a.get(), a.get(), 0));
   EXPECT_EQ(a.values(), before);
   for (size_t k = 0; k < before.size(); ++k)
-    EXPECT_EQ(values_of(twice.get())[k], static_cast<int32_t>(2u * static_cast<uint32_t>(before[k])));
+    EXPECT_EQ(values_of(twice.get())[k],
+              static_cast<int32_t>(2u * static_cast<uint32_t>(before[k])));
 }
 
-TEST(Refusals, MessagesAndNullResultsInOrder) {
+TEST(SumProductRefusals, MessagesAndNullResultsInOrder) {
   owned_matrix m23(2, 3), n23(2, 3), m32(3, 2), m24(2, 4);
   const matriz none{nullptr, 2, 3};
   const matriz none_other_shape{nullptr, 5, 5};
@@ -120,8 +125,9 @@ TEST(Refusals, MessagesAndNullResultsInOrder) {
     for (int op = 0; op < 2; ++op) {
       const char* refusal = op == 0 ? c.sum : c.product;
       matriz* r = nullptr;
-      const std::string out = capture_stdout(
-          [&] { r = op == 0 ? dense_arith::msomar(c.a, c.b, 1) : dense_arith::mmultiplicar(c.a, c.b, 1); });
+      const std::string out = capture_stdout([&] {
+        r = op == 0 ? dense_arith::msomar(c.a, c.b, 1) : dense_arith::mmultiplicar(c.a, c.b, 1);
+      });
       result_ptr owned(r);
       EXPECT_EQ(out, refusal ? refusal : "");
       EXPECT_EQ(r == nullptr, refusal != nullptr) << out;
@@ -131,7 +137,7 @@ TEST(Refusals, MessagesAndNullResultsInOrder) {
 
 // Operands with a row table but no rows pass the shape test; the result
 // cannot be allocated and the process ends.
-TEST(Refusals, UnallocatableResultEndsTheProcess) {
+TEST(SumProductRefusals, UnallocatableResultEndsTheProcess) {
   int32_t* table[1] = {nullptr};
   const matriz a{table, 0, 3}, b{table, 0, 3}, c{table, 3, 0}, d{table, 0, 0};
   const char no_rows[] = "ERRO: n\xc3\xbamero de linhas indefinido.\nERROR: Out of memory\n";

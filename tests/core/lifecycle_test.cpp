@@ -21,7 +21,9 @@ const char kMissing[] = "ERRO: Matriz inexistente.\n";
 // A record with storage from malocar, released by mliberar when the test ends.
 struct lib_matrix {
   matriz m{nullptr, 0, 0};
-  lib_matrix(int32_t lin, int32_t col) : m{nullptr, lin, col} { EXPECT_EQ(dense_core::malocar(&m), 1); }
+  lib_matrix(int32_t lin, int32_t col) : m{nullptr, lin, col} {
+    EXPECT_EQ(dense_core::malocar(&m), 1);
+  }
   ~lib_matrix() {
     if (m.mat) dense_core::mliberar(&m);
   }
@@ -77,7 +79,7 @@ TEST(Malocar, ExhaustedHeapFreesWhatItGotAndLeavesMat) {
 #endif
 }
 
-TEST(Fills, ConstantZeroAndMissingMatrix) {
+TEST(LifecycleFill, ConstantZeroAndMissingMatrix) {
   lib_matrix a(3, 4);
   EXPECT_EQ(dense_core::mgerar(&a.m, -7), 1);
   const owned_matrix sevens(3, 4, {-7, -7, -7, -7, -7, -7, -7, -7, -7, -7, -7, -7});
@@ -139,7 +141,7 @@ TEST(RandomFill, LimitBelowOneIsRefusedLeavingMatrixAndGenerator) {
   }
 }
 
-TEST(Print, RowsWithTabsAndMissingMatrixAfterHeader) {
+TEST(LifecyclePrint, RowsWithTabsAndMissingMatrixAfterHeader) {
   const owned_matrix a(2, 2, {1, 2, 3, -4});
   int rc = 0;
   EXPECT_EQ(capture_stdout([&] { rc = dense_core::mimprimir(a.get()); }),
@@ -151,7 +153,7 @@ TEST(Print, RowsWithTabsAndMissingMatrixAfterHeader) {
   EXPECT_EQ(rc, 0);
 }
 
-TEST(Release, ClearsTableSoSecondReleaseAndLaterUseAreRefused) {
+TEST(LifecycleRelease, ClearsTableSoSecondReleaseAndLaterUseAreRefused) {
   matriz m{nullptr, 3, 2};
   ASSERT_EQ(dense_core::malocar(&m), 1);
   EXPECT_EQ(capture_stdout([&] { EXPECT_EQ(dense_core::mliberar(&m), 1); }), "");
@@ -162,7 +164,7 @@ TEST(Release, ClearsTableSoSecondReleaseAndLaterUseAreRefused) {
   EXPECT_EQ(capture_stdout([&] { EXPECT_EQ(dense_core::mgerar(&m, 1), 0); }), kMissing);
 }
 
-TEST(Compare, EveryVerdictByteForByte) {
+TEST(LifecycleCompare, EveryVerdictByteForByte) {
   const owned_matrix a(2, 2, {1, 2, 3, 4}), b(2, 2, {1, 2, -9, 4}), c(2, 3), d(3, 2), e(2, 3);
   const matriz none{nullptr, 2, 2};
   const std::string rows_differ =
@@ -196,7 +198,7 @@ TEST(Compare, EveryVerdictByteForByte) {
   }
 }
 
-TEST(NotImplemented, EverySubmatrixOperationEndsTheProcess) {
+TEST(SubmatrixStubs, EverySubmatrixOperationEndsTheProcess) {
   const char text[] = "ERRO: M\xc3\xa9todo n\xc3\xa3o implementado.\n";
   matriz m{nullptr, 1, 1};
   EXPECT_EXIT_STDOUT(dense_core::gerar_submatriz(&m), 1, text);

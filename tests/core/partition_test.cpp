@@ -43,14 +43,16 @@ TEST(CopyingPartition, TwoBandsOfRowsAndOfColumns) {
   EXPECT_EQ(rows[0].lin, 2);
   EXPECT_EQ(rows[1].lin, 3);
   for (int32_t i = 0; i < 5; ++i)
-    for (int32_t j = 0; j < 4; ++j) EXPECT_EQ(rows[i < 2 ? 0 : 1].mat[i < 2 ? i : i - 2][j], a.at(i, j));
+    for (int32_t j = 0; j < 4; ++j)
+      EXPECT_EQ(rows[i < 2 ? 0 : 1].mat[i < 2 ? i : i - 2][j], a.at(i, j));
 
   partition cols{dense_core::particionar_matriz(c.get()->mat, 3, 5, 1, 2), 2};
   ASSERT_NE(cols.bands, nullptr);
   EXPECT_EQ(cols[0].col, 2);
   EXPECT_EQ(cols[1].col, 3);
   for (int32_t i = 0; i < 3; ++i)
-    for (int32_t j = 0; j < 5; ++j) EXPECT_EQ(cols[j < 2 ? 0 : 1].mat[i][j < 2 ? j : j - 2], c.at(i, j));
+    for (int32_t j = 0; j < 5; ++j)
+      EXPECT_EQ(cols[j < 2 ? 0 : 1].mat[i][j < 2 ? j : j - 2], c.at(i, j));
 }
 
 // Whatever the band count or orientation, gluing the bands back together in
@@ -62,7 +64,8 @@ TEST(CopyingPartition, EveryBandCountReassemblesTheSource) {
     const int32_t d = orient == 0 ? 7 : 10;
     for (int32_t n = 1; n <= 12; ++n) {
       partition p{nullptr, n};
-      capture_stdout([&] { p.bands = dense_core::particionar_matriz(a.get()->mat, 7, 10, orient, n); });
+      capture_stdout(
+          [&] { p.bands = dense_core::particionar_matriz(a.get()->mat, 7, 10, orient, n); });
       ASSERT_NE(p.bands, nullptr);
       int32_t offset = 0;
       for (int32_t k = 0; k < n; ++k) {
@@ -102,8 +105,9 @@ TEST(CopyingPartition, BandsStayWhenTheSourceChanges) {
 TEST(CopyingPartition, EmptyBandIsReportedAndTheRestIsFilled) {
   owned_matrix a(1, 3, {5, 6, 7});
   partition p{nullptr, 2};
-  EXPECT_EQ(capture_stdout([&] { p.bands = dense_core::particionar_matriz(a.get()->mat, 1, 3, 0, 2); }),
-            kNoRows);
+  EXPECT_EQ(
+      capture_stdout([&] { p.bands = dense_core::particionar_matriz(a.get()->mat, 1, 3, 0, 2); }),
+      kNoRows);
   ASSERT_NE(p.bands, nullptr);
   EXPECT_EQ(p[0].mat, nullptr);
   EXPECT_EQ(p[0].lin, 0);
@@ -113,11 +117,14 @@ TEST(CopyingPartition, EmptyBandIsReportedAndTheRestIsFilled) {
 TEST(CopyingPartition, BadBandCountOrMissingSourceCreatesNothing) {
   owned_matrix a(2, 2);
   for (int32_t n : {0, -3}) {
-    EXPECT_EQ(capture_stdout([&] { EXPECT_EQ(dense_core::particionar_matriz(a.get()->mat, 2, 2, 0, n), nullptr); }),
+    EXPECT_EQ(capture_stdout([&] {
+                EXPECT_EQ(dense_core::particionar_matriz(a.get()->mat, 2, 2, 0, n), nullptr);
+              }),
               "");
     EXPECT_EQ(capture_stdout([&] { EXPECT_EQ(dense_core::csubmatrizv2(2, 2, n), nullptr); }), "");
   }
-  EXPECT_EQ(capture_stdout([&] { EXPECT_EQ(dense_core::particionar_matriz(nullptr, 2, 2, 1, 2), nullptr); }),
+  EXPECT_EQ(capture_stdout(
+                [&] { EXPECT_EQ(dense_core::particionar_matriz(nullptr, 2, 2, 1, 2), nullptr); }),
             "ERRO: Matriz inexistente.\n");
 }
 
