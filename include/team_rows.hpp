@@ -13,9 +13,11 @@ namespace team_rows {
 
 // Adds a x b into c (c is not cleared: pass zeros for the plain product) on a
 // team of n threads (n below 1: the runtime's default team size). Returns 0.
-// When a's columns differ from b's rows, or c is smaller than a's rows by b's
-// columns, it prints "ERRO: Matrizes inválidas para multiplicação." and
-// returns -1 without touching c.
+// When a's columns differ from b's rows, c is smaller than a's rows by b's
+// columns, or c is one of the factors, it prints "ERRO: Matrizes inválidas
+// para multiplicação." and returns -1 without touching c; a matrix that does
+// not exist gets "ERRO: Matriz inexistente." and -1. The team never has more
+// threads than a has rows (extra threads would get no row).
 int32_t multiplicarOMP(const dense_core::matriz* a, const dense_core::matriz* b,
                        dense_core::matriz* c, int32_t n);
 

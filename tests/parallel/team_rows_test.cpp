@@ -91,6 +91,17 @@ TEST(MultiplicarOMP, RefusesMismatchesAndASmallResultWithoutTouchingC) {
   EXPECT_EQ(short_c.values(), std::vector<int32_t>(4, 9));
   EXPECT_EQ(narrow_c.values(), std::vector<int32_t>(3, 9));
 
+  // c may not be one of the factors.
+  owned_matrix sq(3, 3, {1, 2, 3, 4, 5, 6, 7, 8, 9});
+  EXPECT_EQ(capture_stdout([&] { rc = team_rows::multiplicarOMP(sq.get(), sq.get(), sq.get(), 2); }),
+            kMismatch);
+  EXPECT_EQ(rc, -1);
+  owned_matrix id(3, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1});
+  EXPECT_EQ(capture_stdout([&] { rc = team_rows::multiplicarOMP(id.get(), sq.get(), sq.get(), 2); }),
+            kMismatch);
+  EXPECT_EQ(rc, -1);
+  EXPECT_EQ(sq.values(), (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+
   dense_core::matriz hollow{nullptr, 3, 2};
   EXPECT_EQ(capture_stdout([&] { rc = team_rows::multiplicarOMP(a.get(), b.get(), &hollow, 2); }),
             "ERRO: Matriz inexistente.\n");
