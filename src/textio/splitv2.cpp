@@ -25,6 +25,22 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 }  // namespace
 
 int32_t convert_word(const char* word, size_t len) {
+  // The common word of a matrix file, a sign and at most 11 characters of
+  // digits, is worked out directly: it cannot overflow a long, so strtol
+  // would give exactly this value.
+  if (len > 0 && len < kConversionBuffer) {
+    const bool negative = word[0] == '-';
+    size_t i = (negative || word[0] == '+') ? 1 : 0;
+    if (i < len) {
+      uint64_t magnitude = 0;
+      for (; i < len && is_digit(word[i]); ++i)
+        magnitude = magnitude * 10 + static_cast<uint64_t>(word[i] - '0');
+      if (i == len) {
+        const auto bits = static_cast<uint32_t>(magnitude);
+        return static_cast<int32_t>(negative ? 0u - bits : bits);
+      }
+    }
+  }
   if (len < kConversionBuffer) {
     // The buffer lives on the stack: the process may end (on purpose) right
     // after a conversion, and then no heap block may be left behind.

@@ -162,6 +162,18 @@ TEST(MalformedFile, CrlfLineEndsReadThroughTheTable) {
   EXPECT_EQ(take_line(textio::get_line_file(f.get(), 2, 0, p.tabela)), "2#3#\r");
 }
 
+TEST(MalformedFile, TableFollowsTheRowCountReadThroughTheTable) {
+  // The reading at byte 15 sees an empty line (row count 0); the counts
+  // handed out say 5 rows, and the table has the 7 entries they need.
+  auto f = stream_of("#Linha#Coluna#\r\n5#3#\r\n1,2,3,\r\n");
+  file_params p;
+  extract(f.get(), p);
+  EXPECT_EQ(p.lin, 5);
+  EXPECT_EQ(p.nlinhas, 3);
+  EXPECT_EQ(p.first(7), (std::vector<int32_t>{15, 6, 8, 0, 0, 0, 0}));
+  EXPECT_EQ(take_line(textio::get_line_file(f.get(), 7, 0, p.tabela)), "<null>");
+}
+
 TEST(MalformedFile, ShortHeaderIsFoundThroughTheTable) {
   // Byte 15 lands on a row line's newline; the table still finds line 1.
   const std::string bytes = "#L#C#\n2#2#\n1,2,\n3,4,\n";

@@ -137,6 +137,24 @@ TEST(Splitv2, AnyWordConvertsAsStrtolConvertsItsCopy) {
   }
 }
 
+TEST(Splitv2, ShortSignedWordsConvertAsStrtolDoes) {
+  for (const char* word : {"+7", "-0", "+", "-", "--5", "+-5", "5-", "-4294967296", "+4294967295",
+                           "00000000009", "-2147483649", "1 ", " 1", "0x1f"}) {
+    auto r = split(std::string(word) + ";", ';', 1, 1);
+    EXPECT_EQ(r.out[0], strtol_low_bits(word)) << word;
+  }
+  std::mt19937 gen(99);
+  const std::string alphabet = "+-01234567899 x";
+  std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
+  std::uniform_int_distribution<size_t> length(0, 12);
+  for (int round = 0; round < 5000; ++round) {
+    std::string word;
+    for (size_t n = length(gen); n > 0; --n) word += alphabet[pick(gen)];
+    auto r = split(word + ";", ';', 1, 1);
+    ASSERT_EQ(r.out[0], strtol_low_bits(word)) << '"' << word << '"';
+  }
+}
+
 TEST(Splitv2, ExactlyTheMaximumIsConvertedWhole) {
   auto r = split("1,2,3,", ',', 3, 3);
   EXPECT_EQ(r.printed, "");
