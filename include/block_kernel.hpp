@@ -15,12 +15,50 @@ namespace block_kernel {
 // the factors are only read.
 //
 // Keeps no state and takes no lock: calls on different threads that write
-// different result matrices may run at once over shared factors.
+// different result matrices may run at once over shared factors. Working
+// buffers are taken from the heap in each call and freed before it returns;
+// if the heap refuses them the same sums are computed without buffers.
 //
-// Returns 0. A null descriptor, or one whose matrix has no storage, is refused with
-// "ERRO: Matriz inexistente." and -1, and nothing is written. Empty ranges
-// leave c unchanged.
+// Returns 0. A null descriptor (or bloco of a or b), or one whose matrix has
+// no storage, is refused with "ERRO: Matriz inexistente." and -1, and nothing
+// is written. Empty ranges leave c unchanged and read nothing. A non-empty
+// block that does not fit its matrices (a's rows and columns inside a's
+// matrix, a's column range inside b's rows, b's columns inside b's matrix,
+// rows and columns of the block inside c's matrix) is refused with
+// "ERRO: Matrizes inválidas para multiplicação." and -1, nothing written,
+// instead of reading or writing outside the rows.
+//
+// The work runs on the fastest path this machine and build offer (see
+// select_path); every path gives exactly the same result.
 int mmsubmatriz(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
                 const dense_arith::submatriz* c);
+
+// The instruction-set paths of the kernel. The scalar path is always built.
+enum class path : int32_t { scalar = 0, avx2 = 1, avx512 = 2 };
+
+// The CPU capabilities the choice depends on.
+struct cpu_features {
+  bool avx2;
+  bool avx512f;
+};
+
+// The path for a machine with `features`: AVX-512 when present, else AVX2,
+// else scalar. Pure: no CPU query, so it can be called with any combination.
+path select_path(cpu_features features);
+
+// What this CPU supports, restricted to the paths compiled into this build.
+cpu_features host_features();
+
+// True when `p` can run here (compiled in and supported by the CPU).
+bool path_available(path p);
+
+// "scalar", "avx2" or "avx512"; "?" for any other value.
+const char* path_name(path p);
+
+// mmsubmatriz forced onto path `p`, for tests and benchmarks. Same checks,
+// messages and results; a path that cannot run here returns -1 silently and
+// writes nothing.
+int mmsubmatriz_on(path p, const dense_arith::submatriz* a, const dense_arith::submatriz* b,
+                   const dense_arith::submatriz* c);
 
 }  // namespace block_kernel

@@ -1,31 +1,119 @@
-// The block kernel: a plain, correct block product (placeholder until the
-// tuned kernel lands).
-#include <cstdio>
-
+// The block kernel's entry point: checks the descriptors, picks the instruction-set path,
+// hands the product to the blocked driver (kernel/driver.cpp).
 #include "block_kernel.hpp"
 
-namespace block_kernel {
+#include <cstdio>
 
-int mmsubmatriz(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
-                const dense_arith::submatriz* c) {
-  if (!a || !b || !c || !a->matriz || !b->matriz || !c->matriz || !a->bloco || !b->bloco ||
-      !a->matriz->mat || !b->matriz->mat || !c->matriz->mat) {
+#include "kernel/kernel.hpp"
+
+namespace block_kernel {
+namespace {
+
+using detail::operands;
+using detail::tile_kernel;
+
+const tile_kernel* kernel_for(path p) {
+  switch (p) {
+    case path::scalar:
+      return &detail::kScalarKernel;
+#if DENSE_KERNEL_AVX2
+    case path::avx2:
+      return &detail::kAvx2Kernel;
+#endif
+#if DENSE_KERNEL_AVX512
+    case path::avx512:
+      return &detail::kAvx512Kernel;
+#endif
+    default:
+      return nullptr;
+  }
+}
+
+bool has_storage(const dense_arith::submatriz* d) { return d && d->matriz && d->matriz->mat; }
+
+// The block must lie inside the matrices it reads and writes; the row and
+// column counts of the records are the only bounds the kernel can trust.
+bool fits(const operands& op, const dense_core::matriz& a, const dense_core::matriz& b,
+          const dense_core::matriz& c) {
+  return op.i0 >= 0 && op.i1 <= a.lin && op.i1 <= c.lin &&  // rows
+         op.k0 >= 0 && op.k1 <= a.col && op.k1 <= b.lin &&  // inner range
+         op.j0 >= 0 && op.j1 <= b.col && op.j1 <= c.col;    // columns
+}
+
+int run(const tile_kernel& kernel, const dense_arith::submatriz* a, const dense_arith::submatriz* b,
+        const dense_arith::submatriz* c) {
+  if (!has_storage(a) || !has_storage(b) || !has_storage(c) || !a->bloco || !b->bloco) {
     std::puts("ERRO: Matriz inexistente.");
     return -1;
   }
-  int32_t** am = a->matriz->mat;
-  int32_t** bm = b->matriz->mat;
-  int32_t** cm = c->matriz->mat;
-  for (int32_t i = a->bloco->lin_inicio; i < a->bloco->lin_fim; ++i) {
-    for (int32_t k = a->bloco->col_inicio; k < a->bloco->col_fim; ++k) {
-      const uint32_t aik = static_cast<uint32_t>(am[i][k]);
-      for (int32_t j = b->bloco->col_inicio; j < b->bloco->col_fim; ++j) {
-        cm[i][j] = static_cast<int32_t>(static_cast<uint32_t>(cm[i][j]) +
-                                        aik * static_cast<uint32_t>(bm[k][j]));
-      }
-    }
+  // B's row bounds and c's bloco are deliberately not read: a's column range
+  // is the inner range, and c is addressed at the product's own (i, j).
+  const operands op = {a->matriz->mat,       b->matriz->mat,       c->matriz->mat,
+                       a->bloco->lin_inicio, a->bloco->lin_fim,    a->bloco->col_inicio,
+                       a->bloco->col_fim,    b->bloco->col_inicio, b->bloco->col_fim};
+  if (op.i0 >= op.i1 || op.k0 >= op.k1 || op.j0 >= op.j1) return 0;  // nothing to add
+  if (!fits(op, *a->matriz, *b->matriz, *c->matriz)) {
+    std::puts("ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.");
+    return -1;
   }
+  if (!detail::blocked_product(kernel, op)) detail::direct_product(op);
   return 0;
+}
+
+}  // namespace
+
+path select_path(cpu_features features) {
+  if (features.avx512f) return path::avx512;
+  if (features.avx2) return path::avx2;
+  return path::scalar;
+}
+
+cpu_features host_features() {
+  cpu_features f{false, false};
+#if DENSE_KERNEL_AVX2
+  f.avx2 = __builtin_cpu_supports("avx2") != 0;
+#endif
+#if DENSE_KERNEL_AVX512
+  f.avx512f = __builtin_cpu_supports("avx512f") != 0;
+#endif
+  return f;
+}
+
+bool path_available(path p) {
+  const cpu_features f = host_features();
+  switch (p) {
+    case path::scalar:
+      return true;
+    case path::avx2:
+      return f.avx2;
+    case path::avx512:
+      return f.avx512f;
+  }
+  return false;
+}
+
+const char* path_name(path p) {
+  switch (p) {
+    case path::scalar:
+      return "scalar";
+    case path::avx2:
+      return "avx2";
+    case path::avx512:
+      return "avx512";
+  }
+  return "?";
+}
+
+int mmsubmatriz(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
+                const dense_arith::submatriz* c) {
+  return run(*kernel_for(select_path(host_features())), a, b, c);
+}
+
+int mmsubmatriz_on(path p, const dense_arith::submatriz* a, const dense_arith::submatriz* b,
+                   const dense_arith::submatriz* c) {
+  const tile_kernel* kernel = path_available(p) ? kernel_for(p) : nullptr;
+  if (!kernel) return -1;
+  return run(*kernel, a, b, c);
 }
 
 }  // namespace block_kernel

@@ -1,0 +1,120 @@
+// Cache blocking and packing for the block kernel: portable code that feeds a tile kernel.
+//
+// Loop nest (outermost first), for one block product c += a x b:
+//   jc: columns of b in steps of nc   - the packed block of b (kc x nc) stays in L2/L3
+//   pc: the inner range in steps of kc - pack that block of b, panel by panel
+//   ic: rows of a in steps of mc      - pack the mc x kc block of a (stays in L2)
+//   jr: one nr-wide panel of b        - stays in L1 while every row panel passes
+//   ir: one mr-high panel of a        - the tile kernel adds mr x nr results into c
+// Packing turns the row tables (each row its own heap block) into contiguous
+// panels read at unit stride, and zero-pads the edges so the tile kernel always
+// works on full tiles; only the valid corner of each tile is written back.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "kernel.hpp"
+
+namespace block_kernel::detail {
+namespace {
+
+constexpr size_t kAlign = 64;
+
+int32_t min32(int32_t x, int32_t y) { return x < y ? x : y; }
+
+int32_t round_up(int32_t x, int32_t step) { return (x + step - 1) / step * step; }
+
+int32_t* align_up(void* p) {
+  const auto addr = reinterpret_cast<uintptr_t>(p);
+  return reinterpret_cast<int32_t*>((addr + kAlign - 1) & ~static_cast<uintptr_t>(kAlign - 1));
+}
+
+// b[pc .. pc+kc)[jc .. jc+nc) into panels of nr columns: panel p holds
+// element (kk, j) at dst[p * kc * nr + kk * nr + j]; columns past nc are zero.
+void pack_b(const int32_t* const* b, int32_t pc, int32_t kc, int32_t jc, int32_t nc, int32_t nr,
+            int32_t* dst) {
+  for (int32_t p = 0; p * nr < nc; ++p) {
+    const int32_t width = min32(nr, nc - p * nr);
+    int32_t* panel = dst + static_cast<size_t>(p) * static_cast<size_t>(kc * nr);
+    for (int32_t kk = 0; kk < kc; ++kk) {
+      int32_t* out = panel + static_cast<size_t>(kk * nr);
+      std::memcpy(out, b[pc + kk] + jc + p * nr, static_cast<size_t>(width) * sizeof(int32_t));
+      for (int32_t j = width; j < nr; ++j) out[j] = 0;
+    }
+  }
+}
+
+// a[ic .. ic+mc)[pc .. pc+kc) into panels of mr rows: panel q holds element
+// (r, kk) at dst[q * kc * mr + kk * mr + r]; rows past mc are zero.
+void pack_a(const int32_t* const* a, int32_t ic, int32_t mc, int32_t pc, int32_t kc, int32_t mr,
+            int32_t* dst) {
+  for (int32_t q = 0; q * mr < mc; ++q) {
+    const int32_t height = min32(mr, mc - q * mr);
+    int32_t* panel = dst + static_cast<size_t>(q) * static_cast<size_t>(kc * mr);
+    for (int32_t r = 0; r < height; ++r) {
+      const int32_t* src = a[ic + q * mr + r] + pc;
+      for (int32_t kk = 0; kk < kc; ++kk) panel[kk * mr + r] = src[kk];
+    }
+    for (int32_t r = height; r < mr; ++r)
+      for (int32_t kk = 0; kk < kc; ++kk) panel[kk * mr + r] = 0;
+  }
+}
+
+}  // namespace
+
+bool blocked_product(const tile_kernel& kernel, const operands& op) {
+  const int32_t m = op.i1 - op.i0;
+  const int32_t k = op.k1 - op.k0;
+  const int32_t n = op.j1 - op.j0;
+  const int32_t mr = kernel.mr;
+  const int32_t nr = kernel.nr;
+
+  // Buffers no larger than this product needs: small blocks stay cheap.
+  const auto kc_max = static_cast<size_t>(min32(kernel.kc, k));
+  const auto mc_max = static_cast<size_t>(min32(kernel.mc, round_up(min32(m, kernel.mc), mr)));
+  const auto nc_max = static_cast<size_t>(min32(kernel.nc, round_up(min32(n, kernel.nc), nr)));
+  const size_t a_bytes = (mc_max * kc_max * sizeof(int32_t) + kAlign - 1) / kAlign * kAlign;
+  const size_t b_bytes = nc_max * kc_max * sizeof(int32_t);
+  void* block = std::malloc(a_bytes + b_bytes + kAlign);
+  if (!block) return false;
+  int32_t* a_pack = align_up(block);
+  int32_t* b_pack = a_pack + a_bytes / sizeof(int32_t);
+
+  for (int32_t jc = 0; jc < n; jc += kernel.nc) {
+    const int32_t nc = min32(kernel.nc, n - jc);
+    for (int32_t pc = 0; pc < k; pc += kernel.kc) {
+      const int32_t kc = min32(kernel.kc, k - pc);
+      pack_b(op.b, op.k0 + pc, kc, op.j0 + jc, nc, nr, b_pack);
+      for (int32_t ic = 0; ic < m; ic += kernel.mc) {
+        const int32_t mc = min32(kernel.mc, m - ic);
+        pack_a(op.a, op.i0 + ic, mc, op.k0 + pc, kc, mr, a_pack);
+        for (int32_t jr = 0; jr < nc; jr += nr) {
+          const int32_t* b_panel = b_pack + static_cast<size_t>(jr) * static_cast<size_t>(kc);
+          const int32_t width = min32(nr, nc - jr);
+          for (int32_t ir = 0; ir < mc; ir += mr) {
+            const int32_t* a_panel = a_pack + static_cast<size_t>(ir) * static_cast<size_t>(kc);
+            kernel.tile(kc, a_panel, b_panel, op.c + op.i0 + ic + ir, op.j0 + jc + jr,
+                        min32(mr, mc - ir), width);
+          }
+        }
+      }
+    }
+  }
+  std::free(block);
+  return true;
+}
+
+void direct_product(const operands& op) {
+  for (int32_t i = op.i0; i < op.i1; ++i) {
+    int32_t* c_row = op.c[i];
+    for (int32_t kk = op.k0; kk < op.k1; ++kk) {
+      const auto aik = static_cast<uint32_t>(op.a[i][kk]);
+      const int32_t* b_row = op.b[kk];
+      for (int32_t j = op.j0; j < op.j1; ++j)
+        c_row[j] = static_cast<int32_t>(static_cast<uint32_t>(c_row[j]) +
+                                        aik * static_cast<uint32_t>(b_row[j]));
+    }
+  }
+}
+
+}  // namespace block_kernel::detail

@@ -1,0 +1,62 @@
+// The kernel when the heap refuses its packing buffers: the same sums, computed without
+// buffers, and still no message. Linked with -Wl,--wrap=malloc so that the
+// library's malloc calls can be made to fail on demand.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "block_case.hpp"
+#include "block_kernel.hpp"
+#include "support/capture.hpp"
+
+namespace {
+bool g_refuse_malloc = false;  // test-only switch; the library itself keeps no state
+int g_refused = 0;
+}  // namespace
+
+extern "C" void* __real_malloc(size_t size);
+extern "C" void* __wrap_malloc(size_t size) {
+  if (g_refuse_malloc) {
+    ++g_refused;
+    return nullptr;
+  }
+  return __real_malloc(size);
+}
+
+namespace {
+
+using block_kernel::path;
+
+TEST(KernelWithoutMemory, FallsBackToThePlainLoopOnEveryPath) {
+  for (path p : {path::scalar, path::avx2, path::avx512}) {
+    if (!block_kernel::path_available(p)) continue;
+    SCOPED_TRACE(block_kernel::path_name(p));
+    kernel_test::block_case t(30, 41, 41, 35, 32, 37, 8U);
+    t.set_block(1, 29, 2, 40, 3, 34);
+    const std::vector<int32_t> want = t.expected_c();
+    int rc = 1;
+    g_refused = 0;
+    std::fflush(stdout);
+    g_refuse_malloc = true;
+    rc = block_kernel::mmsubmatriz_on(p, &t.a_desc, &t.b_desc, &t.c_desc);
+    g_refuse_malloc = false;
+    EXPECT_GT(g_refused, 0) << "the kernel asked for no buffer, so this test checks nothing";
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(t.c.values(), want);
+  }
+}
+
+TEST(KernelWithoutMemory, PrintsNothing) {
+  kernel_test::block_case t(9, 9, 9, 9, 9, 9, 4U);
+  const std::vector<int32_t> want = t.expected_c();
+  const std::string out = test_support::capture_stdout([&] {
+    g_refuse_malloc = true;
+    block_kernel::mmsubmatriz(&t.a_desc, &t.b_desc, &t.c_desc);
+    g_refuse_malloc = false;
+  });
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(t.c.values(), want);
+}
+
+}  // namespace
