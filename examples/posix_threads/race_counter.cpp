@@ -59,7 +59,7 @@ void* exec_thread(void* arg) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::printf("Uso: %s <nro processos> <n do loop>\n", argv[0]);
+    std::printf("Uso: %s <nro processos> <n do loop>\n", argc > 0 ? argv[0] : "race_counter");
     return 1;
   }
   const int32_t nthreads = std::atoi(argv[1]);

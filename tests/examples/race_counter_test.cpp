@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -20,8 +19,19 @@ using test_support::run_program;
 
 // The closing line "<threads> <seconds> / total = <total>" with six decimals of seconds.
 bool is_final_line(const std::string& line, int threads, int total) {
-  const std::regex shape(format("%d [0-9]+\\.[0-9]{6} / total = %d", threads, total));
-  return std::regex_match(line, shape);
+  const std::string head = format("%d ", threads);
+  const std::string tail = format(" / total = %d", total);
+  if (line.size() <= head.size() + tail.size() || line.compare(0, head.size(), head) != 0 ||
+      line.compare(line.size() - tail.size(), tail.size(), tail) != 0) {
+    return false;
+  }
+  const std::string seconds = line.substr(head.size(), line.size() - head.size() - tail.size());
+  const size_t dot = seconds.find('.');
+  if (dot == 0 || dot == std::string::npos || seconds.size() != dot + 7) return false;
+  for (size_t k = 0; k < seconds.size(); k++) {
+    if (k != dot && (seconds[k] < '0' || seconds[k] > '9')) return false;
+  }
+  return true;
 }
 
 TEST(RaceCounter, WrongArgumentCountPrintsOnlyTheUsage) {
@@ -83,30 +93,35 @@ TEST(RaceCounter, SignFollowsTheIndexAndEachThreadReportsTwice) {
   EXPECT_EQ(r.status, 0);
   const auto lines = split_lines(r.out);
   ASSERT_EQ(lines.size(), 15u) << r.out;
-  const std::regex thread_line(
-      R"(\(exec_thread\) \(([-+])\) thread_(init|end)\((\d+)\); loop/total = 20000/(-?\d+))");
   std::multiset<std::string> seen;
   for (size_t n = 0; n + 1 < lines.size(); n++) {
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(lines[n], m, thread_line)) << lines[n];
-    const int id = std::stoi(m[3]);
-    EXPECT_EQ(m[1], id % 2 == 0 ? "-" : "+") << lines[n];
+    char sign = 0;
+    char phase[5] = {};
+    int id = -1;
+    int value = 0;
+    ASSERT_EQ(std::sscanf(lines[n].c_str(),
+                          "(exec_thread) (%c) thread_%4[a-z](%d); loop/total = 20000/%d", &sign,
+                          phase, &id, &value),
+              4)
+        << lines[n];
+    EXPECT_EQ(lines[n], format("(exec_thread) (%c) thread_%s(%d); loop/total = 20000/%d", sign,
+                               phase, id, value));
+    EXPECT_EQ(sign, id % 2 == 0 ? '-' : '+') << lines[n];
     // Three threads add and four subtract 20000 each: no value can leave that range.
-    const long value = std::stol(m[4]);
     EXPECT_GE(value, -80000);
     EXPECT_LE(value, 60000);
-    seen.insert(m[2].str() + std::to_string(id));
+    seen.insert(phase + std::to_string(id));
   }
   for (int id = 0; id < 7; id++) {
     EXPECT_EQ(seen.count("init" + std::to_string(id)), 1u) << id;
     EXPECT_EQ(seen.count("end" + std::to_string(id)), 1u) << id;
   }
-  std::smatch m;
-  ASSERT_TRUE(
-      std::regex_match(lines.back(), m, std::regex(R"(7 [0-9]+\.[0-9]{6} / total = (-?\d+))")))
+  int final_total = 0;
+  ASSERT_EQ(std::sscanf(lines.back().c_str(), "7 %*f / total = %d", &final_total), 1)
       << lines.back();
-  EXPECT_GE(std::stol(m[1]), -80000);
-  EXPECT_LE(std::stol(m[1]), 60000);
+  EXPECT_TRUE(is_final_line(lines.back(), 7, final_total)) << lines.back();
+  EXPECT_GE(final_total, -80000);
+  EXPECT_LE(final_total, 60000);
 }
 
 // Runs race_counter under a small address-space limit, so that memory runs out early.

@@ -192,7 +192,6 @@ TEST(VectorAddDemo, EveryElementIsAddedOnceBySomeThread) {
 
     std::vector<std::string> expected_starts;
     for (int t = 0; t < team; t++) expected_starts.push_back(format("Thread %d starting...", t));
-    EXPECT_EQ(sorted(with_prefix(lines, "Thread ")).size(), static_cast<size_t>(team + 20));
 
     std::vector<std::string> starts;
     std::map<int, int> runs_of_element;
