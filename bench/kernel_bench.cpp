@@ -1,0 +1,260 @@
+// The block kernel against the machine and against other products, side by side in one
+// run, at n = 256, 512, 1024 and 2048 (n x n times n x n, 2*n^3 operations):
+//   BM_peak_*          vpmulld + vpaddd on independent registers: what one core can do;
+//   BM_mmsubmatriz     the kernel on whole-matrix descriptors, one entry per path;
+//   BM_ikj             a plain i-k-j loop over the same row tables, built for the host
+//                      CPU (target_clones: the x86-64-v4 / v3 clone is what -march=native gives);
+//   BM_eigen           Eigen's int32 product on one thread, when Eigen 3 was found;
+//   BM_*_blocos, BM_multiplicarOMP: the kit's products on 2 threads.
+// Every entry reports GOP/s. Compare ratios from one run, on a machine as quiet as you can get.
+#include <benchmark/benchmark.h>
+#include <immintrin.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <random>
+#include <string>
+
+#include "block_kernel.hpp"
+#include "dense_arith.hpp"
+#include "dense_core.hpp"
+#include "team_rows.hpp"
+#include "workers_cyclic.hpp"
+#include "workers_ranges.hpp"
+
+#if __has_include(<eigen3/Eigen/Dense>)
+#include <eigen3/Eigen/Dense>
+#define DENSE_BENCH_HAVE_EIGEN 1
+#else
+#define DENSE_BENCH_HAVE_EIGEN 0
+#endif
+
+namespace {
+
+using dense_core::matriz;
+
+constexpr int64_t kSizes[] = {256, 512, 1024, 2048};
+
+// A random n x n matrix with storage from the library, freed on scope exit.
+class square {
+ public:
+  square(int32_t n, uint32_t seed) : m_{nullptr, n, n} {
+    dense_core::malocar(&m_);
+    std::mt19937 gen(seed);
+    std::uniform_int_distribution<int32_t> dist(-1000, 1000);
+    for (int32_t i = 0; i < n; ++i)
+      for (int32_t j = 0; j < n; ++j) m_.mat[i][j] = dist(gen);
+  }
+  square(const square&) = delete;
+  square& operator=(const square&) = delete;
+  ~square() { dense_core::mliberar(&m_); }
+  matriz* get() { return &m_; }
+
+ private:
+  matriz m_;
+};
+
+void report(benchmark::State& state, double ops_per_iteration) {
+  state.counters["GOP/s"] =
+      benchmark::Counter(ops_per_iteration * 1e-9, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+double product_ops(int64_t n) { return 2.0 * static_cast<double>(n * n * n); }
+
+// ---- the machine's peak: independent multiply-adds, no memory traffic ----
+
+constexpr int64_t kPeakSteps = 1 << 20;
+
+__attribute__((target("avx512f"))) void BM_peak_avx512(benchmark::State& state) {
+  for (auto _ : state) {
+    __m512i acc[16];
+    __m512i x[16];
+    for (int r = 0; r < 16; ++r) {
+      acc[r] = _mm512_set1_epi32(r);
+      x[r] = _mm512_set1_epi32(3 * r + 1);
+    }
+    __m512i y = _mm512_set1_epi32(7);
+    for (int64_t s = 0; s < kPeakSteps; ++s) {
+      __asm__ volatile("" : "+v"(y));  // a fresh operand each step: nothing can be hoisted
+#pragma GCC unroll 16
+      for (int r = 0; r < 16; ++r) acc[r] = _mm512_add_epi32(acc[r], _mm512_mullo_epi32(x[r], y));
+    }
+    for (auto& v : acc) benchmark::DoNotOptimize(v);
+  }
+  report(state, 2.0 * 16 * 16 * kPeakSteps);
+}
+
+__attribute__((target("avx2"))) void BM_peak_avx2(benchmark::State& state) {
+  for (auto _ : state) {
+    __m256i acc[12];
+    __m256i x[12];
+    for (int r = 0; r < 12; ++r) {
+      acc[r] = _mm256_set1_epi32(r);
+      x[r] = _mm256_set1_epi32(3 * r + 1);
+    }
+    __m256i y = _mm256_set1_epi32(7);
+    for (int64_t s = 0; s < kPeakSteps; ++s) {
+      __asm__ volatile("" : "+x"(y));
+#pragma GCC unroll 12
+      for (int r = 0; r < 12; ++r) acc[r] = _mm256_add_epi32(acc[r], _mm256_mullo_epi32(x[r], y));
+    }
+    for (auto& v : acc) benchmark::DoNotOptimize(v);
+  }
+  report(state, 2.0 * 12 * 8 * kPeakSteps);
+}
+
+// ---- the kernel on whole-matrix descriptors, on one forced path ----
+
+void BM_mmsubmatriz(benchmark::State& state, block_kernel::path p) {
+  const auto n = static_cast<int32_t>(state.range(0));
+  square a(n, 1), b(n, 2), c(n, 3);
+  dense_arith::bloco whole{0, n, 0, n};
+  dense_arith::submatriz da{a.get(), &whole}, db{b.get(), &whole}, dc{c.get(), &whole};
+  for (auto _ : state) {
+    // c keeps accumulating: the kernel adds, and the sums wrap harmlessly.
+    if (block_kernel::mmsubmatriz_on(p, &da, &db, &dc) != 0) {
+      state.SkipWithError("kernel refused the descriptors");
+      break;
+    }
+    benchmark::ClobberMemory();
+  }
+  report(state, product_ops(n));
+}
+
+// ---- a plain i-k-j loop over the row tables, built for the host CPU ----
+
+__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default"))) void ikj_product(
+    int32_t* const* a, int32_t* const* b, int32_t* const* c, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) {
+    int32_t* c_row = c[i];
+    for (int32_t k = 0; k < n; ++k) {
+      const auto aik = static_cast<uint32_t>(a[i][k]);
+      const int32_t* b_row = b[k];
+      for (int32_t j = 0; j < n; ++j)
+        c_row[j] = static_cast<int32_t>(static_cast<uint32_t>(c_row[j]) +
+                                        aik * static_cast<uint32_t>(b_row[j]));
+    }
+  }
+}
+
+void BM_ikj(benchmark::State& state) {
+  const auto n = static_cast<int32_t>(state.range(0));
+  square a(n, 1), b(n, 2), c(n, 3);
+  for (auto _ : state) {
+    ikj_product(a.get()->mat, b.get()->mat, c.get()->mat, n);
+    benchmark::ClobberMemory();
+  }
+  report(state, product_ops(n));
+}
+
+// ---- Eigen's int32 product, one thread ----
+
+#if DENSE_BENCH_HAVE_EIGEN
+using eigen_matrix = Eigen::Matrix<int32_t, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+
+eigen_matrix to_eigen(const matriz* m) {
+  eigen_matrix out(m->lin, m->col);
+  for (int32_t i = 0; i < m->lin; ++i)
+    for (int32_t j = 0; j < m->col; ++j) out(i, j) = m->mat[i][j];
+  return out;
+}
+
+void BM_eigen(benchmark::State& state) {
+  const auto n = static_cast<int32_t>(state.range(0));
+  square a(n, 1), b(n, 2);
+  const eigen_matrix ea = to_eigen(a.get());
+  const eigen_matrix eb = to_eigen(b.get());
+  eigen_matrix ec = eigen_matrix::Zero(n, n);
+  Eigen::setNbThreads(1);
+  for (auto _ : state) {
+    ec.noalias() += ea * eb;
+    benchmark::ClobberMemory();
+  }
+  report(state, product_ops(n));
+}
+#endif
+
+// ---- the kit's products on two threads ----
+
+void release(matriz* m) {
+  if (m == nullptr) return;
+  dense_core::mliberar(m);
+  std::free(m);
+}
+
+template <matriz* (*Product)(const matriz*, const matriz*, int32_t)>
+void BM_two_threads(benchmark::State& state) {
+  const auto n = static_cast<int32_t>(state.range(0));
+  square a(n, 1), b(n, 2);
+  for (auto _ : state) {
+    matriz* c = Product(a.get(), b.get(), 2);
+    benchmark::DoNotOptimize(c);
+    if (c == nullptr) {
+      state.SkipWithError("the product returned no matrix");
+      break;
+    }
+    release(c);  // freeing the result is part of the product's cost to its caller
+  }
+  report(state, product_ops(n));
+}
+
+void BM_multiplicarOMP(benchmark::State& state) {
+  const auto n = static_cast<int32_t>(state.range(0));
+  square a(n, 1), b(n, 2), c(n, 3);
+  for (auto _ : state) {
+    team_rows::multiplicarOMP(a.get(), b.get(), c.get(), 2);  // adds into c
+    benchmark::ClobberMemory();
+  }
+  report(state, product_ops(n));
+}
+
+// Entries that start threads are timed in real time; the single-thread ones
+// in CPU time, which stays meaningful while other work shares the cores.
+template <typename Fn>
+void add(const std::string& name, Fn&& fn, bool sized, bool threaded = false) {
+  auto* bench = benchmark::RegisterBenchmark(name.c_str(), std::forward<Fn>(fn));
+  bench->Unit(benchmark::kMillisecond);
+  if (threaded) bench->UseRealTime();
+  if (sized)
+    for (int64_t n : kSizes) bench->Arg(n);
+}
+
+void register_all() {
+  const block_kernel::cpu_features f = block_kernel::host_features();
+  if (f.avx512f) add("BM_peak_avx512", BM_peak_avx512, false);
+  if (f.avx2) add("BM_peak_avx2", BM_peak_avx2, false);
+  for (auto p :
+       {block_kernel::path::avx512, block_kernel::path::avx2, block_kernel::path::scalar}) {
+    if (!block_kernel::path_available(p)) continue;
+    add(
+        std::string("BM_mmsubmatriz/") + block_kernel::path_name(p),
+        [p](benchmark::State& state) { BM_mmsubmatriz(state, p); }, true);
+  }
+  add("BM_ikj", BM_ikj, true);
+#if DENSE_BENCH_HAVE_EIGEN
+  add("BM_eigen", BM_eigen, true);
+  benchmark::AddCustomContext("eigen", "Eigen " + std::to_string(EIGEN_WORLD_VERSION) + "." +
+                                           std::to_string(EIGEN_MAJOR_VERSION) + "." +
+                                           std::to_string(EIGEN_MINOR_VERSION) + ", one thread");
+#else
+  benchmark::AddCustomContext(
+      "eigen", "not found when this program was built: BM_eigen left out (install libeigen3-dev)");
+#endif
+  add("BM_workers_cyclic_blocos/threads:2", BM_two_threads<workers_cyclic::multiplicarThblocos>,
+      true, true);
+  add("BM_workers_ranges_blocos/threads:2", BM_two_threads<workers_ranges::multiplicarThblocos>,
+      true, true);
+  add("BM_multiplicarOMP/threads:2", BM_multiplicarOMP, true, true);
+  benchmark::AddCustomContext("kernel_path", block_kernel::path_name(block_kernel::select_path(f)));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  register_all();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
