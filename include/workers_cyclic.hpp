@@ -37,17 +37,21 @@ struct block_job_arg {
 
 // a x b on n threads, rows dealt out cyclically. n of 0 or below starts no
 // thread and returns the zeroed result. Returns null after "ERRO: Matrizes
-// inválidas para multiplicação." when a's columns differ from b's rows, and
-// null when the result cannot be allocated. A thread that cannot be created
-// has its rows computed on the calling thread.
+// inválidas para multiplicação." when a's columns differ from b's rows, after
+// "ERRO: Matriz inexistente." when a factor is null or has no storage, and
+// when the result cannot be allocated (malocar's message, or "ERROR: Out of
+// memory"). A thread that cannot be created has its rows computed on the
+// calling thread when its turn to be joined comes.
 // The result belongs to the caller (mliberar, then free the record).
 dense_core::matriz* multiplicarTh(const dense_core::matriz* a, const dense_core::matriz* b,
                                   int32_t n);
 
 // a x b as n band products on n threads, added on the calling thread.
 // n must lie in 1 .. min(a's columns, b's rows): otherwise the partition's
-// message is printed and null returned. Mismatched dimensions as for
-// multiplicarTh. Everything but the returned matrix is released before return.
+// message is printed and null returned ("** Erro: Memoria Insuficiente **"
+// for n below 1). Mismatched or missing factors, a result that cannot be
+// allocated and threads that cannot be created as for multiplicarTh.
+// Everything but the returned matrix is released before return.
 dense_core::matriz* multiplicarThblocos(const dense_core::matriz* a, const dense_core::matriz* b,
                                         int32_t n);
 

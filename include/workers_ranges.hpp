@@ -38,16 +38,20 @@ struct thread_arg_blocos {
 // a x b on n threads by row ranges (n below 1 runs one thread). When a's
 // columns differ from b's rows it prints "ERRO: Matrizes inválidas para
 // multiplicação." and ends the process with status 1; a result that cannot
-// be allocated prints "ERROR: Out of memory" and ends it likewise. A thread
-// that cannot be created has its range computed on the calling thread.
-// The result belongs to the caller.
+// be allocated prints "ERROR: Out of memory" and ends it likewise. A null
+// factor, or one without storage, gets "ERRO: Matriz inexistente." and null.
+// A thread that cannot be created has its range computed on the calling
+// thread when its turn to be joined comes. The result belongs to the caller.
 dense_core::matriz* multiplicarTh(const dense_core::matriz* a, const dense_core::matriz* b,
                                   int32_t n);
 
 // a x b as two band products on two threads, whatever n is (n only sizes the
-// bookkeeping, never below two). A dimension mismatch ends the process as in
-// multiplicarTh; a with fewer than two columns gets the partition's column
-// message and null. Everything but the returned matrix is released before return.
+// records and handles, never below two; only the two result parts that are
+// used are made). A dimension mismatch ends the process and missing factors
+// are refused as in multiplicarTh; a with fewer than two columns gets the
+// partition's column message and null, and so does a result part that cannot
+// be allocated (after its message). Everything but the returned matrix is
+// released before return.
 dense_core::matriz* multiplicarThblocos(const dense_core::matriz* a, const dense_core::matriz* b,
                                         int32_t n);
 
