@@ -135,7 +135,7 @@ TEST(RangesExecThreadBlocos, MultipliesTheBandOfItsId) {
   dense_arith::submatriz** cp = dense_arith::csubmatrizv2(3, 2, 2);
   workers_ranges::thread_arg_blocos job{1, 2, ap, bp, cp};
   workers_ranges::exec_thread_blocos(&job);
-  // Part 0 is untouched; part 1 holds columns 2..3 of a times rows 2..3 of b.
+  // Result part 0 is untouched; result part 1 holds columns 2..3 of a times rows 2..3 of b.
   EXPECT_EQ(test_support::values_of(cp[0]->matriz), std::vector<int32_t>(6, 0));
   for (int32_t i = 0; i < 3; ++i)
     for (int32_t j = 0; j < 2; ++j)
