@@ -25,6 +25,8 @@ struct banda {
 
 // All operations print their messages on stdout and return 1 for success,
 // 0 for a refusal. None of them frees or changes anything when it refuses.
+// A null record pointer is refused like a record without storage ("ERRO:
+// Matriz inexistente."), never dereferenced.
 
 // Gives `m` a row table of `m->lin` rows of `m->col` elements (contents not
 // initialised). Refuses a non-positive `lin` ("ERRO: número de linhas
@@ -45,8 +47,9 @@ int mgerar_aleatorio(matriz* m, int32_t limite);
 // Writes 0 into every element. "ERRO: Matriz inexistente." when `mat` is null.
 int mzerar(matriz* m);
 
-// Prints the header "Imprimindo matriz L x C ...", then every row (each value
-// followed by a tab), then the closing text.
+// Prints the header "Imprimindo matriz L x C ..." (even when `mat` is null,
+// before refusing), then each row on a line of its own after an empty line
+// (each value followed by a tab), then the closing "Fim impressão matriz.".
 int mimprimir(const matriz* m);
 
 // Frees the rows and the row table, then sets `mat` to null so that a second
@@ -75,8 +78,10 @@ int mcomparar(const matriz* a, const matriz* b);
 // Every band has lin/divisor rows (or col/divisor columns); the last band also
 // takes the remainder. A band with no rows or no columns is reported with
 // malocar's message, "ERROR: Out of memory" and "ERRO: Matriz inexistente.",
-// and stays in the array with a null `mat`. Returns null, creating nothing,
-// for a `divisor` below 1.
+// and stays in the array with a null `mat`; so does a band whose storage the
+// heap cannot give ("ERROR: Out of memory", "ERRO: Matriz inexistente.").
+// Returns null, creating nothing, for a `divisor` below 1 (silently) and for
+// a null `mat` ("ERRO: Matriz inexistente.").
 //
 // The array, each banda, each band's record and its storage belong to the
 // caller: mliberar each band, then free its record, its banda and the array.

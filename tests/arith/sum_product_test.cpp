@@ -1,6 +1,9 @@
 // Sequential sum and product: every visiting order gives the same, wrapped, result; refusals.
+#include <sys/resource.h>
+
 #include <climits>
 #include <cstdint>
+#include <fstream>
 #include <vector>
 
 #include "dense_arith.hpp"
@@ -145,4 +148,27 @@ TEST(SumProductRefusals, UnallocatableResultEndsTheProcess) {
   EXPECT_EXIT_STDOUT(dense_arith::mmultiplicar(&a, &c, 0), 1, no_rows);
   EXPECT_EXIT_STDOUT(dense_arith::mmultiplicar(&c, &d, 0), 1,
                      "ERRO: n\xc3\xbamero de colunas indefinido.\nERROR: Out of memory\n");
+}
+
+// Operands that exist but whose sum would need 256 GiB, in a child whose
+// address space is capped: the heap's refusal ends the process.
+TEST(SumProductRefusals, ExhaustedHeapEndsTheProcess) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizers reserve address space of their own";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
+  GTEST_SKIP() << "sanitizers reserve address space of their own";
+#endif
+#endif
+  auto starve = [] {
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlim_t cap = static_cast<rlim_t>(pages) * 4096 + (rlim_t{512} << 20);
+    const rlimit lim{cap, cap};
+    setrlimit(RLIMIT_AS, &lim);
+    std::vector<int32_t*> rows(1 << 14, nullptr);  // never read: the result fails first
+    const matriz big{rows.data(), 1 << 14, 1 << 22};
+    dense_arith::msomar(&big, &big, 0);
+  };
+  EXPECT_EXIT_STDOUT(starve(), 1, "ERROR: Out of memory\n");
 }

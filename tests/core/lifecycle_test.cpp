@@ -55,27 +55,40 @@ TEST(Malocar, RefusesNonPositiveCountsRowsFirstAndKeepsTable) {
 #endif
 #endif
 
-// In a child with a capped address space: a matrix far beyond the cap must be
-// refused silently, leave `mat` alone, and give back the rows it did get
-// (measured as the mmap-backed bytes malloc holds before and after).
+// Caps this process's address space at what it uses now plus 512 MiB, so a
+// matrix of 16 Ki rows of 16 MiB can never be allocated. Only for children.
+void cap_address_space() {
+  long pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;
+  const rlim_t cap = static_cast<rlim_t>(pages) * 4096 + (rlim_t{512} << 20);
+  const rlimit lim{cap, cap};
+  setrlimit(RLIMIT_AS, &lim);
+}
+
+// A matrix far beyond the cap must be refused silently, leave `mat` alone,
+// and give back the rows it did get (measured as the mmap-backed bytes malloc
+// holds before and after). A copying partition keeps such a band without
+// storage and says so.
 TEST(Malocar, ExhaustedHeapFreesWhatItGotAndLeavesMat) {
 #ifdef DENSE_TEST_SANITIZED
   GTEST_SKIP() << "sanitizers reserve address space of their own";
 #else
   auto starve = [] {
-    long pages = 0;
-    std::ifstream("/proc/self/statm") >> pages;
-    const rlim_t cap = static_cast<rlim_t>(pages) * 4096 + (rlim_t{512} << 20);
-    rlimit lim{cap, cap};
-    setrlimit(RLIMIT_AS, &lim);
+    cap_address_space();
     int32_t* sentinel[1] = {nullptr};
-    matriz m{sentinel, 1 << 14, 1 << 22};  // 16 Ki rows of 16 MiB
+    matriz m{sentinel, 1 << 14, 1 << 22};
     const size_t before = mallinfo2().hblkhd;
     const int rc = dense_core::malocar(&m);
     const size_t after = mallinfo2().hblkhd;
     std::exit((rc == 0 ? 0 : 1) | (m.mat == sentinel ? 0 : 2) | (before == after ? 0 : 4));
   };
   EXPECT_EXIT_STDOUT(starve(), 0, "");
+  auto starve_band = [] {
+    cap_address_space();
+    dense_core::banda** p = dense_core::csubmatrizv2(1 << 14, 1 << 22, 1);
+    std::exit(p != nullptr && p[0]->matriz->mat == nullptr ? 0 : 1);
+  };
+  EXPECT_EXIT_STDOUT(starve_band(), 0, "ERROR: Out of memory\nERRO: Matriz inexistente.\n");
 #endif
 }
 
@@ -97,8 +110,16 @@ TEST(LifecycleFill, ConstantZeroAndMissingMatrix) {
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(capture_stdout([&] { rc = dense_core::mliberar(&none); }), kMissing);
   EXPECT_EQ(rc, 0);
-  EXPECT_EQ(capture_stdout([&] { rc = dense_core::mgerar(nullptr, 1); }), kMissing);
-  EXPECT_EQ(rc, 0);
+  // A null record pointer is refused the same way, never dereferenced.
+  for (auto op :
+       {+[] { return dense_core::malocar(nullptr); },
+        +[] { return dense_core::mgerar(nullptr, 1); }, +[] { return dense_core::mzerar(nullptr); },
+        +[] { return dense_core::mgerar_aleatorio(nullptr, 3); },
+        +[] { return dense_core::mimprimir(nullptr); },
+        +[] { return dense_core::mliberar(nullptr); }}) {
+    EXPECT_EQ(capture_stdout([&] { rc = op(); }), kMissing);
+    EXPECT_EQ(rc, 0);
+  }
 }
 
 TEST(RandomFill, ValuesLieBetweenOneAndTheLimit) {
