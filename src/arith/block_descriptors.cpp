@@ -43,13 +43,15 @@ submatriz** particionar_matriz(int32_t** mat, int32_t lin, int32_t col, int32_t 
     std::puts(kNoMemory);
     return nullptr;
   }
-  auto** parts = static_cast<submatriz**>(std::calloc(static_cast<size_t>(divisor), sizeof(submatriz*)));
+  auto** parts =
+      static_cast<submatriz**>(std::calloc(static_cast<size_t>(divisor), sizeof(submatriz*)));
   if (parts == nullptr) {
     std::puts(kNoMemory);
     return nullptr;
   }
   if (orientacao == 0 && divisor > lin) {
-    std::printf("** Erro: Divisor (%d) maior que o n\xc3\xbamero de linhas (%d) **\n", divisor, lin);
+    std::printf("** Erro: Divisor (%d) maior que o n\xc3\xbamero de linhas (%d) **\n", divisor,
+                lin);
     std::free(parts);
     return nullptr;
   }
@@ -133,8 +135,7 @@ submatriz** csubmatrizv2(int32_t lin, int32_t col, int32_t divisor) {
 }
 
 int32_t multiplicar_submatriz(const submatriz* a, const submatriz* b, const submatriz* r) {
-  if (a == nullptr || b == nullptr || r == nullptr || a->bloco == nullptr ||
-      b->bloco == nullptr) {
+  if (a == nullptr || b == nullptr || r == nullptr || a->bloco == nullptr || b->bloco == nullptr) {
     std::puts(kNoMemory);
     return -1;
   }

@@ -27,7 +27,6 @@ inline void add_scaled_row(int32_t* __restrict c_row, const int32_t* __restrict 
 
 }  // namespace
 
-
 int32_t multiplicarOMP(const dense_core::matriz* a, const dense_core::matriz* b,
                        dense_core::matriz* c, int32_t n) {
   if (a == nullptr || b == nullptr || c == nullptr || a->mat == nullptr || b->mat == nullptr ||

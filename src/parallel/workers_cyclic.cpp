@@ -121,7 +121,8 @@ matriz* multiplicarTh(const matriz* a, const matriz* b, int32_t n) {
   if (c == nullptr) return nullptr;
   if (n <= 0) return c;
 
-  auto* w = static_cast<worker<normal_job_arg>*>(std::calloc(static_cast<size_t>(n), sizeof(worker<normal_job_arg>)));
+  auto* w = static_cast<worker<normal_job_arg>*>(
+      std::calloc(static_cast<size_t>(n), sizeof(worker<normal_job_arg>)));
   if (w == nullptr) {
     // No room even for the bookkeeping: one job with step 1 covers every
     // thread's rows, done here.

@@ -163,7 +163,8 @@ matriz* multiplicarThblocos(const matriz* a, const matriz* b, int32_t n) {
   }
   auto* args = static_cast<thread_arg_blocos*>(
       std::calloc(static_cast<size_t>(slots), sizeof(thread_arg_blocos)));
-  auto* handles = static_cast<pthread_t*>(std::calloc(static_cast<size_t>(slots), sizeof(pthread_t)));
+  auto* handles =
+      static_cast<pthread_t*>(std::calloc(static_cast<size_t>(slots), sizeof(pthread_t)));
   // Only two entries are ever used: when n asks for more room than the heap
   // has, two on the stack do the same work.
   thread_arg_blocos local_args[kBands];

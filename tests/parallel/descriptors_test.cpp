@@ -36,7 +36,7 @@ submatriz** partition(owned_matrix& m, int32_t orientacao, int32_t divisor,
   submatriz** parts = nullptr;
   const std::string out = capture_stdout([&] {
     parts = dense_arith::particionar_matriz(m.get()->mat, m.get()->lin, m.get()->col, orientacao,
-                                           divisor);
+                                            divisor);
   });
   EXPECT_EQ(out, expected_output);
   return parts;
@@ -46,8 +46,7 @@ TEST(ParticionarMatriz, RowBandsPutTheRemainderInTheLastBandAndShareOneRecord) {
   owned_matrix m(10, 4);
   submatriz** parts = partition(m, 0, 3);
   ASSERT_NE(parts, nullptr);
-  EXPECT_EQ(bounds_of(parts, 3),
-            (std::vector<bounds>{{0, 3, 0, 4}, {3, 6, 0, 4}, {6, 10, 0, 4}}));
+  EXPECT_EQ(bounds_of(parts, 3), (std::vector<bounds>{{0, 3, 0, 4}, {3, 6, 0, 4}, {6, 10, 0, 4}}));
   EXPECT_EQ(parts[0]->matriz, parts[1]->matriz);
   EXPECT_EQ(parts[1]->matriz, parts[2]->matriz);
   EXPECT_EQ(parts[0]->matriz->mat, m.get()->mat);
@@ -103,12 +102,12 @@ TEST(ParticionarMatriz, OtherOrientationsCutColumnsAndMayLeaveEmptyBands) {
 
 TEST(ParticionarMatriz, Refusals) {
   owned_matrix m(10, 4);
-  EXPECT_EQ(partition(m, 0, 11,
-                      "** Erro: Divisor (11) maior que o n\xc3\xbamero de linhas (10) **\n"),
-            nullptr);
-  EXPECT_EQ(partition(m, 1, 11,
-                      "** Erro: Divisor (11) maior que o n\xc3\xbamero de colunas (4) **\n"),
-            nullptr);
+  EXPECT_EQ(
+      partition(m, 0, 11, "** Erro: Divisor (11) maior que o n\xc3\xbamero de linhas (10) **\n"),
+      nullptr);
+  EXPECT_EQ(
+      partition(m, 1, 11, "** Erro: Divisor (11) maior que o n\xc3\xbamero de colunas (4) **\n"),
+      nullptr);
   // A divisor below 1 describes nothing: refused like a failed allocation.
   EXPECT_EQ(partition(m, 0, 0, kNoMemory), nullptr);
   EXPECT_EQ(partition(m, 1, -3, kNoMemory), nullptr);
@@ -162,8 +161,7 @@ TEST(Csubmatrizv2DeathTest, NegativeDivisorEndsTheProcess) {
 
 // A descriptor over a whole test matrix.
 struct whole {
-  explicit whole(owned_matrix& m)
-      : b{0, m.get()->lin, 0, m.get()->col}, d{m.get(), &b} {}
+  explicit whole(owned_matrix& m) : b{0, m.get()->lin, 0, m.get()->col}, d{m.get(), &b} {}
   bloco b;
   submatriz d;
 };
@@ -237,13 +235,15 @@ TEST(MultiplicarSubmatriz, RefusesNullAndMissingOperandsWritingNothing) {
   for (int which = 0; which < 3; ++which) {
     const submatriz* args[3] = {&ad.d, &ad.d, &rd.d};
     args[which] = nullptr;
-    EXPECT_EQ(capture_stdout([&] { rc = dense_arith::multiplicar_submatriz(args[0], args[1], args[2]); }),
-              kNoMemory);
+    EXPECT_EQ(
+        capture_stdout([&] { rc = dense_arith::multiplicar_submatriz(args[0], args[1], args[2]); }),
+        kNoMemory);
     EXPECT_EQ(rc, -1);
   }
   submatriz no_bloco{a.get(), nullptr};
-  EXPECT_EQ(capture_stdout([&] { rc = dense_arith::multiplicar_submatriz(&no_bloco, &ad.d, &rd.d); }),
-            kNoMemory);
+  EXPECT_EQ(
+      capture_stdout([&] { rc = dense_arith::multiplicar_submatriz(&no_bloco, &ad.d, &rd.d); }),
+      kNoMemory);
   EXPECT_EQ(rc, -1);
 
   // A matrix without storage: the issue's own message, for each position.
@@ -254,8 +254,9 @@ TEST(MultiplicarSubmatriz, RefusesNullAndMissingOperandsWritingNothing) {
   for (int which = 0; which < 3; ++which) {
     const submatriz* args[3] = {&ad.d, &ad.d, &rd.d};
     args[which] = which == 1 ? &no_matrix : &hd;
-    EXPECT_EQ(capture_stdout([&] { rc = dense_arith::multiplicar_submatriz(args[0], args[1], args[2]); }),
-              kMissing);
+    EXPECT_EQ(
+        capture_stdout([&] { rc = dense_arith::multiplicar_submatriz(args[0], args[1], args[2]); }),
+        kMissing);
     EXPECT_EQ(rc, -1);
   }
   EXPECT_EQ(r.values(), (std::vector<int32_t>{0, 0, 0, 0}));

@@ -18,17 +18,17 @@ struct shape {
 
 // Square, rectangular, thin and awkward sizes around powers of two.
 inline const std::vector<shape>& shapes() {
-  static const std::vector<shape> all = {{1, 1, 1},   {3, 4, 2},    {4, 6, 5},   {7, 5, 9},
+  static const std::vector<shape> all = {{1, 1, 1},    {3, 4, 2},    {4, 6, 5},   {7, 5, 9},
                                          {10, 10, 10}, {17, 33, 16}, {33, 1, 17}, {1, 32, 1},
-                                         {2, 7, 31},  {64, 65, 63}};
+                                         {2, 7, 31},   {64, 65, 63}};
   return all;
 }
 
 // 1, 2, 3, 4 and 8 threads, and more threads than rows.
 inline std::vector<int32_t> thread_counts(const shape& s) { return {1, 2, 3, 4, 8, s.rows + 3}; }
 
-using product_fn =
-    std::function<dense_core::matriz*(const dense_core::matriz*, const dense_core::matriz*, int32_t)>;
+using product_fn = std::function<dense_core::matriz*(const dense_core::matriz*,
+                                                     const dense_core::matriz*, int32_t)>;
 
 // Runs `product` on random factors of shape `s` with `n` threads and checks
 // the result against the reference product, and that it printed nothing.
@@ -40,7 +40,8 @@ inline void expect_right_product(const product_fn& product, const shape& s, int3
   test_support::fill_random(a, seed, lo, hi);
   test_support::fill_random(b, seed + 1, lo, hi);
   test_support::result_ptr c;
-  const std::string out = test_support::capture_stdout([&] { c.reset(product(a.get(), b.get(), n)); });
+  const std::string out =
+      test_support::capture_stdout([&] { c.reset(product(a.get(), b.get(), n)); });
   EXPECT_EQ(out, "");
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(c->lin, s.rows);

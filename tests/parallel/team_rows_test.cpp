@@ -14,10 +14,12 @@ using parallel_cases::thread_counts;
 using test_support::capture_stdout;
 using test_support::owned_matrix;
 
-constexpr const char* kMismatch = "ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.\n";
+constexpr const char* kMismatch =
+    "ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.\n";
 
 // multiplicarOMP into a fresh zeroed matrix, shaped like the other products.
-dense_core::matriz* omp_product(const dense_core::matriz* a, const dense_core::matriz* b, int32_t n) {
+dense_core::matriz* omp_product(const dense_core::matriz* a, const dense_core::matriz* b,
+                                int32_t n) {
   auto* c = static_cast<dense_core::matriz*>(std::malloc(sizeof(dense_core::matriz)));
   *c = dense_core::matriz{nullptr, a->lin, b->col};
   dense_core::malocar(c);
@@ -78,14 +80,17 @@ TEST(MultiplicarOMP, RefusesMismatchesAndASmallResultWithoutTouchingC) {
   test_support::fill_random(b, 46);
   owned_matrix c(3, 2, {9, 9, 9, 9, 9, 9}), short_c(2, 2, {9, 9, 9, 9}), narrow_c(3, 1, {9, 9, 9});
   int32_t rc = 0;
-  EXPECT_EQ(capture_stdout([&] { rc = team_rows::multiplicarOMP(a.get(), wrong_b.get(), c.get(), 2); }),
-            kMismatch);
+  EXPECT_EQ(
+      capture_stdout([&] { rc = team_rows::multiplicarOMP(a.get(), wrong_b.get(), c.get(), 2); }),
+      kMismatch);
   EXPECT_EQ(rc, -1);
-  EXPECT_EQ(capture_stdout([&] { rc = team_rows::multiplicarOMP(a.get(), b.get(), short_c.get(), 2); }),
-            kMismatch);
+  EXPECT_EQ(
+      capture_stdout([&] { rc = team_rows::multiplicarOMP(a.get(), b.get(), short_c.get(), 2); }),
+      kMismatch);
   EXPECT_EQ(rc, -1);
-  EXPECT_EQ(capture_stdout([&] { rc = team_rows::multiplicarOMP(a.get(), b.get(), narrow_c.get(), 2); }),
-            kMismatch);
+  EXPECT_EQ(
+      capture_stdout([&] { rc = team_rows::multiplicarOMP(a.get(), b.get(), narrow_c.get(), 2); }),
+      kMismatch);
   EXPECT_EQ(rc, -1);
   EXPECT_EQ(c.values(), std::vector<int32_t>(6, 9));
   EXPECT_EQ(short_c.values(), std::vector<int32_t>(4, 9));
@@ -93,12 +98,14 @@ TEST(MultiplicarOMP, RefusesMismatchesAndASmallResultWithoutTouchingC) {
 
   // c may not be one of the factors.
   owned_matrix sq(3, 3, {1, 2, 3, 4, 5, 6, 7, 8, 9});
-  EXPECT_EQ(capture_stdout([&] { rc = team_rows::multiplicarOMP(sq.get(), sq.get(), sq.get(), 2); }),
-            kMismatch);
+  EXPECT_EQ(
+      capture_stdout([&] { rc = team_rows::multiplicarOMP(sq.get(), sq.get(), sq.get(), 2); }),
+      kMismatch);
   EXPECT_EQ(rc, -1);
   owned_matrix id(3, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1});
-  EXPECT_EQ(capture_stdout([&] { rc = team_rows::multiplicarOMP(id.get(), sq.get(), sq.get(), 2); }),
-            kMismatch);
+  EXPECT_EQ(
+      capture_stdout([&] { rc = team_rows::multiplicarOMP(id.get(), sq.get(), sq.get(), 2); }),
+      kMismatch);
   EXPECT_EQ(rc, -1);
   EXPECT_EQ(sq.values(), (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
 
@@ -119,8 +126,10 @@ TEST(MultiplicarOMPblocos, HandsTheDescriptorsToTheKernel) {
   dense_arith::submatriz** bp = dense_arith::particionar_matriz(b.get()->mat, 6, 5, 0, 3);
   dense_arith::submatriz** cp = dense_arith::csubmatrizv2(4, 5, 1);
   // Every band pair added into the one part gives the whole product.
-  for (int32_t t = 0; t < 3; ++t) EXPECT_EQ(team_rows::multiplicarOMPblocos(ap[t], bp[t], cp[0]), 0);
-  EXPECT_EQ(test_support::values_of(cp[0]->matriz), test_support::reference_product(a.get(), b.get()));
+  for (int32_t t = 0; t < 3; ++t)
+    EXPECT_EQ(team_rows::multiplicarOMPblocos(ap[t], bp[t], cp[0]), 0);
+  EXPECT_EQ(test_support::values_of(cp[0]->matriz),
+            test_support::reference_product(a.get(), b.get()));
   // A refusal of the kernel still returns 0.
   int32_t rc = -5;
   EXPECT_EQ(capture_stdout([&] { rc = team_rows::multiplicarOMPblocos(nullptr, bp[0], cp[0]); }),

@@ -25,7 +25,7 @@ std::atomic<bool> g_attr_seen{false};
 // What one job did when run in observe mode.
 struct observed {
   int32_t id = -1;
-  std::vector<int32_t> rows;        // result rows that the job changed
+  std::vector<int32_t> rows;              // result rows that the job changed
   dense_arith::bloco a_band{}, b_band{};  // block jobs: the bands handed over
 };
 std::vector<observed> g_seen;  // touched only on the calling thread

@@ -14,12 +14,14 @@ using test_support::capture_stdout;
 using test_support::owned_matrix;
 using test_support::result_ptr;
 
-constexpr const char* kMismatch = "ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.\n";
+constexpr const char* kMismatch =
+    "ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.\n";
 
 TEST(CyclicMultiplicarTh, MatchesTheReferenceOnEveryShapeAndThreadCount) {
   uint32_t seed = 10;
   for (const auto& s : shapes())
-    for (int32_t n : thread_counts(s)) expect_right_product(workers_cyclic::multiplicarTh, s, n, seed++);
+    for (int32_t n : thread_counts(s))
+      expect_right_product(workers_cyclic::multiplicarTh, s, n, seed++);
 }
 
 TEST(CyclicMultiplicarTh, WrapsAt32Bits) {
@@ -41,7 +43,8 @@ TEST(CyclicMultiplicarTh, ZeroOrNegativeThreadsGiveTheZeroedResult) {
 TEST(CyclicMultiplicarTh, RefusesMismatchedOrMissingFactors) {
   owned_matrix a(3, 4), b(3, 2);
   dense_core::matriz* c = reinterpret_cast<dense_core::matriz*>(1);
-  EXPECT_EQ(capture_stdout([&] { c = workers_cyclic::multiplicarTh(a.get(), b.get(), 2); }), kMismatch);
+  EXPECT_EQ(capture_stdout([&] { c = workers_cyclic::multiplicarTh(a.get(), b.get(), 2); }),
+            kMismatch);
   EXPECT_EQ(c, nullptr);
 
   dense_core::matriz hollow{nullptr, 4, 3};

@@ -14,12 +14,14 @@ using test_support::capture_stdout;
 using test_support::owned_matrix;
 using test_support::result_ptr;
 
-constexpr const char* kMismatch = "ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.\n";
+constexpr const char* kMismatch =
+    "ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.\n";
 
 TEST(RangesMultiplicarTh, MatchesTheReferenceOnEveryShapeAndThreadCount) {
   uint32_t seed = 1000;
   for (const auto& s : shapes())
-    for (int32_t n : thread_counts(s)) expect_right_product(workers_ranges::multiplicarTh, s, n, seed++);
+    for (int32_t n : thread_counts(s))
+      expect_right_product(workers_ranges::multiplicarTh, s, n, seed++);
 }
 
 TEST(RangesMultiplicarTh, ThreadCountsBelowOneComputeOnOneThread) {
@@ -94,7 +96,8 @@ TEST(RangesMultiplicarThblocos, MatchesTheReferenceWhateverTheThreadCount) {
   uint32_t seed = 2000;
   for (const auto& s : shapes()) {
     if (s.inner < 2) continue;
-    for (int32_t n : {-1, 0, 1, 2, 3, 5, 64}) expect_right_product(workers_ranges::multiplicarThblocos, s, n, seed++);
+    for (int32_t n : {-1, 0, 1, 2, 3, 5, 64})
+      expect_right_product(workers_ranges::multiplicarThblocos, s, n, seed++);
   }
 }
 
