@@ -10,55 +10,90 @@ namespace block_kernel::detail {
 namespace {
 
 constexpr int32_t kMr = 6;
-constexpr int32_t kVectors = 2;  // ymm registers across one tile row
-constexpr int32_t kNr = 8 * kVectors;
+constexpr int32_t kNr = 16;  // two ymm registers per tile row
 
-// Per step of k: two loads of b, six broadcasts of a, twelve vpmulld + vpaddd.
-// vpmulld keeps the low 32 bits and vpaddd wraps, so the sums are exact
-// modulo 2^32 in any order.
+// One step of k for one tile row: a[k][r] broadcast into ymm14, multiplied by
+// b's two vectors (ymm12/ymm13), each product added into the row's pair.
+// clang-format off
+#define DENSE_TILE_ROW(offset, lo, hi)                     \
+  "vpbroadcastd " #offset "(%[a]), %%ymm14\n\t"            \
+  "vpmulld %%ymm12, %%ymm14, %%ymm15\n\t"                  \
+  "vpaddd %%ymm15, %%ymm" #lo ", %%ymm" #lo "\n\t"         \
+  "vpmulld %%ymm13, %%ymm14, %%ymm15\n\t"                  \
+  "vpaddd %%ymm15, %%ymm" #hi ", %%ymm" #hi "\n\t"
+#define DENSE_TILE_ZERO(lo, hi)                            \
+  "vpxor %%ymm" #lo ", %%ymm" #lo ", %%ymm" #lo "\n\t"     \
+  "vpxor %%ymm" #hi ", %%ymm" #hi ", %%ymm" #hi "\n\t"
+#define DENSE_TILE_SAVE(offset, lo, hi)                    \
+  "vmovdqa %%ymm" #lo ", " #offset "(%[out])\n\t"          \
+  "vmovdqa %%ymm" #hi ", 32+" #offset "(%[out])\n\t"
+// clang-format on
+
+// As in the AVX-512 kernel, the loop over k is assembly because GCC 12 spills
+// half of an array of accumulators to the stack. Per step of k: two loads of
+// b, six broadcasts of a, twelve vpmulld + vpaddd into independent
+// accumulators. vpmulld keeps the low 32 bits and vpaddd wraps: the sums are
+// exact modulo 2^32 in any order.
 void avx2_tile(int32_t kc, const int32_t* a_panel, const int32_t* b_panel, int32_t* const* c_rows,
                int32_t c_col, int32_t m, int32_t n) {
-  __m256i acc[kMr][kVectors];
-  for (auto& row : acc)
-    for (auto& v : row) v = _mm256_setzero_si256();
-
-  for (int32_t kk = 0; kk < kc; ++kk) {
-    const int32_t* b_k = b_panel + kk * kNr;
-    const int32_t* a_k = a_panel + kk * kMr;
-    __m256i b_v[kVectors];
-    for (int32_t v = 0; v < kVectors; ++v)
-      b_v[v] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b_k + 8 * v));
-    for (int32_t r = 0; r < kMr; ++r) {
-      const __m256i a_r = _mm256_set1_epi32(a_k[r]);
-      for (int32_t v = 0; v < kVectors; ++v)
-        acc[r][v] = _mm256_add_epi32(acc[r][v], _mm256_mullo_epi32(a_r, b_v[v]));
-    }
-  }
+  for (int32_t r = 0; r < m; ++r)
+    _mm_prefetch(reinterpret_cast<const char*>(c_rows[r] + c_col), _MM_HINT_T0);
+  alignas(32) int32_t sums[kMr * kNr];
+  const int32_t* a = a_panel;
+  const int32_t* b = b_panel;
+  int64_t steps = kc;
+  // clang-format off
+  __asm__ volatile(
+      DENSE_TILE_ZERO(0, 1) DENSE_TILE_ZERO(2, 3) DENSE_TILE_ZERO(4, 5)
+      DENSE_TILE_ZERO(6, 7) DENSE_TILE_ZERO(8, 9) DENSE_TILE_ZERO(10, 11)
+      "test %[steps], %[steps]\n\t"
+      "jle 2f\n\t"
+      ".p2align 5\n"
+      "1:\n\t"
+      "vmovdqu (%[b]), %%ymm12\n\t"
+      "vmovdqu 32(%[b]), %%ymm13\n\t"
+      DENSE_TILE_ROW(0, 0, 1) DENSE_TILE_ROW(4, 2, 3) DENSE_TILE_ROW(8, 4, 5)
+      DENSE_TILE_ROW(12, 6, 7) DENSE_TILE_ROW(16, 8, 9) DENSE_TILE_ROW(20, 10, 11)
+      "add $24, %[a]\n\t"  // kMr elements of a
+      "add $64, %[b]\n\t"  // kNr elements of b
+      "dec %[steps]\n\t"
+      "jnz 1b\n"
+      "2:\n\t"
+      DENSE_TILE_SAVE(0, 0, 1) DENSE_TILE_SAVE(64, 2, 3) DENSE_TILE_SAVE(128, 4, 5)
+      DENSE_TILE_SAVE(192, 6, 7) DENSE_TILE_SAVE(256, 8, 9) DENSE_TILE_SAVE(320, 10, 11)
+      : [a] "+r"(a), [b] "+r"(b), [steps] "+r"(steps)
+      : [out] "r"(sums)
+      : "cc", "memory", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8",
+        "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "xmm14", "xmm15");
+  // clang-format on
 
   if (m == kMr && n == kNr) {
     for (int32_t r = 0; r < kMr; ++r) {
       int32_t* c = c_rows[r] + c_col;
-      for (int32_t v = 0; v < kVectors; ++v) {
+      for (int32_t v = 0; v < 2; ++v) {
         auto* p = reinterpret_cast<__m256i*>(c + 8 * v);
-        _mm256_storeu_si256(p, _mm256_add_epi32(_mm256_loadu_si256(p), acc[r][v]));
+        const __m256i s =
+            _mm256_load_si256(reinterpret_cast<const __m256i*>(sums + r * kNr + 8 * v));
+        _mm256_storeu_si256(p, _mm256_add_epi32(_mm256_loadu_si256(p), s));
       }
     }
     return;
   }
-  // Edge tile: spill the accumulators and add only the valid corner.
-  alignas(32) int32_t spill[kMr][kNr];
-  for (int32_t r = 0; r < kMr; ++r)
-    for (int32_t v = 0; v < kVectors; ++v)
-      _mm256_store_si256(reinterpret_cast<__m256i*>(&spill[r][8 * v]), acc[r][v]);
+  // Edge tile: add only the valid corner.
   for (int32_t r = 0; r < m; ++r) {
     int32_t* c = c_rows[r] + c_col;
     for (int32_t j = 0; j < n; ++j)
-      c[j] = static_cast<int32_t>(static_cast<uint32_t>(c[j]) + static_cast<uint32_t>(spill[r][j]));
+      c[j] = static_cast<int32_t>(static_cast<uint32_t>(c[j]) +
+                                  static_cast<uint32_t>(sums[r * kNr + j]));
   }
 }
 
+#undef DENSE_TILE_SAVE
+#undef DENSE_TILE_ZERO
+#undef DENSE_TILE_ROW
+
 }  // namespace
 
-extern const tile_kernel kAvx2Kernel = {kMr, kNr, 96, 256, 2048, avx2_tile};
+extern const tile_kernel kAvx2Kernel = {kMr, kNr, 96, 512, 2048, avx2_tile};
 
 }  // namespace block_kernel::detail
