@@ -1,4 +1,5 @@
-// Writing and reading back a 1000 x 1000 matrix file, beside plain fprintf/fscanf loops on the same data.
+// Writing and reading back a 1000 x 1000 matrix file, beside plain fprintf/fscanf loops on the same
+// data.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>

@@ -70,6 +70,8 @@ char* get_line_file(FILE* f, int32_t nlinha, int ignorado, const int32_t* tabela
 // as the table says, prints "ERRO: Numero de linha da MatrizA esta diferete
 // da MatrizB!" and ends the process with status 1 (nothing is read in the
 // first case). Cost: one seek per row, O(size of the file). Returns 0.
+// Here and in extrai_parametros_matriz an exhausted heap prints "ERROR: Out
+// of memory" and ends the process with status 1.
 int32_t filein_matriz(int32_t** mat, int32_t lin, int32_t col, FILE* f, const int32_t* tabela,
                       int32_t nlinhas);
 

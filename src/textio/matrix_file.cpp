@@ -142,7 +142,8 @@ struct growing_table {
   // Resizes to exactly `n` entries; entries past `used` become zero.
   bool resize(int64_t n, int64_t used = -1) {
     if (used < 0) used = room < n ? room : n;
-    auto* p = static_cast<int32_t*>(std::realloc(entries, static_cast<size_t>(n) * sizeof(int32_t)));
+    auto* p =
+        static_cast<int32_t*>(std::realloc(entries, static_cast<size_t>(n) * sizeof(int32_t)));
     if (p == nullptr) return false;
     if (n > used) std::memset(p + used, 0, static_cast<size_t>(n - used) * sizeof(int32_t));
     entries = p;

@@ -35,8 +35,9 @@ TEST(MalformedFile, NegativeRowCountIsHandedOutAndRejectedByTheReader) {
   EXPECT_EQ(p.nlinhas, 3);
   EXPECT_EQ(p.first(3), table_of(bytes));
   owned_matrix m(1, 3);
-  EXPECT_EXIT_STDOUT(textio::filein_matriz(m.get()->mat, p.lin, p.col, f.get(), p.tabela, p.nlinhas),
-                     1, kLineCount);
+  EXPECT_EXIT_STDOUT(
+      textio::filein_matriz(m.get()->mat, p.lin, p.col, f.get(), p.tabela, p.nlinhas), 1,
+      kLineCount);
 }
 
 TEST(MalformedFile, RowCountBeyondTheFileIsRefusedAsNoRows) {
@@ -135,9 +136,8 @@ TEST(MalformedFileDeathTest, TooManyFieldsInTheSizeLineEndThroughTheSplitter) {
   // the file has lines.
   auto f = stream_of("#Linha#Coluna#\n1#2#3#4#5#\n1,\n");
   file_params p;
-  EXPECT_EXIT_STDOUT(
-      extract(f.get(), p), 1,
-      "Error: Ultrapassou o n\xEF\xBF\xBDmero m\xEF\xBF\xBDximo de palavras (3)\n");
+  EXPECT_EXIT_STDOUT(extract(f.get(), p), 1,
+                     "Error: Ultrapassou o n\xEF\xBF\xBDmero m\xEF\xBF\xBDximo de palavras (3)\n");
 }
 
 TEST(MalformedFile, CrlfLineEndsReadThroughTheTable) {
@@ -154,9 +154,8 @@ TEST(MalformedFile, CrlfLineEndsReadThroughTheTable) {
   EXPECT_EQ(p.nlinhas, 4);
   EXPECT_EQ(p.first(4), (std::vector<int32_t>{15, 6, 8, 9}));
   owned_matrix m(2, 3);
-  EXPECT_EQ(capture_stdout([&] {
-              textio::filein_matriz(m.get()->mat, 2, 3, f.get(), p.tabela, p.nlinhas);
-            }),
+  EXPECT_EQ(capture_stdout(
+                [&] { textio::filein_matriz(m.get()->mat, 2, 3, f.get(), p.tabela, p.nlinhas); }),
             "");
   EXPECT_EQ(m.values(), (std::vector<int32_t>{1, 2, 3, -4, 5, 6}));
   EXPECT_EQ(take_line(textio::get_line_file(f.get(), 2, 0, p.tabela)), "2#3#\r");
@@ -252,9 +251,8 @@ TEST(MalformedFile, RandomJunkNeverLeavesTheTables) {
     }
     if (p.nlinhas == p.lin + 2 && p.col > 0) {
       owned_matrix m(p.lin > 0 ? p.lin : 1, p.col);
-      capture_stdout([&] {
-        textio::filein_matriz(m.get()->mat, p.lin, p.col, f.get(), p.tabela, p.nlinhas);
-      });
+      capture_stdout(
+          [&] { textio::filein_matriz(m.get()->mat, p.lin, p.col, f.get(), p.tabela, p.nlinhas); });
     }
   }
 }

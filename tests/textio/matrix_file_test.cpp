@@ -32,7 +32,8 @@ const char kIdentical[] = "RESULTADO: matrizes id\xc3\xaanticas.\n\n";
 // The file of a matrix as "%d," per element would print it.
 std::string printf_file(const owned_matrix& m) {
   const matriz* r = m.get();
-  std::string s = "#Linha#Coluna#\n" + std::to_string(r->lin) + "#" + std::to_string(r->col) + "#\n";
+  std::string s =
+      "#Linha#Coluna#\n" + std::to_string(r->lin) + "#" + std::to_string(r->col) + "#\n";
   char number[16];
   for (int32_t i = 0; i < r->lin; ++i) {
     for (int32_t j = 0; j < r->col; ++j) {
@@ -153,8 +154,8 @@ TEST(MatrixFile, EmptyMatrixReadsBackAsNoRows) {
   EXPECT_EQ(p.nlinhas, 2);
   EXPECT_EQ(p.first(2), (std::vector<int32_t>{14, 5}));
   int32_t rc = -1;
-  EXPECT_EQ(capture_stdout([&] { rc = textio::filein_matriz(nullptr, 0, 0, f.get(), p.tabela, 2); }),
-            "");
+  EXPECT_EQ(
+      capture_stdout([&] { rc = textio::filein_matriz(nullptr, 0, 0, f.get(), p.tabela, 2); }), "");
   EXPECT_EQ(rc, 0);
 }
 
@@ -167,8 +168,8 @@ TEST(MatrixFile, RowsWithoutColumnsReadBack) {
   EXPECT_EQ(p.nlinhas, 5);
   EXPECT_EQ(p.first(5), (std::vector<int32_t>{14, 5, 1, 1, 1}));
   owned_matrix m(3, 0);
-  EXPECT_EQ(capture_stdout([&] { textio::filein_matriz(m.get()->mat, 3, 0, f.get(), p.tabela, 5); }),
-            "");
+  EXPECT_EQ(
+      capture_stdout([&] { textio::filein_matriz(m.get()->mat, 3, 0, f.get(), p.tabela, 5); }), "");
 }
 
 TEST(ContabilizaFile, CountsOnlyNewlineTerminatedLines) {
@@ -211,9 +212,12 @@ TEST(GetLineFile, FirstLineMayBeEmpty) {
 }
 
 TEST(SizeLine, RowCountUnderBothNames) {
-  for (auto [bytes, rows] : {std::pair{kTwoByThree, 2}, {"#Linha#Coluna#\n-17#4#\n", -17},
-                             {"#Linha#Coluna#\n3#4\n", 3}, {"#Linha#Coluna#\n12\n", 0},
-                             {"#Linha#Coluna#\n\n", 0}, {"#Linha#Coluna#\n#5#\n", 0}}) {
+  for (auto [bytes, rows] : {std::pair{kTwoByThree, 2},
+                             {"#Linha#Coluna#\n-17#4#\n", -17},
+                             {"#Linha#Coluna#\n3#4\n", 3},
+                             {"#Linha#Coluna#\n12\n", 0},
+                             {"#Linha#Coluna#\n\n", 0},
+                             {"#Linha#Coluna#\n#5#\n", 0}}) {
     auto f = stream_of(bytes);
     EXPECT_EQ(textio::conta_line_file(f.get()), rows) << bytes;
     EXPECT_EQ(textio::nr_line_file(f.get()), rows) << bytes;

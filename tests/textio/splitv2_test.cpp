@@ -33,8 +33,8 @@ struct split_run {
 split_run split(const std::string& text, char delim, int32_t maximo, size_t room = 8) {
   split_run r;
   r.out.assign(room, kUntouched);
-  r.printed =
-      capture_stdout([&] { r.result = textio::splitv2(text.c_str(), delim, maximo, r.out.data()); });
+  r.printed = capture_stdout(
+      [&] { r.result = textio::splitv2(text.c_str(), delim, maximo, r.out.data()); });
   return r;
 }
 
