@@ -63,7 +63,9 @@ void nest_ijk(int32_t* const* a, int32_t* const* b, int32_t* const* r, int32_t n
     int32_t* __restrict ri = r[i];
     for (int32_t j = 0; j < n_j; ++j) {
       u32 acc = w(ri[j]);
-      for (int32_t k = 0; k < n_k; ++k) acc += w(ai[k]) * w(b[k][j]);
+      for (int32_t k = 0; k < n_k; ++k) {
+        acc += w(ai[k]) * w(b[k][j]);
+      }
       ri[j] = s(acc);
     }
   }
@@ -77,7 +79,9 @@ void nest_ikj(int32_t* const* a, int32_t* const* b, int32_t* const* r, int32_t n
     for (int32_t k = 0; k < n_k; ++k) {
       const u32 aik = w(a[i][k]);
       const int32_t* __restrict bk = b[k];
-      for (int32_t j = 0; j < n_j; ++j) ri[j] = s(w(ri[j]) + aik * w(bk[j]));
+      for (int32_t j = 0; j < n_j; ++j) {
+        ri[j] = s(w(ri[j]) + aik * w(bk[j]));
+      }
     }
   }
 }
@@ -90,7 +94,9 @@ void nest_kij(int32_t* const* a, int32_t* const* b, int32_t* const* r, int32_t n
     for (int32_t i = 0; i < n_i; ++i) {
       const u32 aik = w(a[i][k]);
       int32_t* __restrict ri = r[i];
-      for (int32_t j = 0; j < n_j; ++j) ri[j] = s(w(ri[j]) + aik * w(bk[j]));
+      for (int32_t j = 0; j < n_j; ++j) {
+        ri[j] = s(w(ri[j]) + aik * w(bk[j]));
+      }
     }
   }
 }
@@ -102,7 +108,9 @@ void nest_jik(int32_t* const* a, int32_t* const* b, int32_t* const* r, int32_t n
     for (int32_t i = 0; i < n_i; ++i) {
       const int32_t* __restrict ai = a[i];
       u32 acc = w(r[i][j]);
-      for (int32_t k = 0; k < n_k; ++k) acc += w(ai[k]) * w(b[k][j]);
+      for (int32_t k = 0; k < n_k; ++k) {
+        acc += w(ai[k]) * w(b[k][j]);
+      }
       r[i][j] = s(acc);
     }
   }
@@ -114,7 +122,9 @@ void nest_jki(int32_t* const* a, int32_t* const* b, int32_t* const* r, int32_t n
   for (int32_t j = 0; j < n_j; ++j) {
     for (int32_t k = 0; k < n_k; ++k) {
       const u32 bkj = w(b[k][j]);
-      for (int32_t i = 0; i < n_i; ++i) r[i][j] = s(w(r[i][j]) + w(a[i][k]) * bkj);
+      for (int32_t i = 0; i < n_i; ++i) {
+        r[i][j] = s(w(r[i][j]) + w(a[i][k]) * bkj);
+      }
     }
   }
 }
@@ -122,7 +132,9 @@ void nest_jki(int32_t* const* a, int32_t* const* b, int32_t* const* r, int32_t n
 }  // namespace
 
 matriz* msomar(const matriz* a, const matriz* b, int32_t tipo) {
-  if (!operands_usable(a, b)) return nullptr;
+  if (!operands_usable(a, b)) {
+    return nullptr;
+  }
   if (a->lin != b->lin || a->col != b->col) {
     std::puts(
         "** Erro: Matrizes devem ter mesma configura\xc3\xa7\xc3\xa3o para que se possa somar. **");
@@ -136,18 +148,25 @@ matriz* msomar(const matriz* a, const matriz* b, int32_t tipo) {
       const int32_t* __restrict ai = a->mat[i];
       const int32_t* __restrict bi = b->mat[i];
       int32_t* __restrict ri = r->mat[i];
-      for (int32_t j = 0; j < col; ++j) ri[j] = s(w(ai[j]) + w(bi[j]));
+      for (int32_t j = 0; j < col; ++j) {
+        ri[j] = s(w(ai[j]) + w(bi[j]));
+      }
     }
   } else {
     // Every value other than 0 walks column by column, whatever the shape.
-    for (int32_t j = 0; j < col; ++j)
-      for (int32_t i = 0; i < lin; ++i) r->mat[i][j] = s(w(a->mat[i][j]) + w(b->mat[i][j]));
+    for (int32_t j = 0; j < col; ++j) {
+      for (int32_t i = 0; i < lin; ++i) {
+        r->mat[i][j] = s(w(a->mat[i][j]) + w(b->mat[i][j]));
+      }
+    }
   }
   return r;
 }
 
 matriz* mmultiplicar(const matriz* a, const matriz* b, int32_t tipo) {
-  if (!operands_usable(a, b)) return nullptr;
+  if (!operands_usable(a, b)) {
+    return nullptr;
+  }
   if (a->col != b->lin) {
     std::puts(
         "** Erro: Matrizes devem ter mesma configura\xc3\xa7\xc3\xa3o para que se possa "

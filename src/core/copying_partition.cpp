@@ -12,9 +12,13 @@ namespace {
 // Frees everything a partial result holds: band storage, records, bandas, array.
 void discard(banda** bands, int32_t made) {
   for (int32_t k = 0; k < made; ++k) {
-    if (bands[k] == nullptr) continue;
+    if (bands[k] == nullptr) {
+      continue;
+    }
     if (bands[k]->matriz != nullptr) {
-      if (bands[k]->matriz->mat != nullptr) mliberar(bands[k]->matriz);
+      if (bands[k]->matriz->mat != nullptr) {
+        mliberar(bands[k]->matriz);
+      }
       std::free(bands[k]->matriz);
     }
     std::free(bands[k]);
@@ -28,16 +32,22 @@ void discard(banda** bands, int32_t made) {
 // the band's own records cannot be allocated.
 bool make_band(banda** bands, int32_t k, int32_t lin, int32_t col) {
   auto* b = static_cast<banda*>(std::malloc(sizeof(banda)));
-  if (b == nullptr) return false;
+  if (b == nullptr) {
+    return false;
+  }
   b->matriz = nullptr;
   bands[k] = b;
   auto* m = static_cast<matriz*>(std::malloc(sizeof(matriz)));
-  if (m == nullptr) return false;
+  if (m == nullptr) {
+    return false;
+  }
   m->mat = nullptr;
   m->lin = lin;
   m->col = col;
   b->matriz = m;
-  if (malocar(m) == 0) std::puts("ERROR: Out of memory");
+  if (malocar(m) == 0) {
+    std::puts("ERROR: Out of memory");
+  }
   mzerar(m);
   return true;
 }
@@ -46,7 +56,9 @@ bool make_band(banda** bands, int32_t k, int32_t lin, int32_t col) {
 // also taking the remainder when it is positive.
 int32_t band_size(int32_t d, int32_t n, int32_t k) {
   int32_t size = d / n;
-  if (k == n - 1 && d % n > 0) size += d % n;
+  if (k == n - 1 && d % n > 0) {
+    size += d % n;
+  }
   return size;
 }
 
@@ -73,13 +85,17 @@ banda** make_bands(int32_t n, int32_t lin_of_band0, int32_t col_of_band0, int32_
 }  // namespace
 
 banda** csubmatrizv2(int32_t lin, int32_t col, int32_t divisor) {
-  if (divisor < 1) return nullptr;
+  if (divisor < 1) {
+    return nullptr;
+  }
   return make_bands(divisor, lin, col, lin, col);
 }
 
 banda** particionar_matriz(int32_t** mat, int32_t lin, int32_t col, int32_t orientacao,
                            int32_t divisor) {
-  if (divisor < 1) return nullptr;
+  if (divisor < 1) {
+    return nullptr;
+  }
   // Copying from a source without a row table would read through null.
   if (mat == nullptr) {
     std::puts("ERRO: Matriz inexistente.");
@@ -92,7 +108,9 @@ banda** particionar_matriz(int32_t** mat, int32_t lin, int32_t col, int32_t orie
   const int32_t last = band_size(d, divisor, divisor - 1);
   banda** bands = by_rows ? make_bands(divisor, first, col, last, col)
                           : make_bands(divisor, lin, first, lin, last);
-  if (bands == nullptr) return nullptr;
+  if (bands == nullptr) {
+    return nullptr;
+  }
 
   // Band k covers [k * first, k * first + its size); the last band ends at d.
   // Bands whose storage was refused (no rows or columns, or no memory) are
@@ -102,12 +120,16 @@ banda** particionar_matriz(int32_t** mat, int32_t lin, int32_t col, int32_t orie
     if (by_rows) {
       const int32_t k = (first == 0 || i / first >= divisor) ? divisor - 1 : i / first;
       matriz* band = bands[k]->matriz;
-      if (band->mat == nullptr) continue;
+      if (band->mat == nullptr) {
+        continue;
+      }
       std::memcpy(band->mat[i - k * first], src, static_cast<size_t>(col) * sizeof(int32_t));
     } else {
       for (int32_t k = 0; k < divisor; ++k) {
         matriz* band = bands[k]->matriz;
-        if (band->mat == nullptr) continue;
+        if (band->mat == nullptr) {
+          continue;
+        }
         std::memcpy(band->mat[i], src + static_cast<ptrdiff_t>(k) * first,
                     static_cast<size_t>(band->col) * sizeof(int32_t));
       }

@@ -14,7 +14,9 @@ constexpr const char* kMissing = "ERRO: Matriz inexistente.";
 // A null record pointer is treated like a record without storage rather
 // than dereferenced.
 bool exists_or_report(const matriz* m) {
-  if (m != nullptr && m->mat != nullptr) return true;
+  if (m != nullptr && m->mat != nullptr) {
+    return true;
+  }
   std::puts(kMissing);
   return false;
 }
@@ -22,7 +24,9 @@ bool exists_or_report(const matriz* m) {
 void fill(matriz* m, int32_t valor) {
   for (int32_t i = 0; i < m->lin; ++i) {
     int32_t* row = m->mat[i];
-    for (int32_t j = 0; j < m->col; ++j) row[j] = valor;
+    for (int32_t j = 0; j < m->col; ++j) {
+      row[j] = valor;
+    }
   }
 }
 
@@ -47,11 +51,15 @@ int malocar(matriz* m) {
   const auto rows = static_cast<size_t>(m->lin);
   const size_t row_bytes = static_cast<size_t>(m->col) * sizeof(int32_t);
   auto** table = static_cast<int32_t**>(std::malloc(rows * sizeof(int32_t*)));
-  if (table == nullptr) return 0;
+  if (table == nullptr) {
+    return 0;
+  }
   for (size_t i = 0; i < rows; ++i) {
     table[i] = static_cast<int32_t*>(std::malloc(row_bytes));
     if (table[i] == nullptr) {
-      for (size_t k = 0; k < i; ++k) std::free(table[k]);
+      for (size_t k = 0; k < i; ++k) {
+        std::free(table[k]);
+      }
       std::free(table);
       return 0;
     }
@@ -61,19 +69,25 @@ int malocar(matriz* m) {
 }
 
 int mgerar(matriz* m, int32_t valor) {
-  if (!exists_or_report(m)) return 0;
+  if (!exists_or_report(m)) {
+    return 0;
+  }
   fill(m, valor);
   return 1;
 }
 
 int mzerar(matriz* m) {
-  if (!exists_or_report(m)) return 0;
+  if (!exists_or_report(m)) {
+    return 0;
+  }
   fill(m, 0);
   return 1;
 }
 
 int mgerar_aleatorio(matriz* m, int32_t limite) {
-  if (!exists_or_report(m)) return 0;
+  if (!exists_or_report(m)) {
+    return 0;
+  }
   // rand() % limite would divide by zero for 0 and give values outside any
   // sensible range for a negative limit: refuse before touching anything.
   if (limite < 1) {
@@ -86,7 +100,9 @@ int mgerar_aleatorio(matriz* m, int32_t limite) {
   for (int32_t i = 0; i < m->lin; ++i) {
     int32_t* row = m->mat[i];
     // rand() lies in [0, RAND_MAX] and limite >= 1, so the sum cannot overflow.
-    for (int32_t j = 0; j < m->col; ++j) row[j] = std::rand() % limite + 1;
+    for (int32_t j = 0; j < m->col; ++j) {
+      row[j] = std::rand() % limite + 1;
+    }
   }
   return 1;
 }
@@ -98,19 +114,27 @@ int mimprimir(const matriz* m) {
   }
   // The header comes first, even for a matrix without storage.
   std::printf("Imprimindo matriz %i x %i ...\n", m->lin, m->col);
-  if (!exists_or_report(m)) return 0;
+  if (!exists_or_report(m)) {
+    return 0;
+  }
   for (int32_t i = 0; i < m->lin; ++i) {
     std::putchar('\n');
     const int32_t* row = m->mat[i];
-    for (int32_t j = 0; j < m->col; ++j) std::printf("%i\t", row[j]);
+    for (int32_t j = 0; j < m->col; ++j) {
+      std::printf("%i\t", row[j]);
+    }
   }
   std::puts("\n\nFim impress\xc3\xa3o matriz.\n");
   return 1;
 }
 
 int mliberar(matriz* m) {
-  if (!exists_or_report(m)) return 0;
-  for (int32_t i = 0; i < m->lin; ++i) std::free(m->mat[i]);
+  if (!exists_or_report(m)) {
+    return 0;
+  }
+  for (int32_t i = 0; i < m->lin; ++i) {
+    std::free(m->mat[i]);
+  }
   std::free(m->mat);
   // A released record reads as "does not exist": a second release or a
   // later fill is refused instead of touching freed memory.
