@@ -116,8 +116,10 @@ parse_result parse_options(int argc, const char* const* argv,
 
     if (name == "--help" || name == "--quiet") {
       if (inline_value) return fail(name + ": takes no value");
-      if (name == "--help") o.help = true;
-      else o.quiet = true;
+      if (name == "--help")
+        o.help = true;
+      else
+        o.quiet = true;
       continue;
     }
     if (name == "--load") {
@@ -131,9 +133,9 @@ parse_result parse_options(int argc, const char* const* argv,
       continue;
     }
 
-    static const char* const kWithValue[] = {"--size", "--shape", "--threads", "--methods",
-                                             "--repeat", "--limit", "--csv",   "--plot",
-                                             "--save"};
+    static const char* const kWithValue[] = {"--size",    "--shape",  "--threads",
+                                             "--methods", "--repeat", "--limit",
+                                             "--csv",     "--plot",   "--save"};
     bool known = false;
     for (const char* k : kWithValue) known = known || name == k;
     if (!known) return fail("unknown option '" + name + "' (see --help)");
@@ -206,9 +208,12 @@ parse_result parse_options(int argc, const char* const* argv,
       o.limit_given = true;
     } else {
       if (value.empty()) return fail(name + ": the file name is empty");
-      if (name == "--csv") o.csv = value;
-      else if (name == "--plot") o.plot = value;
-      else o.save_dir = value;
+      if (name == "--csv")
+        o.csv = value;
+      else if (name == "--plot")
+        o.plot = value;
+      else
+        o.save_dir = value;
     }
   }
 
@@ -245,7 +250,8 @@ std::string help_text() {
       "                        cyclic            workers_cyclic::multiplicarTh\n"
       "                        cyclic-blocks     workers_cyclic::multiplicarThblocos\n"
       "                        ranges            workers_ranges::multiplicarTh\n"
-      "                        ranges-blocks     workers_ranges::multiplicarThblocos (always 2 threads)\n"
+      "                        ranges-blocks     workers_ranges::multiplicarThblocos (always 2 "
+      "threads)\n"
       "                        omp               team_rows::multiplicarOMP\n"
       "                        kernel            block_kernel::mmsubmatriz on whole matrices\n"
       "                        all               every method above\n"
@@ -253,7 +259,8 @@ std::string help_text() {
       "  --repeat R          repetitions per method and thread count (default 3; median shown)\n"
       "  --limit L           random values from 1 to L (default 100)\n"
       "  --load A.txt B.txt  read both factors from matrix text files instead\n"
-      "  --save DIR          write A.txt, B.txt and the product C.txt into DIR (created if missing)\n"
+      "  --save DIR          write A.txt, B.txt and the product C.txt into DIR (created if "
+      "missing)\n"
       "  --csv FILE          also write the table as CSV, one row per method and thread count\n"
       "  --plot FILE.png     draw GOP/s per method and thread count with gnuplot\n"
       "  --quiet             print no table and no progress (files and exit status only)\n"

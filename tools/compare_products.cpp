@@ -1,4 +1,5 @@
-// compare_products: times every matrix product of libdense on the same factors and checks each result.
+// compare_products: times every matrix product of libdense on the same factors and checks each
+// result.
 //
 // Everything the user can get wrong (options, files, sizes, output paths) is
 // checked before the first matrix is allocated, so a refusal costs nothing
@@ -18,12 +19,14 @@
 #include <string>
 #include <vector>
 
+#include "compare_measure.hpp"
 #include "compare_methods.hpp"
 #include "compare_options.hpp"
 #include "compare_report.hpp"
 #include "dense_arith.hpp"
 #include "dense_core.hpp"
 #include "matrix_file_check.hpp"
+#include "stdout_sink.hpp"
 #include "textio.hpp"
 
 extern char** environ;
@@ -42,74 +45,26 @@ constexpr int kExitWriteFailed = 3;
   std::exit(kExitRefused);
 }
 
-// Library stdout goes to a scratch file while `active`. If the library ends
-// the process in the middle (it does so when the heap runs out), the exit
-// handler puts stdout back and passes on what it said, on stderr.
-struct stdout_sink {
-  FILE* scratch = nullptr;
-  int saved_fd = -1;
-  bool active = false;
-};
-stdout_sink g_sink;
-
-void sink_begin() {
-  std::fflush(stdout);
-  if (g_sink.scratch == nullptr) g_sink.scratch = std::tmpfile();
-  if (g_sink.scratch == nullptr) return;  // nowhere to send it: let it through
-  const int fd = fileno(g_sink.scratch);
-  if (ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0) return;
-  g_sink.saved_fd = dup(1);
-  if (g_sink.saved_fd < 0) return;
-  dup2(fd, 1);
-  g_sink.active = true;
-}
-
-// Restores stdout and returns what the library printed meanwhile.
-std::string sink_end() {
-  if (!g_sink.active) return {};
-  std::fflush(stdout);
-  dup2(g_sink.saved_fd, 1);
-  close(g_sink.saved_fd);
-  g_sink.saved_fd = -1;
-  g_sink.active = false;
-  std::string text;
-  const int fd = fileno(g_sink.scratch);
-  if (lseek(fd, 0, SEEK_SET) != 0) return text;
-  char buf[4096];
-  ssize_t got;
-  while ((got = read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(got));
-  return text;
-}
+// Library stdout goes to a scratch file around every library call. If the
+// library ends the process in the middle (it does so when the heap runs
+// out), the exit handler puts stdout back and passes on what it said, on
+// stderr.
+compare_tool::stdout_sink g_sink;
 
 void sink_at_exit() {
-  if (!g_sink.active) return;
-  const std::string said = sink_end();
-  if (!said.empty()) std::fprintf(stderr, "compare_products: the library stopped the run: %s", said.c_str());
-}
-
-// Multi-line library messages as one line: "a\n\t- b\n" -> "a; b".
-std::string one_line(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char ch = text[i];
-    if (ch == '\n') {
-      while (i + 1 < text.size() && (text[i + 1] == '\n' || text[i + 1] == '\t' ||
-                                     text[i + 1] == '-' || text[i + 1] == ' ')) {
-        ++i;
-      }
-      if (i + 1 < text.size()) out += "; ";
-    } else {
-      out += ch;
-    }
+  if (!g_sink.active()) return;
+  const std::string said = g_sink.end();
+  if (!said.empty()) {
+    std::fprintf(stderr, "compare_products: the library stopped the run: %s\n",
+                 compare_tool::one_line(said).c_str());
   }
-  return out;
 }
 
 std::string errno_text() { return std::strerror(errno); }
 
 // Reads and checks one factor file; refuses with status 2 when it is not a matrix file.
 compare_tool::matrix_file_shape check_factor_file(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (stat(path.c_str(), &st) != 0) refuse("--load: " + path + ": " + errno_text());
   if (!S_ISREG(st.st_mode)) refuse("--load: " + path + ": not a regular file");
   FILE* f = std::fopen(path.c_str(), "rb");
@@ -126,11 +81,11 @@ matriz* read_factor_file(const std::string& path) {
   if (f == nullptr) refuse("--load: " + path + ": " + errno_text());
   int32_t lin = 0, col = 0, nlinhas = 0;
   int32_t* tabela = nullptr;
-  sink_begin();
+  g_sink.begin();
   textio::extrai_parametros_matriz(f, &lin, &col, &tabela, &nlinhas);
   matriz* m = compare_tool::new_zero_matrix(lin, col);
   if (m != nullptr) textio::filein_matriz(m->mat, lin, col, f, tabela, nlinhas);
-  sink_end();
+  g_sink.end();
   std::free(tabela);
   std::fclose(f);
   if (m == nullptr) {
@@ -146,9 +101,9 @@ matriz* random_factor(int32_t rows, int32_t cols, int32_t limit) {
     std::fprintf(stderr, "compare_products: out of memory for a %dx%d factor\n", rows, cols);
     std::exit(kExitWriteFailed);
   }
-  sink_begin();
+  g_sink.begin();
   dense_core::mgerar_aleatorio(m, limit);
-  sink_end();
+  g_sink.end();
   return m;
 }
 
@@ -160,7 +115,7 @@ bool make_directory(const std::string& dir) {
       if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
     }
   }
-  struct stat st{};
+  struct stat st {};
   if (stat(dir.c_str(), &st) != 0) return false;
   if (!S_ISDIR(st.st_mode)) {
     errno = ENOTDIR;
@@ -176,10 +131,11 @@ std::string find_on_path(const std::string& program) {
   size_t start = 0;
   for (;;) {
     const size_t end = dirs.find(':', start);
-    std::string dir = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (dir.empty()) dir = ".";
-    const std::string candidate = dir + "/" + program;
-    struct stat st{};
+    const size_t length = (end == std::string::npos ? dirs.size() : end) - start;
+    // An empty entry means the current directory.
+    std::string candidate = length == 0 ? std::string(".") : dirs.substr(start, length);
+    candidate.append("/").append(program);
+    struct stat st {};
     if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
         access(candidate.c_str(), X_OK) == 0) {
       return candidate;
@@ -248,7 +204,8 @@ int main(int argc, char** argv) {
     if (a.cols != b.rows) {
       refuse("--load: " + o.load_a + " is " + std::to_string(a.rows) + "x" +
              std::to_string(a.cols) + " and " + o.load_b + " is " + std::to_string(b.rows) + "x" +
-             std::to_string(b.cols) + "; the columns of the first must equal the rows of the second");
+             std::to_string(b.cols) +
+             "; the columns of the first must equal the rows of the second");
     }
     o.rows = a.rows;
     o.inner = a.cols;
@@ -310,9 +267,9 @@ int main(int argc, char** argv) {
     b = random_factor(o.inner, o.cols, o.limit);
   }
   progress(show_progress, "computing the reference product ...");
-  sink_begin();
+  g_sink.begin();
   matriz* reference = dense_arith::mmultiplicar(a, b, 1);
-  sink_end();
+  g_sink.end();
   if (reference == nullptr) {
     std::fprintf(stderr, "compare_products: the sequential product gave no result\n");
     return kExitDiffers;
@@ -323,35 +280,32 @@ int main(int argc, char** argv) {
   for (int id : o.method_ids) {
     const auto& m = compare_tool::methods()[static_cast<size_t>(id)];
     for (int32_t t : compare_tool::measured_thread_counts(id, o.threads)) {
-      compare_tool::row r;
-      r.method = id;
-      r.threads = t;
-      r.skipped = compare_tool::skip_reason(id, o.inner, t);
-      for (int rep = 0; r.skipped.empty() && rep < o.repeat; ++rep) {
-        progress(show_progress, std::string(m.name) + ", " + std::to_string(t) +
-                                    (t == 1 ? " thread" : " threads") + ", repetition " +
-                                    std::to_string(rep + 1) + " of " + std::to_string(o.repeat));
-        sink_begin();
-        const double start = textio::wtime();
-        matriz* product = compare_tool::run_method(id, a, b, t);
-        const double stop = textio::wtime();
-        const std::string said = sink_end();
-        r.seconds.push_back(stop - start);
-        std::string verdict;
-        if (product == nullptr) {
-          verdict = "gave no result" + (said.empty() ? std::string() : ": " + one_line(said));
-        } else {
-          sink_begin();
-          const int same = dense_core::mcomparar(reference, product);
-          const std::string detail = sink_end();
-          if (same != 1) verdict = "differs from the sequential product: " + one_line(detail);
-          compare_tool::release_matrix(product);
-        }
-        if (!verdict.empty() && r.identical) {
-          r.identical = false;
-          differences.push_back(std::string(m.name) + " (" + m.what + ") on " +
-                                std::to_string(t) + (t == 1 ? " thread " : " threads ") + verdict);
-        }
+      const std::string skipped = compare_tool::skip_reason(id, o.inner, t);
+      if (!skipped.empty()) {
+        compare_tool::row r;
+        r.method = id;
+        r.threads = t;
+        r.skipped = skipped;
+        rows.push_back(r);
+        continue;
+      }
+      const std::string label = std::string(m.name) + ", " + std::to_string(t) +
+                                (t == 1 ? " thread" : " threads") + ", repetition ";
+      std::string verdict;
+      compare_tool::row r = compare_tool::measure(
+          id, t, o.repeat, a, b, reference,
+          [id](const matriz* x, const matriz* y, int32_t n) {
+            return compare_tool::run_method(id, x, y, n);
+          },
+          g_sink,
+          [&](int32_t rep) {
+            progress(show_progress,
+                     label + std::to_string(rep + 1) + " of " + std::to_string(o.repeat));
+          },
+          &verdict);
+      if (!verdict.empty()) {
+        differences.push_back(std::string(m.name) + " (" + m.what + ") on " + std::to_string(t) +
+                              (t == 1 ? " thread " : " threads ") + verdict);
       }
       rows.push_back(r);
     }
@@ -362,8 +316,10 @@ int main(int argc, char** argv) {
   compare_tool::derive(rows, o);
   if (!o.quiet) {
     std::printf("compare_products: A %dx%d times B %dx%d, ", o.rows, o.inner, o.inner, o.cols);
-    if (o.load_a.empty()) std::printf("random values 1..%d", o.limit);
-    else std::printf("factors from %s and %s", o.load_a.c_str(), o.load_b.c_str());
+    if (o.load_a.empty())
+      std::printf("random values 1..%d", o.limit);
+    else
+      std::printf("factors from %s and %s", o.load_a.c_str(), o.load_b.c_str());
     std::printf(", median of %d repetition%s\n\n", o.repeat, o.repeat == 1 ? "" : "s");
     std::fputs(compare_tool::format_table(rows).c_str(), stdout);
     for (const auto& r : rows) {
@@ -388,8 +344,8 @@ int main(int argc, char** argv) {
     }
   }
   if (!o.save_dir.empty()) {
-    for (const auto& [name, m] : {std::pair<const char*, const matriz*>{"A.txt", a},
-                                  {"B.txt", b}, {"C.txt", reference}}) {
+    for (const auto& [name, m] :
+         {std::pair<const char*, const matriz*>{"A.txt", a}, {"B.txt", b}, {"C.txt", reference}}) {
       const std::string path = o.save_dir + "/" + name;
       if (!write_matrix(path, m)) {
         std::fprintf(stderr, "compare_products: --save: could not write '%s'\n", path.c_str());

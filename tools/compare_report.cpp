@@ -56,7 +56,8 @@ void derive(std::vector<row>& rows, const options& o) {
 std::string format_table(const std::vector<row>& rows) {
   size_t name_width = 6;
   for (const auto& r : rows) {
-    name_width = std::max(name_width, std::string(methods()[static_cast<size_t>(r.method)].name).size());
+    name_width =
+        std::max(name_width, std::string(methods()[static_cast<size_t>(r.method)].name).size());
   }
   auto line = [&](const std::string& name, const std::string& threads, const std::string& secs,
                   const std::string& gops, const std::string& vs0, const std::string& vs1,
@@ -74,7 +75,8 @@ std::string format_table(const std::vector<row>& rows) {
     const bool ran = r.skipped.empty() && !r.seconds.empty();
     // A product faster than the clock's microsecond shows 0 seconds and no rate.
     out += line(m.name, std::to_string(r.threads), ran ? fmt("%.4f", r.median_s) : "-",
-                r.gops > 0.0 ? fmt("%.3f", r.gops) : "-", r.vs_tipo0 > 0.0 ? fmt("%.2fx", r.vs_tipo0) : "-",
+                r.gops > 0.0 ? fmt("%.3f", r.gops) : "-",
+                r.vs_tipo0 > 0.0 ? fmt("%.2fx", r.vs_tipo0) : "-",
                 r.vs_one > 0.0 ? fmt("%.2fx", r.vs_one) : "-", result_word(r), m.what);
   }
   return out;

@@ -13,9 +13,9 @@ namespace compare_tool {
 struct row {
   int method = 0;
   int32_t threads = 1;
-  std::string skipped;           // why it was not run; empty when it ran
-  std::vector<double> seconds;   // one wall time per repetition
-  bool identical = true;         // every repetition matched the reference
+  std::string skipped;          // why it was not run; empty when it ran
+  std::vector<double> seconds;  // one wall time per repetition
+  bool identical = true;        // every repetition matched the reference
   // Filled by derive():
   double median_s = 0.0;
   double gops = 0.0;

@@ -44,7 +44,7 @@ bool read_number(FILE* f, int first, char delim, int64_t lo, int64_t hi, int64_t
     return false;
   }
   if (ch != delim) {
-    *why = ch == EOF   ? "the file ends inside the line"
+    *why = ch == EOF    ? "the file ends inside the line"
            : ch == '\n' ? std::string("a number is not closed by '") + delim + "'"
                         : std::string("expected '") + delim + "' after a number";
     return false;
@@ -90,8 +90,8 @@ matrix_file_shape check_matrix_file(FILE* f) {
     return r;
   }
   if (size_start >= 0 && std::ftell(f) - size_start - 1 > kMaxSizeLine) {
-    r.error = at_line(2, "the size line is longer than " + std::to_string(kMaxSizeLine) +
-                             " characters");
+    r.error =
+        at_line(2, "the size line is longer than " + std::to_string(kMaxSizeLine) + " characters");
     return r;
   }
 
@@ -106,8 +106,8 @@ matrix_file_shape check_matrix_file(FILE* f) {
         return r;
       }
       if (first == '\n') {
-        r.error = at_line(line, "expected " + std::to_string(dims[1]) + " numbers, found " +
-                                    std::to_string(col));
+        r.error = at_line(
+            line, "expected " + std::to_string(dims[1]) + " numbers, found " + std::to_string(col));
         return r;
       }
       int64_t v = 0;
@@ -125,8 +125,8 @@ matrix_file_shape check_matrix_file(FILE* f) {
     }
   }
   if (std::fgetc(f) != EOF) {
-    r.error = at_line(dims[0] + 3, "text after the last of the " + std::to_string(dims[0]) +
-                                       " rows");
+    r.error =
+        at_line(dims[0] + 3, "text after the last of the " + std::to_string(dims[0]) + " rows");
     return r;
   }
   r.rows = static_cast<int32_t>(dims[0]);

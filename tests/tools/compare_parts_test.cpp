@@ -1,14 +1,19 @@
-// compare_products' parts on their own: option parsing, the matrix file check, and the derived figures.
+// compare_products' parts on their own: option parsing, the matrix file check, and the derived
+// figures.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "compare_measure.hpp"
 #include "compare_methods.hpp"
 #include "compare_options.hpp"
 #include "compare_report.hpp"
 #include "matrix_file_check.hpp"
+#include "stdout_sink.hpp"
+#include "support/capture.hpp"
+#include "support/matrices.hpp"
 
 namespace {
 
@@ -76,14 +81,20 @@ TEST(CompareOptions, RefusesEachBadValueNamingItsOption) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"--size", "0"}, "--size: expected a whole number from 1 to 2147483647, got '0'"},
       {{"--size", "-5"}, "--size: expected a whole number from 1 to 2147483647, got '-5'"},
-      {{"--size", "2147483648"}, "--size: expected a whole number from 1 to 2147483647, got '2147483648'"},
+      {{"--size", "2147483648"},
+       "--size: expected a whole number from 1 to 2147483647, got '2147483648'"},
       {{"--size", "12abc"}, "--size: expected a whole number from 1 to 2147483647, got '12abc'"},
       {{"--size"}, "--size: missing value"},
-      {{"--shape", "3x4"}, "--shape: expected MxKxN, three whole numbers from 1 to 2147483647, got '3x4'"},
-      {{"--shape", "3x0x4"}, "--shape: expected MxKxN, three whole numbers from 1 to 2147483647, got '3x0x4'"},
-      {{"--threads", "1,0"}, "--threads: expected thread counts from 1 to 256 separated by commas, got '1,0'"},
-      {{"--threads", "2,,4"}, "--threads: expected thread counts from 1 to 256 separated by commas, got '2,,4'"},
-      {{"--threads", "257"}, "--threads: expected thread counts from 1 to 256 separated by commas, got '257'"},
+      {{"--shape", "3x4"},
+       "--shape: expected MxKxN, three whole numbers from 1 to 2147483647, got '3x4'"},
+      {{"--shape", "3x0x4"},
+       "--shape: expected MxKxN, three whole numbers from 1 to 2147483647, got '3x0x4'"},
+      {{"--threads", "1,0"},
+       "--threads: expected thread counts from 1 to 256 separated by commas, got '1,0'"},
+      {{"--threads", "2,,4"},
+       "--threads: expected thread counts from 1 to 256 separated by commas, got '2,,4'"},
+      {{"--threads", "257"},
+       "--threads: expected thread counts from 1 to 256 separated by commas, got '257'"},
       {{"--repeat", "0"}, "--repeat: expected a whole number from 1 to 1000, got '0'"},
       {{"--limit", "0"}, "--limit: expected a whole number from 1 to 2147483647, got '0'"},
       {{"--frob"}, "unknown option '--frob' (see --help)"},
@@ -93,14 +104,17 @@ TEST(CompareOptions, RefusesEachBadValueNamingItsOption) {
       {{"--csv="}, "--csv: the file name is empty"},
       {{"--load", "a.txt"}, "--load: expected two matrix files, the left and the right factor"},
       {{"--load", "a.txt", "b.txt", "--size", "4"}, "--load: the files fix the shape; drop --size"},
-      {{"--shape", "1x2x3", "--load", "a.txt", "b.txt"}, "--load: the files fix the shape; drop --shape"},
-      {{"--load", "a.txt", "b.txt", "--limit", "4"}, "--load: the files fix the values; drop --limit"},
+      {{"--shape", "1x2x3", "--load", "a.txt", "b.txt"},
+       "--load: the files fix the shape; drop --shape"},
+      {{"--load", "a.txt", "b.txt", "--limit", "4"},
+       "--load: the files fix the values; drop --limit"},
   };
   for (const auto& [args, why] : cases) {
     EXPECT_EQ(parse(args).error, why) << args[0];
   }
   const std::string unknown = parse({"--methods", "tipo1,tipo9"}).error;
-  EXPECT_EQ(unknown.rfind("--methods: unknown method 'tipo9' (known: tipo0, tipo1,", 0), 0u) << unknown;
+  EXPECT_EQ(unknown.rfind("--methods: unknown method 'tipo9' (known: tipo0, tipo1,", 0), 0u)
+      << unknown;
   EXPECT_NE(unknown.find("kernel, all)"), std::string::npos) << unknown;
 }
 
@@ -134,12 +148,16 @@ TEST(MatrixFileCheck, NamesTheFirstFaultWithItsLine) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"", "line 1: the header is not #Linha#Coluna#"},
       {"#Linha#Coluna\n1#1#\n1,\n", "line 1: the header is not #Linha#Coluna#"},
-      {"#Linha#Coluna#\n", "line 2: expected the size line ROWS#COLUMNS# (the file ends inside the line)"},
-      {"#Linha#Coluna#\n3#4\n", "line 2: expected the size line ROWS#COLUMNS# (a number is not closed by '#')"},
+      {"#Linha#Coluna#\n",
+       "line 2: expected the size line ROWS#COLUMNS# (the file ends inside the line)"},
+      {"#Linha#Coluna#\n3#4\n",
+       "line 2: expected the size line ROWS#COLUMNS# (a number is not closed by '#')"},
       {"#Linha#Coluna#\n0#4#\n", "line 2: a size is below 1"},
       {"#Linha#Coluna#\n2#-1#\n", "line 2: a size is below 1"},
-      {"#Linha#Coluna#\n1#1#x\n1,\n", "line 2: expected the size line ROWS#COLUMNS# to end after the second '#'"},
-      {"#Linha#Coluna#\n00000000001#000000001#\n1,\n", "line 2: the size line is longer than 19 characters"},
+      {"#Linha#Coluna#\n1#1#x\n1,\n",
+       "line 2: expected the size line ROWS#COLUMNS# to end after the second '#'"},
+      {"#Linha#Coluna#\n00000000001#000000001#\n1,\n",
+       "line 2: the size line is longer than 19 characters"},
       {"#Linha#Coluna#\n2#2#\n1,2,\n", "line 4: the file ends before row 2 of 2"},
       {"#Linha#Coluna#\n1#3#\n1,2,\n", "line 3: expected 3 numbers, found 2"},
       {"#Linha#Coluna#\n1#2#\n1,2\n", "line 3: a number is not closed by ','"},
@@ -164,8 +182,9 @@ TEST(CompareMethods, ThreadCountsAndSkipsFollowHowEachMethodUsesThreads) {
             (std::vector<int32_t>{1}));
   EXPECT_EQ(compare_tool::measured_thread_counts(compare_tool::method_index("kernel"), asked),
             (std::vector<int32_t>{1}));
-  EXPECT_EQ(compare_tool::measured_thread_counts(compare_tool::method_index("ranges-blocks"), asked),
-            (std::vector<int32_t>{2}));
+  EXPECT_EQ(
+      compare_tool::measured_thread_counts(compare_tool::method_index("ranges-blocks"), asked),
+      (std::vector<int32_t>{2}));
   EXPECT_EQ(compare_tool::measured_thread_counts(compare_tool::method_index("omp"), asked), asked);
 
   const int cyclic_blocks = compare_tool::method_index("cyclic-blocks");
@@ -212,8 +231,8 @@ TEST(CompareReport, DerivesSpeedupsAndWritesOneCsvLinePerRow) {
     return r;
   };
   std::vector<compare_tool::row> rows = {
-      row_of("tipo0", 1, {4e-5, 9e-5, 4e-5}), row_of("tipo1", 1, {1e-5, 1e-5, 2e-5}),
-      row_of("omp", 1, {2e-5, 2e-5, 2e-5}),   row_of("omp", 2, {1e-5, 1e-5, 5e-5}),
+      row_of("tipo0", 1, {4e-5, 9e-5, 4e-5}),         row_of("tipo1", 1, {1e-5, 1e-5, 2e-5}),
+      row_of("omp", 1, {2e-5, 2e-5, 2e-5}),           row_of("omp", 2, {1e-5, 1e-5, 5e-5}),
       row_of("ranges-blocks", 2, {2e-5, 2e-5, 2e-5}),
   };
   rows[3].identical = false;
@@ -230,16 +249,17 @@ TEST(CompareReport, DerivesSpeedupsAndWritesOneCsvLinePerRow) {
   EXPECT_EQ(rows[1].vs_one, 0.0);  // a sequential method has no thread scaling
   EXPECT_EQ(rows[4].vs_one, 0.0);  // nor one fixed at two threads
 
-  EXPECT_EQ(compare_tool::format_csv(rows, o),
-            "method,library_call,threads,rows,inner,cols,repetitions,median_seconds,gops,"
-            "speedup_vs_tipo0,speedup_vs_one_thread,result\n"
-            "tipo0,mmultiplicar tipo 0: loops i-j-k,1,10,20,50,3,0.000040,0.5000,1.0000,,identical\n"
-            "tipo1,mmultiplicar tipo 1: loops i-k-j,1,10,20,50,3,0.000010,2.0000,4.0000,,identical\n"
-            "omp,team_rows::multiplicarOMP,1,10,20,50,3,0.000020,1.0000,2.0000,1.0000,identical\n"
-            "omp,team_rows::multiplicarOMP,2,10,20,50,3,0.000010,2.0000,4.0000,2.0000,differs\n"
-            "ranges-blocks,workers_ranges::multiplicarThblocos,2,10,20,50,3,0.000020,1.0000,2.0000,,"
-            "identical\n"
-            "cyclic-blocks,workers_cyclic::multiplicarThblocos,4,10,20,50,0,,,,,skipped\n");
+  EXPECT_EQ(
+      compare_tool::format_csv(rows, o),
+      "method,library_call,threads,rows,inner,cols,repetitions,median_seconds,gops,"
+      "speedup_vs_tipo0,speedup_vs_one_thread,result\n"
+      "tipo0,mmultiplicar tipo 0: loops i-j-k,1,10,20,50,3,0.000040,0.5000,1.0000,,identical\n"
+      "tipo1,mmultiplicar tipo 1: loops i-k-j,1,10,20,50,3,0.000010,2.0000,4.0000,,identical\n"
+      "omp,team_rows::multiplicarOMP,1,10,20,50,3,0.000020,1.0000,2.0000,1.0000,identical\n"
+      "omp,team_rows::multiplicarOMP,2,10,20,50,3,0.000010,2.0000,4.0000,2.0000,differs\n"
+      "ranges-blocks,workers_ranges::multiplicarThblocos,2,10,20,50,3,0.000020,1.0000,2.0000,,"
+      "identical\n"
+      "cyclic-blocks,workers_cyclic::multiplicarThblocos,4,10,20,50,0,,,,,skipped\n");
 
   const std::string table = compare_tool::format_table(rows);
   EXPECT_NE(table.find("DIFFERS"), std::string::npos) << table;
@@ -259,6 +279,107 @@ TEST(CompareReport, DerivesSpeedupsAndWritesOneCsvLinePerRow) {
                       "ranges-blocks - 1.0000\ncyclic-blocks - -\nEOD\n"),
             std::string::npos)
       << plot;
+}
+
+// The product a method would return: a new heap matrix holding `values` row by row.
+dense_core::matriz* heap_matrix(int32_t rows, int32_t cols, const std::vector<int32_t>& values) {
+  dense_core::matriz* m = compare_tool::new_zero_matrix(rows, cols);
+  for (int32_t i = 0; i < rows; ++i) {
+    for (int32_t j = 0; j < cols; ++j) m->mat[i][j] = values[static_cast<size_t>(i * cols + j)];
+  }
+  return m;
+}
+
+TEST(CompareMeasure, TimesEveryRepetitionAndKeepsTheLibrarysVerdictOffStdout) {
+  test_support::owned_matrix a(2, 3, {1, 2, 3, 4, 5, 6});
+  test_support::owned_matrix b(3, 2, {1, 0, 0, 1, 1, 1});
+  const auto truth = test_support::reference_product(a.get(), b.get());
+  test_support::owned_matrix reference(2, 2, {truth[0], truth[1], truth[2], truth[3]});
+
+  compare_tool::stdout_sink sink;
+  std::vector<int32_t> seen_reps;
+  std::vector<int32_t> seen_threads;
+  std::string verdict = "stale";
+  compare_tool::row r;
+  const std::string printed = test_support::capture_stdout([&] {
+    r = compare_tool::measure(
+        3, 5, 4, a.get(), b.get(), reference.get(),
+        [&](const dense_core::matriz*, const dense_core::matriz*, int32_t threads) {
+          seen_threads.push_back(threads);
+          return heap_matrix(2, 2, truth);
+        },
+        sink, [&](int32_t rep) { seen_reps.push_back(rep); }, &verdict);
+  });
+  EXPECT_EQ(printed, "");  // "RESULTADO: matrizes idênticas." went to the sink
+  EXPECT_EQ(r.method, 3);
+  EXPECT_EQ(r.threads, 5);
+  EXPECT_TRUE(r.identical);
+  EXPECT_EQ(verdict, "");
+  EXPECT_EQ(r.seconds.size(), 4u);
+  for (double s : r.seconds) EXPECT_GE(s, 0.0);
+  EXPECT_EQ(seen_reps, (std::vector<int32_t>{0, 1, 2, 3}));
+  EXPECT_EQ(seen_threads, (std::vector<int32_t>{5, 5, 5, 5}));
+}
+
+TEST(CompareMeasure, ReportsTheFirstWrongResultWithMcompararsDetails) {
+  test_support::owned_matrix a(2, 2, {1, 2, 3, 4});
+  test_support::owned_matrix reference(2, 2, {7, 10, 15, 22});  // a x a
+  compare_tool::stdout_sink sink;
+  int calls = 0;
+  std::string verdict;
+  compare_tool::row r;
+  const std::string printed = test_support::capture_stdout([&] {
+    r = compare_tool::measure(
+        0, 1, 3, a.get(), a.get(), reference.get(),
+        [&](const dense_core::matriz*, const dense_core::matriz*, int32_t) {
+          ++calls;
+          // Right, then wrong in row 2 column 1, then wrong elsewhere.
+          if (calls == 1) return heap_matrix(2, 2, {7, 10, 15, 22});
+          if (calls == 2) return heap_matrix(2, 2, {7, 10, 16, 22});
+          return heap_matrix(2, 2, {0, 10, 15, 22});
+        },
+        sink, nullptr, &verdict);
+  });
+  EXPECT_EQ(printed, "");
+  EXPECT_EQ(calls, 3);
+  EXPECT_FALSE(r.identical);
+  EXPECT_EQ(verdict,
+            "differs from the sequential product: ERRO: Matriz diferente.; elemento: linha 2, "
+            "coluna 1; valor na matriz A 15; valor na matriz B 16");
+
+  // A method that returns nothing, after printing why.
+  r = compare_tool::measure(
+      0, 2, 2, a.get(), a.get(), reference.get(),
+      [](const dense_core::matriz*, const dense_core::matriz*, int32_t) -> dense_core::matriz* {
+        std::printf("ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.\n");
+        return nullptr;
+      },
+      sink, nullptr, &verdict);
+  EXPECT_FALSE(r.identical);
+  EXPECT_EQ(r.seconds.size(), 2u);
+  EXPECT_EQ(verdict,
+            "gave no result: ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.");
+}
+
+TEST(StdoutSink, CatchesPrintedBytesAndRestoresStdout) {
+  compare_tool::stdout_sink sink;
+  std::string caught;
+  const std::string printed = test_support::capture_stdout([&] {
+    std::printf("before ");
+    sink.begin();
+    EXPECT_TRUE(sink.active());
+    std::printf("hidden\n");
+    caught = sink.end();
+    EXPECT_FALSE(sink.active());
+    std::printf("after");
+    sink.begin();  // a second use starts empty
+    std::printf("x");
+    caught += "|" + sink.end();
+  });
+  EXPECT_EQ(printed, "before after");
+  EXPECT_EQ(caught, "hidden\n|x");
+  EXPECT_EQ(compare_tool::one_line("RESULTADO: ok\n"), "RESULTADO: ok");
+  EXPECT_EQ(compare_tool::one_line("a\n\t- b 1\n\t- c -2\n\n"), "a; b 1; c -2");
 }
 
 }  // namespace

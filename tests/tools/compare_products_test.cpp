@@ -1,4 +1,5 @@
-// compare_products run as a child process: refusals, the table, the CSV, saved and loaded factors, the plot.
+// compare_products run as a child process: refusals, the table, the CSV, saved and loaded factors,
+// the plot.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,7 +49,7 @@ std::string slurp(const std::string& file) {
 }
 
 bool exists(const std::string& file) {
-  struct stat st{};
+  struct stat st {};
   return stat(file.c_str(), &st) == 0;
 }
 
@@ -120,8 +121,10 @@ TEST_F(CompareProducts, RefusesBadOptionsWithOneLineAndStatusTwo) {
       {{"--frob"}, "unknown option '--frob' (see --help)"},
       {{"--methods", "tipo1,fast"}, ""},  // checked by prefix below
       {{"--size", "0"}, "--size: expected a whole number from 1 to 2147483647, got '0'"},
-      {{"--shape", "4x0x2"}, "--shape: expected MxKxN, three whole numbers from 1 to 2147483647, got '4x0x2'"},
-      {{"--threads", "0"}, "--threads: expected thread counts from 1 to 256 separated by commas, got '0'"},
+      {{"--shape", "4x0x2"},
+       "--shape: expected MxKxN, three whole numbers from 1 to 2147483647, got '4x0x2'"},
+      {{"--threads", "0"},
+       "--threads: expected thread counts from 1 to 256 separated by commas, got '0'"},
       {{"--repeat", "x"}, "--repeat: expected a whole number from 1 to 1000, got 'x'"},
   };
   for (const auto& [args, why] : cases) {
@@ -238,8 +241,8 @@ TEST_F(CompareProducts, SmallRunListsEveryMethodAsIdentical) {
 
 TEST_F(CompareProducts, CsvHasOneRowPerMethodAndThreadCount) {
   const auto r = run_program(kProgram, {"--shape", "64x3x64", "--threads", "1,4", "--methods",
-                                        "tipo0,tipo5,cyclic-blocks,omp", "--repeat", "3",
-                                        "--csv", path("run.csv"), "--quiet"});
+                                        "tipo0,tipo5,cyclic-blocks,omp", "--repeat", "3", "--csv",
+                                        path("run.csv"), "--quiet"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");  // --quiet: files only
   const auto lines = lines_of(slurp(path("run.csv")));
@@ -248,9 +251,9 @@ TEST_F(CompareProducts, CsvHasOneRowPerMethodAndThreadCount) {
             "method,library_call,threads,rows,inner,cols,repetitions,median_seconds,gops,"
             "speedup_vs_tipo0,speedup_vs_one_thread,result");
   const std::vector<std::pair<std::string, std::string>> expected = {
-      {"tipo0", "1"}, {"tipo5", "1"}, {"cyclic-blocks", "1"},
-      {"cyclic-blocks", "4"},  // K = 3: no band for the fourth thread
-      {"omp", "1"},   {"omp", "4"},
+      {"tipo0", "1"},         {"tipo5", "1"},
+      {"cyclic-blocks", "1"}, {"cyclic-blocks", "4"},  // K = 3: no band for the fourth thread
+      {"omp", "1"},           {"omp", "4"},
   };
   for (size_t i = 0; i < expected.size(); ++i) {
     const auto f = fields_of(lines[i + 1], ',');
@@ -316,18 +319,18 @@ TEST_F(CompareProducts, LoadsNegativeAndExtremeValues) {
   EXPECT_EQ(r.out.find("RESULTADO"), std::string::npos);
   EXPECT_EQ(r.out.find("ERROR"), std::string::npos);  // the long numbers' warning stays out
   // Row 0: -2^31*3 + (2^31-1)*(-7), wrapped to 32 bits; row 1: 7.
-  const uint32_t wrapped = static_cast<uint32_t>(0x80000000u) * 3u + 0x7fffffffu * static_cast<uint32_t>(-7);
-  EXPECT_EQ(slurp(path("out/C.txt")), "#Linha#Coluna#\n2#1#\n" +
-                                          std::to_string(static_cast<int32_t>(wrapped)) +
-                                          ",\n7,\n");
+  const uint32_t wrapped =
+      static_cast<uint32_t>(0x80000000u) * 3u + 0x7fffffffu * static_cast<uint32_t>(-7);
+  EXPECT_EQ(slurp(path("out/C.txt")),
+            "#Linha#Coluna#\n2#1#\n" + std::to_string(static_cast<int32_t>(wrapped)) + ",\n7,\n");
 }
 
 TEST_F(CompareProducts, PlotsAPngWithGnuplot) {
   if (std::system("command -v gnuplot >/dev/null 2>&1") != 0) {
     GTEST_SKIP() << "gnuplot is not installed (apt-get install gnuplot-nox)";
   }
-  const auto r = run_program(kProgram, {"--size", "8", "--threads", "1,2", "--repeat", "1",
-                                        "--plot", path("gops.png")});
+  const auto r = run_program(
+      kProgram, {"--size", "8", "--threads", "1,2", "--repeat", "1", "--plot", path("gops.png")});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string png = slurp(path("gops.png"));
   ASSERT_GT(png.size(), 1000u);
@@ -337,8 +340,9 @@ TEST_F(CompareProducts, PlotsAPngWithGnuplot) {
 
 TEST_F(CompareProducts, WithoutGnuplotSaysSoAndStillPrintsTheTable) {
   mkdir(path("empty").c_str(), 0755);
-  const auto r = run_program(kProgram, {"--size", "5", "--threads", "1", "--repeat", "1",
-                                        "--methods", "tipo0,omp", "--plot", path("gops.png")},
+  const auto r = run_program(kProgram,
+                             {"--size", "5", "--threads", "1", "--repeat", "1", "--methods",
+                              "tipo0,omp", "--plot", path("gops.png")},
                              {{"PATH", path("empty")}});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err,
