@@ -88,21 +88,19 @@ matriz* read_factor_file(const std::string& path) {
   g_sink.end();
   std::free(tabela);
   std::fclose(f);
-  if (m == nullptr) {
-    std::fprintf(stderr, "compare_products: --load: %s: out of memory\n", path.c_str());
-    std::exit(kExitWriteFailed);
-  }
+  // The memory check said it would fit; the heap disagreed.
+  if (m == nullptr) refuse("--load: " + path + ": not enough memory for its matrix");
   return m;
 }
 
-matriz* random_factor(int32_t rows, int32_t cols, int32_t limit) {
+matriz* random_factor(const options& o, int32_t rows, int32_t cols) {
   matriz* m = compare_tool::new_zero_matrix(rows, cols);
   if (m == nullptr) {
-    std::fprintf(stderr, "compare_products: out of memory for a %dx%d factor\n", rows, cols);
-    std::exit(kExitWriteFailed);
+    refuse(o.shape_option + ": not enough memory for a " + std::to_string(rows) + "x" +
+           std::to_string(cols) + " factor");
   }
   g_sink.begin();
-  dense_core::mgerar_aleatorio(m, limit);
+  dense_core::mgerar_aleatorio(m, o.limit);
   g_sink.end();
   return m;
 }
@@ -263,8 +261,8 @@ int main(int argc, char** argv) {
     a = read_factor_file(o.load_a);
     b = read_factor_file(o.load_b);
   } else {
-    a = random_factor(o.rows, o.inner, o.limit);
-    b = random_factor(o.inner, o.cols, o.limit);
+    a = random_factor(o, o.rows, o.inner);
+    b = random_factor(o, o.inner, o.cols);
   }
   progress(show_progress, "computing the reference product ...");
   g_sink.begin();
