@@ -74,7 +74,7 @@ std::string format_table(const std::vector<row>& rows) {
     const auto& m = methods()[static_cast<size_t>(r.method)];
     const bool ran = r.skipped.empty() && !r.seconds.empty();
     // A product faster than the clock's microsecond shows 0 seconds and no rate.
-    out += line(m.name, std::to_string(r.threads), ran ? fmt("%.4f", r.median_s) : "-",
+    out += line(m.name, std::to_string(r.threads), ran ? fmt("%.6f", r.median_s) : "-",
                 r.gops > 0.0 ? fmt("%.3f", r.gops) : "-",
                 r.vs_tipo0 > 0.0 ? fmt("%.2fx", r.vs_tipo0) : "-",
                 r.vs_one > 0.0 ? fmt("%.2fx", r.vs_one) : "-", result_word(r), m.what);

@@ -1,7 +1,10 @@
 // compare_products run as a child process: refusals, the table, the CSV, saved and loaded factors,
 // the plot.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -15,6 +18,8 @@
 #include <vector>
 
 #include "support/child.hpp"
+
+extern char** environ;
 
 namespace {
 
@@ -350,6 +355,67 @@ TEST_F(CompareProducts, WithoutGnuplotSaysSoAndStillPrintsTheTable) {
             "gnuplot-nox); no plot written\n");
   EXPECT_EQ(table_rows(r.out).size(), 2u) << r.out;
   EXPECT_FALSE(exists(path("gops.png")));
+}
+
+// Runs the program with stderr on a pseudo-terminal and stdout on a file;
+// returns what each received.
+std::pair<std::string, std::string> run_with_terminal_stderr(const std::vector<std::string>& args,
+                                                             const std::string& out_file) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  EXPECT_GE(master, 0);
+  EXPECT_EQ(grantpt(master), 0);
+  EXPECT_EQ(unlockpt(master), 0);
+  const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  EXPECT_GE(slave, 0);
+  const int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+
+  std::vector<std::string> argv_s{kProgram};
+  argv_s.insert(argv_s.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argv_s) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out, 1);
+  posix_spawn_file_actions_adddup2(&actions, slave, 2);
+  pid_t pid = 0;
+  EXPECT_EQ(posix_spawn(&pid, kProgram.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(slave);
+  close(out);
+
+  // Drain the terminal while the program runs, or it could block on a full buffer.
+  std::string err;
+  char buf[4096];
+  for (;;) {
+    const ssize_t got = read(master, buf, sizeof buf);
+    if (got <= 0) break;  // EIO once the program has closed its end
+    err.append(buf, static_cast<size_t>(got));
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  close(master);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << err;
+  return {slurp(out_file), err};
+}
+
+TEST_F(CompareProducts, ShowsProgressOnlyOnATerminalAndNeverInTheTable) {
+  const auto [out, err] =
+      run_with_terminal_stderr({"--size", "6", "--threads", "1,2", "--repeat", "2", "--methods",
+                                "tipo3,cyclic", "--csv", path("p.csv")},
+                               path("out.txt"));
+  EXPECT_NE(err.find("tipo3, 1 thread, repetition 2 of 2"), std::string::npos) << err;
+  EXPECT_NE(err.find("cyclic, 2 threads, repetition 1 of 2"), std::string::npos) << err;
+  EXPECT_EQ(err.find('\n'), std::string::npos) << err;  // one line, rewritten in place
+  EXPECT_EQ(out.find("repetition 1 of"), std::string::npos) << out;
+  EXPECT_EQ(table_rows(out).size(), 3u) << out;
+  EXPECT_EQ(slurp(path("p.csv")).find("repetition 1 of"), std::string::npos);
+
+  // --quiet: not even on a terminal.
+  const auto [quiet_out, quiet_err] =
+      run_with_terminal_stderr({"--size", "6", "--threads", "1", "--quiet"}, path("q.txt"));
+  EXPECT_EQ(quiet_out, "");
+  EXPECT_EQ(quiet_err, "");
 }
 
 }  // namespace
