@@ -24,9 +24,11 @@ namespace block_kernel {
 // is written. Empty ranges leave c unchanged and read nothing. A non-empty
 // block that does not fit its matrices (a's rows and columns inside a's
 // matrix, a's column range inside b's rows, b's columns inside b's matrix,
-// rows and columns of the block inside c's matrix) is refused with
-// "ERRO: Matrizes inválidas para multiplicação." and -1, nothing written,
-// instead of reading or writing outside the rows.
+// rows and columns of the block inside c's matrix), or whose part of c is
+// also part of what it reads from a or b through the same row table, is
+// refused with "ERRO: Matrizes inválidas para multiplicação." and -1, nothing
+// written, instead of reading or writing outside the rows or reading its own
+// half-written result.
 //
 // The work runs on the fastest path this machine and build offer (see
 // select_path); every path gives exactly the same result.

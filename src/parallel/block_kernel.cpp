@@ -40,6 +40,17 @@ bool fits(const operands& op, const dense_core::matriz& a, const dense_core::mat
          op.j0 >= 0 && op.j1 <= b.col && op.j1 <= c.col;    // columns
 }
 
+bool overlap(int32_t lo1, int32_t hi1, int32_t lo2, int32_t hi2) { return lo1 < hi2 && lo2 < hi1; }
+
+// Whether the block of c that is written is also read from a or b through the
+// same row table: the packed product reads its factors block by block, so the
+// result would depend on the blocking instead of being a x b.
+bool writes_what_it_reads(const operands& op) {
+  const bool into_a = op.c == op.a && overlap(op.j0, op.j1, op.k0, op.k1);
+  const bool into_b = op.c == op.b && overlap(op.i0, op.i1, op.k0, op.k1);
+  return into_a || into_b;
+}
+
 int run(const tile_kernel& kernel, const dense_arith::submatriz* a, const dense_arith::submatriz* b,
         const dense_arith::submatriz* c) {
   if (!has_storage(a) || !has_storage(b) || !has_storage(c) || !a->bloco || !b->bloco) {
@@ -52,7 +63,7 @@ int run(const tile_kernel& kernel, const dense_arith::submatriz* a, const dense_
                        a->bloco->lin_inicio, a->bloco->lin_fim,    a->bloco->col_inicio,
                        a->bloco->col_fim,    b->bloco->col_inicio, b->bloco->col_fim};
   if (op.i0 >= op.i1 || op.k0 >= op.k1 || op.j0 >= op.j1) return 0;  // nothing to add
-  if (!fits(op, *a->matriz, *b->matriz, *c->matriz)) {
+  if (!fits(op, *a->matriz, *b->matriz, *c->matriz) || writes_what_it_reads(op)) {
     std::puts("ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.");
     return -1;
   }

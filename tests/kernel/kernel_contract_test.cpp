@@ -250,6 +250,40 @@ TEST_P(KernelPath, BlocksOutsideTheirMatricesAreRefused) {
   expect_refused(&low_c.a_desc, &low_c.b_desc, &low_c.c_desc, low_c.c, kInvalid);
 }
 
+TEST_P(KernelPath, AResultThatOverlapsItsOwnFactorsIsRefused) {
+  // One 12 x 12 matrix m; descriptors carve blocks out of it.
+  block_case t(12, 12, 12, 12, 12, 12, 31U);
+  dense_arith::bloco left{0, 6, 0, 6};
+  dense_arith::bloco right{0, 12, 6, 12};
+  dense_arith::submatriz m_left{t.a.get(), &left};
+  dense_arith::submatriz m_right{t.a.get(), &right};
+  dense_arith::submatriz m_whole{t.a.get(), &t.c_block};
+  // c = m: writes rows 0..5, columns 6..11 and reads m's columns 0..5 of the
+  // same rows (disjoint), but b = m reads rows 0..5 of columns 6..11: overlap.
+  expect_refused(&m_left, &m_right, &m_whole, t.a, kInvalid);
+  // a x a into a.
+  expect_refused(&m_whole, &t.a_desc, &m_whole, t.a, kInvalid);
+  // c = a with written columns 6..11 and read columns 0..5 on the same rows: no
+  // overlap, so the product is allowed and equals the independent computation.
+  block_case self(12, 12, 12, 12, 12, 12, 32U);
+  dense_arith::bloco rows_0_6_cols_0_6{0, 6, 0, 6};
+  dense_arith::bloco cols_6_12{6, 12, 6, 12};
+  dense_arith::submatriz a_part{self.a.get(), &rows_0_6_cols_0_6};
+  dense_arith::submatriz b_other{self.b.get(), &cols_6_12};
+  dense_arith::submatriz c_in_a{self.a.get(), &self.c_block};
+  std::vector<int32_t> want = self.a.values();
+  for (int32_t i = 0; i < 6; ++i)
+    for (int32_t j = 6; j < 12; ++j) {
+      uint32_t sum = 0;
+      for (int32_t k = 0; k < 6; ++k)
+        sum += static_cast<uint32_t>(self.a.at(i, k)) * static_cast<uint32_t>(self.b.at(k, j));
+      auto& cell = want[static_cast<size_t>(i * 12 + j)];
+      cell = static_cast<int32_t>(static_cast<uint32_t>(cell) + sum);
+    }
+  EXPECT_EQ(run(&a_part, &b_other, &c_in_a), 0);
+  EXPECT_EQ(self.a.values(), want);
+}
+
 TEST_P(KernelPath, ConcurrentCallsOverSharedFactors) {
   // Four threads, one band of the inner dimension each, one result part each,
   // all reading the same a and b: no state and no lock, so no interference.
