@@ -63,7 +63,7 @@ std::string format_table(const std::vector<row>& rows) {
                   const std::string& gops, const std::string& vs0, const std::string& vs1,
                   const std::string& result, const std::string& call) {
     char buf[512];
-    std::snprintf(buf, sizeof buf, "%-*s %7s %10s %8s %9s %11s  %-9s  %s\n",
+    std::snprintf(buf, sizeof buf, "%-*s %7s %10s %8s %10s %12s  %-9s  %s\n",
                   static_cast<int>(name_width), name.c_str(), threads.c_str(), secs.c_str(),
                   gops.c_str(), vs0.c_str(), vs1.c_str(), result.c_str(), call.c_str());
     return std::string(buf);
