@@ -17,7 +17,10 @@
 #define DENSE_FUZZ_ASAN 1
 #endif
 #if defined(DENSE_FUZZ_ASAN)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer allocator's own interface (declared here: not every
+// toolchain installs its header).
+extern "C" int __sanitizer_get_ownership(const volatile void* p);
+extern "C" size_t __sanitizer_get_allocated_size(const volatile void* p);
 #endif
 
 namespace {
