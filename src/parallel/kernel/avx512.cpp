@@ -49,7 +49,7 @@ void avx512_tile(int32_t kc, const int32_t* a_panel, const int32_t* b_panel, int
   for (int32_t r = 0; r < m; ++r) {
     const int32_t* c = c_rows[r] + c_col;
     _mm_prefetch(reinterpret_cast<const char*>(c), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(c + kNr - 1), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(c + n - 1), _MM_HINT_T0);  // last valid column
   }
   alignas(64) int32_t sums[kMr * kNr];
   const int32_t* a = a_panel;
