@@ -119,6 +119,8 @@ bool blocked_product(const tile_kernel& kernel, const operands& op) {
   const int32_t n = op.j1 - op.j0;
   const int32_t mr = kernel.mr;
   const int32_t nr = kernel.nr;
+  assert(m > 0 && k > 0 && n > 0);  // the entry point returns early for empty ranges
+  assert(kernel.mc % mr == 0 && kernel.nc % nr == 0);
 
   // Buffers no larger than this product needs: small blocks stay cheap.
   const auto kc_max = static_cast<size_t>(min32(kernel.kc, k));
