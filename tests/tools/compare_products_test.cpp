@@ -315,6 +315,30 @@ TEST_F(CompareProducts, SavedFactorsLoadBackToTheSameProduct) {
   for (const auto& [name, words] : table_rows(r.out)) EXPECT_EQ(words.at(6), "identical") << name;
 }
 
+TEST_F(CompareProducts, SquareFactorsDifferSoSwappedOperandsWouldShow) {
+  // Both factors are filled in the same second from the same clock seed.
+  const auto r = run_program(kProgram, {"--size", "6", "--threads", "1", "--repeat", "1",
+                                        "--methods", "tipo1", "--save", path("sq"), "--quiet"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const dense a = parse_matrix(slurp(path("sq/A.txt")));
+  const dense b = parse_matrix(slurp(path("sq/B.txt")));
+  ASSERT_EQ(a.size(), 6u);
+  ASSERT_EQ(b.size(), 6u);
+  EXPECT_NE(a, b);
+  // A x B and B x A differ too, so the check can tell them apart.
+  dense ab(6, std::vector<int64_t>(6)), ba(6, std::vector<int64_t>(6));
+  for (size_t i = 0; i < 6; ++i) {
+    for (size_t j = 0; j < 6; ++j) {
+      for (size_t k = 0; k < 6; ++k) {
+        ab[i][j] += a[i][k] * b[k][j];
+        ba[i][j] += b[i][k] * a[k][j];
+      }
+    }
+  }
+  EXPECT_EQ(parse_matrix(slurp(path("sq/C.txt"))), ab);
+  EXPECT_NE(ab, ba);
+}
+
 TEST_F(CompareProducts, LoadsNegativeAndExtremeValues) {
   write("a.txt", "#Linha#Coluna#\n2#2#\n-2147483648,2147483647,\n0,-1,\n");
   write("b.txt", "#Linha#Coluna#\n2#1#\n3,\n-7,\n");
