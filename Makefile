@@ -40,7 +40,7 @@ TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 # Seconds each fuzz target runs for in `make fuzz`.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS ?= splitv2 read_matrix roundtrip
+FUZZ_TARGETS ?= splitv2 read_matrix roundtrip products
 # Test directories whose programs start threads or OpenMP teams.
 TSAN_TEST_DIRS ?= tests/parallel tests/kernel
 
