@@ -135,21 +135,29 @@ bool blocked_product(const tile_kernel& kernel, const operands& op) {
   int32_t* a_pack = align_up(block);
   int32_t* b_pack = a_pack + a_bytes / sizeof(int32_t);
 
-  for (int32_t jc = 0; jc < n; jc += kernel.nc) {
-    const int32_t nc = min32(kernel.nc, n - jc);
-    for (int32_t pc = 0; pc < k; pc += kernel.kc) {
-      const int32_t kc = min32(kernel.kc, k - pc);
+  // Every loop steps by the size of the block it just did, so no index ever
+  // goes past its bound (and none can overflow for bounds near INT32_MAX).
+  int32_t nc = 0;
+  for (int32_t jc = 0; jc < n; jc += nc) {
+    nc = min32(kernel.nc, n - jc);
+    int32_t kc = 0;
+    for (int32_t pc = 0; pc < k; pc += kc) {
+      kc = min32(kernel.kc, k - pc);
       pack_b(op.b, op.k0 + pc, kc, op.j0 + jc, nc, nr, b_pack);
-      for (int32_t ic = 0; ic < m; ic += kernel.mc) {
-        const int32_t mc = min32(kernel.mc, m - ic);
+      int32_t mc = 0;
+      for (int32_t ic = 0; ic < m; ic += mc) {
+        mc = min32(kernel.mc, m - ic);
         pack_a(op.a, op.i0 + ic, mc, op.k0 + pc, kc, mr, a_pack);
-        for (int32_t jr = 0; jr < nc; jr += nr) {
+        int32_t width = 0;
+        for (int32_t jr = 0; jr < nc; jr += width) {
+          width = min32(nr, nc - jr);
           const int32_t* b_panel = b_pack + static_cast<size_t>(jr) * static_cast<size_t>(kc);
-          const int32_t width = min32(nr, nc - jr);
-          for (int32_t ir = 0; ir < mc; ir += mr) {
+          int32_t height = 0;
+          for (int32_t ir = 0; ir < mc; ir += height) {
+            height = min32(mr, mc - ir);
             const int32_t* a_panel = a_pack + static_cast<size_t>(ir) * static_cast<size_t>(kc);
-            kernel.tile(kc, a_panel, b_panel, op.c + op.i0 + ic + ir, op.j0 + jc + jr,
-                        min32(mr, mc - ir), width);
+            kernel.tile(kc, a_panel, b_panel, op.c + op.i0 + ic + ir, op.j0 + jc + jr, height,
+                        width);
           }
         }
       }
