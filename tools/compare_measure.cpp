@@ -15,7 +15,9 @@ row measure(int method, int32_t threads, int32_t repeat, const dense_core::matri
   r.threads = threads;
   verdict->clear();
   for (int32_t rep = 0; rep < repeat; ++rep) {
-    if (on_repetition) on_repetition(rep);
+    if (on_repetition) {
+      on_repetition(rep);
+    }
     // Only the call is timed: the redirection and the check stay outside.
     sink.begin();
     const double start = textio::wtime();
@@ -31,7 +33,9 @@ row measure(int method, int32_t threads, int32_t repeat, const dense_core::matri
       sink.begin();
       const int same = dense_core::mcomparar(reference, result);
       const std::string report = sink.end();
-      if (same != 1) wrong = "differs from the sequential product: " + one_line(report);
+      if (same != 1) {
+        wrong = "differs from the sequential product: " + one_line(report);
+      }
       release_matrix(result);
     }
     if (!wrong.empty() && r.identical) {

@@ -33,13 +33,17 @@ std::string skip_reason(int id, int32_t inner, int32_t threads) {
   if (name == "cyclic-blocks" && threads > inner) {
     return "needs at most K=" + std::to_string(inner) + " threads (one band of K per thread)";
   }
-  if (name == "ranges-blocks" && inner < 2) return "needs K of at least 2 (two bands of K)";
+  if (name == "ranges-blocks" && inner < 2) {
+    return "needs K of at least 2 (two bands of K)";
+  }
   return {};
 }
 
 dense_core::matriz* new_zero_matrix(int32_t rows, int32_t cols) {
   auto* m = static_cast<dense_core::matriz*>(std::calloc(1, sizeof(dense_core::matriz)));
-  if (m == nullptr) return nullptr;
+  if (m == nullptr) {
+    return nullptr;
+  }
   m->mat = nullptr;
   m->lin = rows;
   m->col = cols;
@@ -52,8 +56,12 @@ dense_core::matriz* new_zero_matrix(int32_t rows, int32_t cols) {
 }
 
 void release_matrix(dense_core::matriz* m) {
-  if (m == nullptr) return;
-  if (m->mat != nullptr) dense_core::mliberar(m);
+  if (m == nullptr) {
+    return;
+  }
+  if (m->mat != nullptr) {
+    dense_core::mliberar(m);
+  }
   std::free(m);
 }
 
@@ -63,13 +71,23 @@ dense_core::matriz* run_method(int id, const dense_core::matriz* a, const dense_
   if (name.rfind("tipo", 0) == 0) {
     return dense_arith::mmultiplicar(a, b, name[4] - '0');
   }
-  if (name == "cyclic") return workers_cyclic::multiplicarTh(a, b, threads);
-  if (name == "cyclic-blocks") return workers_cyclic::multiplicarThblocos(a, b, threads);
-  if (name == "ranges") return workers_ranges::multiplicarTh(a, b, threads);
-  if (name == "ranges-blocks") return workers_ranges::multiplicarThblocos(a, b, threads);
+  if (name == "cyclic") {
+    return workers_cyclic::multiplicarTh(a, b, threads);
+  }
+  if (name == "cyclic-blocks") {
+    return workers_cyclic::multiplicarThblocos(a, b, threads);
+  }
+  if (name == "ranges") {
+    return workers_ranges::multiplicarTh(a, b, threads);
+  }
+  if (name == "ranges-blocks") {
+    return workers_ranges::multiplicarThblocos(a, b, threads);
+  }
 
   dense_core::matriz* c = new_zero_matrix(a->lin, b->col);
-  if (c == nullptr) return nullptr;
+  if (c == nullptr) {
+    return nullptr;
+  }
   if (name == "omp") {
     if (team_rows::multiplicarOMP(a, b, c, threads) != 0) {
       release_matrix(c);
@@ -95,7 +113,8 @@ dense_core::matriz* run_method(int id, const dense_core::matriz* a, const dense_
 double matrix_bytes(int64_t rows, int64_t cols) {
   // Every row is a heap block of its own: its pointer in the table, its
   // elements rounded up to the allocator's 16 bytes, and the allocator's header.
-  const double row = static_cast<double>((cols * 4 + 15) / 16 * 16 + 16);
+  const int64_t rounded = (cols * 4 + 15) / 16 * 16;
+  const double row = static_cast<double>(rounded + 16);
   return static_cast<double>(rows) * (row + 8.0) + 32.0;
 }
 
@@ -105,12 +124,18 @@ double peak_bytes(const options& o, bool with_threads) {
   for (int id : o.method_ids) {
     const std::string name = methods()[static_cast<size_t>(id)].name;
     for (int32_t t : measured_thread_counts(id, o.threads)) {
-      if (!with_threads) t = 1;
+      if (!with_threads) {
+        t = 1;
+      }
       double parts = 1;
       // One part per band, the running sum and the sum being made.
-      if (name == "cyclic-blocks") parts = t + 2.0;
+      if (name == "cyclic-blocks") {
+        parts = t + 2.0;
+      }
       // Two parts and their sum.
-      if (name == "ranges-blocks") parts = 3;
+      if (name == "ranges-blocks") {
+        parts = 3;
+      }
       worst_parts = std::max(worst_parts, parts);
     }
   }
@@ -124,22 +149,32 @@ uint64_t available_bytes() {
     char line[256];
     unsigned long long kib = 0;
     while (std::fgets(line, sizeof line, f) != nullptr) {
-      if (std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1) break;
+      if (std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1) {
+        break;
+      }
     }
     std::fclose(f);
-    if (kib > 0) return static_cast<uint64_t>(kib) * 1024;
+    if (kib > 0) {
+      return static_cast<uint64_t>(kib) * 1024;
+    }
   }
   const long pages = sysconf(_SC_AVPHYS_PAGES);
   const long size = sysconf(_SC_PAGESIZE);
-  if (pages > 0 && size > 0) return static_cast<uint64_t>(pages) * static_cast<uint64_t>(size);
+  if (pages > 0 && size > 0) {
+    return static_cast<uint64_t>(pages) * static_cast<uint64_t>(size);
+  }
   return 0;
 }
 
 double median(std::vector<double> values) {
-  if (values.empty()) return 0.0;
+  if (values.empty()) {
+    return 0.0;
+  }
   std::sort(values.begin(), values.end());
   const size_t mid = values.size() / 2;
-  if (values.size() % 2 == 1) return values[mid];
+  if (values.size() % 2 == 1) {
+    return values[mid];
+  }
   return (values[mid - 1] + values[mid]) / 2.0;
 }
 

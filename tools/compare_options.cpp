@@ -28,7 +28,9 @@ const std::vector<method_info>& methods() {
 int method_index(const std::string& name) {
   const auto& all = methods();
   for (size_t i = 0; i < all.size(); ++i) {
-    if (name == all[i].name) return static_cast<int>(i);
+    if (name == all[i].name) {
+      return static_cast<int>(i);
+    }
   }
   return -1;
 }
@@ -38,13 +40,19 @@ namespace {
 // A whole number in [lo, hi] written with decimal digits only; false for
 // anything else (signs, spaces, empty text, overflow).
 bool parse_count(const std::string& text, int64_t lo, int64_t hi, int32_t* out) {
-  if (text.empty() || text.size() > 12) return false;
+  if (text.empty() || text.size() > 12) {
+    return false;
+  }
   int64_t value = 0;
   for (char ch : text) {
-    if (ch < '0' || ch > '9') return false;
+    if (ch < '0' || ch > '9') {
+      return false;
+    }
     value = value * 10 + (ch - '0');
   }
-  if (value < lo || value > hi) return false;
+  if (value < lo || value > hi) {
+    return false;
+  }
   *out = static_cast<int32_t>(value);
   return true;
 }
@@ -55,7 +63,9 @@ std::vector<std::string> split(const std::string& text, char delim) {
   for (;;) {
     const size_t at = text.find(delim, start);
     parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-    if (at == std::string::npos) break;
+    if (at == std::string::npos) {
+      break;
+    }
     start = at + 1;
   }
   return parts;
@@ -76,8 +86,12 @@ constexpr int64_t kMaxInt = std::numeric_limits<int32_t>::max();
 
 std::vector<int32_t> default_thread_counts(int32_t cpus) {
   std::vector<int32_t> counts{1};
-  for (int32_t t = 2; t < cpus && t <= kMaxThreads; t *= 2) counts.push_back(t);
-  if (cpus > 1) counts.push_back(std::min(cpus, kMaxThreads));
+  for (int32_t t = 2; t < cpus && t <= kMaxThreads; t *= 2) {
+    counts.push_back(t);
+  }
+  if (cpus > 1) {
+    counts.push_back(std::min(cpus, kMaxThreads));
+  }
   return counts;
 }
 
@@ -86,7 +100,9 @@ parse_result parse_options(int argc, const char* const* argv,
   parse_result r;
   options& o = r.opts;
   o.threads = default_threads;
-  for (size_t i = 0; i < methods().size(); ++i) o.method_ids.push_back(static_cast<int>(i));
+  for (size_t i = 0; i < methods().size(); ++i) {
+    o.method_ids.push_back(static_cast<int>(i));
+  }
   bool size_given = false;
 
   auto fail = [&r](std::string why) {
@@ -115,11 +131,14 @@ parse_result parse_options(int argc, const char* const* argv,
     }
 
     if (name == "--help" || name == "--quiet") {
-      if (inline_value) return fail(name + ": takes no value");
-      if (name == "--help")
+      if (inline_value) {
+        return fail(name + ": takes no value");
+      }
+      if (name == "--help") {
         o.help = true;
-      else
+      } else {
         o.quiet = true;
+      }
       continue;
     }
     if (name == "--load") {
@@ -128,7 +147,9 @@ parse_result parse_options(int argc, const char* const* argv,
       }
       o.load_a = argv[i + 1];
       o.load_b = argv[i + 2];
-      if (o.load_a.empty() || o.load_b.empty()) return fail("--load: a file name is empty");
+      if (o.load_a.empty() || o.load_b.empty()) {
+        return fail("--load: a file name is empty");
+      }
       i += 2;
       continue;
     }
@@ -137,10 +158,16 @@ parse_result parse_options(int argc, const char* const* argv,
                                              "--methods", "--repeat", "--limit",
                                              "--csv",     "--plot",   "--save"};
     bool known = false;
-    for (const char* k : kWithValue) known = known || name == k;
-    if (!known) return fail("unknown option '" + name + "' (see --help)");
+    for (const char* k : kWithValue) {
+      known = known || name == k;
+    }
+    if (!known) {
+      return fail("unknown option '" + name + "' (see --help)");
+    }
     if (!inline_value) {
-      if (i + 1 >= argc) return fail(name + ": missing value");
+      if (i + 1 >= argc) {
+        return fail(name + ": missing value");
+      }
       value = argv[++i];
     }
 
@@ -156,7 +183,9 @@ parse_result parse_options(int argc, const char* const* argv,
       const auto parts = split(value, 'x');
       int32_t dims[3] = {0, 0, 0};
       bool ok = parts.size() == 3;
-      for (size_t d = 0; ok && d < 3; ++d) ok = parse_count(parts[d], 1, kMaxInt, &dims[d]);
+      for (size_t d = 0; ok && d < 3; ++d) {
+        ok = parse_count(parts[d], 1, kMaxInt, &dims[d]);
+      }
       if (!ok) {
         return fail("--shape: expected MxKxN, three whole numbers from 1 to 2147483647, got '" +
                     value + "'");
@@ -194,7 +223,9 @@ parse_result parse_options(int argc, const char* const* argv,
       }
       o.method_ids.clear();
       for (size_t m = 0; m < chosen.size(); ++m) {
-        if (chosen[m]) o.method_ids.push_back(static_cast<int>(m));
+        if (chosen[m]) {
+          o.method_ids.push_back(static_cast<int>(m));
+        }
       }
     } else if (name == "--repeat") {
       if (!parse_count(value, 1, kMaxRepeat, &o.repeat)) {
@@ -207,19 +238,26 @@ parse_result parse_options(int argc, const char* const* argv,
       }
       o.limit_given = true;
     } else {
-      if (value.empty()) return fail(name + ": the file name is empty");
-      if (name == "--csv")
+      if (value.empty()) {
+        return fail(name + ": the file name is empty");
+      }
+      if (name == "--csv") {
         o.csv = value;
-      else if (name == "--plot")
+      } else if (name == "--plot") {
         o.plot = value;
-      else
+      } else {
         o.save_dir = value;
+      }
     }
   }
 
   if (!o.load_a.empty()) {
-    if (size_given) return fail("--load: the files fix the shape; drop " + o.shape_option);
-    if (o.limit_given) return fail("--load: the files fix the values; drop --limit");
+    if (size_given) {
+      return fail("--load: the files fix the shape; drop " + o.shape_option);
+    }
+    if (o.limit_given) {
+      return fail("--load: the files fix the values; drop --limit");
+    }
     o.shape_option = "--load";
   }
   return r;

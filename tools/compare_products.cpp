@@ -53,7 +53,9 @@ constexpr int kExitWriteFailed = 3;
 compare_tool::stdout_sink g_sink;
 
 void sink_at_exit() {
-  if (!g_sink.active()) return;
+  if (!g_sink.active()) {
+    return;
+  }
   const std::string said = g_sink.end();
   if (!said.empty()) {
     std::fprintf(stderr, "compare_products: the library stopped the run: %s\n",
@@ -66,31 +68,45 @@ std::string errno_text() { return std::strerror(errno); }
 // Reads and checks one factor file; refuses with status 2 when it is not a matrix file.
 compare_tool::matrix_file_shape check_factor_file(const std::string& path) {
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0) refuse("--load: " + path + ": " + errno_text());
-  if (!S_ISREG(st.st_mode)) refuse("--load: " + path + ": not a regular file");
+  if (stat(path.c_str(), &st) != 0) {
+    refuse("--load: " + path + ": " + errno_text());
+  }
+  if (!S_ISREG(st.st_mode)) {
+    refuse("--load: " + path + ": not a regular file");
+  }
   FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) refuse("--load: " + path + ": " + errno_text());
+  if (f == nullptr) {
+    refuse("--load: " + path + ": " + errno_text());
+  }
   compare_tool::matrix_file_shape shape = compare_tool::check_matrix_file(f);
   std::fclose(f);
-  if (!shape.error.empty()) refuse("--load: " + path + ": not a matrix file (" + shape.error + ")");
+  if (!shape.error.empty()) {
+    refuse("--load: " + path + ": not a matrix file (" + shape.error + ")");
+  }
   return shape;
 }
 
 // Reads a checked matrix file through the library's readers.
 matriz* read_factor_file(const std::string& path) {
   FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) refuse("--load: " + path + ": " + errno_text());
+  if (f == nullptr) {
+    refuse("--load: " + path + ": " + errno_text());
+  }
   int32_t lin = 0, col = 0, nlinhas = 0;
   int32_t* tabela = nullptr;
   g_sink.begin();
   textio::extrai_parametros_matriz(f, &lin, &col, &tabela, &nlinhas);
   matriz* m = compare_tool::new_zero_matrix(lin, col);
-  if (m != nullptr) textio::filein_matriz(m->mat, lin, col, f, tabela, nlinhas);
+  if (m != nullptr) {
+    textio::filein_matriz(m->mat, lin, col, f, tabela, nlinhas);
+  }
   g_sink.end();
   std::free(tabela);
   std::fclose(f);
   // The memory check said it would fit; the heap disagreed.
-  if (m == nullptr) refuse("--load: " + path + ": not enough memory for its matrix");
+  if (m == nullptr) {
+    refuse("--load: " + path + ": not enough memory for its matrix");
+  }
   return m;
 }
 
@@ -111,7 +127,9 @@ matriz* random_factor(const options& o, int32_t rows, int32_t cols) {
 // its operands would still match the reference. Taking B's rows in reverse
 // order (the row table is just pointers) makes the factors differ.
 void reverse_rows(matriz* m) {
-  for (int32_t i = 0, j = m->lin - 1; i < j; ++i, --j) std::swap(m->mat[i], m->mat[j]);
+  for (int32_t i = 0, j = m->lin - 1; i < j; ++i, --j) {
+    std::swap(m->mat[i], m->mat[j]);
+  }
 }
 
 // mkdir -p: true when `dir` exists as a directory we can write into.
@@ -119,11 +137,15 @@ bool make_directory(const std::string& dir) {
   for (size_t at = 1; at <= dir.size(); ++at) {
     if (at == dir.size() || dir[at] == '/') {
       const std::string part = dir.substr(0, at);
-      if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+      if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+        return false;
+      }
     }
   }
   struct stat st {};
-  if (stat(dir.c_str(), &st) != 0) return false;
+  if (stat(dir.c_str(), &st) != 0) {
+    return false;
+  }
   if (!S_ISDIR(st.st_mode)) {
     errno = ENOTDIR;
     return false;
@@ -147,7 +169,9 @@ std::string find_on_path(const std::string& program) {
         access(candidate.c_str(), X_OK) == 0) {
       return candidate;
     }
-    if (end == std::string::npos) return {};
+    if (end == std::string::npos) {
+      return {};
+    }
     start = end + 1;
   }
 }
@@ -155,7 +179,9 @@ std::string find_on_path(const std::string& program) {
 // Runs gnuplot on `script` with its standard output on `png_fd`. True on success.
 bool run_gnuplot(const std::string& gnuplot, const std::string& script, int png_fd) {
   FILE* in = std::tmpfile();
-  if (in == nullptr) return false;
+  if (in == nullptr) {
+    return false;
+  }
   std::fwrite(script.data(), 1, script.size(), in);
   std::fflush(in);
   std::rewind(in);
@@ -169,24 +195,32 @@ bool run_gnuplot(const std::string& gnuplot, const std::string& script, int png_
   const int rc = posix_spawn(&pid, gnuplot.c_str(), &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
   std::fclose(in);
-  if (rc != 0) return false;
+  if (rc != 0) {
+    return false;
+  }
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return false;
+    if (errno != EINTR) {
+      return false;
+    }
   }
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 bool write_matrix(const std::string& path, const matriz* m) {
   FILE* f = std::fopen(path.c_str(), "w");
-  if (f == nullptr) return false;
+  if (f == nullptr) {
+    return false;
+  }
   textio::fileout_matriz(m, f);
   const bool ok = std::ferror(f) == 0;
   return std::fclose(f) == 0 && ok;
 }
 
 void progress(bool show, const std::string& text) {
-  if (!show) return;
+  if (!show) {
+    return;
+  }
   std::fprintf(stderr, "\r%-72.72s", text.c_str());
   std::fflush(stderr);
 }
@@ -197,7 +231,9 @@ int main(int argc, char** argv) {
   const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
   const auto parsed = compare_tool::parse_options(
       argc, argv, compare_tool::default_thread_counts(cpus > 0 ? static_cast<int32_t>(cpus) : 1));
-  if (!parsed.error.empty()) refuse(parsed.error);
+  if (!parsed.error.empty()) {
+    refuse(parsed.error);
+  }
   options o = parsed.opts;
   if (o.help) {
     std::fputs(compare_tool::help_text().c_str(), stdout);
@@ -245,7 +281,9 @@ int main(int argc, char** argv) {
   FILE* csv = nullptr;
   if (!o.csv.empty()) {
     csv = std::fopen(o.csv.c_str(), "w");
-    if (csv == nullptr) refuse("--csv: cannot write '" + o.csv + "': " + errno_text());
+    if (csv == nullptr) {
+      refuse("--csv: cannot write '" + o.csv + "': " + errno_text());
+    }
   }
   std::string gnuplot;
   int png_fd = -1;
@@ -256,7 +294,9 @@ int main(int argc, char** argv) {
       plot_missing = true;
     } else {
       png_fd = open(o.plot.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-      if (png_fd < 0) refuse("--plot: cannot write '" + o.plot + "': " + errno_text());
+      if (png_fd < 0) {
+        refuse("--plot: cannot write '" + o.plot + "': " + errno_text());
+      }
     }
   }
 
@@ -319,15 +359,18 @@ int main(int argc, char** argv) {
     }
   }
   progress(show_progress, "");
-  if (show_progress) std::fputs("\r", stderr);
+  if (show_progress) {
+    std::fputs("\r", stderr);
+  }
 
   compare_tool::derive(rows, o);
   if (!o.quiet) {
     std::printf("compare_products: A %dx%d times B %dx%d, ", o.rows, o.inner, o.inner, o.cols);
-    if (o.load_a.empty())
+    if (o.load_a.empty()) {
       std::printf("random values 1..%d", o.limit);
-    else
+    } else {
       std::printf("factors from %s and %s", o.load_a.c_str(), o.load_b.c_str());
+    }
     std::printf(", median of %d repetition%s\n\n", o.repeat, o.repeat == 1 ? "" : "s");
     std::fputs(compare_tool::format_table(rows).c_str(), stdout);
     for (const auto& r : rows) {
@@ -341,7 +384,9 @@ int main(int argc, char** argv) {
   }
 
   int status = differences.empty() ? 0 : kExitDiffers;
-  for (const auto& d : differences) std::fprintf(stderr, "compare_products: %s\n", d.c_str());
+  for (const auto& d : differences) {
+    std::fprintf(stderr, "compare_products: %s\n", d.c_str());
+  }
 
   if (csv != nullptr) {
     const std::string text = compare_tool::format_csv(rows, o);

@@ -16,15 +16,21 @@ std::string fmt(const char* format, double v) {
 }
 
 const char* result_word(const row& r) {
-  if (!r.skipped.empty()) return "skipped";
+  if (!r.skipped.empty()) {
+    return "skipped";
+  }
   return r.identical ? "identical" : "DIFFERS";
 }
 
 std::string csv_field(const std::string& text) {
-  if (text.find_first_of(",\"\n") == std::string::npos) return text;
+  if (text.find_first_of(",\"\n") == std::string::npos) {
+    return text;
+  }
   std::string quoted = "\"";
   for (char ch : text) {
-    if (ch == '"') quoted += '"';
+    if (ch == '"') {
+      quoted += '"';
+    }
     quoted += ch;
   }
   return quoted + "\"";
@@ -36,15 +42,25 @@ void derive(std::vector<row>& rows, const options& o) {
   const double ops = 2.0 * o.rows * static_cast<double>(o.inner) * o.cols;
   double tipo0 = 0.0;
   for (auto& r : rows) {
-    if (!r.skipped.empty() || r.seconds.empty()) continue;
+    if (!r.skipped.empty() || r.seconds.empty()) {
+      continue;
+    }
     r.median_s = median(r.seconds);
     r.gops = r.median_s > 0.0 ? ops / r.median_s / 1e9 : 0.0;
-    if (std::string(methods()[static_cast<size_t>(r.method)].name) == "tipo0") tipo0 = r.median_s;
+    if (std::string(methods()[static_cast<size_t>(r.method)].name) == "tipo0") {
+      tipo0 = r.median_s;
+    }
   }
   for (auto& r : rows) {
-    if (!r.skipped.empty() || r.median_s <= 0.0) continue;
-    if (tipo0 > 0.0) r.vs_tipo0 = tipo0 / r.median_s;
-    if (methods()[static_cast<size_t>(r.method)].threads != threading::requested) continue;
+    if (!r.skipped.empty() || r.median_s <= 0.0) {
+      continue;
+    }
+    if (tipo0 > 0.0) {
+      r.vs_tipo0 = tipo0 / r.median_s;
+    }
+    if (methods()[static_cast<size_t>(r.method)].threads != threading::requested) {
+      continue;
+    }
     for (const auto& one : rows) {
       if (one.method == r.method && one.threads == 1 && one.skipped.empty() && one.median_s > 0.0) {
         r.vs_one = one.median_s / r.median_s;
@@ -104,7 +120,9 @@ std::string gnuplot_script(const std::vector<row>& rows, const options& o) {
   // Columns: every thread count some method ran with, ascending.
   std::vector<int32_t> counts;
   for (const auto& r : rows) {
-    if (r.skipped.empty()) counts.push_back(r.threads);
+    if (r.skipped.empty()) {
+      counts.push_back(r.threads);
+    }
   }
   std::sort(counts.begin(), counts.end());
   counts.erase(std::unique(counts.begin(), counts.end()), counts.end());
@@ -112,7 +130,9 @@ std::string gnuplot_script(const std::vector<row>& rows, const options& o) {
   std::string data = "$gops << EOD\n";
   std::vector<int> order;
   for (const auto& r : rows) {
-    if (std::find(order.begin(), order.end(), r.method) == order.end()) order.push_back(r.method);
+    if (std::find(order.begin(), order.end(), r.method) == order.end()) {
+      order.push_back(r.method);
+    }
   }
   for (int id : order) {
     data += methods()[static_cast<size_t>(id)].name;
@@ -150,7 +170,9 @@ std::string gnuplot_script(const std::vector<row>& rows, const options& o) {
       "set key top left title \"threads\"\n"
       "plot ";
   for (size_t c = 0; c < counts.size(); ++c) {
-    if (c > 0) script += ", ";
+    if (c > 0) {
+      script += ", ";
+    }
     script += "$gops using " + std::to_string(c + 2) + (c == 0 ? ":xtic(1)" : "") + " title \"" +
               std::to_string(counts[c]) + "\"";
   }

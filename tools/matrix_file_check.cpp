@@ -49,7 +49,9 @@ bool read_number(FILE* f, int first, char delim, int64_t lo, int64_t hi, int64_t
                         : std::string("expected '") + delim + "' after a number";
     return false;
   }
-  if (negative) v = -v;
+  if (negative) {
+    v = -v;
+  }
   if (v < lo || v > hi) {
     *why = "the number " + std::to_string(v) + " is out of range";
     return false;

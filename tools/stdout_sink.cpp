@@ -6,19 +6,33 @@
 namespace compare_tool {
 
 stdout_sink::~stdout_sink() {
-  if (active_) end();
-  if (scratch_ != nullptr) std::fclose(scratch_);
+  if (active_) {
+    end();
+  }
+  if (scratch_ != nullptr) {
+    std::fclose(scratch_);
+  }
 }
 
 void stdout_sink::begin() {
-  if (active_) return;
+  if (active_) {
+    return;
+  }
   std::fflush(stdout);
-  if (scratch_ == nullptr) scratch_ = std::tmpfile();
-  if (scratch_ == nullptr) return;
+  if (scratch_ == nullptr) {
+    scratch_ = std::tmpfile();
+  }
+  if (scratch_ == nullptr) {
+    return;
+  }
   const int fd = fileno(scratch_);
-  if (ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0) return;
+  if (ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0) {
+    return;
+  }
   saved_fd_ = dup(1);
-  if (saved_fd_ < 0) return;
+  if (saved_fd_ < 0) {
+    return;
+  }
   if (dup2(fd, 1) < 0) {
     close(saved_fd_);
     saved_fd_ = -1;
@@ -28,7 +42,9 @@ void stdout_sink::begin() {
 }
 
 std::string stdout_sink::end() {
-  if (!active_) return {};
+  if (!active_) {
+    return {};
+  }
   std::fflush(stdout);
   dup2(saved_fd_, 1);
   close(saved_fd_);
@@ -36,10 +52,14 @@ std::string stdout_sink::end() {
   active_ = false;
   std::string text;
   const int fd = fileno(scratch_);
-  if (lseek(fd, 0, SEEK_SET) != 0) return text;
+  if (lseek(fd, 0, SEEK_SET) != 0) {
+    return text;
+  }
   char buf[4096];
   ssize_t got;
-  while ((got = read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(got));
+  while ((got = read(fd, buf, sizeof buf)) > 0) {
+    text.append(buf, static_cast<size_t>(got));
+  }
   return text;
 }
 
@@ -55,7 +75,9 @@ std::string one_line(const std::string& text) {
                                    text[i + 1] == '-' || text[i + 1] == ' ')) {
       ++i;
     }
-    if (i + 1 < text.size()) out += "; ";
+    if (i + 1 < text.size()) {
+      out += "; ";
+    }
   }
   return out;
 }

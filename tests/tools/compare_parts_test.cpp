@@ -20,15 +20,21 @@ namespace {
 using compare_tool::parse_options;
 using compare_tool::parse_result;
 
-parse_result parse(std::vector<std::string> args) {
+parse_result parse(const std::vector<std::string>& args) {
   std::vector<const char*> argv{"compare_products"};
-  for (const auto& a : args) argv.push_back(a.c_str());
+  argv.reserve(args.size() + 1);
+  for (const auto& a : args) {
+    argv.push_back(a.c_str());
+  }
   return parse_options(static_cast<int>(argv.size()), argv.data(), {1, 2});
 }
 
 std::vector<std::string> names_of(const std::vector<int>& ids) {
   std::vector<std::string> names;
-  for (int id : ids) names.push_back(compare_tool::methods()[static_cast<size_t>(id)].name);
+  names.reserve(ids.size());
+  for (int id : ids) {
+    names.push_back(compare_tool::methods()[static_cast<size_t>(id)].name);
+  }
   return names;
 }
 
@@ -285,7 +291,10 @@ TEST(CompareReport, DerivesSpeedupsAndWritesOneCsvLinePerRow) {
 dense_core::matriz* heap_matrix(int32_t rows, int32_t cols, const std::vector<int32_t>& values) {
   dense_core::matriz* m = compare_tool::new_zero_matrix(rows, cols);
   for (int32_t i = 0; i < rows; ++i) {
-    for (int32_t j = 0; j < cols; ++j) m->mat[i][j] = values[static_cast<size_t>(i * cols + j)];
+    for (int32_t j = 0; j < cols; ++j) {
+      m->mat[i][j] =
+          values[static_cast<size_t>(i) * static_cast<size_t>(cols) + static_cast<size_t>(j)];
+    }
   }
   return m;
 }
@@ -316,7 +325,9 @@ TEST(CompareMeasure, TimesEveryRepetitionAndKeepsTheLibrarysVerdictOffStdout) {
   EXPECT_TRUE(r.identical);
   EXPECT_EQ(verdict, "");
   EXPECT_EQ(r.seconds.size(), 4u);
-  for (double s : r.seconds) EXPECT_GE(s, 0.0);
+  for (double s : r.seconds) {
+    EXPECT_GE(s, 0.0);
+  }
   EXPECT_EQ(seen_reps, (std::vector<int32_t>{0, 1, 2, 3}));
   EXPECT_EQ(seen_threads, (std::vector<int32_t>{5, 5, 5, 5}));
 }
@@ -334,8 +345,12 @@ TEST(CompareMeasure, ReportsTheFirstWrongResultWithMcompararsDetails) {
         [&](const dense_core::matriz*, const dense_core::matriz*, int32_t) {
           ++calls;
           // Right, then wrong in row 2 column 1, then wrong elsewhere.
-          if (calls == 1) return heap_matrix(2, 2, {7, 10, 15, 22});
-          if (calls == 2) return heap_matrix(2, 2, {7, 10, 16, 22});
+          if (calls == 1) {
+            return heap_matrix(2, 2, {7, 10, 15, 22});
+          }
+          if (calls == 2) {
+            return heap_matrix(2, 2, {7, 10, 16, 22});
+          }
           return heap_matrix(2, 2, {0, 10, 15, 22});
         },
         sink, nullptr, &verdict);

@@ -61,15 +61,21 @@ bool exists(const std::string& file) {
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
   std::stringstream s(text);
-  for (std::string line; std::getline(s, line);) lines.push_back(line);
+  for (std::string line; std::getline(s, line);) {
+    lines.push_back(line);
+  }
   return lines;
 }
 
 std::vector<std::string> fields_of(const std::string& line, char delim) {
   std::vector<std::string> fields;
   std::stringstream s(line);
-  for (std::string f; std::getline(s, f, delim);) fields.push_back(f);
-  if (!line.empty() && line.back() == delim) fields.push_back("");
+  for (std::string f; std::getline(s, f, delim);) {
+    fields.push_back(f);
+  }
+  if (!line.empty() && line.back() == delim) {
+    fields.push_back("");
+  }
   return fields;
 }
 
@@ -82,10 +88,14 @@ std::multimap<std::string, std::vector<std::string>> table_rows(const std::strin
       in_table = true;
       continue;
     }
-    if (!in_table || line.empty() || line.find(" skipped: ") != std::string::npos) continue;
+    if (!in_table || line.empty() || line.find(" skipped: ") != std::string::npos) {
+      continue;
+    }
     std::stringstream s(line);
     std::vector<std::string> words;
-    for (std::string w; s >> w;) words.push_back(w);
+    for (std::string w; s >> w;) {
+      words.push_back(w);
+    }
     rows.emplace(words.at(0), words);
   }
   return rows;
@@ -104,7 +114,9 @@ dense parse_matrix(const std::string& text) {
   for (size_t i = 0; i < rows; ++i) {
     const auto values = fields_of(lines.at(i + 2), ',');
     EXPECT_EQ(values.size(), cols + 1);  // every value closed by a comma
-    for (size_t j = 0; j < cols; ++j) m[i].push_back(std::stoll(values.at(j)));
+    for (size_t j = 0; j < cols; ++j) {
+      m[i].push_back(std::stoll(values.at(j)));
+    }
   }
   return m;
 }
@@ -166,9 +178,13 @@ TEST_F(CompareProducts, RefusesSizesBeyondTheMachinesMemoryBeforeAllocating) {
   unsigned long long kib = 0;
   std::ifstream meminfo("/proc/meminfo");
   for (std::string line; std::getline(meminfo, line);) {
-    if (std::sscanf(line.c_str(), "MemAvailable: %llu kB", &kib) == 1) break;
+    if (std::sscanf(line.c_str(), "MemAvailable: %llu kB", &kib) == 1) {
+      break;
+    }
   }
-  if (kib == 0) GTEST_SKIP() << "no MemAvailable in /proc/meminfo";
+  if (kib == 0) {
+    GTEST_SKIP() << "no MemAvailable in /proc/meminfo";
+  }
   const auto side = static_cast<long long>(std::sqrt(kib * 1024.0 / 50 / 4));
   r = run_program(kProgram, {"--size", std::to_string(side), "--threads", "256", "--methods",
                              "cyclic-blocks", "--csv", path("never.csv")});
@@ -312,7 +328,9 @@ TEST_F(CompareProducts, SavedFactorsLoadBackToTheSameProduct) {
   for (const char* name : {"A.txt", "B.txt", "C.txt"}) {
     EXPECT_EQ(slurp(path("second/") + name), slurp(path("first/run/") + name)) << name;
   }
-  for (const auto& [name, words] : table_rows(r.out)) EXPECT_EQ(words.at(6), "identical") << name;
+  for (const auto& [name, words] : table_rows(r.out)) {
+    EXPECT_EQ(words.at(6), "identical") << name;
+  }
 }
 
 TEST_F(CompareProducts, SquareFactorsDifferSoSwappedOperandsWouldShow) {
@@ -396,7 +414,10 @@ std::pair<std::string, std::string> run_with_terminal_stderr(const std::vector<s
   std::vector<std::string> argv_s{kProgram};
   argv_s.insert(argv_s.end(), args.begin(), args.end());
   std::vector<char*> argv;
-  for (auto& a : argv_s) argv.push_back(a.data());
+  argv.reserve(argv_s.size() + 1);
+  for (auto& a : argv_s) {
+    argv.push_back(a.data());
+  }
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -413,7 +434,9 @@ std::pair<std::string, std::string> run_with_terminal_stderr(const std::vector<s
   char buf[4096];
   for (;;) {
     const ssize_t got = read(master, buf, sizeof buf);
-    if (got <= 0) break;  // EIO once the program has closed its end
+    if (got <= 0) {
+      break;  // EIO once the program has closed its end
+    }
     err.append(buf, static_cast<size_t>(got));
   }
   int status = 0;
