@@ -11,9 +11,9 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <random>
 #include <string>
 
+#include "bench_matrices.hpp"
 #include "block_kernel.hpp"
 #include "dense_arith.hpp"
 #include "dense_core.hpp"
@@ -34,24 +34,7 @@ using dense_core::matriz;
 
 constexpr int64_t kSizes[] = {256, 512, 1024, 2048};
 
-// A random n x n matrix with storage from the library, freed on scope exit.
-class square {
- public:
-  square(int32_t n, uint32_t seed) : m_{nullptr, n, n} {
-    dense_core::malocar(&m_);
-    std::mt19937 gen(seed);
-    std::uniform_int_distribution<int32_t> dist(-1000, 1000);
-    for (int32_t i = 0; i < n; ++i)
-      for (int32_t j = 0; j < n; ++j) m_.mat[i][j] = dist(gen);
-  }
-  square(const square&) = delete;
-  square& operator=(const square&) = delete;
-  ~square() { dense_core::mliberar(&m_); }
-  matriz* get() { return &m_; }
-
- private:
-  matriz m_;
-};
+using bench_support::square;
 
 void report(benchmark::State& state, double ops_per_iteration) {
   state.counters["GOP/s"] =

@@ -5,8 +5,8 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
-#include <random>
 
+#include "bench_matrices.hpp"
 #include "dense_arith.hpp"
 #include "dense_core.hpp"
 #include "team_rows.hpp"
@@ -17,24 +17,7 @@ namespace {
 
 using dense_core::matriz;
 
-// A random n x n matrix with storage from the library, freed on scope exit.
-class square {
- public:
-  square(int32_t n, uint32_t seed) : m_{nullptr, n, n} {
-    dense_core::malocar(&m_);
-    std::mt19937 gen(seed);
-    std::uniform_int_distribution<int32_t> dist(-100, 100);
-    for (int32_t i = 0; i < n; ++i)
-      for (int32_t j = 0; j < n; ++j) m_.mat[i][j] = dist(gen);
-  }
-  square(const square&) = delete;
-  square& operator=(const square&) = delete;
-  ~square() { dense_core::mliberar(&m_); }
-  matriz* get() { return &m_; }
-
- private:
-  matriz m_;
-};
+using bench_support::square;
 
 void release(matriz* m) {
   if (m == nullptr) return;
