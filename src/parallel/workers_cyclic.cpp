@@ -14,6 +14,7 @@
 #include <cstdlib>
 
 #include "block_kernel.hpp"
+#include "thread_jobs.hpp"
 
 namespace workers_cyclic {
 namespace {
@@ -29,16 +30,11 @@ struct worker {
   bool started;
 };
 
-bool usable(const matriz* m) { return m != nullptr && m->mat != nullptr; }
-
 // Checks that both factors exist and fit together; prints why not.
 bool factors_ok(const matriz* a, const matriz* b) {
-  if (!usable(a) || !usable(b)) {
-    std::puts("ERRO: Matriz inexistente.");
-    return false;
-  }
+  if (!thread_jobs::factors_exist(a, b)) return false;
   if (a->col != b->lin) {
-    std::puts("ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.");
+    std::puts(thread_jobs::kMismatch);
     return false;
   }
   return true;
@@ -72,18 +68,12 @@ void drop(matriz* m) {
 // worker marked as not started; finish() then runs its job on this thread.
 template <typename Arg>
 void start(worker<Arg>* w, int32_t n, void* (*body)(void*)) {
-  for (int32_t i = 0; i < n; ++i)
-    w[i].started = pthread_create(&w[i].handle, nullptr, body, &w[i].arg) == 0;
+  for (int32_t i = 0; i < n; ++i) w[i].started = thread_jobs::start(&w[i].handle, body, &w[i].arg);
 }
 
-// Waits for worker i, or does its work here if no thread took it.
 template <typename Arg>
 void finish(worker<Arg>& w, void* (*body)(void*)) {
-  if (w.started) {
-    pthread_join(w.handle, nullptr);
-  } else {
-    body(&w.arg);
-  }
+  thread_jobs::finish(w.started, w.handle, body, &w.arg);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <cstdlib>
 
 #include "block_kernel.hpp"
+#include "thread_jobs.hpp"
 
 namespace workers_ranges {
 namespace {
@@ -35,36 +36,19 @@ inline void add_scaled_row(int32_t* __restrict c_row, const int32_t* __restrict 
                                     a_ik * static_cast<uint32_t>(b_row[j]));
 }
 
-bool usable(const matriz* m) { return m != nullptr && m->mat != nullptr; }
-
 // Both factors must exist; a dimension mismatch ends the process, as this
 // module has always done.
 bool factors_ok(const matriz* a, const matriz* b) {
-  if (!usable(a) || !usable(b)) {
-    std::puts("ERRO: Matriz inexistente.");
-    return false;
-  }
+  if (!thread_jobs::factors_exist(a, b)) return false;
   if (a->col != b->lin) {
-    std::puts("ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.");
+    std::puts(thread_jobs::kMismatch);
     std::exit(1);
   }
   return true;
 }
 
-// Starts `body` on `arg` in a new thread with default attributes. A thread
-// that cannot be created is reported as not started; its caller then runs
-// the job itself at join time, so the result is still complete.
-bool start(pthread_t* handle, void* (*body)(void*), void* arg) {
-  return pthread_create(handle, nullptr, body, arg) == 0;
-}
-
-void finish(bool started, pthread_t handle, void* (*body)(void*), void* arg) {
-  if (started) {
-    pthread_join(handle, nullptr);
-  } else {
-    body(arg);
-  }
-}
+using thread_jobs::finish;
+using thread_jobs::start;
 
 }  // namespace
 
