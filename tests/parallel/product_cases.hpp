@@ -12,6 +12,10 @@
 
 namespace parallel_cases {
 
+// The line every product prints when the factors do not fit together.
+inline constexpr const char* kMismatch =
+    "ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.\n";
+
 struct shape {
   int32_t rows, inner, cols;
 };

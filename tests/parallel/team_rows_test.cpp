@@ -9,13 +9,11 @@
 namespace {
 
 using parallel_cases::expect_right_product;
+using parallel_cases::kMismatch;
 using parallel_cases::shapes;
 using parallel_cases::thread_counts;
 using test_support::capture_stdout;
 using test_support::owned_matrix;
-
-constexpr const char* kMismatch =
-    "ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.\n";
 
 // multiplicarOMP into a fresh zeroed matrix, shaped like the other products.
 dense_core::matriz* omp_product(const dense_core::matriz* a, const dense_core::matriz* b,

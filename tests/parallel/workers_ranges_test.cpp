@@ -8,14 +8,12 @@
 namespace {
 
 using parallel_cases::expect_right_product;
+using parallel_cases::kMismatch;
 using parallel_cases::shapes;
 using parallel_cases::thread_counts;
 using test_support::capture_stdout;
 using test_support::owned_matrix;
 using test_support::result_ptr;
-
-constexpr const char* kMismatch =
-    "ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.\n";
 
 TEST(RangesMultiplicarTh, MatchesTheReferenceOnEveryShapeAndThreadCount) {
   uint32_t seed = 1000;

@@ -14,16 +14,11 @@ using test_support::capture_stdout;
 using test_support::owned_matrix;
 using textio_test::extract;
 using textio_test::file_params;
+using textio_test::kLineCount;
+using textio_test::kSizeLineOverflow;
 using textio_test::stream_of;
 using textio_test::table_of;
 using textio_test::take_line;
-
-namespace {
-
-const char kLineCount[] = "ERRO: Numero de linha da MatrizA esta diferete da MatrizB!\n";
-const char kSizeLineOverflow[] = "ERRO: Estouro de precis\xEF\xBF\xBDo!\n";
-
-}  // namespace
 
 TEST(MalformedFile, NegativeRowCountIsHandedOutAndRejectedByTheReader) {
   const std::string bytes = "#Linha#Coluna#\n-2#3#\n1,2,3,\n";

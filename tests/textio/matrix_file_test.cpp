@@ -17,6 +17,8 @@ using test_support::capture_stdout;
 using test_support::owned_matrix;
 using textio_test::extract;
 using textio_test::file_params;
+using textio_test::kLineCount;
+using textio_test::kSizeLineOverflow;
 using textio_test::stream_of;
 using textio_test::table_of;
 using textio_test::take_line;
@@ -25,8 +27,6 @@ using textio_test::written_by;
 namespace {
 
 const char kTwoByThree[] = "#Linha#Coluna#\n2#3#\n1,2,3,\n-4,5,6,\n";
-const char kSizeLineOverflow[] = "ERRO: Estouro de precis\xEF\xBF\xBDo!\n";
-const char kLineCount[] = "ERRO: Numero de linha da MatrizA esta diferete da MatrizB!\n";
 const char kIdentical[] = "RESULTADO: matrizes id\xc3\xaanticas.\n\n";
 
 // The file of a matrix as "%d," per element would print it.

@@ -12,6 +12,10 @@
 
 namespace textio_test {
 
+// The two lines with which the readers end the process.
+inline constexpr char kLineCount[] = "ERRO: Numero de linha da MatrizA esta diferete da MatrizB!\n";
+inline constexpr char kSizeLineOverflow[] = "ERRO: Estouro de precis\xEF\xBF\xBDo!\n";
+
 struct file_closer {
   void operator()(FILE* f) const {
     if (f != nullptr) std::fclose(f);
