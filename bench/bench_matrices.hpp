@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <random>
 
-#include "dense_core.hpp"
+#include <dense/dense_core.hpp>
 
 namespace bench_support {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "dense_arith.hpp"
-#include "dense_core.hpp"
+#include <dense/dense_arith.hpp>
+#include <dense/dense_core.hpp>
 
 namespace {
 

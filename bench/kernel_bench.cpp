@@ -14,12 +14,12 @@
 #include <string>
 
 #include "bench_matrices.hpp"
-#include "block_kernel.hpp"
-#include "dense_arith.hpp"
-#include "dense_core.hpp"
-#include "team_rows.hpp"
-#include "workers_cyclic.hpp"
-#include "workers_ranges.hpp"
+#include <dense/block_kernel.hpp>
+#include <dense/dense_arith.hpp>
+#include <dense/dense_core.hpp>
+#include <dense/team_rows.hpp>
+#include <dense/workers_cyclic.hpp>
+#include <dense/workers_ranges.hpp>
 
 #if __has_include(<eigen3/Eigen/Dense>)
 #include <eigen3/Eigen/Dense>

@@ -7,11 +7,11 @@
 #include <cstdlib>
 
 #include "bench_matrices.hpp"
-#include "dense_arith.hpp"
-#include "dense_core.hpp"
-#include "team_rows.hpp"
-#include "workers_cyclic.hpp"
-#include "workers_ranges.hpp"
+#include <dense/dense_arith.hpp>
+#include <dense/dense_core.hpp>
+#include <dense/team_rows.hpp>
+#include <dense/workers_cyclic.hpp>
+#include <dense/workers_ranges.hpp>
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <random>
 
-#include "dense_core.hpp"
-#include "textio.hpp"
+#include <dense/dense_core.hpp>
+#include <dense/textio.hpp>
 
 namespace {
 

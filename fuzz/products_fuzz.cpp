@@ -10,12 +10,12 @@
 #include <cstdlib>
 #include <vector>
 
-#include "dense_arith.hpp"
-#include "dense_core.hpp"
+#include <dense/dense_arith.hpp>
+#include <dense/dense_core.hpp>
 #include "fuzz_support.hpp"
-#include "team_rows.hpp"
-#include "workers_cyclic.hpp"
-#include "workers_ranges.hpp"
+#include <dense/team_rows.hpp>
+#include <dense/workers_cyclic.hpp>
+#include <dense/workers_ranges.hpp>
 
 namespace {
 

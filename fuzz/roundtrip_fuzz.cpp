@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "dense_core.hpp"
+#include <dense/dense_core.hpp>
 #include "fuzz_support.hpp"
-#include "textio.hpp"
+#include <dense/textio.hpp>
 
 namespace {
 

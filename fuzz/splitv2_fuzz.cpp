@@ -9,7 +9,7 @@
 #include <string>
 
 #include "fuzz_support.hpp"
-#include "textio.hpp"
+#include <dense/textio.hpp>
 
 namespace {
 

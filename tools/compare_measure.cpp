@@ -2,7 +2,7 @@
 #include "compare_measure.hpp"
 
 #include "compare_methods.hpp"
-#include "textio.hpp"
+#include <dense/textio.hpp>
 
 namespace compare_tool {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "compare_report.hpp"
-#include "dense_core.hpp"
+#include <dense/dense_core.hpp>
 #include "stdout_sink.hpp"
 
 namespace compare_tool {

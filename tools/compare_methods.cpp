@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "block_kernel.hpp"
-#include "dense_arith.hpp"
-#include "team_rows.hpp"
-#include "workers_cyclic.hpp"
-#include "workers_ranges.hpp"
+#include <dense/block_kernel.hpp>
+#include <dense/dense_arith.hpp>
+#include <dense/team_rows.hpp>
+#include <dense/workers_cyclic.hpp>
+#include <dense/workers_ranges.hpp>
 
 namespace compare_tool {
 

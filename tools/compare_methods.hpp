@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "compare_options.hpp"
-#include "dense_core.hpp"
+#include <dense/dense_core.hpp>
 
 namespace compare_tool {
 

@@ -24,11 +24,11 @@
 #include "compare_methods.hpp"
 #include "compare_options.hpp"
 #include "compare_report.hpp"
-#include "dense_arith.hpp"
-#include "dense_core.hpp"
+#include <dense/dense_arith.hpp>
+#include <dense/dense_core.hpp>
 #include "matrix_file_check.hpp"
 #include "stdout_sink.hpp"
-#include "textio.hpp"
+#include <dense/textio.hpp>
 
 extern char** environ;
 

@@ -20,7 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "textio.hpp"
+#include <dense/textio.hpp>
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "dense_arith.hpp"
+#include <dense/dense_arith.hpp>
 
 namespace dense_arith {
 namespace {

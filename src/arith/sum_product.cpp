@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "dense_arith.hpp"
-#include "dense_core.hpp"
+#include <dense/dense_arith.hpp>
+#include <dense/dense_core.hpp>
 
 namespace dense_arith {
 namespace {

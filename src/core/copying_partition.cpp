@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "dense_core.hpp"
+#include <dense/dense_core.hpp>
 
 namespace dense_core {
 namespace {

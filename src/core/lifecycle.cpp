@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "dense_core.hpp"
+#include <dense/dense_core.hpp>
 
 namespace dense_core {
 namespace {

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "dense_core.hpp"
+#include <dense/dense_core.hpp>
 
 namespace dense_core {
 namespace {

@@ -4,13 +4,13 @@
 // Each thread of the team gets one contiguous range of rows of c (the first
 // rows % T threads one row more) and writes nothing else, so the team needs no
 // lock and no barrier inside the region; its end is the only synchronisation.
-#include "team_rows.hpp"
+#include <dense/team_rows.hpp>
 
 #include <omp.h>
 
 #include <cstdio>
 
-#include "block_kernel.hpp"
+#include <dense/block_kernel.hpp>
 
 namespace team_rows {
 namespace {

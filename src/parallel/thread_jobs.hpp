@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "dense_core.hpp"
+#include <dense/dense_core.hpp>
 
 namespace thread_jobs {
 

@@ -6,14 +6,14 @@
 // is needed. multiplicarThblocos splits the inner loop instead: every thread
 // would add into every result element, so each gets a result part of its own,
 // and the calling thread adds part t only after joining thread t.
-#include "workers_cyclic.hpp"
+#include <dense/workers_cyclic.hpp>
 
 #include <pthread.h>
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "block_kernel.hpp"
+#include <dense/block_kernel.hpp>
 #include "thread_jobs.hpp"
 
 namespace workers_cyclic {

@@ -7,7 +7,7 @@
 // a lock. multiplicarThblocos splits the inner loop: both threads would add
 // into every element, so each writes a result part of its own and the calling
 // thread adds the two parts after both joins.
-#include "workers_ranges.hpp"
+#include <dense/workers_ranges.hpp>
 
 #include <pthread.h>
 
@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "block_kernel.hpp"
+#include <dense/block_kernel.hpp>
 #include "thread_jobs.hpp"
 
 namespace workers_ranges {

@@ -16,7 +16,7 @@
 #include <limits>
 
 #include "split_words.hpp"
-#include "textio.hpp"
+#include <dense/textio.hpp>
 
 namespace textio {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "split_words.hpp"
-#include "textio.hpp"
+#include <dense/textio.hpp>
 
 namespace textio {
 namespace detail {

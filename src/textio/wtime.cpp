@@ -1,7 +1,7 @@
 // The wall clock that callers time their products with.
 #include <sys/time.h>
 
-#include "textio.hpp"
+#include <dense/textio.hpp>
 
 namespace textio {
 

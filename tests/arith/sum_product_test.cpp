@@ -6,7 +6,7 @@
 #include <fstream>
 #include <vector>
 
-#include "dense_arith.hpp"
+#include <dense/dense_arith.hpp>
 #include "support/capture.hpp"
 #include "support/matrices.hpp"
 

@@ -6,7 +6,7 @@
 #include <ctime>
 #include <fstream>
 
-#include "dense_core.hpp"
+#include <dense/dense_core.hpp>
 #include "support/capture.hpp"
 #include "support/matrices.hpp"
 

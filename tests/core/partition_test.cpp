@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "dense_core.hpp"
+#include <dense/dense_core.hpp>
 #include "support/capture.hpp"
 #include "support/matrices.hpp"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "dense_arith.hpp"
+#include <dense/dense_arith.hpp>
 #include "support/matrices.hpp"
 
 namespace kernel_test {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "block_case.hpp"
-#include "block_kernel.hpp"
+#include <dense/block_kernel.hpp>
 #include "support/capture.hpp"
 
 namespace {

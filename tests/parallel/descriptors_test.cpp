@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "dense_arith.hpp"
+#include <dense/dense_arith.hpp>
 #include "support/capture.hpp"
 #include "support/matrices.hpp"
 

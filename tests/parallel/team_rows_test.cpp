@@ -1,9 +1,9 @@
 // The OpenMP product and its block variant.
-#include "team_rows.hpp"
+#include <dense/team_rows.hpp>
 
 #include <climits>
 
-#include "dense_arith.hpp"
+#include <dense/dense_arith.hpp>
 #include "product_cases.hpp"
 
 namespace {

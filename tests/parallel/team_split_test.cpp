@@ -11,7 +11,7 @@
 
 #include "support/capture.hpp"
 #include "support/matrices.hpp"
-#include "team_rows.hpp"
+#include <dense/team_rows.hpp>
 
 extern "C" {
 void __real_GOMP_parallel(void (*fn)(void*), void* data, unsigned num_threads, unsigned flags);

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "product_cases.hpp"
-#include "workers_cyclic.hpp"
-#include "workers_ranges.hpp"
+#include <dense/workers_cyclic.hpp>
+#include <dense/workers_ranges.hpp>
 
 extern "C" int __real_pthread_create(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
 

@@ -1,5 +1,5 @@
 // Threaded products with rows dealt out in turn and one band per thread.
-#include "workers_cyclic.hpp"
+#include <dense/workers_cyclic.hpp>
 
 #include <climits>
 

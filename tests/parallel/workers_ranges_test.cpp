@@ -1,5 +1,5 @@
 // Threaded products with one row range per thread and two bands on two threads.
-#include "workers_ranges.hpp"
+#include <dense/workers_ranges.hpp>
 
 #include <climits>
 

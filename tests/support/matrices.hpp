@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "dense_core.hpp"
+#include <dense/dense_core.hpp>
 
 namespace test_support {
 

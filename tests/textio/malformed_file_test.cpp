@@ -7,7 +7,7 @@
 
 #include "support/capture.hpp"
 #include "support/matrices.hpp"
-#include "textio.hpp"
+#include <dense/textio.hpp>
 #include "textio_files.hpp"
 
 using test_support::capture_stdout;

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "dense_core.hpp"
+#include <dense/dense_core.hpp>
 #include "support/capture.hpp"
 #include "support/matrices.hpp"
-#include "textio.hpp"
+#include <dense/textio.hpp>
 #include "textio_files.hpp"
 
 using dense_core::matriz;

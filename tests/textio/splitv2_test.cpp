@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "support/capture.hpp"
-#include "textio.hpp"
+#include <dense/textio.hpp>
 
 using test_support::capture_stdout;
 

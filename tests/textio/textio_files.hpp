@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "textio.hpp"
+#include <dense/textio.hpp>
 
 namespace textio_test {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "dense_arith.hpp"
+#include <dense/dense_arith.hpp>
 
 namespace block_kernel {
 

@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "dense_core.hpp"
+#include <dense/dense_core.hpp>
 
 namespace textio {
 

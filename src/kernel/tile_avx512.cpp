@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "kernel.hpp"
+#include "tile.hpp"
 
 namespace block_kernel::detail {
 namespace {

@@ -1,12 +1,12 @@
 // Private to the block kernel: the tile-kernel interface that each instruction-set path
-// implements, and the portable driver that blocks, packs and calls it.
+// implements.
 //
 // Three layers, kept apart so that only the innermost one is CPU-specific:
-//   block_kernel.cpp   checks the descriptors and picks a path;
-//   driver.cpp         cuts the product into cache blocks and packs panels of a and b
-//                      into contiguous, aligned buffers;
-//   scalar/avx2/avx512 the register-tiled tile kernels, each file the only one built
-//                      with its instruction-set flags.
+//   block_kernel.cpp    checks the descriptors and picks a path;
+//   driver.cpp          cuts the product into cache blocks and packs panels of a and b
+//                       into contiguous, aligned buffers (driver.hpp);
+//   tile_<path>.cpp     the register-tiled tile kernels, each file the only one built
+//                       with its instruction-set flags.
 // This header includes nothing but <cstdint> so that it is safe in every one of them.
 #pragma once
 
@@ -38,24 +38,5 @@ struct tile_kernel {
 extern const tile_kernel kScalarKernel;
 extern const tile_kernel kAvx2Kernel;
 extern const tile_kernel kAvx512Kernel;
-
-// One checked, non-empty block product: rows [i0, i1), inner range [k0, k1),
-// columns [j0, j1), all whole-matrix indices into the three row tables.
-struct operands {
-  const int32_t* const* a;
-  const int32_t* const* b;
-  int32_t* const* c;
-  int32_t i0, i1;
-  int32_t k0, k1;
-  int32_t j0, j1;
-};
-
-// The cache-blocked, packed product on `kernel`. Returns false, having
-// written nothing, when the packing buffers cannot be allocated.
-bool blocked_product(const tile_kernel& kernel, const operands& op);
-
-// The same sums without any buffer (plain i-k-j loop): the fallback when the
-// heap is exhausted.
-void direct_product(const operands& op);
 
 }  // namespace block_kernel::detail

@@ -11,8 +11,8 @@
 
 #include <cstdint>
 
-#include "dense_arith.hpp"
-#include "dense_core.hpp"
+#include <dense/dense_arith.hpp>
+#include <dense/dense_core.hpp>
 
 namespace workers_cyclic {
 

@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "kernel.hpp"
+#include "driver.hpp"
 
 namespace block_kernel::detail {
 namespace {

@@ -1,10 +1,10 @@
 // The block kernel's entry point: checks the descriptors, picks the instruction-set path,
-// hands the product to the blocked driver (kernel/driver.cpp).
-#include "block_kernel.hpp"
+// hands the product to the blocked driver (driver.cpp).
+#include <dense/block_kernel.hpp>
 
 #include <cstdio>
 
-#include "kernel/kernel.hpp"
+#include "driver.hpp"
 
 namespace block_kernel {
 namespace {

@@ -3,7 +3,7 @@
 // checked against.
 #include <cstdint>
 
-#include "kernel.hpp"
+#include "tile.hpp"
 
 namespace block_kernel::detail {
 namespace {
