@@ -1,18 +1,23 @@
 // One row of compare_products' table: timed repetitions of one method, each result checked.
 #include "compare_measure.hpp"
 
-#include "compare_methods.hpp"
 #include <dense/textio.hpp>
+
+#include "compare_methods.hpp"
 
 namespace compare_tool {
 
-row measure(int method, int32_t threads, int32_t repeat, const dense_core::matriz* a,
-            const dense_core::matriz* b, const dense_core::matriz* reference,
+row measure(const product_method* method, int32_t threads, int32_t repeat,
+            const dense_core::matriz* a, const dense_core::matriz* b, const result_check& check,
             const product_fn& product, stdout_sink& sink,
-            const std::function<void(int32_t)>& on_repetition, std::string* verdict) {
+            const std::function<void(int32_t)>& on_repetition, std::string* verdict,
+            const result_keeper& keep) {
   row r;
   r.method = method;
   r.threads = threads;
+  r.rows = a->lin;
+  r.inner = a->col;
+  r.cols = b->col;
   verdict->clear();
   for (int32_t rep = 0; rep < repeat; ++rep) {
     if (on_repetition) {
@@ -30,13 +35,12 @@ row measure(int method, int32_t threads, int32_t repeat, const dense_core::matri
     if (result == nullptr) {
       wrong = "gave no result" + (said.empty() ? std::string() : ": " + one_line(said));
     } else {
-      sink.begin();
-      const int same = dense_core::mcomparar(reference, result);
-      const std::string report = sink.end();
-      if (same != 1) {
-        wrong = "differs from the sequential product: " + one_line(report);
+      const double check_start = textio::wtime();
+      wrong = check(result);
+      r.check_seconds.push_back(textio::wtime() - check_start);
+      if (!wrong.empty() || !keep || !keep(result, r.seconds.back())) {
+        release_matrix(result);
       }
-      release_matrix(result);
     }
     if (!wrong.empty() && r.identical) {
       r.identical = false;

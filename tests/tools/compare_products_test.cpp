@@ -131,6 +131,17 @@ TEST_F(CompareProducts, HelpDocumentsEveryOptionWithAnExample) {
                           "--load A.txt B.txt", "--save DIR", "--quiet", "Example:"}) {
     EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
   }
+  // Status 2 covers output paths refused before the run; 3 only a write that fails after it.
+  EXPECT_NE(r.out.find("\n\nExit status: 0 all results identical, 1 a result failed its check "
+                       "(the method is named\non stderr), 2 bad input or an output path that "
+                       "cannot be created, refused before any\nwork, 3 an output file could not "
+                       "be written after the run.\n"),
+            std::string::npos)
+      << r.out;
+
+  const auto v = run_program(kProgram, {"--version"});
+  EXPECT_EQ(v.status, 0);
+  EXPECT_EQ(v.out, std::string("compare_products ") + DENSE_VERSION + "\n");
 }
 
 TEST_F(CompareProducts, RefusesBadOptionsWithOneLineAndStatusTwo) {
@@ -238,8 +249,12 @@ TEST_F(CompareProducts, SmallRunListsEveryMethodAsIdentical) {
   const auto r = run_program(kProgram, {"--shape", "7x5x9", "--threads", "1,3", "--repeat", "2"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");  // stderr is no terminal here: no progress line
-  EXPECT_EQ(lines_of(r.out).at(0),
-            "compare_products: A 7x5 times B 5x9, random values 1..100, median of 2 repetitions");
+  EXPECT_EQ(lines_of(r.out).at(0).rfind(
+                "compare_products: A 7x5 times B 5x9, random values 1..100, median of 2 "
+                "repetitions, checked against mmultiplicar tipo 1 (reference ",
+                0),
+            0u)
+      << r.out;
   // None of the library's own messages reach the table.
   EXPECT_EQ(r.out.find("RESULTADO"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("ERRO"), std::string::npos) << r.out;
@@ -270,7 +285,7 @@ TEST_F(CompareProducts, CsvHasOneRowPerMethodAndThreadCount) {
   ASSERT_EQ(lines.size(), 7u);
   EXPECT_EQ(lines[0],
             "method,library_call,threads,rows,inner,cols,repetitions,median_seconds,gops,"
-            "speedup_vs_tipo0,speedup_vs_one_thread,result");
+            "speedup_vs_tipo0,speedup_vs_one_thread,result,check_seconds,seed");
   const std::vector<std::pair<std::string, std::string>> expected = {
       {"tipo0", "1"},         {"tipo5", "1"},
       {"cyclic-blocks", "1"}, {"cyclic-blocks", "4"},  // K = 3: no band for the fourth thread
@@ -278,7 +293,7 @@ TEST_F(CompareProducts, CsvHasOneRowPerMethodAndThreadCount) {
   };
   for (size_t i = 0; i < expected.size(); ++i) {
     const auto f = fields_of(lines[i + 1], ',');
-    ASSERT_EQ(f.size(), 12u) << lines[i + 1];
+    ASSERT_EQ(f.size(), 14u) << lines[i + 1];
     EXPECT_EQ(f[0], expected[i].first);
     EXPECT_EQ(f[2], expected[i].second);
     EXPECT_EQ(f[3] + "x" + f[4] + "x" + f[5], "64x3x64");
@@ -397,6 +412,70 @@ TEST_F(CompareProducts, WithoutGnuplotSaysSoAndStillPrintsTheTable) {
             "gnuplot-nox); no plot written\n");
   EXPECT_EQ(table_rows(r.out).size(), 2u) << r.out;
   EXPECT_FALSE(exists(path("gops.png")));
+}
+
+TEST_F(CompareProducts, SkipsThePlotWhenNoRowHasARate) {
+  if (std::system("command -v gnuplot >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "gnuplot is not installed (apt-get install gnuplot-nox)";
+  }
+  // K = 1: the only method asked for is skipped, so there is nothing to draw.
+  const auto r = run_program(kProgram, {"--shape", "4x1x4", "--methods", "ranges-blocks",
+                                        "--plot", path("none.png")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err,
+            "compare_products: --plot: no row has a measured rate (every row skipped or faster "
+            "than the clock); no plot written\n");
+  EXPECT_FALSE(exists(path("none.png")));
+}
+
+TEST_F(CompareProducts, CsvOnStdoutSendsTheTableToStderr) {
+  const auto r = run_program(kProgram, {"--shape", "5x4x3", "--threads", "1,2", "--methods",
+                                        "tipo1,omp", "--repeat", "1", "--csv", "-"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto lines = lines_of(r.out);
+  ASSERT_EQ(lines.size(), 4u) << r.out;
+  EXPECT_EQ(lines[0].rfind("method,library_call,threads,", 0), 0u);
+  EXPECT_EQ(table_rows(r.err).size(), 3u) << r.err;
+}
+
+TEST_F(CompareProducts, ASeedRepeatsTheFactorsAndIsReported) {
+  for (const char* run : {"one", "two"}) {
+    const auto r = run_program(kProgram, {"--shape", "3x4x5", "--seed", "42", "--methods", "tipo1",
+                                          "--repeat", "1", "--save", path(run), "--csv",
+                                          path(std::string(run) + ".csv")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(lines_of(r.out).at(0).find("random values 1..100 from seed 42,"), std::string::npos)
+        << r.out;
+    const auto csv = lines_of(slurp(path(std::string(run) + ".csv")));
+    ASSERT_EQ(csv.size(), 2u);
+    EXPECT_EQ(fields_of(csv[1], ',').back(), "42");
+  }
+  for (const char* name : {"A.txt", "B.txt", "C.txt"}) {
+    EXPECT_EQ(slurp(path("one/") + name), slurp(path("two/") + name)) << name;
+  }
+  EXPECT_NE(slurp(path("one/A.txt")), "");
+}
+
+TEST_F(CompareProducts, TheTableNeverLandsInAFileOpenedOnAClosedStdout) {
+  const std::string csv = path("x.csv");
+  std::vector<std::string> argv_s{kProgram, "--shape", "3x4x2", "--repeat", "1", "--csv", csv};
+  std::vector<char*> argv;
+  for (auto& a : argv_s) {
+    argv.push_back(a.data());
+  }
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addclose(&actions, 1);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, kProgram.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const std::string text = slurp(csv);
+  EXPECT_EQ(text.rfind("method,library_call,", 0), 0u) << text;
+  EXPECT_EQ(text.find("compare_products:"), std::string::npos) << text;
 }
 
 // Runs the program with stderr on a pseudo-terminal and stdout on a file;
