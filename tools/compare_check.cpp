@@ -1,6 +1,8 @@
 // The checks compare_products runs on every result.
 #include "compare_check.hpp"
 
+#include "product_check.hpp"
+
 namespace compare_tool {
 
 result_check exact_check(const dense_core::matriz* reference, stdout_sink& sink) {
@@ -12,6 +14,20 @@ result_check exact_check(const dense_core::matriz* reference, stdout_sink& sink)
       return {};
     }
     return "differs from the sequential product: " + one_line(report);
+  };
+}
+
+result_check freivalds_result_check(const dense_core::matriz* a, const dense_core::matriz* b,
+                                    uint64_t seed) {
+  return [a, b, seed](const dense_core::matriz* result) -> std::string {
+    const product_verdict v = freivalds_check(a, b, result, seed);
+    if (v.passed) {
+      return {};
+    }
+    if (v.out_of_memory) {
+      return "could not be checked: " + v.report;
+    }
+    return "differs from the sequential product: " + v.report;
   };
 }
 

@@ -20,6 +20,11 @@ using result_check = std::function<std::string(const dense_core::matriz* result)
 // and into the verdict.
 result_check exact_check(const dense_core::matriz* reference, stdout_sink& sink);
 
+// Freivalds' test (product_check.hpp) of each result against a x b, with
+// vectors drawn from `seed`; a failure is worded as the exact check words it.
+result_check freivalds_result_check(const dense_core::matriz* a, const dense_core::matriz* b,
+                                    uint64_t seed);
+
 // Whether --verify `rule` compares with the exact reference on factors A
 // rows x inner and B inner x cols. auto does while the reference is cheap:
 // up to the work of a 1024 x 1024 x 1024 product, which the sequential

@@ -23,12 +23,14 @@ using product_fn = std::function<dense_core::matriz*(const dense_core::matriz* a
 // left empty when every result passed, else says how the first bad one went
 // wrong ("gave no result", or the check's verdict). Each result that
 // passed is offered to `keep` with its time; when it returns true the result
-// is its own, else it is released here.
+// is its own, else it is released here. With a positive `budget_seconds`,
+// repetitions stop once they have taken that long in all (always at least
+// one), so a sweep's slow rows do not dominate its time.
 using result_keeper = std::function<bool(dense_core::matriz* result, double seconds)>;
 row measure(const product_method* method, int32_t threads, int32_t repeat,
             const dense_core::matriz* a, const dense_core::matriz* b, const result_check& check,
             const product_fn& product, stdout_sink& sink,
             const std::function<void(int32_t)>& on_repetition, std::string* verdict,
-            const result_keeper& keep = nullptr);
+            const result_keeper& keep = nullptr, double budget_seconds = 0.0);
 
 }  // namespace compare_tool

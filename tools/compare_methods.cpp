@@ -2,8 +2,8 @@
 #include "compare_methods.hpp"
 
 #include <cstdlib>
-#include <dense/block_kernel.hpp>
 #include <dense/dense_arith.hpp>
+#include <dense/team_kernel.hpp>
 #include <dense/team_rows.hpp>
 #include <dense/workers_cyclic.hpp>
 #include <dense/workers_ranges.hpp>
@@ -40,35 +40,21 @@ matriz* ranges_blocks(const matriz* a, const matriz* b, int32_t threads) {
 // inside the timed call, so that every method is measured from the factors
 // to a new product.
 matriz* omp(const matriz* a, const matriz* b, int32_t threads) {
-  matriz* c = new_zero_matrix(a->lin, b->col);
+  matriz* c = dense_detail::new_zeroed_matrix(a->lin, b->col);
   if (c == nullptr) {
     return nullptr;
   }
   if (team_rows::multiplicarOMP(a, b, c, threads) != 0) {
-    release_matrix(c);
+    dense_detail::release_matrix(c);
     return nullptr;
   }
   return c;
 }
 
-// The kernel alone: whole-matrix descriptors, one call on this thread. It
-// only reads the factors, so handing it the callers' records is safe.
-matriz* kernel(const matriz* a, const matriz* b, int32_t) {
-  matriz* c = new_zero_matrix(a->lin, b->col);
-  if (c == nullptr) {
-    return nullptr;
-  }
-  dense_arith::bloco a_range{0, a->lin, 0, a->col};
-  dense_arith::bloco b_range{0, b->lin, 0, b->col};
-  dense_arith::bloco c_range{0, c->lin, 0, c->col};
-  const dense_arith::submatriz a_desc{const_cast<matriz*>(a), &a_range};
-  const dense_arith::submatriz b_desc{const_cast<matriz*>(b), &b_range};
-  const dense_arith::submatriz c_desc{c, &c_range};
-  if (block_kernel::mmsubmatriz(&a_desc, &b_desc, &c_desc) != 0) {
-    release_matrix(c);
-    return nullptr;
-  }
-  return c;
+// The block kernel with the result split among a team: on one thread it is
+// the kernel alone, so the "vs 1 thread" column shows how the team scales.
+matriz* kernel(const matriz* a, const matriz* b, int32_t threads) {
+  return team_kernel::multiplicarKernelOMP(a, b, threads);
 }
 
 std::string one_band_per_thread(int32_t inner, int32_t threads) {
@@ -123,9 +109,9 @@ const std::vector<product_method>& methods() {
        two_bands, two_parts},
       {"omp", "team_rows::multiplicarOMP", "omp", "team_rows::multiplicarOMP", t::requested, omp,
        nullptr, just_the_result},
-      {"kernel", "block_kernel::mmsubmatriz", "kernel",
-       "block_kernel::mmsubmatriz on whole matrices", t::sequential, kernel, nullptr,
-       just_the_result},
+      {"kernel", "team_kernel::multiplicarKernelOMP", "kernel",
+       "team_kernel::multiplicarKernelOMP (on 1 thread: the block kernel alone)", t::requested,
+       kernel, nullptr, just_the_result},
   };
   return kMethods;
 }
@@ -155,11 +141,5 @@ std::vector<int32_t> measured_thread_counts(const product_method& m,
 std::string skip_reason(const product_method& m, int32_t inner, int32_t threads) {
   return m.skip != nullptr ? m.skip(inner, threads) : std::string();
 }
-
-dense_core::matriz* new_zero_matrix(int32_t rows, int32_t cols) {
-  return dense_detail::new_zeroed_matrix(rows, cols);
-}
-
-void release_matrix(dense_core::matriz* m) { dense_detail::release_matrix(m); }
 
 }  // namespace compare_tool

@@ -53,11 +53,4 @@ std::vector<int32_t> measured_thread_counts(const product_method& m,
 // empty when it can. The band products need a band per thread.
 std::string skip_reason(const product_method& m, int32_t inner, int32_t threads);
 
-// A new zeroed rows x cols matrix in a heap record, or null when the heap is
-// exhausted. Release with release_matrix.
-dense_core::matriz* new_zero_matrix(int32_t rows, int32_t cols);
-
-// mliberar, then free the record. Accepts null.
-void release_matrix(dense_core::matriz* m);
-
 }  // namespace compare_tool

@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/matrix_records.hpp"
 #include "compare_check.hpp"
 #include "compare_factors.hpp"
 #include "compare_measure.hpp"
@@ -213,7 +214,7 @@ matriz* read_factor_file(const std::string& path) {
   int32_t* tabela = nullptr;
   g_sink.begin();
   textio::extrai_parametros_matriz(f, &lin, &col, &tabela, &nlinhas);
-  matriz* m = compare_tool::new_zero_matrix(lin, col);
+  matriz* m = dense_detail::new_zeroed_matrix(lin, col);
   if (m != nullptr) {
     textio::filein_matriz(m->mat, lin, col, f, tabela, nlinhas);
   }
@@ -228,7 +229,7 @@ matriz* read_factor_file(const std::string& path) {
 }
 
 matriz* random_factor(const options& o, int32_t rows, int32_t cols, uint64_t* seed_state) {
-  matriz* m = compare_tool::new_zero_matrix(rows, cols);
+  matriz* m = dense_detail::new_zeroed_matrix(rows, cols);
   if (m == nullptr) {
     refuse(o.shape_option + ": not enough memory for a " + std::to_string(rows) + "x" +
            std::to_string(cols) + " factor");
@@ -279,8 +280,13 @@ struct run_result {
   double reference_seconds = 0.0;        // the exact references' cost, all shapes together
   factors saved;                         // the last shape's factors, for --save
   matriz* saved_product = nullptr;       // the product --save writes as C.txt
+  uint64_t check_seed = 0;               // Freivalds' vectors: --seed, else the clock
   int status = 0;
 };
+
+// In a sweep, a row stops repeating once its repetitions took this long in
+// all: the slow loop nests at the largest sizes would otherwise take minutes.
+constexpr double kSweepRowBudget = 1.0;
 
 // The fastest result that passed, kept for --save when no exact reference exists.
 struct fastest_result {
@@ -290,7 +296,7 @@ struct fastest_result {
     if (product != nullptr && s >= seconds) {
       return false;
     }
-    compare_tool::release_matrix(product);
+    dense_detail::release_matrix(product);
     product = m;
     seconds = s;
     return true;
@@ -318,6 +324,8 @@ void measure_shape(const options& o, const shape& s, bool last, bool show_progre
     check = compare_tool::exact_check(reference, g_sink);
     ++run.exact_shapes;
     run.largest_exact = s.rows;
+  } else {
+    check = compare_tool::freivalds_result_check(f.a, f.b, run.check_seed);
   }
 
   fastest_result fastest;
@@ -347,7 +355,8 @@ void measure_shape(const options& o, const shape& s, bool last, bool show_progre
           &verdict,
           keep_fastest ? compare_tool::result_keeper(
                              [&fastest](matriz* c, double secs) { return fastest.offer(c, secs); })
-                       : nullptr));
+                       : nullptr,
+          o.sizes.empty() ? 0.0 : kSweepRowBudget));
       if (!verdict.empty()) {
         run.differences.push_back(std::string(m->name) + " (" + m->what + ") on " +
                                   threads_text(t) + " " + verdict);
@@ -360,14 +369,15 @@ void measure_shape(const options& o, const shape& s, bool last, bool show_progre
     run.saved_product = reference != nullptr ? reference : fastest.product;
     return;
   }
-  compare_tool::release_matrix(reference);
-  compare_tool::release_matrix(f.a);
-  compare_tool::release_matrix(f.b);
+  dense_detail::release_matrix(reference);
+  dense_detail::release_matrix(f.a);
+  dense_detail::release_matrix(f.b);
 }
 
 run_result measure_all(const options& o) {
   const bool show_progress = !o.quiet && isatty(2) == 1;
   run_result run;
+  run.check_seed = o.seeded ? o.seed : static_cast<uint64_t>(textio::wtime() * 1e6);
   const auto shapes = shapes_of(o);
   for (size_t i = 0; i < shapes.size(); ++i) {
     measure_shape(o, shapes[i], i + 1 == shapes.size(), show_progress, run);
@@ -420,8 +430,8 @@ void report(const options& o, const outputs& out, const run_result& run) {
     } else {
       std::fprintf(t, "random values 1..%d", o.limit);
     }
-    std::fprintf(t, ", median of %d repetition%s, %s\n\n", o.repeat, o.repeat == 1 ? "" : "s",
-                 check_text(o, run).c_str());
+    std::fprintf(t, ", median of %s%d repetition%s, %s\n\n", o.sizes.empty() ? "" : "up to ",
+                 o.repeat, o.repeat == 1 ? "" : "s", check_text(o, run).c_str());
     std::fputs(compare_tool::format_table(run.rows, !o.sizes.empty()).c_str(), t);
     for (const auto& r : run.rows) {
       if (r.skipped.empty()) {
@@ -533,8 +543,8 @@ int main(int argc, char** argv) {
   run_result run = measure_all(o);
   report(o, out, run);
   const int status = write_outputs(o, out, run);
-  compare_tool::release_matrix(run.saved_product);
-  compare_tool::release_matrix(run.saved.a);
-  compare_tool::release_matrix(run.saved.b);
+  dense_detail::release_matrix(run.saved_product);
+  dense_detail::release_matrix(run.saved.a);
+  dense_detail::release_matrix(run.saved.b);
   return status;
 }

@@ -51,15 +51,13 @@ TEST(ProductCheck, PassesCorrectProductsIncludingWrappedOnes) {
 
 TEST(ProductCheck, PassesEveryMethodOfTheKit) {
   product_case p({37, 19, 23}, -1000, 1000);
-  for (size_t id = 0; id < compare_tool::methods().size(); ++id) {
-    const int method = static_cast<int>(id);
+  for (const auto& method : compare_tool::methods()) {
     if (!compare_tool::skip_reason(method, 19, 3).empty()) {
       continue;
     }
-    test_support::result_ptr c(compare_tool::run_method(method, p.a.get(), p.b.get(), 3));
-    ASSERT_NE(c, nullptr) << compare_tool::methods()[id].name;
-    EXPECT_TRUE(freivalds_check(p.a.get(), p.b.get(), c.get(), 11).passed)
-        << compare_tool::methods()[id].name;
+    test_support::result_ptr c(method.run(p.a.get(), p.b.get(), 3));
+    ASSERT_NE(c, nullptr) << method.name;
+    EXPECT_TRUE(freivalds_check(p.a.get(), p.b.get(), c.get(), 11).passed) << method.name;
   }
 }
 
