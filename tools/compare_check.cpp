@@ -1,8 +1,6 @@
 // The checks compare_products runs on every result.
 #include "compare_check.hpp"
 
-#include "product_check.hpp"
-
 namespace compare_tool {
 
 result_check exact_check(const dense_core::matriz* reference, stdout_sink& sink) {
@@ -17,10 +15,9 @@ result_check exact_check(const dense_core::matriz* reference, stdout_sink& sink)
   };
 }
 
-result_check freivalds_result_check(const dense_core::matriz* a, const dense_core::matriz* b,
-                                    uint64_t seed) {
-  return [a, b, seed](const dense_core::matriz* result) -> std::string {
-    const product_verdict v = freivalds_check(a, b, result, seed);
+result_check freivalds_result_check(const freivalds_plan& plan) {
+  return [&plan](const dense_core::matriz* result) -> std::string {
+    const product_verdict v = plan.check(result);
     if (v.passed) {
       return {};
     }

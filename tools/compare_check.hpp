@@ -8,6 +8,7 @@
 #include <string>
 
 #include "compare_options.hpp"
+#include "product_check.hpp"
 #include "stdout_sink.hpp"
 
 namespace compare_tool {
@@ -20,10 +21,10 @@ using result_check = std::function<std::string(const dense_core::matriz* result)
 // and into the verdict.
 result_check exact_check(const dense_core::matriz* reference, stdout_sink& sink);
 
-// Freivalds' test (product_check.hpp) of each result against a x b, with
-// vectors drawn from `seed`; a failure is worded as the exact check words it.
-result_check freivalds_result_check(const dense_core::matriz* a, const dense_core::matriz* b,
-                                    uint64_t seed);
+// Freivalds' test of each result against the factors `plan` was made for;
+// a failure is worded as the exact check words it. The plan must outlive the
+// returned check.
+result_check freivalds_result_check(const freivalds_plan& plan);
 
 // Whether --verify `rule` compares with the exact reference on factors A
 // rows x inner and B inner x cols. auto does while the reference is cheap:

@@ -484,7 +484,7 @@ TEST_F(CompareProducts, EachCheckRuleNamesItselfAndSavesAVerifiedProduct) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"exact", ", checked against mmultiplicar tipo 1 (reference "},
       {"auto", ", checked against mmultiplicar tipo 1 (reference "},
-      {"freivalds", ", checked with Freivalds' test (40 random vectors)\n"},
+      {"freivalds", ", checked with Freivalds' test (40 random vectors, prepared in "},
   };
   for (const auto& [rule, says] : cases) {
     const std::string dir = path(rule);

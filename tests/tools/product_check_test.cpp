@@ -127,4 +127,22 @@ TEST(ProductCheck, SameSeedSameVectorsAndAboutHalfTheRoundsCatchOneChange) {
   EXPECT_GT(counts.size(), 1u) << "every seed drew the same vectors";
 }
 
+TEST(ProductCheck, OnePlanChecksManyResultsAsAWholeCheckWould) {
+  // compare_products prepares a*(b*X) once and checks every repetition with it.
+  for (const shape s : {shape{9, 2, 71}, shape{17, 33, 9}}) {
+    product_case p(s);
+    const compare_tool::freivalds_plan plan(p.a.get(), p.b.get(), 21);
+    EXPECT_TRUE(plan.check(p.c.get()).passed);
+    const int32_t exact = p.c.at(s.m - 1, 0);
+    p.c.at(s.m - 1, 0) = exact ^ 1;
+    const auto by_plan = plan.check(p.c.get());
+    const auto whole = freivalds_check(p.a.get(), p.b.get(), p.c.get(), 21);
+    EXPECT_FALSE(by_plan.passed);
+    EXPECT_EQ(by_plan.report, whole.report);
+    EXPECT_EQ(by_plan.rounds_caught, whole.rounds_caught);
+    p.c.at(s.m - 1, 0) = exact;
+    EXPECT_TRUE(plan.check(p.c.get()).passed);
+  }
+}
+
 }  // namespace
