@@ -1,6 +1,7 @@
 // One row of compare_products' table: timed repetitions of one method, each result checked.
 #include "compare_measure.hpp"
 
+#include <cstdio>
 #include <dense/textio.hpp>
 
 #include "common/matrix_records.hpp"
@@ -54,6 +55,34 @@ row measure(const product_method* method, int32_t threads, int32_t repeat,
     }
   }
   return r;
+}
+
+std::string sweep_skip_reason(const std::vector<row>& done, const product_method* method,
+                              int32_t threads, int32_t rows, int32_t inner, int32_t cols,
+                              double limit_seconds) {
+  const row* before = nullptr;
+  for (const auto& r : done) {
+    if (r.method == method && r.threads == threads && r.skipped.empty() && !r.seconds.empty() &&
+        r.rows < rows && (before == nullptr || r.rows > before->rows)) {
+      before = &r;
+    }
+  }
+  if (before == nullptr) {
+    return {};
+  }
+  const double scale = static_cast<double>(rows) * inner * cols /
+                       (static_cast<double>(before->rows) * before->inner * before->cols);
+  const double seconds = median(before->seconds);
+  const double predicted = seconds * scale;
+  if (predicted <= limit_seconds) {
+    return {};
+  }
+  char why[200];
+  std::snprintf(why, sizeof why,
+                "one repetition would take about %.0f s (%.2f s at n = %d); measure it alone with "
+                "--size %d",
+                predicted, seconds, before->rows, rows);
+  return why;
 }
 
 }  // namespace compare_tool

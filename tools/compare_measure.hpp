@@ -33,4 +33,12 @@ row measure(const product_method* method, int32_t threads, int32_t repeat,
             const std::function<void(int32_t)>& on_repetition, std::string* verdict,
             const result_keeper& keep = nullptr, double budget_seconds = 0.0);
 
+// In a sweep: why `method` on `threads` threads is left out of the size
+// rows x inner x cols, or empty. It is left out when its median at the
+// largest smaller size in `done`, scaled by the work, predicts one repetition
+// longer than `limit_seconds`.
+std::string sweep_skip_reason(const std::vector<row>& done, const product_method* method,
+                              int32_t threads, int32_t rows, int32_t inner, int32_t cols,
+                              double limit_seconds);
+
 }  // namespace compare_tool

@@ -380,7 +380,8 @@ std::string help_text() {
       ")\n"
       "  --shape MxKxN       A has M rows and K columns, B has K rows and N columns\n"
       "  --sizes LIST        a sweep: square sizes, comma-separated; every method at each size,\n"
-      "                      one table with a size column (--plot draws GOP/s against n)\n"
+      "                      one table with a size column (--plot draws GOP/s against n); a\n"
+      "                      method predicted to need over 2 s per repetition is skipped\n"
       "  --threads LIST      thread counts, comma-separated, each 1 to 256\n"
       "                      (default: 1, 2, 4, ... up to the number of CPUs)\n"
       "  --methods LIST      comma-separated methods (default all):\n";

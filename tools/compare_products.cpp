@@ -290,6 +290,12 @@ struct run_result {
 // all: the slow loop nests at the largest sizes would otherwise take minutes.
 constexpr double kSweepRowBudget = 1.0;
 
+// In a sweep, a method whose one repetition at this size is predicted to take
+// longer than this is skipped: the loop nests slow down faster than n^3 past
+// the caches (tipo5 takes minutes at 2048), and the sweep is meant to show
+// the trend in about a minute.
+constexpr double kSweepRowLimit = 2.0;
+
 // The fastest result that passed, kept for --save when no exact reference exists.
 struct fastest_result {
   matriz* product = nullptr;
@@ -339,7 +345,11 @@ void measure_shape(const options& o, const shape& s, bool last, bool show_progre
   const bool keep_fastest = last && reference == nullptr && !o.save_dir.empty();
   for (const compare_tool::product_method* m : o.methods) {
     for (int32_t t : compare_tool::measured_thread_counts(*m, o.threads)) {
-      const std::string skipped = compare_tool::skip_reason(*m, s.inner, t);
+      std::string skipped = compare_tool::skip_reason(*m, s.inner, t);
+      if (skipped.empty() && !o.sizes.empty()) {
+        skipped = compare_tool::sweep_skip_reason(run.rows, m, t, s.rows, s.inner, s.cols,
+                                                  kSweepRowLimit);
+      }
       if (!skipped.empty()) {
         row r;
         r.method = m;
@@ -447,7 +457,7 @@ void report(const options& o, const outputs& out, const run_result& run) {
       if (r.skipped.empty()) {
         continue;
       }
-      std::fprintf(t, "%s on %d threads skipped", r.method->name, r.threads);
+      std::fprintf(t, "%s on %s skipped", r.method->name, threads_text(r.threads).c_str());
       if (!o.sizes.empty()) {
         std::fprintf(t, " at n = %d", r.rows);
       }

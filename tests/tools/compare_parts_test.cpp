@@ -464,6 +464,39 @@ TEST(CompareCheck, AutoUsesTheExactReferenceWhileItIsCheap) {
   EXPECT_FALSE(uses_exact_reference(check_rule::freivalds, 2, 2, 2));
 }
 
+TEST(CompareMeasure, ASweepSkipsARowPredictedToTakeTooLong) {
+  auto ran = [](const char* name, int32_t threads, int32_t n, std::vector<double> secs) {
+    compare_tool::row r;
+    r.method = &method(name);
+    r.threads = threads;
+    r.rows = r.inner = r.cols = n;
+    r.seconds = std::move(secs);
+    return r;
+  };
+  // tipo5 at 256 and 512 (the larger one counts), omp on 2 threads at 512.
+  const std::vector<compare_tool::row> done = {ran("tipo5", 1, 256, {0.001}),
+                                               ran("tipo5", 1, 512, {0.3, 0.4, 0.5}),
+                                               ran("omp", 2, 512, {0.3})};
+  const struct {
+    const char* name;
+    int32_t threads;
+    int32_t n;
+    std::string why;
+  } cases[] = {
+      {"tipo5", 1, 1024,
+       "one repetition would take about 3 s (0.40 s at n = 512); measure it "
+       "alone with --size 1024"},
+      {"omp", 2, 1024, ""},   // 2.4 s predicted: still under 2.5
+      {"omp", 1, 2048, ""},   // never measured on 1 thread: nothing to predict from
+      {"tipo5", 1, 512, ""},  // 0.001 s at 256 predicts 0.008 s
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(compare_tool::sweep_skip_reason(done, &method(c.name), c.threads, c.n, c.n, c.n, 2.5),
+              c.why)
+        << c.name << " " << c.n;
+  }
+}
+
 TEST(StdoutSink, CatchesPrintedBytesAndRestoresStdout) {
   compare_tool::stdout_sink sink;
   std::string caught;
