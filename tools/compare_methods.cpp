@@ -116,6 +116,8 @@ const std::vector<product_method>& methods() {
   return kMethods;
 }
 
+const product_method* baseline() { return &methods().front(); }
+
 const product_method* find_method(const std::string& name) {
   for (const auto& m : methods()) {
     if (name == m.name) {

@@ -40,6 +40,9 @@ struct product_method {
 // Every method, in the order of the table.
 const std::vector<product_method>& methods();
 
+// tipo0, the first entry: the method the "vs tipo0" column divides by.
+const product_method* baseline();
+
 // The entry called `name`, or null.
 const product_method* find_method(const std::string& name);
 

@@ -41,8 +41,6 @@ bool same_shape(const row& x, const row& y) {
 
 bool ran(const row& r) { return r.skipped.empty() && !r.seconds.empty(); }
 
-bool is_tipo0(const row& r) { return r.method == &methods()[0]; }
-
 // The single-shape plot: clustered bars, methods along x, one bar per thread count.
 std::string bars_script(const std::vector<row>& rows, const options& o) {
   // Columns: every thread count some method ran with, ascending.
@@ -183,7 +181,7 @@ void derive(std::vector<row>& rows) {
       if (!same_shape(other, r) || !other.skipped.empty() || other.median_s <= 0.0) {
         continue;
       }
-      if (is_tipo0(other)) {
+      if (other.method == baseline()) {
         r.vs_tipo0 = other.median_s / r.median_s;
       }
       if (r.method->threads == threading::requested && other.method == r.method &&
