@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "product_check.hpp"
+
 namespace compare_tool {
 namespace {
 
@@ -400,7 +402,10 @@ std::string help_text() {
       "  --seed S            fill the factors from a generator seeded with S (0 to 4294967295),\n"
       "                      so two runs multiply the same numbers (default: mgerar_aleatorio)\n"
       "  --verify RULE       how each result is checked: exact (mcomparar against mmultiplicar\n"
-      "                      tipo 1), freivalds (40 random 0/1 vectors, O(n^2) per result), or\n"
+      "                      tipo 1), freivalds (";
+  text += std::to_string(kFreivaldsRounds);
+  text +=
+      " random 0/1 vectors, O(n^2) per result), or\n"
       "                      auto (default: exact up to the work of a 1024x1024x1024 product,\n"
       "                      freivalds above)\n"
       "  --load A.txt B.txt  read both factors from matrix text files instead\n"

@@ -420,9 +420,9 @@ std::string check_text(const options& o, const run_result& run) {
     return reference;
   }
   char prepared[120];
-  std::snprintf(prepared, sizeof prepared, " (40 random vectors, prepared in %.6f s)",
-                run.plan_seconds);
-  const std::string freivalds = std::string("checked with Freivalds' test") + prepared;
+  std::snprintf(prepared, sizeof prepared, " (%d random vectors, prepared in %.6f s)",
+                compare_tool::kFreivaldsRounds, run.plan_seconds);
+  std::string freivalds = std::string("checked with Freivalds' test") + prepared;
   if (run.exact_shapes == 0) {
     return freivalds;
   }
