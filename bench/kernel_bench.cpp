@@ -5,12 +5,18 @@
 //   BM_ikj             a plain i-k-j loop over the same row tables, built for the host
 //                      CPU (target_clones: the x86-64-v4 / v3 clone is what -march=native gives);
 //   BM_eigen           Eigen's int32 product on one thread, when Eigen 3 was found;
-//   BM_*_blocos, BM_multiplicarOMP: the kit's products on 2 threads.
-// Every entry reports GOP/s. Compare ratios from one run, on a machine as quiet as you can get.
+//   BM_*_blocos, BM_multiplicarOMP: the kit's products on 2 threads;
+//   BM_kernel, BM_team_kernel: the kernel (one thread) and the team kernel on 1, 2 and 4
+//                      threads at n = 1024, 2048, 4096 and on a flat (64 x 4096 x 4096) and a
+//                      tall (4096 x 64 x 4096) shape, m x k x n.
+// Every entry reports GOP/s. Compare ratios from one run, on a machine as quiet as you can get;
+// --benchmark_repetitions=3 --benchmark_report_aggregates_only=true gives medians.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
+#include <random>
 #include <string>
 
 #include "bench_matrices.hpp"
@@ -18,6 +24,7 @@
 #include "kernel/paths.hpp"
 #include <dense/dense_arith.hpp>
 #include <dense/dense_core.hpp>
+#include <dense/team_kernel.hpp>
 #include <dense/team_rows.hpp>
 #include <dense/workers_cyclic.hpp>
 #include <dense/workers_ranges.hpp>
@@ -146,6 +153,76 @@ void BM_mmsubmatriz(benchmark::State& state, block_kernel::path p) {
   report(state, product_ops(n));
 }
 
+// ---- the kernel and the team kernel on m x k times k x n ----
+
+// A random rows x cols matrix with values in [lo, hi], freed on scope exit.
+class random_matrix {
+ public:
+  random_matrix(int32_t rows, int32_t cols, uint32_t seed, int32_t lo, int32_t hi)
+      : m_{nullptr, rows, cols} {
+    dense_core::malocar(&m_);
+    std::mt19937 gen(seed);
+    std::uniform_int_distribution<int32_t> dist(lo, hi);
+    for (int32_t i = 0; i < rows; ++i) {
+      for (int32_t j = 0; j < cols; ++j) {
+        m_.mat[i][j] = dist(gen);
+      }
+    }
+  }
+  random_matrix(const random_matrix&) = delete;
+  random_matrix& operator=(const random_matrix&) = delete;
+  ~random_matrix() { dense_core::mliberar(&m_); }
+  dense_core::matriz* get() { return &m_; }
+
+ private:
+  dense_core::matriz m_;
+};
+
+// The values the factors hold: the whole int32 range, or 1 ... 100 (what
+// compare_products fills its factors with by default).
+enum values : int64_t { full_range = 0, small_range = 1 };
+
+// Arguments m, k, n, threads (0: mmsubmatriz itself, no team) and values.
+void BM_kernel_shape(benchmark::State& state) {
+  const auto m = static_cast<int32_t>(state.range(0));
+  const auto k = static_cast<int32_t>(state.range(1));
+  const auto n = static_cast<int32_t>(state.range(2));
+  const auto threads = static_cast<int32_t>(state.range(3));
+  const bool small = state.range(4) == small_range;
+  const int32_t lo = small ? 1 : INT32_MIN;
+  const int32_t hi = small ? 100 : INT32_MAX;
+  random_matrix a(m, k, 1, lo, hi), b(k, n, 2, lo, hi), c(m, n, 3, 0, 0);
+  dense_arith::bloco a_block{0, m, 0, k}, b_block{0, k, 0, n}, c_block{0, m, 0, n};
+  dense_arith::submatriz da{a.get(), &a_block}, db{b.get(), &b_block}, dc{c.get(), &c_block};
+  for (auto _ : state) {
+    const int rc = threads == 0 ? block_kernel::mmsubmatriz(&da, &db, &dc)
+                                : team_kernel::mmsubmatrizOMP(&da, &db, &dc, threads);
+    if (rc != 0) {
+      state.SkipWithError("kernel refused the descriptors");
+      break;
+    }
+    benchmark::ClobberMemory();
+  }
+  report(state, 2.0 * static_cast<double>(m) * static_cast<double>(k) * static_cast<double>(n));
+}
+
+void add_kernel_shapes(const char* name, std::initializer_list<int64_t> thread_counts,
+                       int64_t value_range, std::initializer_list<int64_t> sizes,
+                       bool with_shapes) {
+  auto* bench = benchmark::RegisterBenchmark(name, BM_kernel_shape);
+  bench->Unit(benchmark::kMillisecond)->UseRealTime();
+  bench->ArgNames({"m", "k", "n", "threads", "small"});
+  for (int64_t threads : thread_counts) {
+    for (int64_t n : sizes) {
+      bench->Args({n, n, n, threads, value_range});
+    }
+    if (with_shapes) {
+      bench->Args({64, 4096, 4096, threads, value_range});  // flat: few rows of c
+      bench->Args({4096, 64, 4096, threads, value_range});  // tall: a short inner range
+    }
+  }
+}
+
 // ---- a plain i-k-j loop over the row tables, built for the host CPU ----
 
 __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default"))) void ikj_product(
@@ -270,6 +347,9 @@ void register_all() {
   add("BM_workers_ranges_blocos/threads:2", BM_two_threads<workers_ranges::multiplicarThblocos>,
       true, true);
   add("BM_multiplicarOMP/threads:2", BM_multiplicarOMP, true, true);
+  // The team kernel beside the kernel alone, on the int32 path (full-range values).
+  add_kernel_shapes("BM_kernel", {0}, full_range, {1024, 2048, 4096}, true);
+  add_kernel_shapes("BM_team_kernel", {1, 2, 4}, full_range, {1024, 2048, 4096}, true);
   benchmark::AddCustomContext("kernel_path", block_kernel::path_name(block_kernel::select_path(f)));
 }
 
