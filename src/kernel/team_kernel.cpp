@@ -66,7 +66,7 @@ void share_of_product(const tile_kernel& kernel, const operands& op, int32_t* b_
   }
 }
 
-int run_team(const tile_kernel& kernel, const dense_arith::submatriz* a,
+int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
              const dense_arith::submatriz* b, const dense_arith::submatriz* c, int32_t n) {
   operands op{};
   switch (kd::check_operands(a, b, c, &op)) {
@@ -77,6 +77,7 @@ int run_team(const tile_kernel& kernel, const dense_arith::submatriz* a,
     case checked::run:
       break;
   }
+  const tile_kernel& kernel = kd::pick_kernel(choice, op);
   const int32_t m = op.i1 - op.i0;
   const int64_t tiles = int64_t{units_of(m, kernel.mr)} * units_of(op.j1 - op.j0, kernel.nr);
   const int32_t team = dense_detail::team_size(n, tiles);
@@ -150,18 +151,18 @@ result_split split_result(int32_t m, int32_t n, int32_t mr, int32_t nr, int32_t 
 
 int mmsubmatrizOMP_on(block_kernel::path p, const dense_arith::submatriz* a,
                       const dense_arith::submatriz* b, const dense_arith::submatriz* c, int32_t n) {
-  const tile_kernel* kernel = kd::kernel_on(p);
-  if (!kernel) {
+  kd::kernel_choice choice{};
+  if (!kd::kernels_on(p, &choice)) {
     return -1;
   }
-  return run_team(*kernel, a, b, c, n);
+  return run_team(choice, a, b, c, n);
 }
 
 }  // namespace detail
 
 int mmsubmatrizOMP(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
                    const dense_arith::submatriz* c, int32_t n) {
-  return detail::run_team(block_kernel::detail::host_kernel(), a, b, c, n);
+  return detail::run_team(block_kernel::detail::host_kernels(), a, b, c, n);
 }
 
 dense_core::matriz* multiplicarKernelOMP(const dense_core::matriz* a, const dense_core::matriz* b,
