@@ -160,6 +160,15 @@ TEST(RaceCounter, ReportsAnAllocationThatFails) {
   EXPECT_EQ(r.out, "ERROR: Out of memory\n");
 }
 
+TEST(RaceCounter, ReportsTheSecondAllocationFailingAlone) {
+  if (examples_test::built_with_sanitizer()) GTEST_SKIP() << "sanitizers need the address space";
+  // 12 million handles (96 MiB) fit in the 256 MiB allowed, and so would the records (192 MiB)
+  // alone; both together do not, so whichever comes second fails while the first succeeded.
+  const auto r = run_limited("12000000", "1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "ERROR: Out of memory\n");
+}
+
 TEST(RaceCounter, JoinsOnlyTheThreadsItCouldCreate) {
   if (examples_test::built_with_sanitizer()) GTEST_SKIP() << "sanitizers need the address space";
   // 200 stacks of 8 MiB do not fit in 256 MiB: creation fails part way.
