@@ -48,8 +48,8 @@ bool g_gave_up = false;
 void hold(unsigned int seconds) {
   unsigned held = 0;
   unsigned count = 0;
-  const char* spec = std::getenv("DENSE_SLEEP_HOLD");
-  if (spec == nullptr || std::sscanf(spec, "%u:%u", &held, &count) != 2) {
+  const char* setting = std::getenv("DENSE_SLEEP_HOLD");
+  if (setting == nullptr || std::sscanf(setting, "%u:%u", &held, &count) != 2) {
     return;
   }
   std::unique_lock<std::mutex> lock(g_mutex);
