@@ -1,4 +1,4 @@
-// Freivalds' test over the kit's row-table matrices, in 32-bit wrapping
+// Freivalds' test over the kit's row-table matrices, eight rounds per pass, in 32-bit wrapping
 // arithmetic.
 #include "product_check.hpp"
 
@@ -146,127 +146,6 @@ int groups_for(int32_t n) {
   return static_cast<int64_t>(n) * 4 >= kGroups * static_cast<int64_t>(sizeof(lanes)) ? kGroups : 1;
 }
 
-// The wide path, for c of 80 columns or more: every round in one pass, each
-// inner loop a plain reduction along one row that the compiler vectorizes
-// across the row. The vectors are made and used one block of columns at a
-// time (kBlock columns, 40 x 1024 words = 160 KiB, which stays in a core's
-// L2 while every row of b and c goes by); b * X, a * (b * X) and c * X keep
-// 40 words per row, which for 80 columns or more is no more than the
-// matrices themselves hold.
-constexpr int32_t kBlock = 1024;
-constexpr int32_t kWideColumns = 2 * kFreivaldsRounds;
-constexpr int kRounds = kFreivaldsRounds;
-
-// out[r * m->lin + i] += sum over j in [j0, j1) of m[i][j] * v[r * kBlock + j - j0], where for
-// kAnd the words of v are 0 or all ones and the product is an AND. Rows go
-// four at a time, so that each word of v, read from L2, serves four rows
-// held in L1.
-template <bool kAnd>
-uint32_t times(uint32_t e, uint32_t x) {
-  return kAnd ? (e & x) : e * x;
-}
-
-template <bool kAnd>
-void accumulate(const matriz* m, int32_t j0, int32_t j1, const uint32_t* v, uint32_t* out) {
-  const auto rows = static_cast<size_t>(m->lin);
-  const int32_t width = j1 - j0;
-  size_t i = 0;
-  for (; i + 4 <= rows; i += 4) {
-    const int32_t* r0 = m->mat[i] + j0;
-    const int32_t* r1 = m->mat[i + 1] + j0;
-    const int32_t* r2 = m->mat[i + 2] + j0;
-    const int32_t* r3 = m->mat[i + 3] + j0;
-    for (int r = 0; r < kRounds; ++r) {
-      const uint32_t* vr = v + static_cast<size_t>(r) * kBlock;
-      uint32_t s0 = 0;
-      uint32_t s1 = 0;
-      uint32_t s2 = 0;
-      uint32_t s3 = 0;
-      for (int32_t j = 0; j < width; ++j) {
-        const uint32_t x = vr[j];
-        s0 += times<kAnd>(static_cast<uint32_t>(r0[j]), x);
-        s1 += times<kAnd>(static_cast<uint32_t>(r1[j]), x);
-        s2 += times<kAnd>(static_cast<uint32_t>(r2[j]), x);
-        s3 += times<kAnd>(static_cast<uint32_t>(r3[j]), x);
-      }
-      uint32_t* o = out + static_cast<size_t>(r) * rows + i;
-      o[0] += s0;
-      o[1] += s1;
-      o[2] += s2;
-      o[3] += s3;
-    }
-  }
-  for (; i < rows; ++i) {
-    const int32_t* row = m->mat[i] + j0;
-    for (int r = 0; r < kRounds; ++r) {
-      const uint32_t* vr = v + static_cast<size_t>(r) * kBlock;
-      uint32_t sum = 0;
-      for (int32_t j = 0; j < width; ++j) {
-        sum += times<kAnd>(static_cast<uint32_t>(row[j]), vr[j]);
-      }
-      out[static_cast<size_t>(r) * rows + i] += sum;
-    }
-  }
-}
-
-// Runs every round; returns how many saw a difference and sets *first_row,
-// or returns -1 when the scratch cannot be allocated.
-int wide_rounds(const matriz* a, const matriz* b, const matriz* c, splitmix64& gen,
-                int32_t* first_row) {
-  const auto m = static_cast<size_t>(a->lin);
-  const auto inner = static_cast<size_t>(a->col);
-  const int32_t n = b->col;
-  auto* block = static_cast<uint32_t*>(std::malloc(sizeof(uint32_t) * kRounds * kBlock));
-  auto* y = static_cast<uint32_t*>(std::calloc(kRounds * inner, sizeof(uint32_t)));
-  auto* z = static_cast<uint32_t*>(std::calloc(kRounds * m, sizeof(uint32_t)));
-  auto* w = static_cast<uint32_t*>(std::calloc(kRounds * m, sizeof(uint32_t)));
-  int caught = -1;
-  if (block != nullptr && y != nullptr && z != nullptr && w != nullptr) {
-    // y = b * X and w = c * X, one block of X's rows (c's columns) at a time.
-    for (int32_t j0 = 0; j0 < n; j0 += kBlock) {
-      const int32_t j1 = n - j0 > kBlock ? j0 + kBlock : n;
-      for (int r = 0; r < kRounds; ++r) {
-        uint32_t* xr = block + static_cast<size_t>(r) * kBlock;
-        for (int32_t j = 0; j < j1 - j0; j += 64) {
-          const uint64_t bits = gen.next();
-          for (int32_t q = 0; q < 64 && j + q < j1 - j0; ++q) {
-            xr[j + q] = ((bits >> q) & 1) != 0 ? 0xFFFFFFFFu : 0u;
-          }
-        }
-      }
-      accumulate<true>(b, j0, j1, block, y);
-      accumulate<true>(c, j0, j1, block, w);
-    }
-    // z = a * y, one block of y's rows (a's columns) at a time, copied so
-    // that each round's words lie side by side.
-    for (size_t k0 = 0; k0 < inner; k0 += kBlock) {
-      const size_t k1 = inner - k0 > kBlock ? k0 + kBlock : inner;
-      for (int r = 0; r < kRounds; ++r) {
-        std::memcpy(block + static_cast<size_t>(r) * kBlock, y + r * inner + k0,
-                    sizeof(uint32_t) * (k1 - k0));
-      }
-      accumulate<false>(a, static_cast<int32_t>(k0), static_cast<int32_t>(k1), block, z);
-    }
-    uint64_t seen = 0;
-    for (size_t i = 0; i < m; ++i) {
-      uint64_t differs = 0;
-      for (int r = 0; r < kRounds; ++r) {
-        differs |= z[r * m + i] != w[r * m + i] ? uint64_t{1} << r : 0;
-      }
-      if (differs != 0 && *first_row < 0) {
-        *first_row = static_cast<int32_t>(i);
-      }
-      seen |= differs;
-    }
-    caught = std::popcount(seen);
-  }
-  std::free(block);
-  std::free(y);
-  std::free(z);
-  std::free(w);
-  return caught;
-}
-
 // The first column where row i of c differs from row i of a x b, or -1.
 // Fills *expected with the exact element there.
 int32_t first_differing_column(const matriz* a, const matriz* b, const matriz* c, int32_t i,
@@ -340,33 +219,26 @@ product_verdict freivalds_check(const matriz* a, const matriz* b, const matriz* 
 
   const int32_t inner = a->col;
   const int32_t n = b->col;
-  splitmix64 gen{seed};
-  int32_t first_row = -1;
-  int rounds_caught = n >= kWideColumns ? wide_rounds(a, b, c, gen, &first_row) : -1;
-  if (rounds_caught < 0) {
-    // Narrow c, or no room for the wide path's scratch: passes of eight
-    // rounds need only 32 bytes per row of b and one byte per column.
-    gen = splitmix64{seed};
-    first_row = -1;
-    const int groups = groups_for(n);
-    scratch s{};
-    s.y = static_cast<lanes*>(std::aligned_alloc(
-        alignof(lanes),
-        sizeof(lanes) * static_cast<size_t>(groups) * static_cast<size_t>(inner > 0 ? inner : 1)));
-    s.masks = static_cast<uint8_t*>(
-        std::malloc(static_cast<size_t>(groups) * static_cast<size_t>(n > 0 ? n : 1)));
-    if (s.y == nullptr || s.masks == nullptr) {
-      std::free(s.y);
-      std::free(s.masks);
-      product_verdict v = failure("not enough memory to check the result");
-      v.out_of_memory = true;
-      return v;
-    }
-    rounds_caught = groups == kGroups ? run_rounds<kGroups>(a, b, c, gen, s, &first_row)
-                                      : run_rounds<1>(a, b, c, gen, s, &first_row);
+  const int groups = groups_for(n);
+  scratch s{};
+  s.y = static_cast<lanes*>(std::aligned_alloc(
+      alignof(lanes),
+      sizeof(lanes) * static_cast<size_t>(groups) * static_cast<size_t>(inner > 0 ? inner : 1)));
+  s.masks = static_cast<uint8_t*>(
+      std::malloc(static_cast<size_t>(groups) * static_cast<size_t>(n > 0 ? n : 1)));
+  if (s.y == nullptr || s.masks == nullptr) {
     std::free(s.y);
     std::free(s.masks);
+    product_verdict v = failure("not enough memory to check the result");
+    v.out_of_memory = true;
+    return v;
   }
+  splitmix64 gen{seed};
+  int32_t first_row = -1;
+  const int rounds_caught = groups == kGroups ? run_rounds<kGroups>(a, b, c, gen, s, &first_row)
+                                              : run_rounds<1>(a, b, c, gen, s, &first_row);
+  std::free(s.y);
+  std::free(s.masks);
 
   product_verdict v;
   if (first_row < 0) {

@@ -43,23 +43,18 @@ struct product_verdict {
   // matrix B), e.g. "ERRO: Matriz diferente.; elemento: linha 2, coluna 3;
   // valor na matriz A 7; valor na matriz B 9".
   std::string report;
-  // True when the check could not run because even its smallest scratch
-  // space (32 bytes per row of b, one byte per column of c) could not be
-  // allocated; then passed is false and report says so, but nothing is
-  // known about c.
+  // True when the check could not run because its scratch space (32 bytes
+  // per row of b, one byte per column of c) could not be allocated; then
+  // passed is false and report says so, but nothing is known about c.
   bool out_of_memory = false;
 };
 
 // Checks c against a x b with kFreivaldsRounds vectors drawn from a
 // generator seeded with `seed`: the same seed draws the same vectors, so a
 // run can be repeated exactly. a is M x K, b is K x N; c should be M x N.
-// Costs kFreivaldsRounds * (M*K + K*N + M*N) multiply-adds (all but the M*K
-// ones are ANDs). From 80 columns of c on, every round runs in one pass over
-// the matrices with scratch of 160 bytes per row of b and 320 per row of c,
-// never more than those matrices hold; narrower products (or a heap too
-// full for that scratch) run in passes of 8 rounds with far less. When c
-// fails, one row of the exact product is recomputed (K * N multiplications)
-// to name the first differing element.
+// Costs kFreivaldsRounds * (M*K + K*N + M*N) multiply-adds, in passes of 8
+// rounds that read every matrix once each; when c fails, one row of the exact product is
+// recomputed (K * N multiplications) to name the first differing element.
 // Neither the factors nor c are changed; nothing is printed.
 //
 // c null, without storage or of another shape fails with the exact check's
