@@ -1,18 +1,16 @@
 // The block kernel's entry point: checks the descriptors, picks the instruction-set path,
 // hands the product to the blocked driver (driver.cpp).
+#include <cstdio>
 #include <dense/block_kernel.hpp>
 
-#include <cstdio>
-
-#include "driver.hpp"
+#include "entry.hpp"
+#include "kernel/paths.hpp"
 
 namespace block_kernel {
+namespace detail {
 namespace {
 
-using detail::operands;
-using detail::tile_kernel;
-
-const tile_kernel* kernel_for(path p) {
+const tile_kernel* compiled_kernel(path p) {
   switch (p) {
     case path::scalar:
       return &detail::kScalarKernel;
@@ -23,7 +21,19 @@ const tile_kernel* kernel_for(path p) {
 #if DENSE_KERNEL_AVX512
     case path::avx512:
       return &detail::kAvx512Kernel;
+    case path::avx512bw_16:
+      return &detail::kAvx512Bw16Kernel;
+    case path::avx512vnni_16:
+      return &detail::kAvx512Vnni16Kernel;
 #endif
+#if DENSE_KERNEL_AVX2
+    case path::avx2_16:
+      return &detail::kAvx2_16Kernel;
+    case path::avxvnni_16:
+      return &detail::kAvxVnni16Kernel;
+#endif
+    case path::scalar16:
+      return &detail::kScalar16Kernel;
     default:
       return nullptr;
   }
@@ -51,41 +61,113 @@ bool writes_what_it_reads(const operands& op) {
   return into_a || into_b;
 }
 
-int run(const tile_kernel& kernel, const dense_arith::submatriz* a, const dense_arith::submatriz* b,
-        const dense_arith::submatriz* c) {
+}  // namespace
+
+checked check_operands(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
+                       const dense_arith::submatriz* c, operands* out) {
   if (!has_storage(a) || !has_storage(b) || !has_storage(c) || !a->bloco || !b->bloco) {
     std::puts("ERRO: Matriz inexistente.");
-    return -1;
+    return checked::refused;
   }
   // B's row bounds and c's bloco are deliberately not read: a's column range
   // is the inner range, and c is addressed at the product's own (i, j).
   const operands op = {a->matriz->mat,       b->matriz->mat,       c->matriz->mat,
                        a->bloco->lin_inicio, a->bloco->lin_fim,    a->bloco->col_inicio,
                        a->bloco->col_fim,    b->bloco->col_inicio, b->bloco->col_fim};
-  if (op.i0 >= op.i1 || op.k0 >= op.k1 || op.j0 >= op.j1) return 0;  // nothing to add
+  if (op.i0 >= op.i1 || op.k0 >= op.k1 || op.j0 >= op.j1) {
+    return checked::empty;
+  }
   if (!fits(op, *a->matriz, *b->matriz, *c->matriz) || writes_what_it_reads(op)) {
     std::puts("ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.");
-    return -1;
+    return checked::refused;
   }
-  if (!detail::blocked_product(kernel, op)) detail::direct_product(op);
+  *out = op;
+  return checked::run;
+}
+
+bool kernels_on(path p, kernel_choice* out) {
+  const tile_kernel* kernel = path_available(p) ? compiled_kernel(p) : nullptr;
+  if (!kernel) {
+    return false;
+  }
+  *out = is_narrow(p) ? kernel_choice{compiled_kernel(select_path(host_features())), kernel}
+                      : kernel_choice{kernel, nullptr};
+  return true;
+}
+
+kernel_choice host_kernels() {
+  const cpu_features f = host_features();
+  const path narrow = select_narrow_path(f);
+  return {compiled_kernel(select_path(f)), is_narrow(narrow) ? compiled_kernel(narrow) : nullptr};
+}
+
+const tile_kernel& pick_kernel(const kernel_choice& choice, const operands& op) {
+  return choice.narrow && fits_int16(op) ? *choice.narrow : *choice.wide;
+}
+
+namespace {
+
+int run(const kernel_choice& choice, const dense_arith::submatriz* a,
+        const dense_arith::submatriz* b, const dense_arith::submatriz* c) {
+  operands op{};
+  switch (check_operands(a, b, c, &op)) {
+    case checked::refused:
+      return -1;
+    case checked::empty:
+      return 0;
+    case checked::run:
+      break;
+  }
+  if (!blocked_product(pick_kernel(choice, op), op)) {
+    direct_product(op, 0, op.i1 - op.i0);
+  }
   return 0;
 }
 
 }  // namespace
+}  // namespace detail
 
 path select_path(cpu_features features) {
-  if (features.avx512f) return path::avx512;
-  if (features.avx2) return path::avx2;
+  if (features.avx512f) {
+    return path::avx512;
+  }
+  if (features.avx2) {
+    return path::avx2;
+  }
   return path::scalar;
 }
 
+path select_narrow_path(cpu_features features) {
+  // The zmm tiles do twice the pairs of the ymm ones per instruction, and the
+  // fused vpdpwssd saves the separate add (and a register per row).
+  const bool zmm_words = features.avx512f && features.avx512bw;
+  if (zmm_words && features.avx512vnni) {
+    return path::avx512vnni_16;
+  }
+  if (zmm_words) {
+    return path::avx512bw_16;
+  }
+  if (features.avx2 && features.avxvnni) {
+    return path::avxvnni_16;
+  }
+  if (features.avx2) {
+    return path::avx2_16;
+  }
+  return path::scalar;
+}
+
+bool is_narrow(path p) { return static_cast<int32_t>(p) >= static_cast<int32_t>(path::scalar16); }
+
 cpu_features host_features() {
-  cpu_features f{false, false};
+  cpu_features f{false, false, false, false, false};
 #if DENSE_KERNEL_AVX2
   f.avx2 = __builtin_cpu_supports("avx2") != 0;
+  f.avxvnni = f.avx2 && __builtin_cpu_supports("avxvnni") != 0;
 #endif
 #if DENSE_KERNEL_AVX512
   f.avx512f = __builtin_cpu_supports("avx512f") != 0;
+  f.avx512bw = f.avx512f && __builtin_cpu_supports("avx512bw") != 0;
+  f.avx512vnni = f.avx512bw && __builtin_cpu_supports("avx512vnni") != 0;
 #endif
   return f;
 }
@@ -94,11 +176,19 @@ bool path_available(path p) {
   const cpu_features f = host_features();
   switch (p) {
     case path::scalar:
+    case path::scalar16:
       return true;
     case path::avx2:
+    case path::avx2_16:
       return f.avx2;
     case path::avx512:
       return f.avx512f;
+    case path::avx512bw_16:
+      return f.avx512bw;
+    case path::avx512vnni_16:
+      return f.avx512vnni;
+    case path::avxvnni_16:
+      return f.avxvnni;
   }
   return false;
 }
@@ -111,20 +201,32 @@ const char* path_name(path p) {
       return "avx2";
     case path::avx512:
       return "avx512";
+    case path::scalar16:
+      return "scalar16";
+    case path::avx2_16:
+      return "avx2_16";
+    case path::avx512bw_16:
+      return "avx512bw_16";
+    case path::avx512vnni_16:
+      return "avx512vnni_16";
+    case path::avxvnni_16:
+      return "avxvnni_16";
   }
   return "?";
 }
 
 int mmsubmatriz(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
                 const dense_arith::submatriz* c) {
-  return run(*kernel_for(select_path(host_features())), a, b, c);
+  return detail::run(detail::host_kernels(), a, b, c);
 }
 
 int mmsubmatriz_on(path p, const dense_arith::submatriz* a, const dense_arith::submatriz* b,
                    const dense_arith::submatriz* c) {
-  const tile_kernel* kernel = path_available(p) ? kernel_for(p) : nullptr;
-  if (!kernel) return -1;
-  return run(*kernel, a, b, c);
+  detail::kernel_choice choice{};
+  if (!detail::kernels_on(p, &choice)) {
+    return -1;
+  }
+  return detail::run(choice, a, b, c);
 }
 
 }  // namespace block_kernel

@@ -94,6 +94,6 @@ void avx2_tile(int32_t kc, const int32_t* a_panel, const int32_t* b_panel, int32
 
 }  // namespace
 
-extern const tile_kernel kAvx2Kernel = {kMr, kNr, 96, 512, 2048, avx2_tile};
+extern const tile_kernel kAvx2Kernel = {kMr, kNr, 96, 512, 2048, packing::int32_words, avx2_tile};
 
 }  // namespace block_kernel::detail

@@ -107,6 +107,7 @@ void avx512_tile(int32_t kc, const int32_t* a_panel, const int32_t* b_panel, int
 
 }  // namespace
 
-extern const tile_kernel kAvx512Kernel = {kMr, kNr, 96, 1024, 2048, avx512_tile};
+extern const tile_kernel kAvx512Kernel = {kMr,        kNr, 96, 1024, 2048, packing::int32_words,
+                                          avx512_tile};
 
 }  // namespace block_kernel::detail

@@ -32,6 +32,7 @@ void scalar_tile(int32_t kc, const int32_t* a_panel, const int32_t* b_panel, int
 
 }  // namespace
 
-extern const tile_kernel kScalarKernel = {kMr, kNr, 64, 256, 1024, scalar_tile};
+extern const tile_kernel kScalarKernel = {kMr,        kNr, 64, 256, 1024, packing::int32_words,
+                                          scalar_tile};
 
 }  // namespace block_kernel::detail
