@@ -86,46 +86,64 @@ void row_times_lanes(const int32_t* row, int32_t n, const lanes* y, lanes* out) 
   }
 }
 
-// Scratch of one pass: y, one lane vector per row of b and group, and the
-// masks, one byte per column of c and group.
-struct scratch {
-  lanes* y;
-  uint8_t* masks;
+// What a plan keeps: for every pass, the masks (one byte per column of c and
+// group) and z = a * (b * X) (one lane vector per row of a and group).
+struct prepared {
+  int groups;
+  uint8_t* masks;  // passes * n * groups bytes, pass after pass
+  lanes* z;        // passes * m * groups vectors, pass after pass
 };
 
-// All kFreivaldsRounds rounds, 8 * G per pass. Sets *first_row to the
-// smallest row where some round saw a difference (or leaves it at -1) and
-// returns how many rounds saw one.
+// Draws every pass's vectors and computes z for each, with `y` (one lane
+// vector per row of b and group) as scratch.
 template <int G>
-int run_rounds(const matriz* a, const matriz* b, const matriz* c, splitmix64& gen, const scratch& s,
-               int32_t* first_row) {
+void prepare_rounds(const matriz* a, const matriz* b, splitmix64& gen, lanes* y,
+                    const prepared& p) {
   const int32_t m = a->lin;
   const int32_t inner = a->col;
   const int32_t n = b->col;
   const size_t mask_bytes = static_cast<size_t>(n) * G;
-  int rounds_caught = 0;
   for (int pass = 0; pass < kFreivaldsRounds / (kLanes * G); ++pass) {
+    uint8_t* masks = p.masks + static_cast<size_t>(pass) * mask_bytes;
+    lanes* z = p.z + static_cast<size_t>(pass) * static_cast<size_t>(m) * G;
     for (size_t j = 0; j < mask_bytes; j += 8) {
       const uint64_t bits = gen.next();
       for (size_t q = 0; q < 8 && j + q < mask_bytes; ++q) {
-        s.masks[j + q] = static_cast<uint8_t>(bits >> (8 * q));
+        masks[j + q] = static_cast<uint8_t>(bits >> (8 * q));
       }
     }
     for (int32_t k = 0; k < inner; ++k) {
-      row_times_vectors<G>(b->mat[k], n, s.masks, &s.y[static_cast<size_t>(k) * G]);
+      row_times_vectors<G>(b->mat[k], n, masks, &y[static_cast<size_t>(k) * G]);
     }
+    for (int32_t i = 0; i < m; ++i) {
+      row_times_lanes<G>(a->mat[i], inner, y, &z[static_cast<size_t>(i) * G]);
+    }
+  }
+}
+
+// Compares c * X with the prepared z, pass by pass. Sets *first_row to the
+// smallest row where some round saw a difference (or leaves it at -1) and
+// returns how many rounds saw one.
+template <int G>
+int compare_rounds(const matriz* c, const prepared& p, int32_t* first_row) {
+  const int32_t m = c->lin;
+  const int32_t n = c->col;
+  const size_t mask_bytes = static_cast<size_t>(n) * G;
+  int rounds_caught = 0;
+  for (int pass = 0; pass < kFreivaldsRounds / (kLanes * G); ++pass) {
+    const uint8_t* masks = p.masks + static_cast<size_t>(pass) * mask_bytes;
+    const lanes* z = p.z + static_cast<size_t>(pass) * static_cast<size_t>(m) * G;
     // Rows are compared in order, so the first one flagged in a pass is the
     // pass's smallest; a wrong row escapes every round with probability 2^-40.
     uint64_t caught = 0;
     for (int32_t i = 0; i < m; ++i) {
-      lanes z[G];
       lanes w[G];
-      row_times_lanes<G>(a->mat[i], inner, s.y, z);
-      row_times_vectors<G>(c->mat[i], n, s.masks, w);
+      row_times_vectors<G>(c->mat[i], n, masks, w);
       uint64_t differs = 0;
       for (int g = 0; g < G; ++g) {
+        const lanes& zi = z[static_cast<size_t>(i) * G + static_cast<size_t>(g)];
         for (int r = 0; r < kLanes; ++r) {
-          differs |= z[g][r] != w[g][r] ? uint64_t{1} << (g * kLanes + r) : 0;
+          differs |= zi[r] != w[g][r] ? uint64_t{1} << (g * kLanes + r) : 0;
         }
       }
       if (differs != 0 && (*first_row < 0 || i < *first_row)) {
@@ -138,9 +156,9 @@ int run_rounds(const matriz* a, const matriz* b, const matriz* c, splitmix64& ge
   return rounds_caught;
 }
 
-// Groups per pass: all five (one pass) when that scratch, 160 bytes per row
-// of b, is no bigger than a row of b itself; else one (five passes), so the
-// check never needs more memory than the factor it multiplies.
+// Groups per pass: all five (one pass) when the scratch y, 160 bytes per row
+// of b, is no bigger than a row of b itself; else one (five passes), so y
+// never needs more memory than the factor it multiplies.
 constexpr int kGroups = kFreivaldsRounds / kLanes;
 int groups_for(int32_t n) {
   return static_cast<int64_t>(n) * 4 >= kGroups * static_cast<int64_t>(sizeof(lanes)) ? kGroups : 1;
@@ -203,7 +221,45 @@ product_verdict shape_failure(const char* what, int32_t want, int32_t got) {
 
 }  // namespace
 
-product_verdict freivalds_check(const matriz* a, const matriz* b, const matriz* c, uint64_t seed) {
+freivalds_plan::freivalds_plan(const matriz* a, const matriz* b, uint64_t seed) : a_(a), b_(b) {
+  if (a == nullptr || a->mat == nullptr || b == nullptr || b->mat == nullptr || a->col != b->lin) {
+    return;
+  }
+  const int32_t m = a->lin;
+  const int32_t inner = a->col;
+  const int32_t n = b->col;
+  groups_ = groups_for(n);
+  // Every pass together holds kGroups lane vectors per row of a and kGroups mask bytes per column.
+  const size_t z_bytes = sizeof(lanes) * kGroups * static_cast<size_t>(m > 0 ? m : 1);
+  const size_t y_bytes =
+      sizeof(lanes) * static_cast<size_t>(groups_) * static_cast<size_t>(inner > 0 ? inner : 1);
+  masks_ = static_cast<uint8_t*>(std::malloc(kGroups * static_cast<size_t>(n > 0 ? n : 1)));
+  z_ = std::aligned_alloc(alignof(lanes), z_bytes);
+  auto* y = static_cast<lanes*>(std::aligned_alloc(alignof(lanes), y_bytes));
+  if (masks_ == nullptr || z_ == nullptr || y == nullptr) {
+    std::free(y);
+    out_of_memory_ = true;
+    return;
+  }
+  splitmix64 gen{seed};
+  const prepared p{groups_, masks_, static_cast<lanes*>(z_)};
+  if (groups_ == kGroups) {
+    prepare_rounds<kGroups>(a, b, gen, y, p);
+  } else {
+    prepare_rounds<1>(a, b, gen, y, p);
+  }
+  std::free(y);
+  ready_ = true;
+}
+
+freivalds_plan::~freivalds_plan() {
+  std::free(masks_);
+  std::free(z_);
+}
+
+product_verdict freivalds_plan::check(const matriz* c) const {
+  const matriz* a = a_;
+  const matriz* b = b_;
   if (a == nullptr || a->mat == nullptr || b == nullptr || b->mat == nullptr || a->col != b->lin) {
     return failure("the factors do not multiply");
   }
@@ -216,30 +272,16 @@ product_verdict freivalds_check(const matriz* a, const matriz* b, const matriz* 
   if (c->col != b->col) {
     return shape_failure("colunas", b->col, c->col);
   }
-
-  const int32_t inner = a->col;
-  const int32_t n = b->col;
-  const int groups = groups_for(n);
-  scratch s{};
-  s.y = static_cast<lanes*>(std::aligned_alloc(
-      alignof(lanes),
-      sizeof(lanes) * static_cast<size_t>(groups) * static_cast<size_t>(inner > 0 ? inner : 1)));
-  s.masks = static_cast<uint8_t*>(
-      std::malloc(static_cast<size_t>(groups) * static_cast<size_t>(n > 0 ? n : 1)));
-  if (s.y == nullptr || s.masks == nullptr) {
-    std::free(s.y);
-    std::free(s.masks);
+  if (!ready_) {
     product_verdict v = failure("not enough memory to check the result");
-    v.out_of_memory = true;
+    v.out_of_memory = out_of_memory_;
     return v;
   }
-  splitmix64 gen{seed};
-  int32_t first_row = -1;
-  const int rounds_caught = groups == kGroups ? run_rounds<kGroups>(a, b, c, gen, s, &first_row)
-                                              : run_rounds<1>(a, b, c, gen, s, &first_row);
-  std::free(s.y);
-  std::free(s.masks);
 
+  const prepared p{groups_, masks_, static_cast<lanes*>(z_)};
+  int32_t first_row = -1;
+  const int rounds_caught = groups_ == kGroups ? compare_rounds<kGroups>(c, p, &first_row)
+                                               : compare_rounds<1>(c, p, &first_row);
   product_verdict v;
   if (first_row < 0) {
     return v;
@@ -263,6 +305,10 @@ product_verdict freivalds_check(const matriz* a, const matriz* b, const matriz* 
              std::to_string(v.col) + "; valor na matriz A " + std::to_string(v.expected) +
              "; valor na matriz B " + std::to_string(v.found);
   return v;
+}
+
+product_verdict freivalds_check(const matriz* a, const matriz* b, const matriz* c, uint64_t seed) {
+  return freivalds_plan(a, b, seed).check(c);
 }
 
 }  // namespace compare_tool

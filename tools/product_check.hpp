@@ -64,4 +64,31 @@ struct product_verdict {
 product_verdict freivalds_check(const dense_core::matriz* a, const dense_core::matriz* b,
                                 const dense_core::matriz* c, uint64_t seed);
 
+// Freivalds' test prepared once for one pair of factors and one seed: the
+// vectors and a*(b*X) are computed when the plan is made (the cost of a whole
+// check less c*X), so each result checked afterwards costs only c*X,
+// kFreivaldsRounds * M*N multiply-adds. compare_products checks every
+// repetition of every method against the same factors, so this makes each
+// check about a third of a whole one at square sizes. The plan holds 160
+// bytes per row of a and 5 per column of b; the factors must outlive it.
+class freivalds_plan {
+ public:
+  freivalds_plan(const dense_core::matriz* a, const dense_core::matriz* b, uint64_t seed);
+  ~freivalds_plan();
+  freivalds_plan(const freivalds_plan&) = delete;
+  freivalds_plan& operator=(const freivalds_plan&) = delete;
+
+  // The verdict freivalds_check(a, b, c, seed) gives, for any number of results.
+  product_verdict check(const dense_core::matriz* c) const;
+
+ private:
+  const dense_core::matriz* a_;
+  const dense_core::matriz* b_;
+  int groups_ = 0;
+  uint8_t* masks_ = nullptr;
+  void* z_ = nullptr;
+  bool ready_ = false;
+  bool out_of_memory_ = false;
+};
+
 }  // namespace compare_tool

@@ -51,15 +51,13 @@ TEST(ProductCheck, PassesCorrectProductsIncludingWrappedOnes) {
 
 TEST(ProductCheck, PassesEveryMethodOfTheKit) {
   product_case p({37, 19, 23}, -1000, 1000);
-  for (size_t id = 0; id < compare_tool::methods().size(); ++id) {
-    const int method = static_cast<int>(id);
+  for (const auto& method : compare_tool::methods()) {
     if (!compare_tool::skip_reason(method, 19, 3).empty()) {
       continue;
     }
-    test_support::result_ptr c(compare_tool::run_method(method, p.a.get(), p.b.get(), 3));
-    ASSERT_NE(c, nullptr) << compare_tool::methods()[id].name;
-    EXPECT_TRUE(freivalds_check(p.a.get(), p.b.get(), c.get(), 11).passed)
-        << compare_tool::methods()[id].name;
+    test_support::result_ptr c(method.run(p.a.get(), p.b.get(), 3));
+    ASSERT_NE(c, nullptr) << method.name;
+    EXPECT_TRUE(freivalds_check(p.a.get(), p.b.get(), c.get(), 11).passed) << method.name;
   }
 }
 
@@ -127,6 +125,24 @@ TEST(ProductCheck, SameSeedSameVectorsAndAboutHalfTheRoundsCatchOneChange) {
     counts.insert(first.rounds_caught);
   }
   EXPECT_GT(counts.size(), 1u) << "every seed drew the same vectors";
+}
+
+TEST(ProductCheck, OnePlanChecksManyResultsAsAWholeCheckWould) {
+  // compare_products prepares a*(b*X) once and checks every repetition with it.
+  for (const shape s : {shape{9, 2, 71}, shape{17, 33, 9}}) {
+    product_case p(s);
+    const compare_tool::freivalds_plan plan(p.a.get(), p.b.get(), 21);
+    EXPECT_TRUE(plan.check(p.c.get()).passed);
+    const int32_t exact = p.c.at(s.m - 1, 0);
+    p.c.at(s.m - 1, 0) = exact ^ 1;
+    const auto by_plan = plan.check(p.c.get());
+    const auto whole = freivalds_check(p.a.get(), p.b.get(), p.c.get(), 21);
+    EXPECT_FALSE(by_plan.passed);
+    EXPECT_EQ(by_plan.report, whole.report);
+    EXPECT_EQ(by_plan.rounds_caught, whole.rounds_caught);
+    p.c.at(s.m - 1, 0) = exact;
+    EXPECT_TRUE(plan.check(p.c.get()).passed);
+  }
 }
 
 }  // namespace
