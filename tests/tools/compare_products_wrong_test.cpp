@@ -19,18 +19,23 @@ TEST(CompareProductsWrongResult, ExitsOneNamingTheMethodAndTheFirstDifferingElem
   std::ofstream(dir + "/a.txt") << "#Linha#Coluna#\n3#2#\n1,2,\n3,4,\n5,6,\n";
   std::ofstream(dir + "/b.txt") << "#Linha#Coluna#\n2#3#\n1,3,5,\n2,4,6,\n";
 
-  const auto r = test_support::run_program(COMPARE_PRODUCTS_CHANGED_PATH,
-                                           {"--load", dir + "/a.txt", dir + "/b.txt", "--methods",
-                                            "tipo0,cyclic", "--threads", "2", "--repeat", "1"});
-  EXPECT_EQ(r.status, 1) << r.err;
-  // One line names the cyclic method, and no other method is blamed.
-  const size_t at = r.err.find("compare_products: cyclic ");
-  ASSERT_NE(at, std::string::npos) << r.err;
-  const std::string line = r.err.substr(at, r.err.find('\n', at) - at);
-  EXPECT_NE(line.find("linha 2, coluna 3; valor na matriz A 39; valor na matriz B 40"),
-            std::string::npos)
-      << line;
-  EXPECT_EQ(r.err.find("tipo0"), std::string::npos) << r.err;
+  // The exact reference and Freivalds' test must report the wrong result the same way.
+  for (const char* check : {"exact", "freivalds"}) {
+    SCOPED_TRACE(std::string("--verify ") + check);
+    const auto r = test_support::run_program(
+        COMPARE_PRODUCTS_CHANGED_PATH,
+        {"--load", dir + "/a.txt", dir + "/b.txt", "--methods", "tipo0,cyclic", "--threads", "2",
+         "--repeat", "1", "--verify", check});
+    EXPECT_EQ(r.status, 1) << r.err;
+    // One line names the cyclic method, and no other method is blamed.
+    const size_t at = r.err.find("compare_products: cyclic ");
+    ASSERT_NE(at, std::string::npos) << r.err;
+    const std::string line = r.err.substr(at, r.err.find('\n', at) - at);
+    EXPECT_NE(line.find("linha 2, coluna 3; valor na matriz A 39; valor na matriz B 40"),
+              std::string::npos)
+        << line;
+    EXPECT_EQ(r.err.find("tipo0"), std::string::npos) << r.err;
+  }
   ASSERT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
 }
 
