@@ -7,6 +7,8 @@
 #include "split_words.hpp"
 #include <dense/textio.hpp>
 
+#include "common/messages.hpp"
+
 namespace textio {
 namespace detail {
 namespace {
@@ -33,7 +35,7 @@ bool too_many_digits(const char* word, size_t len) {
   return i - first > 10;
 }
 
-void warn_too_many_digits() { std::puts("ERROR: N\xEF\xBF\xBDmero mto grande."); }
+void warn_too_many_digits() { std::puts(dense_msg::kNumberTooLong); }
 
 int32_t convert_word(const char* word, size_t len) {
   // The common word of a matrix file, a sign and at most 11 characters of
@@ -88,8 +90,7 @@ int32_t split_words(const char* texto, char delim, int32_t maximo, int32_t* said
     if (*p != delim) continue;
     // The limit is checked at the delimiter, before its word is converted.
     if (count >= maximo) {
-      std::printf("Error: Ultrapassou o n\xEF\xBF\xBDmero m\xEF\xBF\xBDximo de palavras (%d)\n",
-                  count);
+      std::printf(dense_msg::kTooManyWordsFmt, count);
       return -1;
     }
     const auto len = static_cast<size_t>(p - start);
