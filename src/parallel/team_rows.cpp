@@ -9,9 +9,9 @@
 #include <cstdio>
 
 #include <dense/block_kernel.hpp>
-#include "common/team_size.hpp"
 
 #include "common/messages.hpp"
+#include "common/team_size.hpp"
 #include "common/wrapping.hpp"
 
 namespace team_rows {

@@ -118,7 +118,9 @@ constexpr size_t kReadBlock = size_t{1} << 18;
 template <class Store>
 scan_result scan_lines(FILE* f, Store&& store) {
   scan_result r;
-  if (std::fseek(f, 0, SEEK_SET) != 0) return r;
+  if (std::fseek(f, 0, SEEK_SET) != 0) {
+    return r;
+  }
   char* block = static_cast<char*>(std::malloc(kReadBlock));
   if (block == nullptr) {
     r.stored = false;
@@ -197,7 +199,9 @@ class chunk_writer {
     buffer_[used_++] = c;
   }
   void decimal(int32_t v) {
-    if (kRoom - used_ < kMaxElementText) flush();
+    if (kRoom - used_ < kMaxElementText) {
+      flush();
+    }
     used_ = static_cast<size_t>(std::to_chars(buffer_ + used_, buffer_ + kRoom, v).ptr - buffer_);
   }
 
@@ -233,9 +237,13 @@ class row_reader {
 
   const char* line(int32_t n) {
     const auto need = static_cast<size_t>(n);
-    if (tail_ - head_ < need && !fill(need)) return nullptr;
+    if (tail_ - head_ < need && !fill(need)) {
+      return nullptr;
+    }
     const char* p = buffer_ + head_;
-    if (std::memchr(p, '\n', need) != p + need - 1) return nullptr;
+    if (std::memchr(p, '\n', need) != p + need - 1) {
+      return nullptr;
+    }
     head_ += need;
     return p;
   }
@@ -244,9 +252,11 @@ class row_reader {
   // Reads until `need` bytes stand unread in the buffer; false at the end of
   // the file (or when the heap refuses: ends the process).
   bool fill(size_t need) {
-    std::memmove(buffer_, buffer_ + head_, tail_ - head_);
-    tail_ -= head_;
-    head_ = 0;
+    if (head_ > 0) {
+      std::memmove(buffer_, buffer_ + head_, tail_ - head_);
+      tail_ -= head_;
+      head_ = 0;
+    }
     while (tail_ < need) {
       if (tail_ == room_) {
         const size_t bigger = room_ == 0 ? kReadBlock : room_ * 2;
@@ -259,7 +269,9 @@ class row_reader {
         room_ = bigger;
       }
       const size_t got = std::fread(buffer_ + tail_, 1, room_ - tail_, f_);
-      if (got == 0) return false;
+      if (got == 0) {
+        return false;
+      }
       tail_ += got;
     }
     return true;
@@ -295,17 +307,27 @@ bool read_row(const char* p, const char* end, int32_t* row, int32_t col) {
     } else {
       // Anything else goes by the splitter's rules.
       q = p;
-      while (q < end && *q != ',' && *q != '\0') ++q;
-      if (q == end || *q == '\0') break;  // no word is closed any more
+      while (q < end && *q != ',' && *q != '\0') {
+        ++q;
+      }
+      if (q == end || *q == '\0') {
+        break;  // no word is closed any more
+      }
       const auto len = static_cast<size_t>(q - p);
-      if (detail::too_many_digits(p, len)) detail::warn_too_many_digits();
+      if (detail::too_many_digits(p, len)) {
+        detail::warn_too_many_digits();
+      }
       value = detail::convert_word(p, len);
     }
-    if (j >= col) return false;
+    if (j >= col) {
+      return false;
+    }
     row[j++] = value;
     p = q + 1;
   }
-  for (; j < col; ++j) row[j] = 0;
+  for (; j < col; ++j) {
+    row[j] = 0;
+  }
   return true;
 }
 
@@ -438,21 +460,28 @@ char* get_line_file(FILE* f, int32_t nlinha, int /*ignorado*/, const int32_t* ta
 
 int32_t filein_matriz(int32_t** mat, int32_t lin, int32_t col, FILE* f, const int32_t* tabela,
                       int32_t nlinhas) {
-  if (int64_t{nlinhas} - 2 != lin) fail_line_count();
-  if (lin <= 0) return 0;
+  if (int64_t{nlinhas} - 2 != lin) {
+    fail_line_count();
+  }
+  if (lin <= 0) {
+    return 0;
+  }
   if (mat == nullptr) {
     std::puts(dense_msg::kMissingMatrix);
     return 0;
   }
   // Without a stream or a table the row lines cannot be found at all.
-  if (f == nullptr || tabela == nullptr) fail_line_count();
-  if (tabela[0] < 0 || tabela[1] < 0) fail_line_count();
+  if (f == nullptr || tabela == nullptr || tabela[0] < 0 || tabela[1] < 0) {
+    fail_line_count();
+  }
 
   // The table puts every row line right after the one before, so one seek
   // to the first row and one buffered pass read them all.
   int64_t offset = 1 + int64_t{tabela[0]} + tabela[1];
   row_reader in(f);
-  if (!seek_to(f, offset)) fail_line_count();
+  if (!seek_to(f, offset)) {
+    fail_line_count();
+  }
   for (int32_t r = 0; r < lin; ++r) {
     const int32_t entry = tabela[r + 2];
     // A line that is not as long as the table says (its newline earlier,

@@ -28,10 +28,16 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool too_many_digits(const char* word, size_t len) {
   size_t i = 0;
-  while (i < len && std::isspace(static_cast<unsigned char>(word[i]))) ++i;
-  if (i < len && (word[i] == '+' || word[i] == '-')) ++i;
+  while (i < len && std::isspace(static_cast<unsigned char>(word[i]))) {
+    ++i;
+  }
+  if (i < len && (word[i] == '+' || word[i] == '-')) {
+    ++i;
+  }
   const size_t first = i;
-  while (i < len && is_digit(word[i])) ++i;
+  while (i < len && is_digit(word[i])) {
+    ++i;
+  }
   return i - first > 10;
 }
 
@@ -94,7 +100,9 @@ int32_t split_words(const char* texto, char delim, int32_t maximo, int32_t* said
       return -1;
     }
     const auto len = static_cast<size_t>(p - start);
-    if (too_many_digits(start, len)) warn_too_many_digits();
+    if (too_many_digits(start, len)) {
+      warn_too_many_digits();
+    }
     const int32_t value = convert_word(start, len);
     if (count < capacidade) saida[count] = value;
     ++count;
