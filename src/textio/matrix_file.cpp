@@ -292,18 +292,15 @@ bool read_row(const char* p, const char* end, int32_t* row, int32_t col) {
   int32_t j = 0;
   while (p < end) {
     int32_t value = 0;
-    // The writer's form, an optional minus and 1 to 10 digits closed by a
-    // comma, converts in one walk; strtol would give the same low 32 bits.
-    const char* q = p + (*p == '-' ? 1 : 0);
-    const char* const digits = q;
-    uint64_t magnitude = 0;
-    while (q < end && static_cast<unsigned>(*q - '0') < 10) {
-      magnitude = magnitude * 10 + static_cast<unsigned>(*q - '0');
-      ++q;
-    }
-    if (q < end && *q == ',' && q > digits && q - digits <= 10) {
-      const auto bits = static_cast<uint32_t>(magnitude);
-      value = static_cast<int32_t>(*p == '-' ? 0u - bits : bits);
+    // The writer's form, an optional minus and at most 10 digits of an
+    // int32 closed by a comma, is what std::from_chars reads, with the value
+    // strtol gives. A plus sign, white space, more digits or a value past
+    // int32 take the splitter's way (strtol's low 32 bits).
+    const char* q = p;
+    const auto parsed = std::from_chars(p, end, value);
+    if (parsed.ec == std::errc() && parsed.ptr < end && *parsed.ptr == ',' &&
+        parsed.ptr - p - (*p == '-' ? 1 : 0) <= 10) {
+      q = parsed.ptr;
     } else {
       // Anything else goes by the splitter's rules.
       q = p;
