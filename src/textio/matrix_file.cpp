@@ -108,9 +108,9 @@ struct scan_result {
 };
 
 // Block size of the readers' own buffered reads: fread of whole blocks goes
-// straight from the file into the buffer, and a block stays in cache while
-// it is worked on.
-constexpr size_t kReadBlock = size_t{1} << 18;
+// straight from the file into the buffer, a block stays in cache while it is
+// worked on, and the heap serves it without a mapping of its own.
+constexpr size_t kReadBlock = size_t{1} << 16;
 
 // Reads the whole file from byte 0 and calls store(k, entry k) for every
 // newline-terminated line: entry 0 is the length of line 0, later entries
@@ -195,14 +195,19 @@ class chunk_writer {
     used_ += n;
   }
   void character(char c) {
-    if (used_ == kRoom) flush();
+    if (used_ >= kRoom) {
+      flush();
+    }
     buffer_[used_++] = c;
   }
-  void decimal(int32_t v) {
+  // The value in decimal, then `after`: one room check per element.
+  void decimal(int32_t v, char after) {
     if (kRoom - used_ < kMaxElementText) {
       flush();
     }
-    used_ = static_cast<size_t>(std::to_chars(buffer_ + used_, buffer_ + kRoom, v).ptr - buffer_);
+    char* end = std::to_chars(buffer_ + used_, buffer_ + kRoom, v).ptr;
+    *end++ = after;
+    used_ = static_cast<size_t>(end - buffer_);
   }
 
  private:
@@ -214,13 +219,14 @@ class chunk_writer {
   static constexpr size_t kRoom = size_t{1} << 15;
   FILE* f_;
   size_t used_ = 0;
-  char buffer_[kRoom];
+  char buffer_[kRoom + 1];  // + 1: the separator after a number that fills the room
 };
 
 // The row lines of a file, read in blocks in one pass from where the stream
-// stands. line(n) hands out the next n bytes when they are one whole line
-// (n - 1 characters and its newline); the buffer only grows for a line
-// longer than a block, and only as far as the file really holds data.
+// stands. line(n) hands out the next n bytes when the last of them is a
+// newline (read_row refuses a line with another one before it); the buffer
+// only grows for a line longer than a block, and only as far as the file
+// really holds data.
 class row_reader {
  public:
   explicit row_reader(FILE* f) : f_(f) {}
@@ -241,7 +247,7 @@ class row_reader {
       return nullptr;
     }
     const char* p = buffer_ + head_;
-    if (std::memchr(p, '\n', need) != p + need - 1) {
+    if (p[need - 1] != '\n') {
       return nullptr;
     }
     head_ += need;
@@ -284,25 +290,36 @@ class row_reader {
   size_t tail_ = 0;  // end of the bytes read
 };
 
-// Splits one row line [p, end) at its commas into `row` like splitv2 does
-// (the text ends at the first NUL; words closed by a comma; anything after
-// the last comma is dropped); columns the line does not fill get 0. False
-// when the line holds more numbers than `col`.
+// Splits one row line [p, end), *end being its newline, at its commas into
+// `row` like splitv2 does (the text ends at the first NUL; words closed by a
+// comma; anything after the last comma is dropped); columns the line does
+// not fill get 0. False when the line holds more numbers than `col`, or a
+// newline before `end`.
 bool read_row(const char* p, const char* end, int32_t* row, int32_t col) {
   int32_t j = 0;
+  bool checked = false;  // the rest of the line is known to hold no newline
   while (p < end) {
+    // The writer's form, an optional minus and 1 to 10 digits closed by a
+    // comma, converts in one walk that the newline at `end` stops. Ten
+    // digits wrap in 32 bits to exactly the low 32 bits strtol would give.
+    const bool negative = *p == '-';
+    const char* const digits = p + (negative ? 1 : 0);
+    const char* q = digits;
+    uint32_t magnitude = 0;
+    for (unsigned d; (d = static_cast<unsigned char>(*q) - unsigned{'0'}) < 10; ++q) {
+      magnitude = magnitude * 10 + d;
+    }
     int32_t value = 0;
-    // The writer's form, an optional minus and at most 10 digits of an
-    // int32 closed by a comma, is what std::from_chars reads, with the value
-    // strtol gives. A plus sign, white space, more digits or a value past
-    // int32 take the splitter's way (strtol's low 32 bits).
-    const char* q = p;
-    const auto parsed = std::from_chars(p, end, value);
-    if (parsed.ec == std::errc() && parsed.ptr < end && *parsed.ptr == ',' &&
-        parsed.ptr - p - (*p == '-' ? 1 : 0) <= 10) {
-      q = parsed.ptr;
+    if (*q == ',' && q > digits && q - digits <= 10) {
+      value = static_cast<int32_t>(negative ? 0u - magnitude : magnitude);
     } else {
-      // Anything else goes by the splitter's rules.
+      // Anything else goes by the splitter's rules. Only digits, minus signs
+      // and commas came before, so the line's first other character is
+      // here: from here on it must hold no newline.
+      if (!checked && std::memchr(p, '\n', static_cast<size_t>(end - p)) != nullptr) {
+        return false;
+      }
+      checked = true;
       q = p;
       while (q < end && *q != ',' && *q != '\0') {
         ++q;
@@ -340,15 +357,13 @@ int32_t fileout_matriz(const dense_core::matriz* m, FILE* f) {
   }
   chunk_writer out(f);
   out.text(kHeader, sizeof kHeader - 1);
-  out.decimal(m->lin);
-  out.character('#');
-  out.decimal(m->col);
-  out.text("#\n", 2);
+  out.decimal(m->lin, '#');
+  out.decimal(m->col, '#');
+  out.character('\n');
   for (int32_t i = 0; i < m->lin; ++i) {
     const int32_t* row = m->mat[i];
     for (int32_t j = 0; j < m->col; ++j) {
-      out.decimal(row[j]);
-      out.character(',');
+      out.decimal(row[j], ',');
     }
     out.character('\n');
   }
