@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -81,6 +82,16 @@ TEST(MalformedFile, RowLineNotExactlyAsLongAsItsEntryIsRefused) {
     EXPECT_EXIT_STDOUT(textio::filein_matriz(m.get()->mat, 2, 2, f.get(), table.data(), 4), 1,
                        kLineCount)
         << table[2] << "," << table[3];
+  }
+  // An entry that ends on the second row's newline swallows the first one.
+  for (const char* rows : {"1,2,\n3,4,\n", "\n1,2,3,\n", "1,x,\n3,4,\n"}) {
+    const std::string one = std::string("#Linha#Coluna#\n1#4#\n") + rows;
+    const std::vector<int32_t> table = {14, 5, static_cast<int32_t>(std::strlen(rows))};
+    auto f = stream_of(one);
+    owned_matrix m(1, 4);
+    EXPECT_EXIT_STDOUT(textio::filein_matriz(m.get()->mat, 1, 4, f.get(), table.data(), 3), 1,
+                       kLineCount)
+        << rows;
   }
 }
 
