@@ -17,12 +17,14 @@ namespace team_rows {
 // columns, or c is one of the factors, it prints "ERRO: Matrizes inválidas
 // para multiplicação." and returns -1 without touching c; a matrix that does
 // not exist gets "ERRO: Matriz inexistente." and -1. The team never has more
-// threads than a has rows (extra threads would get no row).
+// threads than a has rows (extra threads would get no row), nor more than the
+// machine and the process's limits leave room for: any n gives the product.
 int32_t multiplicarOMP(const dense_core::matriz* a, const dense_core::matriz* b,
                        dense_core::matriz* c, int32_t n);
 
 // Runs the block kernel once on the calling thread with the same three
-// descriptors; opens no parallel region. Returns 0.
+// descriptors; opens no parallel region. Returns 0, or the kernel's -1 when
+// it refused the descriptors (and printed why).
 int32_t multiplicarOMPblocos(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
                              const dense_arith::submatriz* c);
 

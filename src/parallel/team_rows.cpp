@@ -6,13 +6,12 @@
 // lock and no barrier inside the region; its end is the only synchronisation.
 #include <dense/team_rows.hpp>
 
-#include <omp.h>
-
 #include <cstdio>
 
 #include <dense/block_kernel.hpp>
 
 #include "common/messages.hpp"
+#include "common/team_size.hpp"
 #include "common/wrapping.hpp"
 
 namespace team_rows {
@@ -39,11 +38,11 @@ int32_t multiplicarOMP(const dense_core::matriz* a, const dense_core::matriz* b,
   int32_t** bm = b->mat;
   int32_t** cm = c->mat;
 
-  // n below 1 asks for the runtime's default team. Threads beyond the row
-  // count would get no row at all, so the team is never made larger than
-  // that: asking for a million threads then cannot make the runtime abort.
-  int32_t team = n >= 1 ? n : omp_get_max_threads();
-  if (team > a_lin) team = a_lin > 0 ? a_lin : 1;
+  // n below 1 asks for the runtime's default team. A team larger than the
+  // row count would leave threads without a row, and one larger than the
+  // machine and the process can hold would make the runtime end the process:
+  // the result is the same for any team size, so the request is bounded.
+  const int32_t team = dense_detail::team_size(n, a_lin);
 
 #pragma omp parallel num_threads(team) default(none) shared(am, bm, cm, a_col, b_col, a_lin)
   {
@@ -62,8 +61,9 @@ int32_t multiplicarOMP(const dense_core::matriz* a, const dense_core::matriz* b,
 
 int32_t multiplicarOMPblocos(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
                              const dense_arith::submatriz* c) {
-  block_kernel::mmsubmatriz(a, b, c);
-  return 0;
+  // The kernel's -1 says it refused the descriptors (and printed why): a
+  // caller that gets 0 would take a part it never computed for a result.
+  return block_kernel::mmsubmatriz(a, b, c);
 }
 
 }  // namespace team_rows

@@ -1,7 +1,8 @@
 // The matrix text file: the writer, the line table and the readers built on it.
 //
-// Every reader finds a line with one absolute seek computed from the line
-// table and reads it into a buffer whose size the table gives. Files are
+// get_line_file finds a line with one absolute seek computed from the line
+// table; filein_matriz seeks once to the first row line and reads the rows,
+// which the table puts one after the other, in one buffered pass. Files are
 // user data, so nothing here trusts them: a line is only accepted when its
 // newline comes within the room its table entry promises, offsets are summed
 // in 64 bits, and a table entry that cannot belong to a line is refused.
@@ -10,6 +11,7 @@
 // this code holds no heap block and no stream lock of its own: a fuzz build
 // replaces exit() with a jump back to its harness, which must find nothing
 // leaked and the stream usable.
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +29,9 @@ constexpr char kHeader[] = "#Linha#Coluna#\n";
 constexpr long kSizeLineOffset = 15;  // the header's length
 constexpr int kSizeLineBuffer = 20;
 constexpr int32_t kInt32Max = std::numeric_limits<int32_t>::max();
+// The entry after the last line of a table made by extrai_parametros_matriz:
+// no line has a negative entry, so every reader stops there.
+constexpr int32_t kEndOfTable = -1;
 
 [[noreturn]] void fail_size_line() {
   std::puts(dense_msg::kSizeOverflow);
@@ -99,8 +104,13 @@ int32_t read_size_line(FILE* f) {
 struct scan_result {
   int64_t lines = 0;
   int64_t bytes = 0;
-  bool stored = true;  // false when `store` refused an entry
+  bool stored = true;  // false when `store` refused an entry (or no buffer)
 };
+
+// Block size of the readers' own buffered reads: fread of whole blocks goes
+// straight from the file into the buffer, a block stays in cache while it is
+// worked on, and the heap serves it without a mapping of its own.
+constexpr size_t kReadBlock = size_t{1} << 16;
 
 // Reads the whole file from byte 0 and calls store(k, entry k) for every
 // newline-terminated line: entry 0 is the length of line 0, later entries
@@ -108,26 +118,39 @@ struct scan_result {
 template <class Store>
 scan_result scan_lines(FILE* f, Store&& store) {
   scan_result r;
-  if (std::fseek(f, 0, SEEK_SET) != 0) return r;
-  int64_t count = 0;
-  flockfile(f);
-  for (int c; (c = getc_unlocked(f)) != EOF;) {
-    ++r.bytes;
-    if (c != '\n') {
-      ++count;
-      continue;
-    }
-    // Entries and the line count are 32-bit: a file beyond that is cut
-    // short (the readers then refuse the lines it does not describe).
-    if (r.lines == kInt32Max) break;
-    if (!store(r.lines, static_cast<int32_t>(count < kInt32Max ? count : kInt32Max))) {
-      r.stored = false;
-      break;
-    }
-    ++r.lines;
-    count = 1;
+  if (std::fseek(f, 0, SEEK_SET) != 0) {
+    return r;
   }
-  funlockfile(f);
+  char* block = static_cast<char*>(std::malloc(kReadBlock));
+  if (block == nullptr) {
+    r.stored = false;
+    return r;
+  }
+  int64_t count = 0;  // characters of the current line so far (+1 after line 0)
+  for (size_t got; (got = std::fread(block, 1, kReadBlock, f)) > 0;) {
+    r.bytes += static_cast<int64_t>(got);
+    const char* p = block;
+    const char* const end = block + got;
+    for (const char* nl; (nl = static_cast<const char*>(std::memchr(p, '\n', end - p)));
+         p = nl + 1) {
+      count += nl - p;
+      // Entries and the line count are 32-bit: a file beyond that is cut
+      // short (the readers then refuse the lines it does not describe).
+      if (r.lines == kInt32Max) {
+        std::free(block);
+        return r;
+      }
+      if (!store(r.lines, static_cast<int32_t>(count < kInt32Max ? count : kInt32Max))) {
+        r.stored = false;
+        std::free(block);
+        return r;
+      }
+      ++r.lines;
+      count = 1;
+    }
+    count += end - p;
+  }
+  std::free(block);
   return r;
 }
 
@@ -172,23 +195,19 @@ class chunk_writer {
     used_ += n;
   }
   void character(char c) {
-    if (used_ == kRoom) flush();
+    if (used_ >= kRoom) {
+      flush();
+    }
     buffer_[used_++] = c;
   }
-  void decimal(int32_t v) {
-    if (kRoom - used_ < kMaxElementText) flush();
-    uint32_t u = static_cast<uint32_t>(v);
-    if (v < 0) {
-      buffer_[used_++] = '-';
-      u = 0u - u;  // the magnitude, also for the most negative value
+  // The value in decimal, then `after`: one room check per element.
+  void decimal(int32_t v, char after) {
+    if (kRoom - used_ < kMaxElementText) {
+      flush();
     }
-    char digits[10];
-    int n = 0;
-    do {
-      digits[n++] = static_cast<char>('0' + u % 10);
-      u /= 10;
-    } while (u != 0);
-    while (n > 0) buffer_[used_++] = digits[--n];
+    char* end = std::to_chars(buffer_ + used_, buffer_ + kRoom, v).ptr;
+    *end++ = after;
+    used_ = static_cast<size_t>(end - buffer_);
   }
 
  private:
@@ -197,11 +216,134 @@ class chunk_writer {
     used_ = 0;
   }
 
-  static constexpr size_t kRoom = 8192;
+  static constexpr size_t kRoom = size_t{1} << 15;
   FILE* f_;
   size_t used_ = 0;
-  char buffer_[kRoom];
+  char buffer_[kRoom + 1];  // + 1: the separator after a number that fills the room
 };
+
+// The row lines of a file, read in blocks in one pass from where the stream
+// stands. line(n) hands out the next n bytes when the last of them is a
+// newline (read_row refuses a line with another one before it); the buffer
+// only grows for a line longer than a block, and only as far as the file
+// really holds data.
+class row_reader {
+ public:
+  explicit row_reader(FILE* f) : f_(f) {}
+  row_reader(const row_reader&) = delete;
+  row_reader& operator=(const row_reader&) = delete;
+  ~row_reader() { release(); }
+
+  // Frees the buffer; called before the process is ended on purpose.
+  void release() {
+    std::free(buffer_);
+    buffer_ = nullptr;
+    room_ = head_ = tail_ = 0;
+  }
+
+  const char* line(int32_t n) {
+    const auto need = static_cast<size_t>(n);
+    if (tail_ - head_ < need && !fill(need)) {
+      return nullptr;
+    }
+    const char* p = buffer_ + head_;
+    if (p[need - 1] != '\n') {
+      return nullptr;
+    }
+    head_ += need;
+    return p;
+  }
+
+ private:
+  // Reads until `need` bytes stand unread in the buffer; false at the end of
+  // the file (or when the heap refuses: ends the process).
+  bool fill(size_t need) {
+    if (head_ > 0) {
+      std::memmove(buffer_, buffer_ + head_, tail_ - head_);
+      tail_ -= head_;
+      head_ = 0;
+    }
+    while (tail_ < need) {
+      if (tail_ == room_) {
+        const size_t bigger = room_ == 0 ? kReadBlock : room_ * 2;
+        char* p = static_cast<char*>(std::realloc(buffer_, bigger));
+        if (p == nullptr) {
+          release();
+          fail_out_of_memory();
+        }
+        buffer_ = p;
+        room_ = bigger;
+      }
+      const size_t got = std::fread(buffer_ + tail_, 1, room_ - tail_, f_);
+      if (got == 0) {
+        return false;
+      }
+      tail_ += got;
+    }
+    return true;
+  }
+
+  FILE* f_;
+  char* buffer_ = nullptr;
+  size_t room_ = 0;
+  size_t head_ = 0;  // first unread byte
+  size_t tail_ = 0;  // end of the bytes read
+};
+
+// Splits one row line [p, end), *end being its newline, at its commas into
+// `row` like splitv2 does (the text ends at the first NUL; words closed by a
+// comma; anything after the last comma is dropped); columns the line does
+// not fill get 0. False when the line holds more numbers than `col`, or a
+// newline before `end`.
+bool read_row(const char* p, const char* end, int32_t* row, int32_t col) {
+  int32_t j = 0;
+  bool checked = false;  // the rest of the line is known to hold no newline
+  while (p < end) {
+    // The writer's form, an optional minus and 1 to 10 digits closed by a
+    // comma, converts in one walk that the newline at `end` stops. Ten
+    // digits wrap in 32 bits to exactly the low 32 bits strtol would give.
+    const bool negative = *p == '-';
+    const char* const digits = p + (negative ? 1 : 0);
+    const char* q = digits;
+    uint32_t magnitude = 0;
+    for (unsigned d; (d = static_cast<unsigned char>(*q) - unsigned{'0'}) < 10; ++q) {
+      magnitude = magnitude * 10 + d;
+    }
+    int32_t value = 0;
+    if (*q == ',' && q > digits && q - digits <= 10) {
+      value = static_cast<int32_t>(negative ? 0u - magnitude : magnitude);
+    } else {
+      // Anything else goes by the splitter's rules. Only digits, minus signs
+      // and commas came before, so the line's first other character is
+      // here: from here on it must hold no newline.
+      if (!checked && std::memchr(p, '\n', static_cast<size_t>(end - p)) != nullptr) {
+        return false;
+      }
+      checked = true;
+      q = p;
+      while (q < end && *q != ',' && *q != '\0') {
+        ++q;
+      }
+      if (q == end || *q == '\0') {
+        break;  // no word is closed any more
+      }
+      const auto len = static_cast<size_t>(q - p);
+      if (detail::too_many_digits(p, len)) {
+        detail::warn_too_many_digits();
+      }
+      value = detail::convert_word(p, len);
+    }
+    if (j >= col) {
+      return false;
+    }
+    row[j++] = value;
+    p = q + 1;
+  }
+  for (; j < col; ++j) {
+    row[j] = 0;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -215,15 +357,13 @@ int32_t fileout_matriz(const dense_core::matriz* m, FILE* f) {
   }
   chunk_writer out(f);
   out.text(kHeader, sizeof kHeader - 1);
-  out.decimal(m->lin);
-  out.character('#');
-  out.decimal(m->col);
-  out.text("#\n", 2);
+  out.decimal(m->lin, '#');
+  out.decimal(m->col, '#');
+  out.character('\n');
   for (int32_t i = 0; i < m->lin; ++i) {
     const int32_t* row = m->mat[i];
     for (int32_t j = 0; j < m->col; ++j) {
-      out.decimal(row[j]);
-      out.character(',');
+      out.decimal(row[j], ',');
     }
     out.character('\n');
   }
@@ -258,7 +398,7 @@ int32_t extrai_parametros_matriz(FILE* f, int32_t* lin, int32_t* col, int32_t** 
 
   // The first reading of the size line (at byte 15) may end the process; it
   // happens before anything is allocated.
-  const int32_t first_rows = read_size_line(f);
+  read_size_line(f);
 
   growing_table table;
   const scan_result scan =
@@ -287,24 +427,17 @@ int32_t extrai_parametros_matriz(FILE* f, int32_t* lin, int32_t* col, int32_t** 
     std::free(line);
   }
 
-  // Every line gets an entry, and a row count gets its rows + 2 entries so
-  // that readers going by the row count stay inside the table. A count that
-  // the file cannot hold (more lines than it has bytes) would only ask for a
-  // huge block of nothing: such a size line is refused as 0 x 0.
-  int32_t rows = counts[0];
-  int32_t cols = counts[1];
-  if (int64_t{rows} + 2 > scan.bytes) {
-    rows = 0;
-    cols = 0;
-  }
-  int64_t need = scan.lines > 2 ? scan.lines : 2;
-  if (int64_t{rows} + 2 > need) need = int64_t{rows} + 2;
-  if (int64_t{first_rows} + 2 > need && int64_t{first_rows} + 2 <= scan.bytes)
-    need = int64_t{first_rows} + 2;
-  if (!table.resize(need, scan.lines)) {
+  // One entry per line the file really has, then the terminating -1 that
+  // get_line_file stops at. The counts are handed out as the size line says:
+  // a row count the file cannot hold is refused by filein_matriz, and no
+  // table is ever sized by it.
+  if (!table.resize(scan.lines + 1, scan.lines)) {
     std::free(table.entries);
     fail_out_of_memory();
   }
+  table.entries[scan.lines] = kEndOfTable;
+  const int32_t rows = counts[0];
+  const int32_t cols = counts[1];
 
   *lin = rows;
   *col = cols;
@@ -339,50 +472,47 @@ char* get_line_file(FILE* f, int32_t nlinha, int /*ignorado*/, const int32_t* ta
 
 int32_t filein_matriz(int32_t** mat, int32_t lin, int32_t col, FILE* f, const int32_t* tabela,
                       int32_t nlinhas) {
-  if (int64_t{nlinhas} - 2 != lin) fail_line_count();
-  if (lin <= 0) return 0;
+  if (int64_t{nlinhas} - 2 != lin) {
+    fail_line_count();
+  }
+  if (lin <= 0) {
+    return 0;
+  }
   if (mat == nullptr) {
     std::puts(dense_msg::kMissingMatrix);
     return 0;
   }
   // Without a stream or a table the row lines cannot be found at all.
-  if (f == nullptr || tabela == nullptr) fail_line_count();
-  if (tabela[0] < 0 || tabela[1] < 0) fail_line_count();
+  if (f == nullptr || tabela == nullptr || tabela[0] < 0 || tabela[1] < 0) {
+    fail_line_count();
+  }
 
-  // The offset of each row line is a running sum, so the whole read costs
-  // the size of the file; every line is still reached by an absolute seek.
+  // The table puts every row line right after the one before, so one seek
+  // to the first row and one buffered pass read them all.
   int64_t offset = 1 + int64_t{tabela[0]} + tabela[1];
-  char* line = nullptr;
-  int32_t room = 0;
+  row_reader in(f);
+  if (!seek_to(f, offset)) {
+    fail_line_count();
+  }
   for (int32_t r = 0; r < lin; ++r) {
     const int32_t entry = tabela[r + 2];
-    // A line that is not where, or not as long as, the table says means the
-    // table and the file disagree on the lines: refuse as a line-count error.
-    if (entry < 1 || !seek_to(f, offset)) {
-      std::free(line);
+    // A line that is not as long as the table says (its newline earlier,
+    // later, or missing) means the table and the file disagree on the
+    // lines: refused as a line-count error.
+    const char* line = entry < 1 ? nullptr : in.line(entry);
+    if (line == nullptr) {
+      in.release();
       fail_line_count();
     }
-    if (entry > room) {
-      char* bigger = static_cast<char*>(std::realloc(line, static_cast<size_t>(entry)));
-      if (bigger == nullptr) {
-        std::free(line);
-        fail_out_of_memory();
-      }
-      line = bigger;
-      room = entry;
-    }
-    if (read_line(f, line, entry) < 0) {
-      std::free(line);
+    if (!read_row(line, line + entry - 1, mat[r], col)) {
+      in.release();
       fail_line_count();
     }
-    // A line of entry - 1 characters holds fewer commas than `entry`, so the
-    // word limit cannot be reached; values past `col` are dropped.
-    int32_t* row = mat[r];
-    const int32_t found = detail::split_words(line, ',', entry, row, col);
-    for (int32_t j = found > 0 ? found : 0; j < col; ++j) row[j] = 0;
     offset += entry;
   }
-  std::free(line);
+  in.release();
+  // The stream stands after the last row line, as if read line by line.
+  seek_to(f, offset);
   return 0;
 }
 

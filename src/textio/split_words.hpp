@@ -10,6 +10,16 @@ namespace textio::detail {
 // the `len` characters at `word`, for any length, reading nothing outside them.
 int32_t convert_word(const char* word, size_t len);
 
+// Whether the number strtol reads in the `len` characters at `word` has
+// more than 10 digits (leading zeros included; white space and the sign do
+// not count): such a word gets the warning "ERROR: N\xEF\xBF\xBDmero mto
+// grande." before it is converted whole. Every int32 value's text has at
+// most 10, so a file the writer made reads back without a warning.
+bool too_many_digits(const char* word, size_t len);
+
+// Prints the long-number warning line.
+void warn_too_many_digits();
+
 // splitv2 without the exit: converts every word of `texto` that `delim`
 // closes, stores the first `capacidade` values in `saida` (the rest are
 // converted, and warned about, but dropped) and returns the word count.

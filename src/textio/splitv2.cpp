@@ -26,6 +26,23 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
+bool too_many_digits(const char* word, size_t len) {
+  size_t i = 0;
+  while (i < len && std::isspace(static_cast<unsigned char>(word[i]))) {
+    ++i;
+  }
+  if (i < len && (word[i] == '+' || word[i] == '-')) {
+    ++i;
+  }
+  const size_t first = i;
+  while (i < len && is_digit(word[i])) {
+    ++i;
+  }
+  return i - first > 10;
+}
+
+void warn_too_many_digits() { std::puts(dense_msg::kNumberTooLong); }
+
 int32_t convert_word(const char* word, size_t len) {
   // The common word of a matrix file, a sign and at most 11 characters of
   // digits, is worked out directly: it cannot overflow a long, so strtol
@@ -83,7 +100,9 @@ int32_t split_words(const char* texto, char delim, int32_t maximo, int32_t* said
       return -1;
     }
     const auto len = static_cast<size_t>(p - start);
-    if (len > 10) std::puts(dense_msg::kNumberTooLong);
+    if (too_many_digits(start, len)) {
+      warn_too_many_digits();
+    }
     const int32_t value = convert_word(start, len);
     if (count < capacidade) saida[count] = value;
     ++count;

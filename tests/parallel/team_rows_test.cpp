@@ -1,7 +1,12 @@
 // The OpenMP product and its block variant.
 #include <dense/team_rows.hpp>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 
 #include <dense/dense_arith.hpp>
 #include "common/matrix_records.hpp"
@@ -36,6 +41,50 @@ TEST(MultiplicarOMP, ThreadCountsBelowOneUseTheDefaultTeam) {
 
 TEST(MultiplicarOMP, AHugeThreadCountIsHarmless) {
   expect_right_product(omp_product, {5, 3, 4}, INT32_MAX, 42);
+}
+
+TEST(MultiplicarOMP, AsManyThreadsAsAHundredThousandRowsGiveTheProduct) {
+  // A team that size cannot be created here; the runtime used to end the
+  // process (or crash) when asked for it.
+  expect_right_product(omp_product, {100000, 1, 1}, 100000, 43);
+}
+
+// In a child: leaves 256 MiB of address space beyond what the process holds,
+// room for a few dozen thread stacks, then asks for a hundred thousand
+// threads. Prints "rc 0" when the product came out right.
+void huge_team_under_low_address_space() {
+  constexpr int32_t n = 100000;
+  owned_matrix a(n, 1), b(1, 1, {3}), c(n, 1);
+  for (int32_t i = 0; i < n; ++i) a.at(i, 0) = i;
+  long long pages = 0;
+  FILE* statm = std::fopen("/proc/self/statm", "r");
+  if (statm == nullptr || std::fscanf(statm, "%lld", &pages) != 1) std::exit(3);
+  std::fclose(statm);
+  const auto room = static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE) + (256 << 20));
+  const rlimit low{room, room};
+  if (setrlimit(RLIMIT_AS, &low) != 0) std::exit(4);
+  const int32_t rc = team_rows::multiplicarOMP(a.get(), b.get(), c.get(), n);
+  for (int32_t i = 0; i < n; ++i)
+    if (c.at(i, 0) != 3 * i) std::exit(2);
+  std::printf("rc %d", rc);
+  std::exit(0);
+}
+
+// Sanitizers map terabytes of shadow memory and give every thread buffers of
+// their own, so an address-space limit says nothing about thread stacks there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define DENSE_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define DENSE_SANITIZED 1
+#endif
+#endif
+
+TEST(MultiplicarOMPDeathTest, AHugeTeamUnderALowAddressSpaceLimitStillMultiplies) {
+#ifdef DENSE_SANITIZED
+  GTEST_SKIP() << "address-space limits do not apply under a sanitizer";
+#endif
+  EXPECT_EXIT_STDOUT(huge_team_under_low_address_space(), 0, "rc 0");
 }
 
 TEST(MultiplicarOMP, WrapsAt32Bits) {
@@ -126,11 +175,15 @@ TEST(MultiplicarOMPblocos, HandsTheDescriptorsToTheKernel) {
     EXPECT_EQ(team_rows::multiplicarOMPblocos(ap[t], bp[t], cp[0]), 0);
   EXPECT_EQ(test_support::values_of(cp[0]->matriz),
             test_support::reference_product(a.get(), b.get()));
-  // A refusal of the kernel still returns 0.
+  // A refusal of the kernel is the caller's -1, not a success.
   int32_t rc = -5;
   EXPECT_EQ(capture_stdout([&] { rc = team_rows::multiplicarOMPblocos(nullptr, bp[0], cp[0]); }),
             "ERRO: Matriz inexistente.\n");
-  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(rc, -1);
+  rc = -5;
+  EXPECT_EQ(capture_stdout([&] { rc = team_rows::multiplicarOMPblocos(cp[0], cp[0], cp[0]); }),
+            kMismatch);
+  EXPECT_EQ(rc, -1);
   dense_arith::detail::release_parts(cp, 1);
   dense_arith::detail::release_partition(bp, 3);
   dense_arith::detail::release_partition(ap, 3);

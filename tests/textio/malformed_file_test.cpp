@@ -1,6 +1,8 @@
 // Files that do not follow the format: every reader stays inside its memory and fails cleanly.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -35,27 +37,103 @@ TEST(MalformedFile, NegativeRowCountIsHandedOutAndRejectedByTheReader) {
       kLineCount);
 }
 
-TEST(MalformedFile, RowCountBeyondTheFileIsRefusedAsNoRows) {
-  // Two thousand million rows would ask for an 8 GiB table of nothing.
-  for (const char* size_line : {"2147483647#3#\n", "99#1#\n"}) {
-    const std::string bytes = std::string("#Linha#Coluna#\n") + size_line + "1,2,3,\n";
+TEST(MalformedFile, RowCountBeyondTheFileIsRefusedWhateverTheFilesSize) {
+  // The table follows the lines really there, never the claimed count (two
+  // thousand million rows would ask for an 8 GiB table of nothing), and the
+  // reader refuses the count: a corrupt file never reads as an empty matrix.
+  struct row {
+    const char* bytes;
+    int32_t lin, col, nlinhas;
+  };
+  const row rows[] = {
+      {"#Linha#Coluna#\n99#3#\n", 99, 3, 2},
+      {"#Linha#Coluna#\n5#3#\n", 5, 3, 2},
+      {"#Linha#Coluna#\n99#1#\n1,2,3,\n", 99, 1, 3},
+      {"#Linha#Coluna#\n2147483647#3#\n1,2,3,\n", INT32_MAX, 3, 3},
+  };
+  for (const row& r : rows) {
+    auto f = stream_of(r.bytes);
+    file_params p;
+    extract(f.get(), p);
+    EXPECT_EQ(p.lin, r.lin) << r.bytes;
+    EXPECT_EQ(p.col, r.col) << r.bytes;
+    EXPECT_EQ(p.nlinhas, r.nlinhas) << r.bytes;
+    std::vector<int32_t> table = table_of(r.bytes);
+    table.push_back(-1);
+    EXPECT_EQ(p.first(p.nlinhas + 1), table) << r.bytes;
+    owned_matrix m(1, 3);
+    EXPECT_EXIT_STDOUT(
+        textio::filein_matriz(m.get()->mat, p.lin, p.col, f.get(), p.tabela, p.nlinhas), 1,
+        kLineCount)
+        << r.bytes;
+  }
+}
+
+TEST(MalformedFile, RowLineNotExactlyAsLongAsItsEntryIsRefused) {
+  // The 2 x 2 file's lines are 14, 5, 5, 5 long; each table below puts a row
+  // line's newline somewhere else than the file has it.
+  const std::string bytes = "#Linha#Coluna#\n2#2#\n1,2,\n3,4,\n";
+  for (const std::vector<int32_t>& table : {std::vector<int32_t>{14, 5, 8, 5},
+                                            std::vector<int32_t>{14, 5, 5, 9},
+                                            std::vector<int32_t>{14, 5, 4, 6},
+                                            std::vector<int32_t>{14, 5, 5, 4}}) {
+    auto f = stream_of(bytes);
+    owned_matrix m(2, 2);
+    EXPECT_EXIT_STDOUT(textio::filein_matriz(m.get()->mat, 2, 2, f.get(), table.data(), 4), 1,
+                       kLineCount)
+        << table[2] << "," << table[3];
+  }
+  // An entry that ends on the second row's newline swallows the first one.
+  for (const char* rows : {"1,2,\n3,4,\n", "\n1,2,3,\n", "1,x,\n3,4,\n"}) {
+    const std::string one = std::string("#Linha#Coluna#\n1#4#\n") + rows;
+    const std::vector<int32_t> table = {14, 5, static_cast<int32_t>(std::strlen(rows))};
+    auto f = stream_of(one);
+    owned_matrix m(1, 4);
+    EXPECT_EXIT_STDOUT(textio::filein_matriz(m.get()->mat, 1, 4, f.get(), table.data(), 3), 1,
+                       kLineCount)
+        << rows;
+  }
+}
+
+TEST(MalformedFile, RowLineWithMoreNumbersThanColumnsIsRefused) {
+  struct row {
+    const char* line;  // the second row line of a 2 x 2 file
+    bool refused;
+  };
+  const row rows[] = {
+      {"3,4,5,", true},   // one number too many
+      {"3,4,,", true},    // an empty word is a number too (0)
+      {"3,4,x,", true},   // so is a word without digits
+      {"3,4,5", false},   // text after the last comma is no number
+      {"3,4,\r", false},  // nor is a CRLF file's '\r'
+      {"3,4,", false},
+  };
+  for (const row& r : rows) {
+    const std::string bytes = std::string("#Linha#Coluna#\n2#2#\n1,2,\n") + r.line + "\n";
     auto f = stream_of(bytes);
     file_params p;
     extract(f.get(), p);
-    EXPECT_EQ(p.lin, 0) << size_line;
-    EXPECT_EQ(p.col, 0);
-    EXPECT_EQ(p.nlinhas, 3);
-    EXPECT_EQ(p.first(3), table_of(bytes));
-    EXPECT_EXIT_STDOUT(textio::filein_matriz(nullptr, p.lin, p.col, f.get(), p.tabela, p.nlinhas),
-                       1, kLineCount);
+    owned_matrix m(2, 2);
+    if (r.refused) {
+      EXPECT_EXIT_STDOUT(
+          textio::filein_matriz(m.get()->mat, 2, 2, f.get(), p.tabela, p.nlinhas), 1, kLineCount)
+          << r.line;
+    } else {
+      EXPECT_EQ(capture_stdout([&] {
+                  textio::filein_matriz(m.get()->mat, 2, 2, f.get(), p.tabela, p.nlinhas);
+                }),
+                "")
+          << r.line;
+      EXPECT_EQ(m.values(), (std::vector<int32_t>{1, 2, 3, 4})) << r.line;
+    }
   }
-  // A count the file can hold keeps its rows + 2 entries.
-  const std::string fits = "#Linha#Coluna#\n12#1#\n1,\n";
-  auto f = stream_of(fits);
+  // The destination's column count is what counts: a narrower one refuses.
+  auto f = stream_of("#Linha#Coluna#\n2#3#\n1,2,3,\n-4,5,6,\n");
   file_params p;
   extract(f.get(), p);
-  EXPECT_EQ(p.lin, 12);
-  EXPECT_EQ(p.first(14), (std::vector<int32_t>{14, 6, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  owned_matrix narrow(2, 1);
+  EXPECT_EXIT_STDOUT(
+      textio::filein_matriz(narrow.get()->mat, 2, 1, f.get(), p.tabela, p.nlinhas), 1, kLineCount);
 }
 
 TEST(MalformedFile, MoreLinesThanAnnouncedAllGetEntries) {
@@ -189,13 +267,13 @@ TEST(MalformedFile, CrlfLineEndsReadThroughTheTable) {
 
 TEST(MalformedFile, TableFollowsTheRowCountReadThroughTheTable) {
   // The reading at byte 15 sees an empty line (row count 0); the counts
-  // handed out say 5 rows, and the table has the 7 entries they need.
+  // handed out say 5 rows; the table ends after the file's 3 lines.
   auto f = stream_of("#Linha#Coluna#\r\n5#3#\r\n1,2,3,\r\n");
   file_params p;
   extract(f.get(), p);
   EXPECT_EQ(p.lin, 5);
   EXPECT_EQ(p.nlinhas, 3);
-  EXPECT_EQ(p.first(7), (std::vector<int32_t>{15, 6, 8, 0, 0, 0, 0}));
+  EXPECT_EQ(p.first(4), (std::vector<int32_t>{15, 6, 8, -1}));
   EXPECT_EQ(take_line(textio::get_line_file(f.get(), 7, 0, p.tabela)), "<null>");
 }
 
@@ -269,13 +347,22 @@ TEST(MalformedFile, RandomJunkNeverLeavesTheTables) {
     const std::vector<int32_t> expected = table_of(bytes);
     ASSERT_EQ(p.nlinhas, static_cast<int32_t>(expected.size())) << round;
     ASSERT_EQ(p.first(p.nlinhas), expected) << round;
-    for (int32_t k = p.nlinhas; k < p.lin + 2; ++k) ASSERT_EQ(p.tabela[k], 0) << round;
+    ASSERT_EQ(p.tabela[p.nlinhas], -1) << round;
     for (int32_t k = 1; k <= p.nlinhas; ++k) {
       char* line = textio::get_line_file(f.get(), k, 0, p.tabela);
       ASSERT_NE(line, nullptr) << round << " line " << k;
       std::free(line);
     }
-    if (p.nlinhas == p.lin + 2 && p.col > 0) {
+    ASSERT_EQ(take_line(textio::get_line_file(f.get(), p.nlinhas + 1, 0, p.tabela)), "<null>");
+    // A row line with more numbers than columns ends the process; the rest
+    // are read here.
+    bool fits = true;
+    for (int32_t k = 3; k <= p.nlinhas; ++k) {
+      // The text up to its first NUL, as the reader sees it.
+      const std::string text = take_line(textio::get_line_file(f.get(), k, 0, p.tabela));
+      fits = fits && std::count(text.begin(), text.end(), ',') <= p.col;
+    }
+    if (p.nlinhas == p.lin + 2 && p.col > 0 && fits) {
       owned_matrix m(p.lin > 0 ? p.lin : 1, p.col);
       capture_stdout(
           [&] { textio::filein_matriz(m.get()->mat, p.lin, p.col, f.get(), p.tabela, p.nlinhas); });
