@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-
 #include <dense/dense_core.hpp>
 
 namespace dense_arith {
@@ -52,8 +51,8 @@ matriz* mmultiplicar(const matriz* a, const matriz* b, int32_t tipo);
 // 0) or the columns (orientation 1).
 // The array, each descriptor, each bloco and the shared record (once) belong
 // to the caller; the rows stay the caller's.
-submatriz** particionar_matriz(int32_t** mat, int32_t lin, int32_t col,
-                               int32_t orientacao, int32_t divisor);
+submatriz** particionar_matriz(int32_t** mat, int32_t lin, int32_t col, int32_t orientacao,
+                               int32_t divisor);
 
 // `divisor` new zeroed `lin` x `col` matrices, each with a descriptor covering
 // all of it. A `divisor` of 0 gives an empty array. An array that cannot be

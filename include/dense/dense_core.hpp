@@ -85,8 +85,8 @@ int mcomparar(const matriz* a, const matriz* b);
 //
 // The array, each banda, each band's record and its storage belong to the
 // caller: mliberar each band, then free its record, its banda and the array.
-banda** particionar_matriz(int32_t** mat, int32_t lin, int32_t col,
-                           int32_t orientacao, int32_t divisor);
+banda** particionar_matriz(int32_t** mat, int32_t lin, int32_t col, int32_t orientacao,
+                           int32_t divisor);
 
 // `divisor` zeroed `lin` x `col` matrices, held in bands as above (same
 // messages for a bad size). Returns null for a `divisor` below 1.

@@ -13,7 +13,6 @@
 
 #include <cstdint>
 #include <cstdio>
-
 #include <dense/dense_core.hpp>
 
 namespace textio {
@@ -23,8 +22,8 @@ namespace textio {
 // the low 32 bits in saida[0], saida[1], ... A word whose number has more
 // than 10 digits (leading zeros included; white space and the sign do not
 // count, so no int32 value's text does) is converted whole after the warning
-// line "ERROR: N\xEF\xBF\xBDmero mto grande.". More than `maximo` words prints "Error: Ultrapassou o n\xEF\xBF\xBDmero
-// m\xEF\xBF\xBDximo de palavras (%d)\n" and ends the process with status 1.
+// line "ERROR: N\xEF\xBF\xBDmero mto grande.". More than `maximo` words prints "Error: Ultrapassou
+// o n\xEF\xBF\xBDmero m\xEF\xBF\xBDximo de palavras (%d)\n" and ends the process with status 1.
 // `saida` must hold `maximo` entries. Returns 0.
 int32_t splitv2(const char* texto, char delim, int32_t maximo, int32_t* saida);
 

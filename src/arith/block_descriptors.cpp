@@ -2,7 +2,6 @@
 // product that adds one band's share of a product into a part.
 #include <cstdio>
 #include <cstdlib>
-
 #include <dense/dense_arith.hpp>
 
 #include "common/matrix_records.hpp"
@@ -45,8 +44,9 @@ submatriz** particionar_matriz(int32_t** mat, int32_t lin, int32_t col, int32_t 
     std::puts(kNoMemory);
     return nullptr;
   }
-  auto** parts =
-      static_cast<submatriz**>(std::calloc(static_cast<size_t>(divisor), sizeof(submatriz*)));
+  auto** parts = static_cast<submatriz**>(
+      std::calloc(static_cast<size_t>(divisor),
+                  sizeof(submatriz*)));  // NOLINT(bugprone-sizeof-expression): an array of pointers
   if (parts == nullptr) {
     std::puts(kNoMemory);
     return nullptr;
@@ -104,12 +104,17 @@ submatriz** particionar_matriz(int32_t** mat, int32_t lin, int32_t col, int32_t 
 }
 
 submatriz** csubmatrizv2(int32_t lin, int32_t col, int32_t divisor) {
-  if (divisor < 0) out_of_memory_exit();
+  if (divisor < 0) {
+    out_of_memory_exit();
+  }
   // Room for one entry even when divisor is 0, so the empty array is a real,
   // freeable block and never mistaken for a failure.
   auto** parts = static_cast<submatriz**>(
-      std::calloc(static_cast<size_t>(divisor > 0 ? divisor : 1), sizeof(submatriz*)));
-  if (parts == nullptr) out_of_memory_exit();
+      std::calloc(static_cast<size_t>(divisor > 0 ? divisor : 1),
+                  sizeof(submatriz*)));  // NOLINT(bugprone-sizeof-expression): an array of pointers
+  if (parts == nullptr) {
+    out_of_memory_exit();
+  }
 
   for (int32_t t = 0; t < divisor; ++t) {
     auto* d = static_cast<submatriz*>(std::malloc(sizeof(submatriz)));
@@ -154,8 +159,12 @@ int32_t multiplicar_submatriz(const submatriz* a, const submatriz* b, const subm
   const matriz& bm = *b->matriz;
   const matriz& rm = *r->matriz;
   // Nothing is read or written when any of the three ranges is empty.
-  if (ab.lin_inicio >= ab.lin_fim || bb.col_inicio >= bb.col_fim) return 0;
-  if (ab.col_inicio >= ab.col_fim) return 0;
+  if (ab.lin_inicio >= ab.lin_fim || bb.col_inicio >= bb.col_fim) {
+    return 0;
+  }
+  if (ab.col_inicio >= ab.col_fim) {
+    return 0;
+  }
   // Bounds that leave a matrix would read or write foreign memory: refuse them.
   if (!inside(ab.lin_inicio, ab.lin_fim, am.lin) || !inside(ab.lin_inicio, ab.lin_fim, rm.lin) ||
       !inside(ab.col_inicio, ab.col_fim, am.col) || !inside(ab.col_inicio, ab.col_fim, bm.lin) ||
@@ -180,16 +189,24 @@ int32_t multiplicar_submatriz(const submatriz* a, const submatriz* b, const subm
 namespace detail {
 
 void release_partition(submatriz** parts, int32_t divisor) {
-  if (parts == nullptr) return;
+  if (parts == nullptr) {
+    return;
+  }
   // All descriptors share one record; the rows it points to stay the caller's.
-  if (divisor > 0 && parts[0] != nullptr) std::free(parts[0]->matriz);
+  if (divisor > 0 && parts[0] != nullptr) {
+    std::free(parts[0]->matriz);
+  }
   drop_partition(parts, divisor);
 }
 
 void release_parts(submatriz** parts, int32_t divisor) {
-  if (parts == nullptr) return;
+  if (parts == nullptr) {
+    return;
+  }
   for (int32_t t = 0; t < divisor; ++t) {
-    if (parts[t] == nullptr) continue;
+    if (parts[t] == nullptr) {
+      continue;
+    }
     dense_detail::release_matrix(parts[t]->matriz);
     std::free(parts[t]->bloco);
     std::free(parts[t]);

@@ -9,7 +9,6 @@
 // wraps at 32 bits without undefined behaviour.
 #include <cstdio>
 #include <cstdlib>
-
 #include <dense/dense_arith.hpp>
 #include <dense/dense_core.hpp>
 

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
 #include <dense/dense_core.hpp>
 
 #include "common/matrix_records.hpp"
@@ -62,7 +61,9 @@ int32_t band_size(int32_t d, int32_t n, int32_t k) {
 // made) when the records themselves cannot be allocated.
 banda** make_bands(int32_t n, int32_t lin_of_band0, int32_t col_of_band0, int32_t lin_last,
                    int32_t col_last) {
-  auto** bands = static_cast<banda**>(std::calloc(static_cast<size_t>(n), sizeof(banda*)));
+  auto** bands = static_cast<banda**>(
+      std::calloc(static_cast<size_t>(n),
+                  sizeof(banda*)));  // NOLINT(bugprone-sizeof-expression): an array of pointers
   if (bands == nullptr) {
     std::puts(dense_msg::kOutOfMemory);
     return nullptr;

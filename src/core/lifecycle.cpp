@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-
 #include <dense/dense_core.hpp>
 
 #include "common/messages.hpp"

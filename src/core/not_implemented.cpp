@@ -1,7 +1,6 @@
 // Sub-matrix operations of dense_core that were never written: each says so and ends the process.
 #include <cstdio>
 #include <cstdlib>
-
 #include <dense/dense_core.hpp>
 
 #include "common/messages.hpp"

@@ -4,11 +4,9 @@
 // Each thread of the team gets one contiguous range of rows of c (the first
 // rows % T threads one row more) and writes nothing else, so the team needs no
 // lock and no barrier inside the region; its end is the only synchronisation.
-#include <dense/team_rows.hpp>
-
 #include <cstdio>
-
 #include <dense/block_kernel.hpp>
+#include <dense/team_rows.hpp>
 
 #include "common/messages.hpp"
 #include "common/team_size.hpp"

@@ -5,7 +5,6 @@
 #include <pthread.h>
 
 #include <cstdio>
-
 #include <dense/dense_core.hpp>
 
 #include "common/messages.hpp"

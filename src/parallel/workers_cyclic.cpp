@@ -6,14 +6,13 @@
 // is needed. multiplicarThblocos splits the inner loop instead: every thread
 // would add into every result element, so each gets a result part of its own,
 // and the calling thread adds part t only after joining thread t.
-#include <dense/workers_cyclic.hpp>
-
 #include <pthread.h>
 
 #include <cstdio>
 #include <cstdlib>
-
 #include <dense/block_kernel.hpp>
+#include <dense/workers_cyclic.hpp>
+
 #include "common/matrix_records.hpp"
 #include "common/messages.hpp"
 #include "thread_jobs.hpp"
@@ -34,7 +33,9 @@ struct worker {
 
 // Checks that both factors exist and fit together; prints why not.
 bool factors_ok(const matriz* a, const matriz* b) {
-  if (!thread_jobs::factors_exist(a, b)) return false;
+  if (!thread_jobs::factors_exist(a, b)) {
+    return false;
+  }
   if (a->col != b->lin) {
     std::puts(dense_msg::kInvalidForProduct);
     return false;
@@ -58,7 +59,9 @@ using dense_detail::release_matrix;
 // worker marked as not started; finish() then runs its job on this thread.
 template <typename Arg>
 void start(worker<Arg>* w, int32_t n, void* (*body)(void*)) {
-  for (int32_t i = 0; i < n; ++i) w[i].started = thread_jobs::start(&w[i].handle, body, &w[i].arg);
+  for (int32_t i = 0; i < n; ++i) {
+    w[i].started = thread_jobs::start(&w[i].handle, body, &w[i].arg);
+  }
 }
 
 template <typename Arg>
@@ -70,7 +73,9 @@ void finish(worker<Arg>& w, void* (*body)(void*)) {
 
 void* mult_normal_job(void* arg) {
   const auto* job = static_cast<const normal_job_arg*>(arg);
-  if (job == nullptr || job->id < 0 || job->nthreads < 1) return nullptr;
+  if (job == nullptr || job->id < 0 || job->nthreads < 1) {
+    return nullptr;
+  }
   int32_t** a = job->a_mat;
   int32_t** b = job->b_mat;
   int32_t** c = job->c_mat;
@@ -81,8 +86,9 @@ void* mult_normal_job(void* arg) {
     for (int32_t j = 0; j < job->b_col; ++j) {
       // One dot product per entry, added onto what the entry holds.
       uint32_t sum = static_cast<uint32_t>(ci[j]);
-      for (int32_t k = 0; k < job->a_col; ++k)
+      for (int32_t k = 0; k < job->a_col; ++k) {
         sum += static_cast<uint32_t>(ai[k]) * static_cast<uint32_t>(b[k][j]);
+      }
       ci[j] = static_cast<int32_t>(sum);
     }
   }
@@ -91,15 +97,23 @@ void* mult_normal_job(void* arg) {
 
 void* mult_block_thread_job(void* arg) {
   const auto* job = static_cast<const block_job_arg*>(arg);
-  if (job != nullptr) block_kernel::mmsubmatriz(job->a_part, job->b_part, job->c_part);
+  if (job != nullptr) {
+    block_kernel::mmsubmatriz(job->a_part, job->b_part, job->c_part);
+  }
   return nullptr;
 }
 
 matriz* multiplicarTh(const matriz* a, const matriz* b, int32_t n) {
-  if (!factors_ok(a, b)) return nullptr;
+  if (!factors_ok(a, b)) {
+    return nullptr;
+  }
   matriz* c = zeroed(a->lin, b->col);
-  if (c == nullptr) return nullptr;
-  if (n <= 0) return c;
+  if (c == nullptr) {
+    return nullptr;
+  }
+  if (n <= 0) {
+    return c;
+  }
 
   auto* w = static_cast<worker<normal_job_arg>*>(
       std::calloc(static_cast<size_t>(n), sizeof(worker<normal_job_arg>)));
@@ -110,19 +124,26 @@ matriz* multiplicarTh(const matriz* a, const matriz* b, int32_t n) {
     mult_normal_job(&job);
     return c;
   }
-  for (int32_t i = 0; i < n; ++i)
+  for (int32_t i = 0; i < n; ++i) {
     w[i].arg = normal_job_arg{a->mat, b->mat, c->mat, i, a->lin, n, b->col, a->col};
+  }
   start(w, n, mult_normal_job);
-  for (int32_t i = 0; i < n; ++i) finish(w[i], mult_normal_job);
+  for (int32_t i = 0; i < n; ++i) {
+    finish(w[i], mult_normal_job);
+  }
   std::free(w);
   return c;
 }
 
 matriz* multiplicarThblocos(const matriz* a, const matriz* b, int32_t n) {
-  if (!factors_ok(a, b)) return nullptr;
+  if (!factors_ok(a, b)) {
+    return nullptr;
+  }
   // A bad n is refused by the first partition with its own message.
   submatriz** a_parts = dense_arith::particionar_matriz(a->mat, a->lin, a->col, 1, n);
-  if (a_parts == nullptr) return nullptr;
+  if (a_parts == nullptr) {
+    return nullptr;
+  }
   submatriz** b_parts = dense_arith::particionar_matriz(b->mat, b->lin, b->col, 0, n);
   matriz* sum = b_parts != nullptr ? zeroed(a->lin, b->col) : nullptr;
   submatriz** c_parts = nullptr;
@@ -135,16 +156,22 @@ matriz* multiplicarThblocos(const matriz* a, const matriz* b, int32_t n) {
   }
   if (ok) {
     c_parts = dense_arith::csubmatrizv2(a->lin, b->col, n);
-    for (int32_t i = 0; i < n; ++i) ok = ok && c_parts[i]->matriz->mat != nullptr;
+    for (int32_t i = 0; i < n; ++i) {
+      ok = ok && c_parts[i]->matriz->mat != nullptr;
+    }
   }
 
   if (ok) {
-    for (int32_t i = 0; i < n; ++i) w[i].arg = block_job_arg{a_parts[i], b_parts[i], c_parts[i]};
+    for (int32_t i = 0; i < n; ++i) {
+      w[i].arg = block_job_arg{a_parts[i], b_parts[i], c_parts[i]};
+    }
     start(w, n, mult_block_thread_job);
     // Part i is added as soon as thread i is done; later threads may still run.
     for (int32_t i = 0; i < n; ++i) {
       finish(w[i], mult_block_thread_job);
-      if (sum == nullptr) continue;
+      if (sum == nullptr) {
+        continue;
+      }
       matriz* next = dense_arith::msomar(sum, c_parts[i]->matriz, 0);
       release_matrix(sum);
       sum = next;

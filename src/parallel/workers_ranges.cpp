@@ -7,15 +7,14 @@
 // a lock. multiplicarThblocos splits the inner loop: both threads would add
 // into every element, so each writes a result part of its own and the calling
 // thread adds the two parts after both joins.
-#include <dense/workers_ranges.hpp>
-
 #include <pthread.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-
 #include <dense/block_kernel.hpp>
+#include <dense/workers_ranges.hpp>
+
 #include "common/matrix_records.hpp"
 #include "common/messages.hpp"
 #include "common/wrapping.hpp"
@@ -30,7 +29,9 @@ using dense_core::matriz;
 // Both factors must exist; a dimension mismatch ends the process, as this
 // module has always done.
 bool factors_ok(const matriz* a, const matriz* b) {
-  if (!thread_jobs::factors_exist(a, b)) return false;
+  if (!thread_jobs::factors_exist(a, b)) {
+    return false;
+  }
   if (a->col != b->lin) {
     std::puts(dense_msg::kInvalidForProduct);
     std::exit(1);
@@ -45,7 +46,9 @@ using thread_jobs::start;
 
 void* exec_thread(void* arg) {
   const auto* job = static_cast<const thread_arg*>(arg);
-  if (job == nullptr || job->a == nullptr || job->b == nullptr || job->c == nullptr) return nullptr;
+  if (job == nullptr || job->a == nullptr || job->b == nullptr || job->c == nullptr) {
+    return nullptr;
+  }
   int32_t** a = job->a->mat;
   int32_t** b = job->b->mat;
   int32_t** c = job->c->mat;
@@ -67,19 +70,25 @@ void* exec_thread(void* arg) {
 
 void* exec_thread_blocos(void* arg) {
   const auto* job = static_cast<const thread_arg_blocos*>(arg);
-  if (job == nullptr || job->id < 0) return nullptr;
+  if (job == nullptr || job->id < 0) {
+    return nullptr;
+  }
   block_kernel::mmsubmatriz(job->a_parts[job->id], job->b_parts[job->id], job->c_parts[job->id]);
   return nullptr;
 }
 
 matriz* multiplicarTh(const matriz* a, const matriz* b, int32_t n) {
-  if (!factors_ok(a, b)) return nullptr;
+  if (!factors_ok(a, b)) {
+    return nullptr;
+  }
   matriz* c = dense_detail::new_zeroed_matrix(a->lin, b->col);
   if (c == nullptr) {
     std::puts(dense_msg::kOutOfMemory);
     std::exit(1);
   }
-  if (n < 1) n = 1;
+  if (n < 1) {
+    n = 1;
+  }
 
   const int32_t q = a->lin / n;
   const int32_t r = a->lin % n;
@@ -101,7 +110,9 @@ matriz* multiplicarTh(const matriz* a, const matriz* b, int32_t n) {
       args[i] = range(i);
       started[i] = start(&handles[i], exec_thread, &args[i]);
     }
-    for (int32_t i = 0; i < n; ++i) finish(started[i], handles[i], exec_thread, &args[i]);
+    for (int32_t i = 0; i < n; ++i) {
+      finish(started[i], handles[i], exec_thread, &args[i]);
+    }
   }
   std::free(started);
   std::free(handles);
@@ -110,13 +121,17 @@ matriz* multiplicarTh(const matriz* a, const matriz* b, int32_t n) {
 }
 
 matriz* multiplicarThblocos(const matriz* a, const matriz* b, int32_t n) {
-  if (!factors_ok(a, b)) return nullptr;
+  if (!factors_ok(a, b)) {
+    return nullptr;
+  }
   // Always two bands on two threads; n only sizes the records and handles,
   // never below the two that are used.
   constexpr int32_t kBands = 2;
   const int32_t slots = std::max(n, kBands);
   submatriz** a_parts = dense_arith::particionar_matriz(a->mat, a->lin, a->col, 1, kBands);
-  if (a_parts == nullptr) return nullptr;
+  if (a_parts == nullptr) {
+    return nullptr;
+  }
   submatriz** b_parts = dense_arith::particionar_matriz(b->mat, b->lin, b->col, 0, kBands);
   if (b_parts == nullptr) {
     dense_arith::detail::release_partition(a_parts, kBands);
@@ -145,8 +160,9 @@ matriz* multiplicarThblocos(const matriz* a, const matriz* b, int32_t n) {
     use_args[i] = thread_arg_blocos{i, n, a_parts, b_parts, c_parts};
     started[i] = start(&use_handles[i], exec_thread_blocos, &use_args[i]);
   }
-  for (int32_t i = 0; i < kBands; ++i)
+  for (int32_t i = 0; i < kBands; ++i) {
     finish(started[i], use_handles[i], exec_thread_blocos, &use_args[i]);
+  }
   matriz* result = dense_arith::msomar(c_parts[0]->matriz, c_parts[1]->matriz, 1);
 
   dense_arith::detail::release_parts(c_parts, kBands);

@@ -15,12 +15,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dense/textio.hpp>
 #include <limits>
 
-#include "split_words.hpp"
-#include <dense/textio.hpp>
-
 #include "common/messages.hpp"
+#include "split_words.hpp"
 
 namespace textio {
 namespace {
@@ -49,7 +48,9 @@ constexpr int32_t kEndOfTable = -1;
 }
 
 bool seek_to(FILE* f, int64_t offset) {
-  if (offset < 0 || offset > std::numeric_limits<long>::max()) return false;
+  if (offset < 0 || offset > std::numeric_limits<long>::max()) {
+    return false;
+  }
   return std::fseek(f, static_cast<long>(offset), SEEK_SET) == 0;
 }
 
@@ -67,7 +68,9 @@ int64_t read_line(FILE* f, char* buffer, int64_t room) {
       len = i;
       break;
     }
-    if (c == EOF || i == room - 1) break;
+    if (c == EOF || i == room - 1) {
+      break;
+    }
     buffer[i] = static_cast<char>(c);
   }
   funlockfile(f);
@@ -88,12 +91,16 @@ int32_t read_size_line(FILE* f) {
         len = i;
         break;
       }
-      if (c == EOF) break;
+      if (c == EOF) {
+        break;
+      }
       line[i] = static_cast<char>(c);
     }
     funlockfile(f);
   }
-  if (len < 0) fail_size_line();
+  if (len < 0) {
+    fail_size_line();
+  }
   line[len] = '\0';
   // As many words as characters at most, so the splitter cannot refuse it.
   int32_t rows = 0;
@@ -160,17 +167,25 @@ struct growing_table {
   int64_t room = 0;
 
   bool put(int64_t k, int32_t value) {
-    if (k == room && !resize(room == 0 ? 64 : room * 2)) return false;
+    if (k == room && !resize(room == 0 ? 64 : room * 2)) {
+      return false;
+    }
     entries[k] = value;
     return true;
   }
   // Resizes to exactly `n` entries; entries past `used` become zero.
   bool resize(int64_t n, int64_t used = -1) {
-    if (used < 0) used = room < n ? room : n;
+    if (used < 0) {
+      used = room < n ? room : n;
+    }
     auto* p =
         static_cast<int32_t*>(std::realloc(entries, static_cast<size_t>(n) * sizeof(int32_t)));
-    if (p == nullptr) return false;
-    if (n > used) std::memset(p + used, 0, static_cast<size_t>(n - used) * sizeof(int32_t));
+    if (p == nullptr) {
+      return false;
+    }
+    if (n > used) {
+      std::memset(p + used, 0, static_cast<size_t>(n - used) * sizeof(int32_t));
+    }
     entries = p;
     room = n;
     return true;
@@ -190,7 +205,9 @@ class chunk_writer {
   ~chunk_writer() { flush(); }
 
   void text(const char* s, size_t n) {
-    if (n > kRoom - used_) flush();
+    if (n > kRoom - used_) {
+      flush();
+    }
     std::memcpy(buffer_ + used_, s, n);
     used_ += n;
   }
@@ -212,7 +229,9 @@ class chunk_writer {
 
  private:
   void flush() {
-    if (used_ > 0) std::fwrite(buffer_, 1, used_, f_);
+    if (used_ > 0) {
+      std::fwrite(buffer_, 1, used_, f_);
+    }
     used_ = 0;
   }
 
@@ -348,7 +367,9 @@ bool read_row(const char* p, const char* end, int32_t* row, int32_t col) {
 }  // namespace
 
 int32_t fileout_matriz(const dense_core::matriz* m, FILE* f) {
-  if (f == nullptr) return 0;
+  if (f == nullptr) {
+    return 0;
+  }
   // Rows that do not exist cannot be written, and a header announcing them
   // would make a file that never reads back: write nothing.
   if (m == nullptr || (m->lin > 0 && m->mat == nullptr)) {
@@ -371,16 +392,22 @@ int32_t fileout_matriz(const dense_core::matriz* m, FILE* f) {
 }
 
 int32_t contabiliza_file(FILE* f, int32_t* tabela) {
-  if (f == nullptr) return 0;
+  if (f == nullptr) {
+    return 0;
+  }
   const scan_result r = scan_lines(f, [tabela](int64_t k, int32_t entry) {
-    if (tabela != nullptr) tabela[k] = entry;
+    if (tabela != nullptr) {
+      tabela[k] = entry;
+    }
     return true;
   });
   return static_cast<int32_t>(r.lines);
 }
 
 int32_t conta_line_file(FILE* f) {
-  if (f == nullptr) return 0;
+  if (f == nullptr) {
+    return 0;
+  }
   return read_size_line(f);
 }
 
@@ -394,7 +421,9 @@ int32_t extrai_parametros_matriz(FILE* f, int32_t* lin, int32_t* col, int32_t** 
   *col = 0;
   *tabela = nullptr;
   *nlinhas = 0;
-  if (f == nullptr) return 0;
+  if (f == nullptr) {
+    return 0;
+  }
 
   // The first reading of the size line (at byte 15) may end the process; it
   // happens before anything is allocated.
@@ -447,7 +476,9 @@ int32_t extrai_parametros_matriz(FILE* f, int32_t* lin, int32_t* col, int32_t** 
 }
 
 char* get_line_file(FILE* f, int32_t nlinha, int /*ignorado*/, const int32_t* tabela) {
-  if (f == nullptr || tabela == nullptr || nlinha < 1) return nullptr;
+  if (f == nullptr || tabela == nullptr || nlinha < 1) {
+    return nullptr;
+  }
   // Line 1 starts at byte 0 and needs entry 0 + 1 bytes; line k >= 2 starts
   // after the lines before it and needs entry k - 1 bytes.
   int64_t start = 0;
@@ -455,14 +486,20 @@ char* get_line_file(FILE* f, int32_t nlinha, int /*ignorado*/, const int32_t* ta
   if (nlinha > 1) {
     start = 1;
     for (int32_t k = 0; k < nlinha - 1; ++k) {
-      if (tabela[k] < 0) return nullptr;
+      if (tabela[k] < 0) {
+        return nullptr;
+      }
       start += tabela[k];
     }
     room = tabela[nlinha - 1];
   }
-  if (room < 1) return nullptr;  // no line has an entry like that
+  if (room < 1) {
+    return nullptr;  // no line has an entry like that
+  }
   char* line = static_cast<char*>(std::malloc(static_cast<size_t>(room)));
-  if (line == nullptr) return nullptr;
+  if (line == nullptr) {
+    return nullptr;
+  }
   if (!seek_to(f, start) || read_line(f, line, room) < 0) {
     std::free(line);
     return nullptr;

@@ -3,11 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include "split_words.hpp"
 #include <dense/textio.hpp>
 
 #include "common/messages.hpp"
+#include "split_words.hpp"
 
 namespace textio {
 namespace detail {
@@ -52,8 +51,9 @@ int32_t convert_word(const char* word, size_t len) {
     size_t i = (negative || word[0] == '+') ? 1 : 0;
     if (i < len) {
       uint64_t magnitude = 0;
-      for (; i < len && is_digit(word[i]); ++i)
+      for (; i < len && is_digit(word[i]); ++i) {
         magnitude = magnitude * 10 + static_cast<uint64_t>(word[i] - '0');
+      }
       if (i == len) {
         const auto bits = static_cast<uint32_t>(magnitude);
         return static_cast<int32_t>(negative ? 0u - bits : bits);
@@ -72,13 +72,21 @@ int32_t convert_word(const char* word, size_t len) {
   // value depends only on the run of digits that follows. A run too long for
   // a long saturates, which twenty nines reproduce.
   size_t i = 0;
-  while (i < len && std::isspace(static_cast<unsigned char>(word[i]))) ++i;
+  while (i < len && std::isspace(static_cast<unsigned char>(word[i]))) {
+    ++i;
+  }
   char reduced[1 + kMaxLongDigits + 2] = {};
   size_t n = 0;
-  if (i < len && (word[i] == '+' || word[i] == '-')) reduced[n++] = word[i++];
-  while (i < len && word[i] == '0') ++i;
+  if (i < len && (word[i] == '+' || word[i] == '-')) {
+    reduced[n++] = word[i++];
+  }
+  while (i < len && word[i] == '0') {
+    ++i;
+  }
   const size_t first = i;
-  while (i < len && is_digit(word[i])) ++i;
+  while (i < len && is_digit(word[i])) {
+    ++i;
+  }
   const size_t digits = i - first;
   if (digits > kMaxLongDigits) {
     std::memset(reduced + n, '9', kMaxLongDigits + 1);
@@ -93,7 +101,9 @@ int32_t split_words(const char* texto, char delim, int32_t maximo, int32_t* said
   int32_t count = 0;
   const char* start = texto;
   for (const char* p = texto; *p != '\0'; ++p) {
-    if (*p != delim) continue;
+    if (*p != delim) {
+      continue;
+    }
     // The limit is checked at the delimiter, before its word is converted.
     if (count >= maximo) {
       std::printf(dense_msg::kTooManyWordsFmt, count);
@@ -104,7 +114,9 @@ int32_t split_words(const char* texto, char delim, int32_t maximo, int32_t* said
       warn_too_many_digits();
     }
     const int32_t value = convert_word(start, len);
-    if (count < capacidade) saida[count] = value;
+    if (count < capacidade) {
+      saida[count] = value;
+    }
     ++count;
     start = p + 1;
   }
@@ -114,9 +126,13 @@ int32_t split_words(const char* texto, char delim, int32_t maximo, int32_t* said
 }  // namespace detail
 
 int32_t splitv2(const char* texto, char delim, int32_t maximo, int32_t* saida) {
-  if (texto == nullptr) return 0;
+  if (texto == nullptr) {
+    return 0;
+  }
   // Too many words is a failure of the caller's input: status 1, not 0.
-  if (detail::split_words(texto, delim, maximo, saida, maximo) < 0) exit(1);
+  if (detail::split_words(texto, delim, maximo, saida, maximo) < 0) {
+    exit(1);
+  }
   return 0;
 }
 
