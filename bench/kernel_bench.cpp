@@ -15,6 +15,7 @@
 
 #include "bench_matrices.hpp"
 #include <dense/block_kernel.hpp>
+#include "kernel/paths.hpp"
 #include <dense/dense_arith.hpp>
 #include <dense/dense_core.hpp>
 #include <dense/team_rows.hpp>

@@ -1,18 +1,16 @@
 // The block kernel's entry point: checks the descriptors, picks the instruction-set path,
 // hands the product to the blocked driver (driver.cpp).
+#include <cstdio>
 #include <dense/block_kernel.hpp>
 
-#include <cstdio>
-
-#include "driver.hpp"
+#include "entry.hpp"
+#include "kernel/paths.hpp"
 
 namespace block_kernel {
+namespace detail {
 namespace {
 
-using detail::operands;
-using detail::tile_kernel;
-
-const tile_kernel* kernel_for(path p) {
+const tile_kernel* compiled_kernel(path p) {
   switch (p) {
     case path::scalar:
       return &detail::kScalarKernel;
@@ -51,31 +49,63 @@ bool writes_what_it_reads(const operands& op) {
   return into_a || into_b;
 }
 
-int run(const tile_kernel& kernel, const dense_arith::submatriz* a, const dense_arith::submatriz* b,
-        const dense_arith::submatriz* c) {
+}  // namespace
+
+checked check_operands(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
+                       const dense_arith::submatriz* c, operands* out) {
   if (!has_storage(a) || !has_storage(b) || !has_storage(c) || !a->bloco || !b->bloco) {
     std::puts("ERRO: Matriz inexistente.");
-    return -1;
+    return checked::refused;
   }
   // B's row bounds and c's bloco are deliberately not read: a's column range
   // is the inner range, and c is addressed at the product's own (i, j).
   const operands op = {a->matriz->mat,       b->matriz->mat,       c->matriz->mat,
                        a->bloco->lin_inicio, a->bloco->lin_fim,    a->bloco->col_inicio,
                        a->bloco->col_fim,    b->bloco->col_inicio, b->bloco->col_fim};
-  if (op.i0 >= op.i1 || op.k0 >= op.k1 || op.j0 >= op.j1) return 0;  // nothing to add
+  if (op.i0 >= op.i1 || op.k0 >= op.k1 || op.j0 >= op.j1) {
+    return checked::empty;
+  }
   if (!fits(op, *a->matriz, *b->matriz, *c->matriz) || writes_what_it_reads(op)) {
     std::puts("ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.");
-    return -1;
+    return checked::refused;
   }
-  if (!detail::blocked_product(kernel, op)) detail::direct_product(op);
+  *out = op;
+  return checked::run;
+}
+
+const tile_kernel* kernel_on(path p) { return path_available(p) ? compiled_kernel(p) : nullptr; }
+
+const tile_kernel& host_kernel() { return *compiled_kernel(select_path(host_features())); }
+
+namespace {
+
+int run(const tile_kernel& kernel, const dense_arith::submatriz* a, const dense_arith::submatriz* b,
+        const dense_arith::submatriz* c) {
+  operands op{};
+  switch (check_operands(a, b, c, &op)) {
+    case checked::refused:
+      return -1;
+    case checked::empty:
+      return 0;
+    case checked::run:
+      break;
+  }
+  if (!blocked_product(kernel, op)) {
+    direct_product(op, 0, op.i1 - op.i0);
+  }
   return 0;
 }
 
 }  // namespace
+}  // namespace detail
 
 path select_path(cpu_features features) {
-  if (features.avx512f) return path::avx512;
-  if (features.avx2) return path::avx2;
+  if (features.avx512f) {
+    return path::avx512;
+  }
+  if (features.avx2) {
+    return path::avx2;
+  }
   return path::scalar;
 }
 
@@ -117,14 +147,16 @@ const char* path_name(path p) {
 
 int mmsubmatriz(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
                 const dense_arith::submatriz* c) {
-  return run(*kernel_for(select_path(host_features())), a, b, c);
+  return detail::run(detail::host_kernel(), a, b, c);
 }
 
 int mmsubmatriz_on(path p, const dense_arith::submatriz* a, const dense_arith::submatriz* b,
                    const dense_arith::submatriz* c) {
-  const tile_kernel* kernel = path_available(p) ? kernel_for(p) : nullptr;
-  if (!kernel) return -1;
-  return run(*kernel, a, b, c);
+  const detail::tile_kernel* kernel = detail::kernel_on(p);
+  if (!kernel) {
+    return -1;
+  }
+  return detail::run(*kernel, a, b, c);
 }
 
 }  // namespace block_kernel

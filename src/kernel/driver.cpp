@@ -9,26 +9,17 @@
 // Packing turns the row tables (each row its own heap block) into contiguous
 // panels read at unit stride, and zero-pads the edges so the tile kernel always
 // works on full tiles; only the valid corner of each tile is written back.
+#include "driver.hpp"
+
 #include <cassert>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
-#include "driver.hpp"
-
 namespace block_kernel::detail {
 namespace {
 
-constexpr size_t kAlign = 64;
-
-int32_t min32(int32_t x, int32_t y) { return x < y ? x : y; }
-
 int32_t round_up(int32_t x, int32_t step) { return (x + step - 1) / step * step; }
-
-int32_t* align_up(void* p) {
-  const auto addr = reinterpret_cast<uintptr_t>(p);
-  return reinterpret_cast<int32_t*>((addr + kAlign - 1) & ~static_cast<uintptr_t>(kAlign - 1));
-}
 
 // b[pc .. pc+kc)[jc .. jc+nc) into panels of nr columns: panel p holds
 // element (kk, j) at dst[p * kc * nr + kk * nr + j]; columns past nc are zero.
@@ -45,12 +36,15 @@ void pack_b(const int32_t* const* b, int32_t pc, int32_t kc, int32_t jc, int32_t
     const int32_t* src = b[pc + kk] + jc;
     int32_t* out = dst + static_cast<size_t>(kk * nr);
     int32_t j = 0;
-    for (; j + nr <= nc; j += nr, out += panel_size)
+    for (; j + nr <= nc; j += nr, out += panel_size) {
       std::memcpy(out, src + j, Nr != 0 ? Nr * sizeof(int32_t) : row_bytes);
+    }
     if (j < nc) {
       const int32_t width = nc - j;
       std::memcpy(out, src + j, static_cast<size_t>(width) * sizeof(int32_t));
-      for (int32_t x = width; x < nr; ++x) out[x] = 0;
+      for (int32_t x = width; x < nr; ++x) {
+        out[x] = 0;
+      }
     }
   }
 }
@@ -68,16 +62,25 @@ void pack_a(const int32_t* const* a, int32_t ic, int32_t mc, int32_t pc, int32_t
   const int32_t* rows[kMaxMr];
   for (int32_t q = 0; q * mr < mc; ++q) {
     const int32_t height = min32(mr, mc - q * mr);
-    for (int32_t r = 0; r < height; ++r) rows[r] = a[ic + q * mr + r] + pc;
+    for (int32_t r = 0; r < height; ++r) {
+      rows[r] = a[ic + q * mr + r] + pc;
+    }
     int32_t* out = dst + static_cast<size_t>(q) * static_cast<size_t>(kc * mr);
     if (height == mr) {  // the common case: a whole panel, a fixed count of rows
-      for (int32_t kk = 0; kk < kc; ++kk, out += mr)
-        for (int32_t r = 0; r < mr; ++r) out[r] = rows[r][kk];
+      for (int32_t kk = 0; kk < kc; ++kk, out += mr) {
+        for (int32_t r = 0; r < mr; ++r) {
+          out[r] = rows[r][kk];
+        }
+      }
       continue;
     }
     for (int32_t kk = 0; kk < kc; ++kk, out += mr) {
-      for (int32_t r = 0; r < height; ++r) out[r] = rows[r][kk];
-      for (int32_t r = height; r < mr; ++r) out[r] = 0;
+      for (int32_t r = 0; r < height; ++r) {
+        out[r] = rows[r][kk];
+      }
+      for (int32_t r = height; r < mr; ++r) {
+        out[r] = 0;
+      }
     }
   }
 }
@@ -113,69 +116,110 @@ pack_fn pack_a_for(int32_t mr) {
 
 }  // namespace
 
+pack_sizes pack_sizes_for(const tile_kernel& kernel, const operands& op) {
+  const int32_t m = op.i1 - op.i0;
+  const int32_t k = op.k1 - op.k0;
+  const int32_t n = op.j1 - op.j0;
+  const auto kc_max = static_cast<size_t>(min32(kernel.kc, k));
+  const auto mc_max =
+      static_cast<size_t>(min32(kernel.mc, round_up(min32(m, kernel.mc), kernel.mr)));
+  const auto nc_max =
+      static_cast<size_t>(min32(kernel.nc, round_up(min32(n, kernel.nc), kernel.nr)));
+  constexpr size_t kLine = kPackAlign / sizeof(int32_t);
+  return {(mc_max * kc_max + kLine - 1) / kLine * kLine,
+          (nc_max * kc_max + kLine - 1) / kLine * kLine};
+}
+
+int32_t* align_pack(void* p) {
+  const auto addr = reinterpret_cast<uintptr_t>(p);
+  return reinterpret_cast<int32_t*>((addr + kPackAlign - 1) &
+                                    ~static_cast<uintptr_t>(kPackAlign - 1));
+}
+
+void pack_b_panels(const tile_kernel& kernel, const operands& op, int32_t pc, int32_t kc,
+                   int32_t jc, int32_t nc, int32_t p0, int32_t p1, int32_t* b_pack) {
+  const int32_t nr = kernel.nr;
+  const int32_t first = jc + p0 * nr;
+  const int32_t width = min32(nc, p1 * nr) - p0 * nr;
+  if (width <= 0) {
+    return;
+  }
+  pack_b_for(nr)(
+      op.b, op.k0 + pc, kc, op.j0 + first, width, nr,
+      b_pack + static_cast<size_t>(p0) * static_cast<size_t>(kc) * static_cast<size_t>(nr));
+}
+
+void multiply_block(const tile_kernel& kernel, const operands& op, int32_t pc, int32_t kc,
+                    int32_t jc, int32_t nc, int32_t r0, int32_t r1, int32_t q0, int32_t q1,
+                    int32_t* a_pack, const int32_t* b_pack) {
+  const int32_t mr = kernel.mr;
+  const int32_t nr = kernel.nr;
+  // This thread's columns inside the packed block, as offsets from jc.
+  const int32_t first = max32(q0, jc) - jc;
+  const int32_t last = min32(q1, jc + nc) - jc;
+  if (first >= last || r0 >= r1) {
+    return;
+  }
+  const pack_fn pack_a = pack_a_for(mr);
+  // Every loop steps by the size of the block it just did, so no index ever
+  // goes past its bound (and none can overflow for bounds near INT32_MAX).
+  int32_t mc = 0;
+  for (int32_t ic = r0; ic < r1; ic += mc) {
+    mc = min32(kernel.mc, r1 - ic);
+    pack_a(op.a, op.i0 + ic, mc, op.k0 + pc, kc, mr, a_pack);
+    int32_t width = 0;
+    for (int32_t jr = first; jr < last; jr += width) {
+      width = min32(nr, last - jr);
+      const int32_t* b_panel = b_pack + static_cast<size_t>(jr) * static_cast<size_t>(kc);
+      int32_t height = 0;
+      for (int32_t ir = 0; ir < mc; ir += height) {
+        height = min32(mr, mc - ir);
+        const int32_t* a_panel = a_pack + static_cast<size_t>(ir) * static_cast<size_t>(kc);
+        kernel.tile(kc, a_panel, b_panel, op.c + op.i0 + ic + ir, op.j0 + jc + jr, height, width);
+      }
+    }
+  }
+}
+
 bool blocked_product(const tile_kernel& kernel, const operands& op) {
   const int32_t m = op.i1 - op.i0;
   const int32_t k = op.k1 - op.k0;
   const int32_t n = op.j1 - op.j0;
-  const int32_t mr = kernel.mr;
-  const int32_t nr = kernel.nr;
   assert(m > 0 && k > 0 && n > 0);  // the entry point returns early for empty ranges
-  assert(kernel.mc % mr == 0 && kernel.nc % nr == 0);
+  assert(kernel.mc % kernel.mr == 0 && kernel.nc % kernel.nr == 0);
 
-  // Buffers no larger than this product needs: small blocks stay cheap.
-  const auto kc_max = static_cast<size_t>(min32(kernel.kc, k));
-  const auto mc_max = static_cast<size_t>(min32(kernel.mc, round_up(min32(m, kernel.mc), mr)));
-  const auto nc_max = static_cast<size_t>(min32(kernel.nc, round_up(min32(n, kernel.nc), nr)));
-  const size_t a_bytes = (mc_max * kc_max * sizeof(int32_t) + kAlign - 1) / kAlign * kAlign;
-  const size_t b_bytes = nc_max * kc_max * sizeof(int32_t);
-  const pack_fn pack_a = pack_a_for(mr);
-  const pack_fn pack_b = pack_b_for(nr);
-  void* block = std::malloc(a_bytes + b_bytes + kAlign);
-  if (!block) return false;
-  int32_t* a_pack = align_up(block);
-  int32_t* b_pack = a_pack + a_bytes / sizeof(int32_t);
+  const pack_sizes sizes = pack_sizes_for(kernel, op);
+  void* block = std::malloc((sizes.a_words + sizes.b_words) * sizeof(int32_t) + kPackAlign);
+  if (!block) {
+    return false;
+  }
+  int32_t* a_pack = align_pack(block);
+  int32_t* b_pack = a_pack + sizes.a_words;
 
-  // Every loop steps by the size of the block it just did, so no index ever
-  // goes past its bound (and none can overflow for bounds near INT32_MAX).
   int32_t nc = 0;
   for (int32_t jc = 0; jc < n; jc += nc) {
     nc = min32(kernel.nc, n - jc);
     int32_t kc = 0;
     for (int32_t pc = 0; pc < k; pc += kc) {
       kc = min32(kernel.kc, k - pc);
-      pack_b(op.b, op.k0 + pc, kc, op.j0 + jc, nc, nr, b_pack);
-      int32_t mc = 0;
-      for (int32_t ic = 0; ic < m; ic += mc) {
-        mc = min32(kernel.mc, m - ic);
-        pack_a(op.a, op.i0 + ic, mc, op.k0 + pc, kc, mr, a_pack);
-        int32_t width = 0;
-        for (int32_t jr = 0; jr < nc; jr += width) {
-          width = min32(nr, nc - jr);
-          const int32_t* b_panel = b_pack + static_cast<size_t>(jr) * static_cast<size_t>(kc);
-          int32_t height = 0;
-          for (int32_t ir = 0; ir < mc; ir += height) {
-            height = min32(mr, mc - ir);
-            const int32_t* a_panel = a_pack + static_cast<size_t>(ir) * static_cast<size_t>(kc);
-            kernel.tile(kc, a_panel, b_panel, op.c + op.i0 + ic + ir, op.j0 + jc + jr, height,
-                        width);
-          }
-        }
-      }
+      pack_b_panels(kernel, op, pc, kc, jc, nc, 0, (nc + kernel.nr - 1) / kernel.nr, b_pack);
+      multiply_block(kernel, op, pc, kc, jc, nc, 0, m, jc, jc + nc, a_pack, b_pack);
     }
   }
   std::free(block);
   return true;
 }
 
-void direct_product(const operands& op) {
-  for (int32_t i = op.i0; i < op.i1; ++i) {
+void direct_product(const operands& op, int32_t r0, int32_t r1) {
+  for (int32_t i = op.i0 + r0; i < op.i0 + r1; ++i) {
     int32_t* c_row = op.c[i];
     for (int32_t kk = op.k0; kk < op.k1; ++kk) {
       const auto aik = static_cast<uint32_t>(op.a[i][kk]);
       const int32_t* b_row = op.b[kk];
-      for (int32_t j = op.j0; j < op.j1; ++j)
+      for (int32_t j = op.j0; j < op.j1; ++j) {
         c_row[j] = static_cast<int32_t>(static_cast<uint32_t>(c_row[j]) +
                                         aik * static_cast<uint32_t>(b_row[j]));
+      }
     }
   }
 }

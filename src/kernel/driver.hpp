@@ -1,7 +1,15 @@
 // Private to the block kernel: the portable driver that cuts a checked block product into
 // cache blocks, packs panels of a and b and calls a path's tile kernel on them.
+//
+// The sequential kernel (blocked_product) and the team kernel (team_kernel.cpp) run the
+// same steps; the team kernel only decides who does which of them between barriers:
+//   for each block of columns jc (nc wide) and each block of the inner range pc (kc deep):
+//     pack_b_panels   b's kc x nc block into nr-wide panels (any subset of the panels);
+//     multiply_block  for rows and columns of the result: pack a's mc x kc blocks and run
+//                     the tile kernel on every tile against the packed panels of b.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "tile.hpp"
@@ -19,12 +27,47 @@ struct operands {
   int32_t j0, j1;
 };
 
+// The alignment of every packing buffer (one cache line, one zmm register).
+inline constexpr size_t kPackAlign = 64;
+
+// How many 32-bit words the packing buffers of `kernel` hold at most for `op`,
+// each rounded up to whole kPackAlign lines: a_words for one mc x kc block of
+// a, b_words for one kc x nc block of b. Small products get small buffers.
+struct pack_sizes {
+  size_t a_words;
+  size_t b_words;
+};
+pack_sizes pack_sizes_for(const tile_kernel& kernel, const operands& op);
+
+// `p` rounded up to the next kPackAlign boundary (allocate kPackAlign bytes
+// more than needed).
+int32_t* align_pack(void* p);
+
+// Packs panels [p0, p1) of b's block: inner range [pc, pc + kc) and columns
+// [jc, jc + nc), relative to op's block; panel p covers columns
+// [jc + p * nr, jc + (p + 1) * nr) and lands at b_pack + p * kc * nr, so
+// disjoint panel ranges can be packed by different threads into one buffer.
+void pack_b_panels(const tile_kernel& kernel, const operands& op, int32_t pc, int32_t kc,
+                   int32_t jc, int32_t nc, int32_t p0, int32_t p1, int32_t* b_pack);
+
+// Adds the part of a x b for the inner range [pc, pc + kc) into rows
+// [r0, r1) and columns [q0, q1) of the result (relative to op's block; q0
+// and the columns of the packed block jc are multiples of nr), using the
+// packed block of b for columns [jc, jc + nc) and `a_pack` (a_words of
+// pack_sizes_for) for a's blocks. Only those rows and columns of c are written.
+void multiply_block(const tile_kernel& kernel, const operands& op, int32_t pc, int32_t kc,
+                    int32_t jc, int32_t nc, int32_t r0, int32_t r1, int32_t q0, int32_t q1,
+                    int32_t* a_pack, const int32_t* b_pack);
+
 // The cache-blocked, packed product on `kernel`. Returns false, having
 // written nothing, when the packing buffers cannot be allocated.
 bool blocked_product(const tile_kernel& kernel, const operands& op);
 
-// The same sums without any buffer (plain i-k-j loop): the fallback when the
-// heap is exhausted.
-void direct_product(const operands& op);
+// The same sums without any buffer (plain i-k-j loop) over rows [r0, r1) of
+// the block (relative): the fallback when the heap is exhausted.
+void direct_product(const operands& op, int32_t r0, int32_t r1);
+
+inline int32_t min32(int32_t x, int32_t y) { return x < y ? x : y; }
+inline int32_t max32(int32_t x, int32_t y) { return x > y ? x : y; }
 
 }  // namespace block_kernel::detail

@@ -1,5 +1,6 @@
 // The block kernel's contract, checked on every instruction-set path this CPU runs and
-// through the public entry point: sums, bounds, what is written, refusals.
+// through the public entry points: sums, bounds, what is written, refusals. The team
+// kernel has the same contract, so the same cases run on it with teams of several sizes.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -11,6 +12,9 @@
 
 #include "block_case.hpp"
 #include <dense/block_kernel.hpp>
+#include <dense/team_kernel.hpp>
+#include "kernel/paths.hpp"
+#include "kernel/team_split.hpp"
 #include "support/capture.hpp"
 
 namespace {
@@ -19,20 +23,33 @@ using block_kernel::path;
 using kernel_test::block_case;
 using test_support::owned_matrix;
 
-// kAuto stands for the public entry point mmsubmatriz; the others force a path.
+// kAuto stands for the public entry points; the others force a path.
 constexpr int kAuto = -1;
 
-class KernelPath : public testing::TestWithParam<int> {
+// Which entry point runs: the sequential kernel (team 0) or the team kernel
+// on `team` threads, on the path the entry point picks (kAuto) or on a forced one.
+struct kernel_run {
+  int path;
+  int32_t team;
+};
+
+class KernelPath : public testing::TestWithParam<kernel_run> {
  protected:
   void SetUp() override {
-    if (GetParam() != kAuto && !block_kernel::path_available(static_cast<path>(GetParam())))
+    if (GetParam().path != kAuto &&
+        !block_kernel::path_available(static_cast<path>(GetParam().path)))
       GTEST_SKIP() << "this CPU or build lacks the path";
   }
 
   int run(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
           const dense_arith::submatriz* c) const {
-    if (GetParam() == kAuto) return block_kernel::mmsubmatriz(a, b, c);
-    return block_kernel::mmsubmatriz_on(static_cast<path>(GetParam()), a, b, c);
+    const auto [p, team] = GetParam();
+    if (team == 0) {
+      return p == kAuto ? block_kernel::mmsubmatriz(a, b, c)
+                        : block_kernel::mmsubmatriz_on(static_cast<path>(p), a, b, c);
+    }
+    return p == kAuto ? team_kernel::mmsubmatrizOMP(a, b, c, team)
+                      : team_kernel::detail::mmsubmatrizOMP_on(static_cast<path>(p), a, b, c, team);
   }
 
   // One call on the case's descriptors: returns 0, prints nothing, and leaves
@@ -320,15 +337,29 @@ TEST_P(KernelPath, ConcurrentCallsOverSharedFactors) {
   EXPECT_EQ(sum, test_support::reference_product(t.a.get(), t.b.get()));
 }
 
-std::string param_name(const testing::TestParamInfo<int>& info) {
-  return info.param == kAuto ? "mmsubmatriz"
-                             : block_kernel::path_name(static_cast<path>(info.param));
+std::string param_name(const testing::TestParamInfo<kernel_run>& info) {
+  const auto [p, team] = info.param;
+  if (team == 0) {
+    return p == kAuto ? "mmsubmatriz" : block_kernel::path_name(static_cast<path>(p));
+  }
+  return (p == kAuto ? std::string("mmsubmatrizOMP") : block_kernel::path_name(static_cast<path>(p))) +
+         "_team" + std::to_string(team);
 }
 
+constexpr int kScalar = static_cast<int>(path::scalar);
+constexpr int kAvx2 = static_cast<int>(path::avx2);
+constexpr int kAvx512 = static_cast<int>(path::avx512);
+
 INSTANTIATE_TEST_SUITE_P(Paths, KernelPath,
-                         testing::Values(kAuto, static_cast<int>(path::scalar),
-                                         static_cast<int>(path::avx2),
-                                         static_cast<int>(path::avx512)),
+                         testing::Values(kernel_run{kAuto, 0}, kernel_run{kScalar, 0},
+                                         kernel_run{kAvx2, 0}, kernel_run{kAvx512, 0}),
+                         param_name);
+
+// Teams of 3 and 5 (more threads than many of the blocks have row tiles);
+// every path and team size is compared with the sequential kernel in
+// team_kernel_test.cpp.
+INSTANTIATE_TEST_SUITE_P(Team, KernelPath,
+                         testing::Values(kernel_run{kAuto, 3}, kernel_run{kScalar, 5}),
                          param_name);
 
 }  // namespace

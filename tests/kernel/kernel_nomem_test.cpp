@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <dense/block_kernel.hpp>
+#include <dense/team_kernel.hpp>
 #include <vector>
 
 #include "block_case.hpp"
-#include <dense/block_kernel.hpp>
+#include "kernel/paths.hpp"
+#include "kernel/team_split.hpp"
 #include "support/capture.hpp"
 
 namespace {
@@ -29,22 +32,26 @@ namespace {
 using block_kernel::path;
 
 TEST(KernelWithoutMemory, FallsBackToThePlainLoopOnEveryPath) {
-  for (path p : {path::scalar, path::avx2, path::avx512}) {
-    if (!block_kernel::path_available(p)) continue;
-    SCOPED_TRACE(block_kernel::path_name(p));
-    kernel_test::block_case t(30, 41, 41, 35, 32, 37, 8U);
-    t.set_block(1, 29, 2, 40, 3, 34);
-    const std::vector<int32_t> want = t.expected_c();
-    int rc = 1;
-    g_refused = 0;
-    std::fflush(stdout);
-    g_refuse_malloc = true;
-    rc = block_kernel::mmsubmatriz_on(p, &t.a_desc, &t.b_desc, &t.c_desc);
-    g_refuse_malloc = false;
-    EXPECT_GT(g_refused, 0) << "the kernel asked for no buffer, so this test checks nothing";
-    EXPECT_EQ(rc, 0);
-    EXPECT_EQ(t.c.values(), want);
-  }
+  // team 0: the sequential kernel; otherwise the team kernel on that many threads.
+  for (path p : {path::scalar, path::avx2, path::avx512})
+    for (int32_t team : {0, 1, 3}) {
+      if (!block_kernel::path_available(p)) continue;
+      SCOPED_TRACE(testing::Message() << block_kernel::path_name(p) << " team " << team);
+      kernel_test::block_case t(30, 41, 41, 35, 32, 37, 8U);
+      t.set_block(1, 29, 2, 40, 3, 34);
+      const std::vector<int32_t> want = t.expected_c();
+      int rc = 1;
+      g_refused = 0;
+      std::fflush(stdout);
+      g_refuse_malloc = true;
+      rc = team == 0
+               ? block_kernel::mmsubmatriz_on(p, &t.a_desc, &t.b_desc, &t.c_desc)
+               : team_kernel::detail::mmsubmatrizOMP_on(p, &t.a_desc, &t.b_desc, &t.c_desc, team);
+      g_refuse_malloc = false;
+      EXPECT_GT(g_refused, 0) << "the kernel asked for no buffer, so this test checks nothing";
+      EXPECT_EQ(rc, 0);
+      EXPECT_EQ(t.c.values(), want);
+    }
 }
 
 TEST(KernelWithoutMemory, PrintsNothing) {
@@ -57,6 +64,19 @@ TEST(KernelWithoutMemory, PrintsNothing) {
   });
   EXPECT_EQ(out, "");
   EXPECT_EQ(t.c.values(), want);
+}
+
+TEST(KernelWithoutMemory, MultiplicarKernelOMPReportsAResultItCannotGet) {
+  test_support::owned_matrix a(4, 5);
+  test_support::owned_matrix b(5, 6);
+  dense_core::matriz* r = a.get();
+  const std::string out = test_support::capture_stdout([&] {
+    g_refuse_malloc = true;
+    r = team_kernel::multiplicarKernelOMP(a.get(), b.get(), 2);
+    g_refuse_malloc = false;
+  });
+  EXPECT_EQ(out, "ERROR: Out of memory\n");
+  EXPECT_EQ(r, nullptr);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "block_case.hpp"
 #include <dense/block_kernel.hpp>
+#include "kernel/paths.hpp"
 #include "support/capture.hpp"
 
 namespace {

@@ -1,0 +1,204 @@
+// The block kernel on one OpenMP team: the result is split among the threads, the packed
+// blocks of b are shared.
+//
+// Every thread runs the same loops over blocks of columns (jc) and of the inner range
+// (pc), so every thread meets the same barriers:
+//   barrier          nobody still reads the previous packed block of b;
+//   pack_b_panels    each thread packs its share of the block's panels into the one
+//                    buffer of the team;
+//   barrier          the whole block of b is packed;
+//   multiply_block   each thread packs its own rows of a and adds into its own
+//                    rectangle of c.
+// The barriers are the only synchronisation: no thread writes what another reads
+// between two of them, and no two threads write the same element of c.
+#include <omp.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <dense/team_kernel.hpp>
+
+#include "common/team_size.hpp"
+#include "entry.hpp"
+#include "team_split.hpp"
+
+namespace team_kernel {
+namespace detail {
+
+using block_kernel::detail::checked;
+using block_kernel::detail::operands;
+using block_kernel::detail::tile_kernel;
+namespace kd = block_kernel::detail;
+
+namespace {
+
+int32_t units_of(int32_t total, int32_t unit) {
+  return static_cast<int32_t>((int64_t{total} + unit - 1) / unit);
+}
+
+// Thread `t` of a team of `threads`: its share of every packed block of b and
+// its rectangle of the result.
+void share_of_product(const tile_kernel& kernel, const operands& op, int32_t* b_pack,
+                      int32_t* a_pack, int32_t t, int32_t threads) {
+  const int32_t m = op.i1 - op.i0;
+  const int32_t k = op.k1 - op.k0;
+  const int32_t n = op.j1 - op.j0;
+  const result_split split = split_result(m, n, kernel.mr, kernel.nr, threads);
+  range rows{0, 0};
+  range cols{0, 0};
+  if (t < split.row_parts * split.col_parts) {
+    rows = part_of(m, kernel.mr, split.row_parts, t / split.col_parts);
+    cols = part_of(n, kernel.nr, split.col_parts, t % split.col_parts);
+  }
+  int32_t nc = 0;
+  for (int32_t jc = 0; jc < n; jc += nc) {
+    nc = kd::min32(kernel.nc, n - jc);
+    const range panels = part_of(units_of(nc, kernel.nr), 1, threads, t);
+    int32_t kc = 0;
+    for (int32_t pc = 0; pc < k; pc += kc) {
+      kc = kd::min32(kernel.kc, k - pc);
+#pragma omp barrier
+      kd::pack_b_panels(kernel, op, pc, kc, jc, nc, panels.begin, panels.end, b_pack);
+#pragma omp barrier
+      kd::multiply_block(kernel, op, pc, kc, jc, nc, rows.begin, rows.end, cols.begin, cols.end,
+                         a_pack, b_pack);
+    }
+  }
+}
+
+int run_team(const tile_kernel& kernel, const dense_arith::submatriz* a,
+             const dense_arith::submatriz* b, const dense_arith::submatriz* c, int32_t n) {
+  operands op{};
+  switch (kd::check_operands(a, b, c, &op)) {
+    case checked::refused:
+      return -1;
+    case checked::empty:
+      return 0;
+    case checked::run:
+      break;
+  }
+  const int32_t m = op.i1 - op.i0;
+  const int64_t tiles = int64_t{units_of(m, kernel.mr)} * units_of(op.j1 - op.j0, kernel.nr);
+  const int32_t team = dense_detail::team_size(n, tiles);
+  if (team == 1) {  // the sequential kernel itself: no region, no barrier
+    if (!kd::blocked_product(kernel, op)) {
+      kd::direct_product(op, 0, m);
+    }
+    return 0;
+  }
+  const kd::pack_sizes sizes = kd::pack_sizes_for(kernel, op);
+  void* block =
+      std::malloc((sizes.b_words + static_cast<size_t>(team) * sizes.a_words) * sizeof(int32_t) +
+                  kd::kPackAlign);
+  if (!block) {  // the same sums without buffers, rows dealt out to the team
+#pragma omp parallel num_threads(team)
+    {
+      const range rows = part_of(m, 1, omp_get_num_threads(), omp_get_thread_num());
+      kd::direct_product(op, rows.begin, rows.end);
+    }
+    return 0;
+  }
+  int32_t* b_pack = kd::align_pack(block);
+  int32_t* a_packs = b_pack + sizes.b_words;
+#pragma omp parallel num_threads(team)
+  {
+    // The runtime may give fewer threads than asked; the split follows the
+    // team it gave, which is never larger than the buffers were sized for.
+    const int32_t t = omp_get_thread_num();
+    share_of_product(kernel, op, b_pack, a_packs + static_cast<size_t>(t) * sizes.a_words, t,
+                     omp_get_num_threads());
+  }
+  std::free(block);
+  return 0;
+}
+
+}  // namespace
+
+range part_of(int32_t total, int32_t unit, int32_t parts, int32_t index) {
+  const int64_t units = (int64_t{total} + unit - 1) / unit;
+  const int64_t base = units / parts;
+  const int64_t extra = units % parts;
+  const int64_t first = index * base + (index < extra ? index : extra);
+  const int64_t count = base + (index < extra ? 1 : 0);
+  const int64_t begin = first * unit < total ? first * unit : total;
+  const int64_t end = (first + count) * unit < total ? (first + count) * unit : total;
+  return {static_cast<int32_t>(begin), static_cast<int32_t>(end)};
+}
+
+result_split split_result(int32_t m, int32_t n, int32_t mr, int32_t nr, int32_t threads) {
+  const int32_t row_units = units_of(m, mr);
+  const int32_t col_units = units_of(n, nr);
+  // The largest rectangle of the split with `rows` row parts: what the
+  // slowest thread computes.
+  const auto largest = [&](int32_t rows) {
+    const int32_t cols = kd::max32(1, kd::min32(threads / rows, col_units));
+    const int64_t height = kd::min32(m, units_of(row_units, rows) * mr);
+    const int64_t width = kd::min32(n, units_of(col_units, cols) * nr);
+    return height * width;
+  };
+  const int32_t most_rows = kd::max32(1, kd::min32(threads, row_units));
+  int64_t best = largest(most_rows);
+  for (int32_t rows = most_rows - 1; rows >= 1; --rows) {
+    best = std::min(best, largest(rows));
+  }
+  int32_t rows = most_rows;
+  while (largest(rows) * 100 > best * 105) {
+    --rows;
+  }
+  return {rows, kd::max32(1, kd::min32(threads / rows, col_units))};
+}
+
+int mmsubmatrizOMP_on(block_kernel::path p, const dense_arith::submatriz* a,
+                      const dense_arith::submatriz* b, const dense_arith::submatriz* c, int32_t n) {
+  const tile_kernel* kernel = kd::kernel_on(p);
+  if (!kernel) {
+    return -1;
+  }
+  return run_team(*kernel, a, b, c, n);
+}
+
+}  // namespace detail
+
+int mmsubmatrizOMP(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
+                   const dense_arith::submatriz* c, int32_t n) {
+  return detail::run_team(block_kernel::detail::host_kernel(), a, b, c, n);
+}
+
+dense_core::matriz* multiplicarKernelOMP(const dense_core::matriz* a, const dense_core::matriz* b,
+                                         int32_t n) {
+  if (!a || !b || !a->mat || !b->mat) {
+    std::puts("ERRO: Matriz inexistente.");
+    return nullptr;
+  }
+  if (a->col != b->lin) {
+    std::puts("ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.");
+    return nullptr;
+  }
+  // Like the library's other products that return a matrix, but a result the
+  // heap cannot hold is reported and refused instead of ending the process:
+  // this function already tells its caller "no result" with null.
+  auto* r = static_cast<dense_core::matriz*>(std::malloc(sizeof(dense_core::matriz)));
+  if (!r) {
+    std::puts("ERROR: Out of memory");
+    return nullptr;
+  }
+  *r = {nullptr, a->lin, b->col};
+  if (dense_core::malocar(r) == 0) {
+    std::free(r);
+    std::puts("ERROR: Out of memory");
+    return nullptr;
+  }
+  dense_core::mzerar(r);
+  dense_arith::bloco a_block{0, a->lin, 0, a->col};
+  dense_arith::bloco b_block{0, b->lin, 0, b->col};
+  dense_arith::bloco c_block{0, r->lin, 0, r->col};
+  // The descriptors' matrix pointers are non-const only by the record's
+  // type; the factors are read, never written.
+  const dense_arith::submatriz da{const_cast<dense_core::matriz*>(a), &a_block};
+  const dense_arith::submatriz db{const_cast<dense_core::matriz*>(b), &b_block};
+  const dense_arith::submatriz dc{r, &c_block};
+  mmsubmatrizOMP(&da, &db, &dc, n);
+  return r;
+}
+
+}  // namespace team_kernel
