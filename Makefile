@@ -1,28 +1,55 @@
-# The kit's commands: `make test` and `make run` (see README.md).
+# The kit's commands: `make run` and `make test` (see README.md). Each first
+# installs the Debian packages it needs (scripts/deps.sh, scripts/packages.txt).
 BUILD ?= build
+RUN_BUILD ?= build-run
 RELEASE_BUILD ?= build-release
 JOBS ?= $(shell nproc)
 BENCH_FILTER ?= .
+# Arguments for compare_products in `make run`, e.g. ARGS='--size 1024 --threads 1,2'.
+ARGS ?=
+# Package groups `make deps` installs.
+GROUPS ?= run test
+DEPS = scripts/deps.sh
 
-.PHONY: all test run bench configure release clean check-asan check-tsan fuzz
+# make's own lines ("Entering directory ...") would only hide the programs' output.
+MAKEFLAGS += --no-print-directory
+
+.PHONY: all deps test run bench configure release clean check-asan check-tsan fuzz
 
 all: test
 
+deps:
+	@$(DEPS) $(GROUPS)
+
+# Configure explicitly (every other target configures only a missing build folder;
+# `cmake --build` re-runs CMake by itself when a CMakeLists.txt changed).
 configure:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Debug
 
-# Configure, build everything, run every test.
-test: configure
-	cmake --build $(BUILD) -j $(JOBS)
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+# Build everything in Debug, run every test.
+test:
+	@$(DEPS) run test
+	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Debug
+	@cmake --build $(BUILD) -j $(JOBS)
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The library, the tools and the examples in Release (no tests, no benchmarks,
+# so neither GoogleTest nor Google Benchmark is needed), then the kit's main program.
+# The build shows what it compiles but no "Built target" line for what is up to date.
+run:
+	@$(DEPS) run
+	@test -f $(RUN_BUILD)/CMakeCache.txt || cmake -S . -B $(RUN_BUILD) -DCMAKE_BUILD_TYPE=Release \
+	  -DDENSE_BUILD_TESTS=OFF -DDENSE_BUILD_BENCH=OFF -DDENSE_BUILD_EXAMPLES=ON \
+	  -DCMAKE_TARGET_MESSAGES=OFF
+	@cmake --build $(RUN_BUILD) -j $(JOBS)
+	@$(RUN_BUILD)/bin/compare_products $(ARGS)
+
+# Release build of the library, the programs and the benchmarks.
 release:
-	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(RELEASE_BUILD) -j $(JOBS)
-
-# Release build, then the kit's main program.
-run: release
-	$(RELEASE_BUILD)/bin/compare_products
+	@$(DEPS) run test
+	@test -f $(RELEASE_BUILD)/CMakeCache.txt || cmake -S . -B $(RELEASE_BUILD) \
+	  -DCMAKE_BUILD_TYPE=Release -DDENSE_BUILD_TESTS=OFF -DDENSE_BUILD_BENCH=ON
+	@cmake --build $(RELEASE_BUILD) -j $(JOBS)
 
 # Release build, then every benchmark program (reported, never asserted).
 bench: release
@@ -49,6 +76,7 @@ TSAN_ENV = TSAN_OPTIONS=ignore_noninstrumented_modules=1:halt_on_error=1:exitcod
 # Library, tools and tests with AddressSanitizer + UndefinedBehaviorSanitizer
 # (g++); the whole suite runs under them with leak detection on.
 check-asan:
+	@$(DEPS) run test
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DDENSE_BUILD_BENCH=OFF -DDENSE_NATIVE=OFF \
 	  "-DCMAKE_CXX_FLAGS=-O1 -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
@@ -58,6 +86,7 @@ check-asan:
 # clang with its own OpenMP runtime (libomp), which TSan understands; the
 # process never loads libgomp. Nothing is suppressed.
 check-tsan:
+	@$(DEPS) run test ci
 	cmake -S . -B $(TSAN_BUILD) -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
 	  -DDENSE_BUILD_BENCH=OFF -DDENSE_NATIVE=OFF \
 	  "-DCMAKE_CXX_FLAGS=-O1 -fsanitize=thread -fno-omit-frame-pointer"
@@ -77,6 +106,7 @@ check-tsan:
 # fuzz/lsan.supp lists only clang's OpenMP runtime, whose thread pool outlives
 # the last input; check-asan runs the same code with no suppression at all.
 fuzz:
+	@$(DEPS) run ci
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DDENSE_BUILD_FUZZ=ON \
 	  -DDENSE_BUILD_TESTS=OFF -DDENSE_BUILD_BENCH=OFF -DDENSE_BUILD_EXAMPLES=OFF -DDENSE_NATIVE=OFF \
 	  -DCMAKE_CXX_FLAGS=-O1
@@ -92,4 +122,4 @@ fuzz:
 	done
 
 clean:
-	rm -rf $(BUILD) $(RELEASE_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(RUN_BUILD) $(RELEASE_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
