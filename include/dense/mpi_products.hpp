@@ -5,7 +5,7 @@
 // part with the team kernel (team_kernel::mmsubmatrizOMP) on its own threads.
 //
 // Every operation here is collective over its communicator: every rank calls
-// it, with the same thread count. The library duplicates the communicator it
+// it, with the same thread count, between MPI_Init and MPI_Finalize. The library duplicates the communicator it
 // is given and sets MPI_ERRORS_RETURN on the copy, so a failing MPI call comes
 // back to us instead of ending the job behind our back. Then it prints one line
 // "ERRO: MPI: " followed by MPI's own error string and aborts the job with
