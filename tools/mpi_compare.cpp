@@ -324,8 +324,8 @@ mpi_compare::row measure(method m, int32_t threads, MPI_Comm comm, const setup& 
   std::vector<uint64_t> all(static_cast<size_t>(rank == 0 ? 2 * size : 0));
   need(MPI_Gather(mine, 2, MPI_UINT64_T, all.data(), 2, MPI_UINT64_T, 0, comm));
   for (int q = 0; rank == 0 && q < size; ++q) {
-    const auto sent = static_cast<double>(all[static_cast<size_t>(2 * q)]);
-    const auto received = static_cast<double>(all[static_cast<size_t>(2 * q + 1)]);
+    const auto sent = static_cast<double>(all[2 * static_cast<size_t>(q)]);
+    const auto received = static_cast<double>(all[2 * static_cast<size_t>(q) + 1]);
     r.mean_bytes += sent / size;
     r.max_sent = std::max(r.max_sent, sent);
     r.max_received = std::max(r.max_received, received);
