@@ -2,6 +2,9 @@
 // refusal.
 #include "mpi/mpi_detail.hpp"
 
+#include <sys/mman.h>
+
+#include <cassert>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -77,14 +80,39 @@ private_comm::~private_comm() {
   }
 }
 
+namespace {
+
+constexpr size_t kHugePage = size_t{2} << 20;
+
+// `bytes` of zeroed heap. Blocks of a huge page and more are aligned to huge
+// pages and asked to use them: a fresh block is touched page by page, and a
+// 16 MiB block is 4096 page faults in 4 KiB pages but 8 in 2 MiB pages.
+// Released with free either way.
+void* big_zeroed(size_t bytes) {
+  if (bytes < kHugePage) {
+    return std::calloc(bytes, 1);
+  }
+  const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  void* p = std::aligned_alloc(kHugePage, rounded);
+  if (p != nullptr) {
+    madvise(p, rounded, MADV_HUGEPAGE);  // advice only: without it, small pages
+    std::memset(p, 0, bytes);
+  }
+  return p;
+}
+
+}  // namespace
+
 packed::packed(int32_t rows, int32_t cols, MPI_Comm comm) {
   m_.lin = rows;
   m_.col = cols;
+  capacity_rows_ = rows;
+  capacity_cols_ = cols;
   if (rows <= 0 || cols <= 0) {
     return;
   }
   const size_t count = static_cast<size_t>(rows) * static_cast<size_t>(cols);
-  data_ = static_cast<int32_t*>(std::calloc(count, sizeof(int32_t)));
+  data_ = static_cast<int32_t*>(big_zeroed(count * sizeof(int32_t)));
   m_.mat = static_cast<int32_t**>(std::malloc(static_cast<size_t>(rows) * sizeof(int32_t*)));
   if (data_ == nullptr || m_.mat == nullptr) {
     std::free(data_);
@@ -94,6 +122,15 @@ packed::packed(int32_t rows, int32_t cols, MPI_Comm comm) {
     out_of_memory(comm);
   }
   for (int32_t i = 0; i < rows; ++i) {
+    m_.mat[i] = row(i);
+  }
+}
+
+void packed::reshape(int32_t rows, int32_t cols) {
+  assert(rows <= capacity_rows_ && cols <= capacity_cols_);
+  m_.lin = rows;
+  m_.col = cols;
+  for (int32_t i = 0; m_.mat != nullptr && i < m_.lin; ++i) {
     m_.mat[i] = row(i);
   }
 }

@@ -70,10 +70,15 @@ class packed {
   int32_t rows() const { return m_.lin; }
   int32_t cols() const { return m_.col; }
   bool empty() const { return m_.lin == 0 || m_.col == 0; }
+  // Lays the same storage out again as `rows` x `cols`, neither more than
+  // it was made with, so one buffer serves the panels of several steps.
+  void reshape(int32_t rows, int32_t cols);
 
  private:
   dense_core::matriz m_{};
   int32_t* data_ = nullptr;
+  int32_t capacity_rows_ = 0;
+  int32_t capacity_cols_ = 0;
 };
 
 // One row of `cols` int32 as an MPI datatype, so that counts are counts of

@@ -152,6 +152,15 @@ int multiplicarSUMMAblocos(const matriz* a, const matriz* b, matriz* c, int32_t 
   std::sort(cuts.begin(), cuts.end());
   cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
 
+  // One buffer for each kind of panel, as wide as the widest step, reused by every step.
+  int32_t widest = 0;
+  for (size_t s = 0; s + 1 < cuts.size(); ++s) {
+    widest = std::max(widest, cuts[s + 1] - cuts[s]);
+  }
+  packed a_panel(my_rows, widest, grid);
+  packed b_panel(widest, my_cols, grid);
+  const row_type row_c(my_cols, grid);
+
   for (size_t s = 0; s + 1 < cuts.size(); ++s) {
     const int32_t from = cuts[s];
     const int32_t width = cuts[s + 1] - from;
@@ -160,7 +169,7 @@ int multiplicarSUMMAblocos(const matriz* a, const matriz* b, matriz* c, int32_t 
 
     // Every rank of a grid row has the same my_rows, and of a grid column the
     // same my_cols, so a whole row or column skips a broadcast together.
-    packed a_panel(my_rows, width, grid);
+    a_panel.reshape(my_rows, width);
     if (!a_panel.empty()) {
       if (my_col == a_owner) {
         mpi_detail::copy_block(a, 0, from - a_blk.col_inicio, a_panel);
@@ -168,12 +177,11 @@ int multiplicarSUMMAblocos(const matriz* a, const matriz* b, matriz* c, int32_t 
       const row_type row_w(width, grid);
       check(MPI_Bcast(a_panel.data(), my_rows, row_w.get(), a_owner, along_row.get()), grid);
     }
-    packed b_panel(width, my_cols, grid);
+    b_panel.reshape(width, my_cols);
     if (!b_panel.empty()) {
       if (my_row == b_owner) {
         mpi_detail::copy_block(b, from - b_blk.lin_inicio, 0, b_panel);
       }
-      const row_type row_c(my_cols, grid);
       check(MPI_Bcast(b_panel.data(), width, row_c.get(), b_owner, along_col.get()), grid);
     }
     mpi_detail::add_product(a_panel.matrix(), b_panel.matrix(), c, my_rows, width, my_cols,
