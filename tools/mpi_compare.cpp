@@ -11,14 +11,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <dense/dense_core.hpp>
 #include <dense/mpi_products.hpp>
 #include <dense/team_kernel.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mpi_compare_count.hpp"
@@ -72,8 +73,7 @@ void wait_quietly(MPI_Comm comm) {
   while (done == 0) {
     need(MPI_Test(&request, &done, MPI_STATUS_IGNORE));
     if (done == 0) {
-      const timespec pause{0, 1000000};
-      nanosleep(&pause, nullptr);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
 }
