@@ -19,12 +19,11 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <initializer_list>
 #include <random>
 #include <string>
 
-#include "bench_matrices.hpp"
+#include "bench_support.hpp"
 #include <dense/block_kernel.hpp>
 #include "kernel/driver.hpp"
 #include "kernel/paths.hpp"
@@ -48,14 +47,10 @@ using dense_core::matriz;
 
 constexpr int64_t kSizes[] = {256, 512, 1024, 2048};
 
+using bench_support::product_ops;
+using bench_support::release;
+using bench_support::report;
 using bench_support::square;
-
-void report(benchmark::State& state, double ops_per_iteration) {
-  state.counters["GOP/s"] =
-      benchmark::Counter(ops_per_iteration * 1e-9, benchmark::Counter::kIsIterationInvariantRate);
-}
-
-double product_ops(int64_t n) { return 2.0 * static_cast<double>(n * n * n); }
 
 // ---- the machine's peak: independent multiply-adds, no memory traffic ----
 // Written in assembly: with intrinsics the compiler sees constant operands and
@@ -387,12 +382,6 @@ void BM_eigen(benchmark::State& state) {
 #endif
 
 // ---- the kit's products on two threads ----
-
-void release(matriz* m) {
-  if (m == nullptr) return;
-  dense_core::mliberar(m);
-  std::free(m);
-}
 
 template <matriz* (*Product)(const matriz*, const matriz*, int32_t)>
 void BM_two_threads(benchmark::State& state) {

@@ -14,6 +14,8 @@
 #include <dense/workers_cyclic.hpp>
 #include <dense/workers_ranges.hpp>
 
+#include "common/matrix_records.hpp"
+
 namespace compare_tool {
 
 std::vector<int32_t> measured_thread_counts(int id, const std::vector<int32_t>& requested) {
@@ -40,30 +42,10 @@ std::string skip_reason(int id, int32_t inner, int32_t threads) {
 }
 
 dense_core::matriz* new_zero_matrix(int32_t rows, int32_t cols) {
-  auto* m = static_cast<dense_core::matriz*>(std::calloc(1, sizeof(dense_core::matriz)));
-  if (m == nullptr) {
-    return nullptr;
-  }
-  m->mat = nullptr;
-  m->lin = rows;
-  m->col = cols;
-  if (dense_core::malocar(m) != 1 || m->mat == nullptr) {
-    std::free(m);
-    return nullptr;
-  }
-  dense_core::mzerar(m);
-  return m;
+  return dense_detail::new_zeroed_matrix(rows, cols);
 }
 
-void release_matrix(dense_core::matriz* m) {
-  if (m == nullptr) {
-    return;
-  }
-  if (m->mat != nullptr) {
-    dense_core::mliberar(m);
-  }
-  std::free(m);
-}
+void release_matrix(dense_core::matriz* m) { dense_detail::release_matrix(m); }
 
 dense_core::matriz* run_method(int id, const dense_core::matriz* a, const dense_core::matriz* b,
                                int32_t threads) {

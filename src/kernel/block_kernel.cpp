@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <dense/block_kernel.hpp>
 
+#include "common/messages.hpp"
 #include "entry.hpp"
 #include "kernel/paths.hpp"
 
@@ -66,7 +67,7 @@ bool writes_what_it_reads(const operands& op) {
 checked check_operands(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
                        const dense_arith::submatriz* c, operands* out) {
   if (!has_storage(a) || !has_storage(b) || !has_storage(c) || !a->bloco || !b->bloco) {
-    std::puts("ERRO: Matriz inexistente.");
+    std::puts(dense_msg::kMissingMatrix);
     return checked::refused;
   }
   // B's row bounds and c's bloco are deliberately not read: a's column range
@@ -78,7 +79,7 @@ checked check_operands(const dense_arith::submatriz* a, const dense_arith::subma
     return checked::empty;
   }
   if (!fits(op, *a->matriz, *b->matriz, *c->matriz) || writes_what_it_reads(op)) {
-    std::puts("ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.");
+    std::puts(dense_msg::kInvalidForProduct);
     return checked::refused;
   }
   *out = op;

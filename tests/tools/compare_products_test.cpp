@@ -185,7 +185,7 @@ TEST_F(CompareProducts, RefusesSizesBeyondTheMachinesMemoryBeforeAllocating) {
   if (kib == 0) {
     GTEST_SKIP() << "no MemAvailable in /proc/meminfo";
   }
-  const auto side = static_cast<long long>(std::sqrt(kib * 1024.0 / 50 / 4));
+  const auto side = static_cast<long long>(std::sqrt(static_cast<double>(kib) * 1024.0 / 50 / 4));
   r = run_program(kProgram, {"--size", std::to_string(side), "--threads", "256", "--methods",
                              "cyclic-blocks", "--csv", path("never.csv")});
   EXPECT_EQ(r.status, 2);
