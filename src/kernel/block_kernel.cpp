@@ -1,5 +1,7 @@
 // The block kernel's entry point: checks the descriptors, picks the instruction-set path,
 // hands the product to the blocked driver (driver.cpp).
+#include <cpuid.h>
+
 #include <cstdio>
 #include <dense/block_kernel.hpp>
 
@@ -38,6 +40,18 @@ const tile_kernel* compiled_kernel(path p) {
     default:
       return nullptr;
   }
+}
+
+// AVX-VNNI: CPUID leaf 7, sub-leaf 1, EAX bit 4. Asked directly because not
+// every compiler's __builtin_cpu_supports knows the name; the registers it
+// uses are the AVX2 ones, whose OS support __builtin_cpu_supports("avx2")
+// has already checked.
+[[maybe_unused]] bool has_avx_vnni() {
+  unsigned eax = 0;
+  unsigned ebx = 0;
+  unsigned ecx = 0;
+  unsigned edx = 0;
+  return __get_cpuid_count(7, 1, &eax, &ebx, &ecx, &edx) != 0 && (eax & (1U << 4)) != 0;
 }
 
 bool has_storage(const dense_arith::submatriz* d) { return d && d->matriz && d->matriz->mat; }
@@ -163,7 +177,7 @@ cpu_features host_features() {
   cpu_features f{false, false, false, false, false};
 #if DENSE_KERNEL_AVX2
   f.avx2 = __builtin_cpu_supports("avx2") != 0;
-  f.avxvnni = f.avx2 && __builtin_cpu_supports("avxvnni") != 0;
+  f.avxvnni = f.avx2 && detail::has_avx_vnni();
 #endif
 #if DENSE_KERNEL_AVX512
   f.avx512f = __builtin_cpu_supports("avx512f") != 0;
