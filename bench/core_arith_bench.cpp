@@ -2,43 +2,30 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <cstdlib>
 
 #include <dense/dense_arith.hpp>
 #include <dense/dense_core.hpp>
 
+#include "bench_support.hpp"
+
 namespace {
 
-// A random n x n operand made through the library, released at scope end.
-struct operand {
-  dense_core::matriz m{nullptr, 0, 0};
-  explicit operand(int32_t n) : m{nullptr, n, n} {
-    if (dense_core::malocar(&m) == 0) std::abort();
-    dense_core::mgerar_aleatorio(&m, 1000);
-  }
-  ~operand() { dense_core::mliberar(&m); }
-  operand(const operand&) = delete;
-  operand& operator=(const operand&) = delete;
-};
-
-void release(dense_core::matriz* r) {
-  dense_core::mliberar(r);
-  std::free(r);
-}
+using bench_support::product_ops;
+using bench_support::release;
+using bench_support::report;
+using bench_support::square;
 
 // One multiply-add per (i, j, k): 2 n^3 operations per product.
 void BM_mmultiplicar(benchmark::State& state) {
   const auto tipo = static_cast<int32_t>(state.range(0));
   const auto n = static_cast<int32_t>(state.range(1));
-  const operand a(n), b(n);
+  const square a(n, 1), b(n, 2);
   for (auto _ : state) {
-    dense_core::matriz* r = dense_arith::mmultiplicar(&a.m, &b.m, tipo);
+    dense_core::matriz* r = dense_arith::mmultiplicar(a.get(), b.get(), tipo);
     benchmark::DoNotOptimize(r->mat[0][0]);
     release(r);
   }
-  const double ops = 2.0 * n * n * static_cast<double>(n);
-  state.counters["GOP/s"] =
-      benchmark::Counter(ops / 1e9, benchmark::Counter::kIsIterationInvariantRate);
+  report(state, product_ops(n));
 }
 BENCHMARK(BM_mmultiplicar)
     ->ArgNames({"tipo", "n"})
@@ -49,14 +36,13 @@ BENCHMARK(BM_mmultiplicar)
 void BM_msomar(benchmark::State& state) {
   const auto tipo = static_cast<int32_t>(state.range(0));
   const auto n = static_cast<int32_t>(state.range(1));
-  const operand a(n), b(n);
+  const square a(n, 1), b(n, 2);
   for (auto _ : state) {
-    dense_core::matriz* r = dense_arith::msomar(&a.m, &b.m, tipo);
+    dense_core::matriz* r = dense_arith::msomar(a.get(), b.get(), tipo);
     benchmark::DoNotOptimize(r->mat[0][0]);
     release(r);
   }
-  state.counters["GOP/s"] = benchmark::Counter(static_cast<double>(n) * n / 1e9,
-                                               benchmark::Counter::kIsIterationInvariantRate);
+  report(state, static_cast<double>(n) * n);
 }
 BENCHMARK(BM_msomar)
     ->ArgNames({"tipo", "n"})

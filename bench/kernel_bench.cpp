@@ -1,23 +1,35 @@
 // The block kernel against the machine and against other products, side by side in one
 // run, at n = 256, 512, 1024 and 2048 (n x n times n x n, 2*n^3 operations):
 //   BM_peak_*          vpmulld + vpaddd on independent registers: what one core can do;
-//   BM_mmsubmatriz     the kernel on whole-matrix descriptors, one entry per path;
+//   BM_peak_vpmaddwd_*, BM_peak_vpdpwssd_*: the same for the 16-bit multiply-and-add-pairs
+//                      instructions (two steps of k per 32-bit lane);
+//   BM_mmsubmatriz     the kernel on whole-matrix descriptors, one entry per path (values
+//                      in [-1000, 1000], so the 16-bit-range paths run);
+//   BM_range_scan      the per-call check that sends a block to a 16-bit-range path;
 //   BM_ikj             a plain i-k-j loop over the same row tables, built for the host
 //                      CPU (target_clones: the x86-64-v4 / v3 clone is what -march=native gives);
 //   BM_eigen           Eigen's int32 product on one thread, when Eigen 3 was found;
-//   BM_*_blocos, BM_multiplicarOMP: the kit's products on 2 threads.
-// Every entry reports GOP/s. Compare ratios from one run, on a machine as quiet as you can get.
+//   BM_*_blocos, BM_multiplicarOMP: the kit's products on 2 threads;
+//   BM_kernel, BM_team_kernel: the kernel (one thread) and the team kernel on 1, 2 and 4
+//                      threads at n = 1024, 2048, 4096 and on a flat (64 x 4096 x 4096) and a
+//                      tall (4096 x 64 x 4096) shape, m x k x n, on full-range values (the
+//                      int32 path); and both on small values (1 ... 100: a 16-bit-range path).
+// Every entry reports GOP/s. Compare ratios from one run, on a machine as quiet as you can get;
+// --benchmark_repetitions=3 --benchmark_report_aggregates_only=true gives medians.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <cstdlib>
+#include <initializer_list>
+#include <random>
 #include <string>
 
-#include "bench_matrices.hpp"
+#include "bench_support.hpp"
 #include <dense/block_kernel.hpp>
+#include "kernel/driver.hpp"
 #include "kernel/paths.hpp"
 #include <dense/dense_arith.hpp>
 #include <dense/dense_core.hpp>
+#include <dense/team_kernel.hpp>
 #include <dense/team_rows.hpp>
 #include <dense/workers_cyclic.hpp>
 #include <dense/workers_ranges.hpp>
@@ -35,14 +47,10 @@ using dense_core::matriz;
 
 constexpr int64_t kSizes[] = {256, 512, 1024, 2048};
 
+using bench_support::product_ops;
+using bench_support::release;
+using bench_support::report;
 using bench_support::square;
-
-void report(benchmark::State& state, double ops_per_iteration) {
-  state.counters["GOP/s"] =
-      benchmark::Counter(ops_per_iteration * 1e-9, benchmark::Counter::kIsIterationInvariantRate);
-}
-
-double product_ops(int64_t n) { return 2.0 * static_cast<double>(n * n * n); }
 
 // ---- the machine's peak: independent multiply-adds, no memory traffic ----
 // Written in assembly: with intrinsics the compiler sees constant operands and
@@ -128,6 +136,99 @@ __attribute__((target("avx2"))) void BM_peak_avx2(benchmark::State& state) {
 
 #undef DENSE_PEAK_ROW
 
+// The 16-bit-range tiles' arithmetic without their loads: per step, 24
+// vpmaddwd + 24 vpaddd (or 24 fused vpdpwssd) into 24 independent zmm
+// accumulators, 12 + 12 into 12 ymm ones with AVX2. Every 32-bit lane of a
+// vpmaddwd or vpdpwssd does two multiply-adds (4 operations).
+// clang-format off
+#define DENSE_MADD_ROW(w, x, lo, hi)                              \
+  "vpmaddwd %%" w x ", %%" w "30, %%" w "28\n\t"                   \
+  "vpmaddwd %%" w x ", %%" w "31, %%" w "29\n\t"                   \
+  "vpaddd %%" w "28, %%" w #lo ", %%" w #lo "\n\t"                \
+  "vpaddd %%" w "29, %%" w #hi ", %%" w #hi "\n\t"
+#define DENSE_DPWSSD_ROW(x, lo, hi)                               \
+  "vpdpwssd %%zmm" x ", %%zmm30, %%zmm" #lo "\n\t"                \
+  "vpdpwssd %%zmm" x ", %%zmm31, %%zmm" #hi "\n\t"
+#define DENSE_ZMM_ROWS(ROW)                                                           \
+  ROW("24", 0, 1) ROW("25", 2, 3) ROW("24", 4, 5) ROW("25", 6, 7) ROW("24", 8, 9)      \
+  ROW("25", 10, 11) ROW("24", 12, 13) ROW("25", 14, 15) ROW("24", 16, 17)              \
+  ROW("25", 18, 19) ROW("24", 20, 21) ROW("25", 22, 23)
+#define DENSE_ZMM_MADD(x, lo, hi) DENSE_MADD_ROW("zmm", x, lo, hi)
+#define DENSE_ZMM_CLOBBERS                                                                  \
+  "cc", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9",     \
+      "xmm10", "xmm11", "xmm12", "xmm13", "xmm14", "xmm15", "xmm16", "xmm17", "xmm18",     \
+      "xmm19", "xmm20", "xmm21", "xmm22", "xmm23", "xmm24", "xmm25", "xmm28", "xmm29",     \
+      "xmm30", "xmm31"
+#define DENSE_ZMM_SETUP                                    \
+  "vpternlogd $0xff, %%zmm30, %%zmm30, %%zmm30\n\t"       \
+  "vpabsd %%zmm30, %%zmm31\n\t"                           \
+  "vmovdqa64 %%zmm30, %%zmm24\n\t"                        \
+  "vmovdqa64 %%zmm31, %%zmm25\n\t"
+// clang-format on
+
+__attribute__((target("avx512f,avx512bw"))) void BM_peak_vpmaddwd_avx512(benchmark::State& state) {
+  for (auto _ : state) {
+    int64_t steps = kPeakSteps;
+    __asm__ volatile(DENSE_ZMM_SETUP "1:\n\t" DENSE_ZMM_ROWS(DENSE_ZMM_MADD) "dec %[steps]\n\t"
+                                                                              "jnz 1b\n\t"
+                     : [steps] "+r"(steps)
+                     :
+                     : DENSE_ZMM_CLOBBERS);
+  }
+  report(state, 4.0 * 24 * 16 * kPeakSteps);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vnni"))) void BM_peak_vpdpwssd_avx512(
+    benchmark::State& state) {
+  for (auto _ : state) {
+    int64_t steps = kPeakSteps;
+    __asm__ volatile(DENSE_ZMM_SETUP "1:\n\t" DENSE_ZMM_ROWS(DENSE_DPWSSD_ROW) "dec %[steps]\n\t"
+                                                                                "jnz 1b\n\t"
+                     : [steps] "+r"(steps)
+                     :
+                     : DENSE_ZMM_CLOBBERS);
+  }
+  report(state, 4.0 * 24 * 16 * kPeakSteps);
+}
+
+__attribute__((target("avx2"))) void BM_peak_vpmaddwd_avx2(benchmark::State& state) {
+  for (auto _ : state) {
+    int64_t steps = kPeakSteps;
+    // clang-format off
+    __asm__ volatile(
+        "vpcmpeqd %%ymm14, %%ymm14, %%ymm14\n\t"
+        "vpabsd %%ymm14, %%ymm15\n\t"
+        "1:\n\t"
+        "vpmaddwd %%ymm14, %%ymm15, %%ymm12\n\t" "vpmaddwd %%ymm15, %%ymm14, %%ymm13\n\t"
+        "vpaddd %%ymm12, %%ymm0, %%ymm0\n\t" "vpaddd %%ymm13, %%ymm1, %%ymm1\n\t"
+        "vpmaddwd %%ymm14, %%ymm14, %%ymm12\n\t" "vpmaddwd %%ymm15, %%ymm15, %%ymm13\n\t"
+        "vpaddd %%ymm12, %%ymm2, %%ymm2\n\t" "vpaddd %%ymm13, %%ymm3, %%ymm3\n\t"
+        "vpmaddwd %%ymm14, %%ymm15, %%ymm12\n\t" "vpmaddwd %%ymm15, %%ymm14, %%ymm13\n\t"
+        "vpaddd %%ymm12, %%ymm4, %%ymm4\n\t" "vpaddd %%ymm13, %%ymm5, %%ymm5\n\t"
+        "vpmaddwd %%ymm14, %%ymm14, %%ymm12\n\t" "vpmaddwd %%ymm15, %%ymm15, %%ymm13\n\t"
+        "vpaddd %%ymm12, %%ymm6, %%ymm6\n\t" "vpaddd %%ymm13, %%ymm7, %%ymm7\n\t"
+        "vpmaddwd %%ymm14, %%ymm15, %%ymm12\n\t" "vpmaddwd %%ymm15, %%ymm14, %%ymm13\n\t"
+        "vpaddd %%ymm12, %%ymm8, %%ymm8\n\t" "vpaddd %%ymm13, %%ymm9, %%ymm9\n\t"
+        "vpmaddwd %%ymm14, %%ymm14, %%ymm12\n\t" "vpmaddwd %%ymm15, %%ymm15, %%ymm13\n\t"
+        "vpaddd %%ymm12, %%ymm10, %%ymm10\n\t" "vpaddd %%ymm13, %%ymm11, %%ymm11\n\t"
+        "dec %[steps]\n\t"
+        "jnz 1b\n\t"
+        : [steps] "+r"(steps)
+        :
+        : "cc", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9",
+          "xmm10", "xmm11", "xmm12", "xmm13", "xmm14", "xmm15");
+    // clang-format on
+  }
+  report(state, 4.0 * 12 * 8 * kPeakSteps);
+}
+
+#undef DENSE_ZMM_SETUP
+#undef DENSE_ZMM_CLOBBERS
+#undef DENSE_ZMM_MADD
+#undef DENSE_ZMM_ROWS
+#undef DENSE_DPWSSD_ROW
+#undef DENSE_MADD_ROW
+
 // ---- the kernel on whole-matrix descriptors, on one forced path ----
 
 void BM_mmsubmatriz(benchmark::State& state, block_kernel::path p) {
@@ -144,6 +245,87 @@ void BM_mmsubmatriz(benchmark::State& state, block_kernel::path p) {
     benchmark::ClobberMemory();
   }
   report(state, product_ops(n));
+}
+
+// ---- the kernel and the team kernel on m x k times k x n ----
+
+// A random rows x cols matrix with values in [lo, hi], freed on scope exit.
+class random_matrix {
+ public:
+  random_matrix(int32_t rows, int32_t cols, uint32_t seed, int32_t lo, int32_t hi)
+      : m_{nullptr, rows, cols} {
+    dense_core::malocar(&m_);
+    std::mt19937 gen(seed);
+    std::uniform_int_distribution<int32_t> dist(lo, hi);
+    for (int32_t i = 0; i < rows; ++i) {
+      for (int32_t j = 0; j < cols; ++j) {
+        m_.mat[i][j] = dist(gen);
+      }
+    }
+  }
+  random_matrix(const random_matrix&) = delete;
+  random_matrix& operator=(const random_matrix&) = delete;
+  ~random_matrix() { dense_core::mliberar(&m_); }
+  dense_core::matriz* get() { return &m_; }
+
+ private:
+  dense_core::matriz m_;
+};
+
+// The values the factors hold: the whole int32 range, or 1 ... 100 (what
+// compare_products fills its factors with by default).
+enum values : int64_t { full_range = 0, small_range = 1 };
+
+// Arguments m, k, n, threads (0: mmsubmatriz itself, no team) and values.
+void BM_kernel_shape(benchmark::State& state) {
+  const auto m = static_cast<int32_t>(state.range(0));
+  const auto k = static_cast<int32_t>(state.range(1));
+  const auto n = static_cast<int32_t>(state.range(2));
+  const auto threads = static_cast<int32_t>(state.range(3));
+  const bool small = state.range(4) == small_range;
+  const int32_t lo = small ? 1 : INT32_MIN;
+  const int32_t hi = small ? 100 : INT32_MAX;
+  random_matrix a(m, k, 1, lo, hi), b(k, n, 2, lo, hi), c(m, n, 3, 0, 0);
+  dense_arith::bloco a_block{0, m, 0, k}, b_block{0, k, 0, n}, c_block{0, m, 0, n};
+  dense_arith::submatriz da{a.get(), &a_block}, db{b.get(), &b_block}, dc{c.get(), &c_block};
+  for (auto _ : state) {
+    const int rc = threads == 0 ? block_kernel::mmsubmatriz(&da, &db, &dc)
+                                : team_kernel::mmsubmatrizOMP(&da, &db, &dc, threads);
+    if (rc != 0) {
+      state.SkipWithError("kernel refused the descriptors");
+      break;
+    }
+    benchmark::ClobberMemory();
+  }
+  report(state, 2.0 * static_cast<double>(m) * static_cast<double>(k) * static_cast<double>(n));
+}
+
+void add_kernel_shapes(const char* name, std::initializer_list<int64_t> thread_counts,
+                       int64_t value_range, std::initializer_list<int64_t> sizes,
+                       bool with_shapes) {
+  auto* bench = benchmark::RegisterBenchmark(name, BM_kernel_shape);
+  bench->Unit(benchmark::kMillisecond)->UseRealTime();
+  bench->ArgNames({"m", "k", "n", "threads", "small"});
+  for (int64_t threads : thread_counts) {
+    for (int64_t n : sizes) {
+      bench->Args({n, n, n, threads, value_range});
+    }
+    if (with_shapes) {
+      bench->Args({64, 4096, 4096, threads, value_range});  // flat: few rows of c
+      bench->Args({4096, 64, 4096, threads, value_range});  // tall: a short inner range
+    }
+  }
+}
+
+// The range check alone on the blocks of an n x n product whose values all
+// fit (so every value is read), to set beside the product's time.
+void BM_range_scan(benchmark::State& state) {
+  const auto n = static_cast<int32_t>(state.range(0));
+  random_matrix a(n, n, 1, 1, 100), b(n, n, 2, 1, 100);
+  const block_kernel::detail::operands op{a.get()->mat, b.get()->mat, nullptr, 0, n, 0, n, 0, n};
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(block_kernel::detail::fits_int16(op));
+  }
 }
 
 // ---- a plain i-k-j loop over the row tables, built for the host CPU ----
@@ -201,12 +383,6 @@ void BM_eigen(benchmark::State& state) {
 
 // ---- the kit's products on two threads ----
 
-void release(matriz* m) {
-  if (m == nullptr) return;
-  dense_core::mliberar(m);
-  std::free(m);
-}
-
 template <matriz* (*Product)(const matriz*, const matriz*, int32_t)>
 void BM_two_threads(benchmark::State& state) {
   const auto n = static_cast<int32_t>(state.range(0));
@@ -248,8 +424,12 @@ void register_all() {
   const block_kernel::cpu_features f = block_kernel::host_features();
   if (f.avx512f) add("BM_peak_avx512", BM_peak_avx512, false);
   if (f.avx2) add("BM_peak_avx2", BM_peak_avx2, false);
-  for (auto p :
-       {block_kernel::path::avx512, block_kernel::path::avx2, block_kernel::path::scalar}) {
+  if (f.avx512bw) add("BM_peak_vpmaddwd_avx512", BM_peak_vpmaddwd_avx512, false);
+  if (f.avx512vnni) add("BM_peak_vpdpwssd_avx512", BM_peak_vpdpwssd_avx512, false);
+  if (f.avx2) add("BM_peak_vpmaddwd_avx2", BM_peak_vpmaddwd_avx2, false);
+  using block_kernel::path;
+  for (auto p : {path::avx512, path::avx2, path::scalar, path::avx512vnni_16, path::avx512bw_16,
+                 path::avxvnni_16, path::avx2_16}) {
     if (!block_kernel::path_available(p)) continue;
     add(
         std::string("BM_mmsubmatriz/") + block_kernel::path_name(p),
@@ -270,7 +450,17 @@ void register_all() {
   add("BM_workers_ranges_blocos/threads:2", BM_two_threads<workers_ranges::multiplicarThblocos>,
       true, true);
   add("BM_multiplicarOMP/threads:2", BM_multiplicarOMP, true, true);
+  // The team kernel beside the kernel alone, on the int32 path (full-range values).
+  add_kernel_shapes("BM_kernel", {0}, full_range, {1024, 2048, 4096}, true);
+  add_kernel_shapes("BM_team_kernel", {1, 2, 4}, full_range, {1024, 2048, 4096}, true);
+  // The same on small values: the 16-bit-range path, alone and on a team of 2.
+  add_kernel_shapes("BM_kernel", {0}, small_range, {1024, 2048, 4096}, false);
+  add_kernel_shapes("BM_team_kernel", {2}, small_range, {1024, 2048, 4096}, false);
+  auto* scan = benchmark::RegisterBenchmark("BM_range_scan", BM_range_scan);
+  scan->Unit(benchmark::kMillisecond)->Arg(1024)->Arg(2048);
   benchmark::AddCustomContext("kernel_path", block_kernel::path_name(block_kernel::select_path(f)));
+  benchmark::AddCustomContext("kernel_path_16bit_range",
+                              block_kernel::path_name(block_kernel::select_narrow_path(f)));
 }
 
 }  // namespace

@@ -4,9 +4,7 @@
 // of a product's 1-thread and 2-thread times in the same run.
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-
-#include "bench_matrices.hpp"
+#include "bench_support.hpp"
 #include <dense/dense_arith.hpp>
 #include <dense/dense_core.hpp>
 #include <dense/team_rows.hpp>
@@ -17,18 +15,10 @@ namespace {
 
 using dense_core::matriz;
 
+using bench_support::product_ops;
+using bench_support::release;
+using bench_support::report;
 using bench_support::square;
-
-void release(matriz* m) {
-  if (m == nullptr) return;
-  dense_core::mliberar(m);
-  std::free(m);
-}
-
-void report(benchmark::State& state, int64_t n) {
-  state.counters["GOP/s"] = benchmark::Counter(2.0 * static_cast<double>(n * n * n) * 1e-9,
-                                               benchmark::Counter::kIsIterationInvariantRate);
-}
 
 // A product that returns a new matrix, on state.range(1) threads.
 template <matriz* (*Product)(const matriz*, const matriz*, int32_t)>
@@ -41,7 +31,7 @@ void BM_returning(benchmark::State& state) {
     benchmark::DoNotOptimize(c);
     release(c);
   }
-  report(state, n);
+  report(state, product_ops(n));
 }
 
 void BM_mmultiplicar_tipo1(benchmark::State& state) {
@@ -52,7 +42,7 @@ void BM_mmultiplicar_tipo1(benchmark::State& state) {
     benchmark::DoNotOptimize(c);
     release(c);
   }
-  report(state, n);
+  report(state, product_ops(n));
 }
 
 void BM_multiplicarOMP(benchmark::State& state) {
@@ -65,7 +55,7 @@ void BM_multiplicarOMP(benchmark::State& state) {
     team_rows::multiplicarOMP(a.get(), b.get(), c.get(), threads);
     benchmark::ClobberMemory();
   }
-  report(state, n);
+  report(state, product_ops(n));
 }
 
 void sizes(benchmark::internal::Benchmark* b) {

@@ -17,6 +17,8 @@
 #include <dense/workers_cyclic.hpp>
 #include <dense/workers_ranges.hpp>
 
+#include "common/matrix_records.hpp"
+
 namespace {
 
 using dense_core::matriz;
@@ -64,8 +66,7 @@ void expect_product(matriz* got, const std::vector<int32_t>* want, const char* w
     return;
   }
   check(got != nullptr && values(got) == *want, what);
-  dense_core::mliberar(got);
-  std::free(got);
+  dense_detail::release_matrix(got);
 }
 
 enum class ending { returns, exits, either };

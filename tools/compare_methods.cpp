@@ -1,23 +1,135 @@
-// Each method of compare_products behind one call, and the memory a run of them needs.
+// The method table of compare_products, and each method behind one call.
 #include "compare_methods.hpp"
 
-#include <unistd.h>
-
-#include <algorithm>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-
-#include <dense/block_kernel.hpp>
 #include <dense/dense_arith.hpp>
+#include <dense/team_kernel.hpp>
 #include <dense/team_rows.hpp>
 #include <dense/workers_cyclic.hpp>
 #include <dense/workers_ranges.hpp>
 
-namespace compare_tool {
+#include "common/matrix_records.hpp"
 
-std::vector<int32_t> measured_thread_counts(int id, const std::vector<int32_t>& requested) {
-  switch (methods()[static_cast<size_t>(id)].threads) {
+namespace compare_tool {
+namespace {
+
+using dense_core::matriz;
+
+template <int kTipo>
+matriz* loop_nest(const matriz* a, const matriz* b, int32_t) {
+  return dense_arith::mmultiplicar(a, b, kTipo);
+}
+
+matriz* cyclic(const matriz* a, const matriz* b, int32_t threads) {
+  return workers_cyclic::multiplicarTh(a, b, threads);
+}
+
+matriz* cyclic_blocks(const matriz* a, const matriz* b, int32_t threads) {
+  return workers_cyclic::multiplicarThblocos(a, b, threads);
+}
+
+matriz* ranges(const matriz* a, const matriz* b, int32_t threads) {
+  return workers_ranges::multiplicarTh(a, b, threads);
+}
+
+matriz* ranges_blocks(const matriz* a, const matriz* b, int32_t threads) {
+  return workers_ranges::multiplicarThblocos(a, b, threads);
+}
+
+// multiplicarOMP adds into a matrix it is given: a fresh zeroed one is made
+// inside the timed call, so that every method is measured from the factors
+// to a new product.
+matriz* omp(const matriz* a, const matriz* b, int32_t threads) {
+  matriz* c = dense_detail::new_zeroed_matrix(a->lin, b->col);
+  if (c == nullptr) {
+    return nullptr;
+  }
+  if (team_rows::multiplicarOMP(a, b, c, threads) != 0) {
+    dense_detail::release_matrix(c);
+    return nullptr;
+  }
+  return c;
+}
+
+// The block kernel with the result split among a team: on one thread it is
+// the kernel alone, so the "vs 1 thread" column shows how the team scales.
+matriz* kernel(const matriz* a, const matriz* b, int32_t threads) {
+  return team_kernel::multiplicarKernelOMP(a, b, threads);
+}
+
+std::string one_band_per_thread(int32_t inner, int32_t threads) {
+  if (threads > inner) {
+    return "needs at most K=" + std::to_string(inner) + " threads (one band of K per thread)";
+  }
+  return {};
+}
+
+std::string two_bands(int32_t inner, int32_t) {
+  if (inner < 2) {
+    return "needs K of at least 2 (two bands of K)";
+  }
+  return {};
+}
+
+double just_the_result(int32_t) { return 1; }
+
+// One part per band, the running sum and the sum being made.
+double part_per_thread(int32_t threads) { return threads + 2.0; }
+
+// Two parts and their sum.
+double two_parts(int32_t) { return 3; }
+
+}  // namespace
+
+const std::vector<product_method>& methods() {
+  using t = threading;
+  static const std::vector<product_method> kMethods = {
+      {"tipo0", "mmultiplicar tipo 0: loops i-j-k", "tipo0 ... tipo5",
+       "mmultiplicar with loop nest tipo 0 ... 5", t::sequential, loop_nest<0>, nullptr,
+       just_the_result},
+      {"tipo1", "mmultiplicar tipo 1: loops i-k-j", nullptr, nullptr, t::sequential, loop_nest<1>,
+       nullptr, just_the_result},
+      {"tipo2", "mmultiplicar tipo 2: loops k-i-j", nullptr, nullptr, t::sequential, loop_nest<2>,
+       nullptr, just_the_result},
+      {"tipo3", "mmultiplicar tipo 3: loops k-i-j", nullptr, nullptr, t::sequential, loop_nest<3>,
+       nullptr, just_the_result},
+      {"tipo4", "mmultiplicar tipo 4: loops j-i-k", nullptr, nullptr, t::sequential, loop_nest<4>,
+       nullptr, just_the_result},
+      {"tipo5", "mmultiplicar tipo 5: loops j-k-i", nullptr, nullptr, t::sequential, loop_nest<5>,
+       nullptr, just_the_result},
+      {"cyclic", "workers_cyclic::multiplicarTh", "cyclic", "workers_cyclic::multiplicarTh",
+       t::requested, cyclic, nullptr, just_the_result},
+      {"cyclic-blocks", "workers_cyclic::multiplicarThblocos", "cyclic-blocks",
+       "workers_cyclic::multiplicarThblocos", t::requested, cyclic_blocks, one_band_per_thread,
+       part_per_thread},
+      {"ranges", "workers_ranges::multiplicarTh", "ranges", "workers_ranges::multiplicarTh",
+       t::requested, ranges, nullptr, just_the_result},
+      {"ranges-blocks", "workers_ranges::multiplicarThblocos", "ranges-blocks",
+       "workers_ranges::multiplicarThblocos (always 2 threads)", t::two_fixed, ranges_blocks,
+       two_bands, two_parts},
+      {"omp", "team_rows::multiplicarOMP", "omp", "team_rows::multiplicarOMP", t::requested, omp,
+       nullptr, just_the_result},
+      {"kernel", "team_kernel::multiplicarKernelOMP", "kernel",
+       "team_kernel::multiplicarKernelOMP (on 1 thread: the block kernel alone)", t::requested,
+       kernel, nullptr, just_the_result},
+  };
+  return kMethods;
+}
+
+const product_method* baseline() { return &methods().front(); }
+
+const product_method* find_method(const std::string& name) {
+  for (const auto& m : methods()) {
+    if (name == m.name) {
+      return &m;
+    }
+  }
+  return nullptr;
+}
+
+std::vector<int32_t> measured_thread_counts(const product_method& m,
+                                            const std::vector<int32_t>& requested) {
+  switch (m.threads) {
     case threading::sequential:
       return {1};
     case threading::two_fixed:
@@ -28,154 +140,8 @@ std::vector<int32_t> measured_thread_counts(int id, const std::vector<int32_t>& 
   return requested;
 }
 
-std::string skip_reason(int id, int32_t inner, int32_t threads) {
-  const std::string name = methods()[static_cast<size_t>(id)].name;
-  if (name == "cyclic-blocks" && threads > inner) {
-    return "needs at most K=" + std::to_string(inner) + " threads (one band of K per thread)";
-  }
-  if (name == "ranges-blocks" && inner < 2) {
-    return "needs K of at least 2 (two bands of K)";
-  }
-  return {};
-}
-
-dense_core::matriz* new_zero_matrix(int32_t rows, int32_t cols) {
-  auto* m = static_cast<dense_core::matriz*>(std::calloc(1, sizeof(dense_core::matriz)));
-  if (m == nullptr) {
-    return nullptr;
-  }
-  m->mat = nullptr;
-  m->lin = rows;
-  m->col = cols;
-  if (dense_core::malocar(m) != 1 || m->mat == nullptr) {
-    std::free(m);
-    return nullptr;
-  }
-  dense_core::mzerar(m);
-  return m;
-}
-
-void release_matrix(dense_core::matriz* m) {
-  if (m == nullptr) {
-    return;
-  }
-  if (m->mat != nullptr) {
-    dense_core::mliberar(m);
-  }
-  std::free(m);
-}
-
-dense_core::matriz* run_method(int id, const dense_core::matriz* a, const dense_core::matriz* b,
-                               int32_t threads) {
-  const std::string name = methods()[static_cast<size_t>(id)].name;
-  if (name.rfind("tipo", 0) == 0) {
-    return dense_arith::mmultiplicar(a, b, name[4] - '0');
-  }
-  if (name == "cyclic") {
-    return workers_cyclic::multiplicarTh(a, b, threads);
-  }
-  if (name == "cyclic-blocks") {
-    return workers_cyclic::multiplicarThblocos(a, b, threads);
-  }
-  if (name == "ranges") {
-    return workers_ranges::multiplicarTh(a, b, threads);
-  }
-  if (name == "ranges-blocks") {
-    return workers_ranges::multiplicarThblocos(a, b, threads);
-  }
-
-  dense_core::matriz* c = new_zero_matrix(a->lin, b->col);
-  if (c == nullptr) {
-    return nullptr;
-  }
-  if (name == "omp") {
-    if (team_rows::multiplicarOMP(a, b, c, threads) != 0) {
-      release_matrix(c);
-      return nullptr;
-    }
-    return c;
-  }
-  // The kernel alone: whole-matrix descriptors, one call on this thread. It
-  // only reads the factors, so handing it the callers' records is safe.
-  dense_arith::bloco a_range{0, a->lin, 0, a->col};
-  dense_arith::bloco b_range{0, b->lin, 0, b->col};
-  dense_arith::bloco c_range{0, c->lin, 0, c->col};
-  const dense_arith::submatriz a_desc{const_cast<dense_core::matriz*>(a), &a_range};
-  const dense_arith::submatriz b_desc{const_cast<dense_core::matriz*>(b), &b_range};
-  const dense_arith::submatriz c_desc{c, &c_range};
-  if (block_kernel::mmsubmatriz(&a_desc, &b_desc, &c_desc) != 0) {
-    release_matrix(c);
-    return nullptr;
-  }
-  return c;
-}
-
-double matrix_bytes(int64_t rows, int64_t cols) {
-  // Every row is a heap block of its own: its pointer in the table, its
-  // elements rounded up to the allocator's 16 bytes, and the allocator's header.
-  const int64_t rounded = (cols * 4 + 15) / 16 * 16;
-  const double row = static_cast<double>(rounded + 16);
-  return static_cast<double>(rows) * (row + 8.0) + 32.0;
-}
-
-double peak_bytes(const options& o, bool with_threads) {
-  const double product = matrix_bytes(o.rows, o.cols);
-  double worst_parts = 1;  // matrices of the product's size that one method holds at once
-  for (int id : o.method_ids) {
-    const std::string name = methods()[static_cast<size_t>(id)].name;
-    for (int32_t t : measured_thread_counts(id, o.threads)) {
-      if (!with_threads) {
-        t = 1;
-      }
-      double parts = 1;
-      // One part per band, the running sum and the sum being made.
-      if (name == "cyclic-blocks") {
-        parts = t + 2.0;
-      }
-      // Two parts and their sum.
-      if (name == "ranges-blocks") {
-        parts = 3;
-      }
-      worst_parts = std::max(worst_parts, parts);
-    }
-  }
-  return matrix_bytes(o.rows, o.inner) + matrix_bytes(o.inner, o.cols) +
-         (1 + worst_parts) * product;
-}
-
-uint64_t available_bytes() {
-  FILE* f = std::fopen("/proc/meminfo", "r");
-  if (f != nullptr) {
-    char line[256];
-    unsigned long long kib = 0;
-    while (std::fgets(line, sizeof line, f) != nullptr) {
-      if (std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1) {
-        break;
-      }
-    }
-    std::fclose(f);
-    if (kib > 0) {
-      return static_cast<uint64_t>(kib) * 1024;
-    }
-  }
-  const long pages = sysconf(_SC_AVPHYS_PAGES);
-  const long size = sysconf(_SC_PAGESIZE);
-  if (pages > 0 && size > 0) {
-    return static_cast<uint64_t>(pages) * static_cast<uint64_t>(size);
-  }
-  return 0;
-}
-
-double median(std::vector<double> values) {
-  if (values.empty()) {
-    return 0.0;
-  }
-  std::sort(values.begin(), values.end());
-  const size_t mid = values.size() / 2;
-  if (values.size() % 2 == 1) {
-    return values[mid];
-  }
-  return (values[mid - 1] + values[mid]) / 2.0;
+std::string skip_reason(const product_method& m, int32_t inner, int32_t threads) {
+  return m.skip != nullptr ? m.skip(inner, threads) : std::string();
 }
 
 }  // namespace compare_tool

@@ -1,54 +1,59 @@
-// Running each method of compare_products once, and what a run of them costs in memory.
+// compare_products' methods: one table, each entry saying what it calls, how it uses threads, how
+// to run it and when it cannot run.
 #pragma once
 
 #include <cstdint>
+#include <dense/dense_core.hpp>
 #include <string>
 #include <vector>
 
-#include "compare_options.hpp"
-#include <dense/dense_core.hpp>
-
 namespace compare_tool {
 
-// The thread counts at which method `id` is measured: every requested count
-// for the threaded methods, 1 for the sequential ones, 2 for the method that
-// always runs two threads.
-std::vector<int32_t> measured_thread_counts(int id, const std::vector<int32_t>& requested);
+// How a method uses threads, which decides the thread counts it is measured with.
+enum class threading {
+  sequential,  // runs on the calling thread: measured once, as 1 thread
+  requested,   // runs on as many threads as asked: measured at every requested count
+  two_fixed,   // always two threads whatever it is asked: measured once, as 2 threads
+};
 
-// Why method `id` cannot run with `threads` on an inner dimension of `inner`,
-// or empty when it can. The band products need a band per thread.
-std::string skip_reason(int id, int32_t inner, int32_t threads);
+// Computes a x b on `threads` threads into a new matrix that the caller
+// releases, or returns null when the library gave none.
+using product_call = dense_core::matriz* (*)(const dense_core::matriz* a,
+                                             const dense_core::matriz* b, int32_t threads);
 
-// A new zeroed rows x cols matrix in a heap record, or null when the heap is
-// exhausted. Release with release_matrix.
-dense_core::matriz* new_zero_matrix(int32_t rows, int32_t cols);
+// One way of computing the product.
+struct product_method {
+  const char* name;        // what --methods and the table call it
+  const char* what;        // the library call behind it (no commas: it goes into the CSV)
+  const char* help_label;  // first column of its --help line; null when a line above covers it
+  const char* help;        // the rest of that line
+  threading threads;
+  product_call run;
+  // Why it cannot run on `threads` threads when the inner dimension is
+  // `inner`, or empty when it can; null for a method that always runs.
+  std::string (*skip)(int32_t inner, int32_t threads);
+  // How many matrices of the product's size it holds at once on `threads`
+  // threads (its result, and the band products' parts and running sums).
+  double (*held_products)(int32_t threads);
+};
 
-// mliberar, then free the record. Accepts null.
-void release_matrix(dense_core::matriz* m);
+// Every method, in the order of the table.
+const std::vector<product_method>& methods();
 
-// Computes a x b with method `id` on `threads` threads and returns the new
-// product (the caller releases it), or null when the library gave none. The
-// methods that add into a matrix get a fresh zeroed one, allocated inside the
-// call so that every method is measured from the factors to a new product.
-dense_core::matriz* run_method(int id, const dense_core::matriz* a, const dense_core::matriz* b,
-                               int32_t threads);
+// tipo0, the first entry: the method the "vs tipo0" column divides by.
+const product_method* baseline();
 
-// Heap bytes of a matrix: the row table and every row with the allocator's
-// bookkeeping (a double: sizes near the int32 limit overflow 64-bit counts).
-double matrix_bytes(int64_t rows, int64_t cols);
+// The entry called `name`, or null.
+const product_method* find_method(const std::string& name);
 
-// Heap bytes a run holds at its peak: both factors, the reference product,
-// and the largest working set of one method (the band products keep one
-// full-size part per band next to their running sums). With
-// `with_threads` false, the thread counts are left out (every method as if
-// on one thread), which tells a size that cannot fit from a thread count
-// that makes it too big.
-double peak_bytes(const options& o, bool with_threads);
+// The thread counts at which `m` is measured: every requested count for the
+// threaded methods, 1 for the sequential ones, 2 for the method that always
+// runs two threads.
+std::vector<int32_t> measured_thread_counts(const product_method& m,
+                                            const std::vector<int32_t>& requested);
 
-// Bytes this machine can still give (MemAvailable), or 0 when unknown.
-uint64_t available_bytes();
-
-// The median of `values` (the mean of the middle two for an even count); 0 for none.
-double median(std::vector<double> values);
+// Why `m` cannot run with `threads` on an inner dimension of `inner`, or
+// empty when it can. The band products need a band per thread.
+std::string skip_reason(const product_method& m, int32_t inner, int32_t threads);
 
 }  // namespace compare_tool

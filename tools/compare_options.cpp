@@ -5,41 +5,17 @@
 #include <cstdio>
 #include <limits>
 
+#include "product_check.hpp"
+
 namespace compare_tool {
-
-const std::vector<method_info>& methods() {
-  static const std::vector<method_info> kMethods = {
-      {"tipo0", "mmultiplicar tipo 0: loops i-j-k", threading::sequential},
-      {"tipo1", "mmultiplicar tipo 1: loops i-k-j", threading::sequential},
-      {"tipo2", "mmultiplicar tipo 2: loops k-i-j", threading::sequential},
-      {"tipo3", "mmultiplicar tipo 3: loops k-i-j", threading::sequential},
-      {"tipo4", "mmultiplicar tipo 4: loops j-i-k", threading::sequential},
-      {"tipo5", "mmultiplicar tipo 5: loops j-k-i", threading::sequential},
-      {"cyclic", "workers_cyclic::multiplicarTh", threading::requested},
-      {"cyclic-blocks", "workers_cyclic::multiplicarThblocos", threading::requested},
-      {"ranges", "workers_ranges::multiplicarTh", threading::requested},
-      {"ranges-blocks", "workers_ranges::multiplicarThblocos", threading::two_fixed},
-      {"omp", "team_rows::multiplicarOMP", threading::requested},
-      {"kernel", "block_kernel::mmsubmatriz", threading::sequential},
-  };
-  return kMethods;
-}
-
-int method_index(const std::string& name) {
-  const auto& all = methods();
-  for (size_t i = 0; i < all.size(); ++i) {
-    if (name == all[i].name) {
-      return static_cast<int>(i);
-    }
-  }
-  return -1;
-}
-
 namespace {
+
+constexpr int64_t kMaxInt = std::numeric_limits<int32_t>::max();
+constexpr int64_t kMaxSeed = std::numeric_limits<uint32_t>::max();
 
 // A whole number in [lo, hi] written with decimal digits only; false for
 // anything else (signs, spaces, empty text, overflow).
-bool parse_count(const std::string& text, int64_t lo, int64_t hi, int32_t* out) {
+bool parse_whole(const std::string& text, int64_t lo, int64_t hi, int64_t* out) {
   if (text.empty() || text.size() > 12) {
     return false;
   }
@@ -51,6 +27,15 @@ bool parse_count(const std::string& text, int64_t lo, int64_t hi, int32_t* out) 
     value = value * 10 + (ch - '0');
   }
   if (value < lo || value > hi) {
+    return false;
+  }
+  *out = value;
+  return true;
+}
+
+bool parse_count(const std::string& text, int64_t hi, int32_t* out) {
+  int64_t value = 0;
+  if (!parse_whole(text, 1, hi, &value)) {
     return false;
   }
   *out = static_cast<int32_t>(value);
@@ -71,6 +56,22 @@ std::vector<std::string> split(const std::string& text, char delim) {
   return parts;
 }
 
+// Counts from 1 to `hi` separated by commas, sorted, each once; false on any bad one.
+bool parse_count_list(const std::string& text, int64_t hi, std::vector<int32_t>* out) {
+  std::vector<int32_t> counts;
+  for (const auto& part : split(text, ',')) {
+    int32_t n = 0;
+    if (!parse_count(part, hi, &n)) {
+      return false;
+    }
+    counts.push_back(n);
+  }
+  std::sort(counts.begin(), counts.end());
+  counts.erase(std::unique(counts.begin(), counts.end()), counts.end());
+  *out = counts;
+  return true;
+}
+
 std::string method_names() {
   std::string names;
   for (const auto& m : methods()) {
@@ -80,17 +81,209 @@ std::string method_names() {
   return names + "all";
 }
 
-constexpr int64_t kMaxInt = std::numeric_limits<int32_t>::max();
+// What the command line said beyond the options themselves.
+struct given {
+  std::vector<std::string> shape_options;  // --size, --shape, --sizes, in the order first given
+  bool seed = false;
+};
+
+void note_shape_option(given& g, options& o, const char* name) {
+  if (std::find(g.shape_options.begin(), g.shape_options.end(), name) == g.shape_options.end()) {
+    g.shape_options.push_back(name);
+  }
+  o.shape_option = name;
+  o.sizes.clear();
+}
+
+// Each handler applies one option's value; it returns the reason for a refusal, or empty.
+using value_handler = std::string (*)(const std::string& value, options& o, given& g);
+
+std::string on_size(const std::string& value, options& o, given& g) {
+  int32_t n = 0;
+  if (!parse_count(value, kMaxInt, &n)) {
+    return "--size: expected a whole number from 1 to 2147483647, got '" + value + "'";
+  }
+  note_shape_option(g, o, "--size");
+  o.rows = o.inner = o.cols = n;
+  return {};
+}
+
+std::string on_shape(const std::string& value, options& o, given& g) {
+  const auto parts = split(value, 'x');
+  int32_t dims[3] = {0, 0, 0};
+  bool ok = parts.size() == 3;
+  for (size_t d = 0; ok && d < 3; ++d) {
+    ok = parse_count(parts[d], kMaxInt, &dims[d]);
+  }
+  if (!ok) {
+    return "--shape: expected MxKxN, three whole numbers from 1 to 2147483647, got '" + value + "'";
+  }
+  note_shape_option(g, o, "--shape");
+  o.rows = dims[0];
+  o.inner = dims[1];
+  o.cols = dims[2];
+  return {};
+}
+
+std::string on_sizes(const std::string& value, options& o, given& g) {
+  std::vector<int32_t> sizes;
+  if (!parse_count_list(value, kMaxInt, &sizes)) {
+    return "--sizes: expected sizes from 1 to 2147483647 separated by commas, got '" + value + "'";
+  }
+  note_shape_option(g, o, "--sizes");
+  o.sizes = sizes;
+  // The memory check and the refusals speak of the largest size.
+  o.rows = o.inner = o.cols = sizes.back();
+  return {};
+}
+
+std::string on_threads(const std::string& value, options& o, given&) {
+  if (!parse_count_list(value, kMaxThreads, &o.threads)) {
+    return "--threads: expected thread counts from 1 to " + std::to_string(kMaxThreads) +
+           " separated by commas, got '" + value + "'";
+  }
+  return {};
+}
+
+std::string on_methods(const std::string& value, options& o, given&) {
+  std::vector<bool> chosen(methods().size(), false);
+  for (const auto& part : split(value, ',')) {
+    if (part == "all") {
+      chosen.assign(chosen.size(), true);
+      continue;
+    }
+    const product_method* m = find_method(part);
+    if (m == nullptr) {
+      return "--methods: unknown method '" + part + "' (known: " + method_names() + ")";
+    }
+    chosen[static_cast<size_t>(m - methods().data())] = true;
+  }
+  o.methods.clear();
+  for (size_t i = 0; i < chosen.size(); ++i) {
+    if (chosen[i]) {
+      o.methods.push_back(&methods()[i]);
+    }
+  }
+  return {};
+}
+
+std::string on_repeat(const std::string& value, options& o, given&) {
+  if (!parse_count(value, kMaxRepeat, &o.repeat)) {
+    return "--repeat: expected a whole number from 1 to " + std::to_string(kMaxRepeat) + ", got '" +
+           value + "'";
+  }
+  return {};
+}
+
+std::string on_limit(const std::string& value, options& o, given&) {
+  if (!parse_count(value, kMaxInt, &o.limit)) {
+    return "--limit: expected a whole number from 1 to 2147483647, got '" + value + "'";
+  }
+  o.limit_given = true;
+  return {};
+}
+
+std::string on_seed(const std::string& value, options& o, given& g) {
+  int64_t seed = 0;
+  if (!parse_whole(value, 0, kMaxSeed, &seed)) {
+    return "--seed: expected a whole number from 0 to 4294967295, got '" + value + "'";
+  }
+  o.seeded = g.seed = true;
+  o.seed = static_cast<uint32_t>(seed);
+  return {};
+}
+
+std::string on_verify(const std::string& value, options& o, given&) {
+  if (value == "exact") {
+    o.verify = check_rule::exact;
+  } else if (value == "freivalds") {
+    o.verify = check_rule::freivalds;
+  } else if (value == "auto") {
+    o.verify = check_rule::automatic;
+  } else {
+    return "--verify: expected exact, freivalds or auto, got '" + value + "'";
+  }
+  return {};
+}
+
+// --csv, --plot and --save: a path, never empty.
+std::string on_path(const std::string& name, const std::string& value, std::string* out) {
+  if (value.empty()) {
+    return name + ": the file name is empty";
+  }
+  *out = value;
+  return {};
+}
+
+std::string on_csv(const std::string& value, options& o, given&) {
+  return on_path("--csv", value, &o.csv);
+}
+std::string on_plot(const std::string& value, options& o, given&) {
+  return on_path("--plot", value, &o.plot);
+}
+std::string on_save(const std::string& value, options& o, given&) {
+  return on_path("--save", value, &o.save_dir);
+}
+
+struct value_option {
+  const char* name;
+  value_handler apply;
+};
+
+constexpr value_option kValueOptions[] = {
+    {"--size", on_size},       {"--shape", on_shape},     {"--sizes", on_sizes},
+    {"--threads", on_threads}, {"--methods", on_methods}, {"--repeat", on_repeat},
+    {"--limit", on_limit},     {"--seed", on_seed},       {"--verify", on_verify},
+    {"--csv", on_csv},         {"--plot", on_plot},       {"--save", on_save},
+};
+
+// Options without a value; null when `name` is none of them.
+bool* flag_of(const std::string& name, options& o) {
+  if (name == "--help") {
+    return &o.help;
+  }
+  if (name == "--quiet") {
+    return &o.quiet;
+  }
+  if (name == "--version") {
+    return &o.version;
+  }
+  return nullptr;
+}
+
+// Refusals that involve more than one option, once everything is read.
+std::string check_combinations(options& o, const given& g) {
+  if (g.shape_options.size() > 1) {
+    return g.shape_options[0] + " and " + g.shape_options[1] + " both fix the shape; drop one";
+  }
+  if (!o.load_a.empty()) {
+    if (!g.shape_options.empty()) {
+      return "--load: the files fix the shape; drop " + o.shape_option;
+    }
+    if (o.limit_given) {
+      return "--load: the files fix the values; drop --limit";
+    }
+    if (g.seed) {
+      return "--load: the files fix the values; drop --seed";
+    }
+    o.shape_option = "--load";
+  }
+  if (!o.sizes.empty() && !o.save_dir.empty()) {
+    return "--save: a sweep makes one product per size; drop --sizes or --save";
+  }
+  return {};
+}
 
 }  // namespace
 
 std::vector<int32_t> default_thread_counts(int32_t cpus) {
+  const int32_t top = std::min(cpus, kMaxThreads);
   std::vector<int32_t> counts{1};
-  for (int32_t t = 2; t < cpus && t <= kMaxThreads; t *= 2) {
+  for (int32_t t = 2; t < top; t *= 2) {
     counts.push_back(t);
   }
-  if (cpus > 1) {
-    counts.push_back(std::min(cpus, kMaxThreads));
+  if (top > 1) {
+    counts.push_back(top);
   }
   return counts;
 }
@@ -100,45 +293,36 @@ parse_result parse_options(int argc, const char* const* argv,
   parse_result r;
   options& o = r.opts;
   o.threads = default_threads;
-  for (size_t i = 0; i < methods().size(); ++i) {
-    o.method_ids.push_back(static_cast<int>(i));
+  for (const auto& m : methods()) {
+    o.methods.push_back(&m);
   }
-  bool size_given = false;
-
+  given g;
   auto fail = [&r](std::string why) {
     r.error = std::move(why);
     return r;
   };
 
   for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    std::string name = arg;
-    std::string value;
-    bool inline_value = false;
-    if (arg.rfind("--", 0) == 0) {
-      const size_t eq = arg.find('=');
-      if (eq != std::string::npos) {
-        name = arg.substr(0, eq);
-        value = arg.substr(eq + 1);
-        inline_value = true;
-      }
-    } else {
-      if (arg == "-h") {
-        o.help = true;
-        continue;
+    const std::string arg = argv[i];
+    if (arg == "-h") {
+      o.help = true;
+      continue;
+    }
+    if (arg.rfind("--", 0) != 0) {
+      if (arg.size() > 1 && arg[0] == '-') {
+        return fail("unknown option '" + arg + "' (see --help)");
       }
       return fail("unexpected argument '" + arg + "' (see --help)");
     }
+    const size_t eq = arg.find('=');
+    const bool inline_value = eq != std::string::npos;
+    const std::string name = arg.substr(0, eq);
 
-    if (name == "--help" || name == "--quiet") {
+    if (bool* flag = flag_of(name, o)) {
       if (inline_value) {
         return fail(name + ": takes no value");
       }
-      if (name == "--help") {
-        o.help = true;
-      } else {
-        o.quiet = true;
-      }
+      *flag = true;
       continue;
     }
     if (name == "--load") {
@@ -153,112 +337,27 @@ parse_result parse_options(int argc, const char* const* argv,
       i += 2;
       continue;
     }
-
-    static const char* const kWithValue[] = {"--size",    "--shape",  "--threads",
-                                             "--methods", "--repeat", "--limit",
-                                             "--csv",     "--plot",   "--save"};
-    bool known = false;
-    for (const char* k : kWithValue) {
-      known = known || name == k;
-    }
-    if (!known) {
+    const auto* option = std::find_if(std::begin(kValueOptions), std::end(kValueOptions),
+                                      [&](const value_option& v) { return name == v.name; });
+    if (option == std::end(kValueOptions)) {
       return fail("unknown option '" + name + "' (see --help)");
     }
-    if (!inline_value) {
-      if (i + 1 >= argc) {
-        return fail(name + ": missing value");
-      }
+    std::string value;
+    if (inline_value) {
+      value = arg.substr(eq + 1);
+    } else if (i + 1 < argc) {
       value = argv[++i];
-    }
-
-    if (name == "--size") {
-      int32_t n = 0;
-      if (!parse_count(value, 1, kMaxInt, &n)) {
-        return fail("--size: expected a whole number from 1 to 2147483647, got '" + value + "'");
-      }
-      o.rows = o.inner = o.cols = n;
-      o.shape_option = "--size";
-      size_given = true;
-    } else if (name == "--shape") {
-      const auto parts = split(value, 'x');
-      int32_t dims[3] = {0, 0, 0};
-      bool ok = parts.size() == 3;
-      for (size_t d = 0; ok && d < 3; ++d) {
-        ok = parse_count(parts[d], 1, kMaxInt, &dims[d]);
-      }
-      if (!ok) {
-        return fail("--shape: expected MxKxN, three whole numbers from 1 to 2147483647, got '" +
-                    value + "'");
-      }
-      o.rows = dims[0];
-      o.inner = dims[1];
-      o.cols = dims[2];
-      o.shape_option = "--shape";
-      size_given = true;
-    } else if (name == "--threads") {
-      std::vector<int32_t> counts;
-      for (const auto& part : split(value, ',')) {
-        int32_t t = 0;
-        if (!parse_count(part, 1, kMaxThreads, &t)) {
-          return fail("--threads: expected thread counts from 1 to " + std::to_string(kMaxThreads) +
-                      " separated by commas, got '" + value + "'");
-        }
-        counts.push_back(t);
-      }
-      std::sort(counts.begin(), counts.end());
-      counts.erase(std::unique(counts.begin(), counts.end()), counts.end());
-      o.threads = counts;
-    } else if (name == "--methods") {
-      std::vector<bool> chosen(methods().size(), false);
-      for (const auto& part : split(value, ',')) {
-        if (part == "all") {
-          chosen.assign(chosen.size(), true);
-          continue;
-        }
-        const int idx = method_index(part);
-        if (idx < 0) {
-          return fail("--methods: unknown method '" + part + "' (known: " + method_names() + ")");
-        }
-        chosen[static_cast<size_t>(idx)] = true;
-      }
-      o.method_ids.clear();
-      for (size_t m = 0; m < chosen.size(); ++m) {
-        if (chosen[m]) {
-          o.method_ids.push_back(static_cast<int>(m));
-        }
-      }
-    } else if (name == "--repeat") {
-      if (!parse_count(value, 1, kMaxRepeat, &o.repeat)) {
-        return fail("--repeat: expected a whole number from 1 to " + std::to_string(kMaxRepeat) +
-                    ", got '" + value + "'");
-      }
-    } else if (name == "--limit") {
-      if (!parse_count(value, 1, kMaxInt, &o.limit)) {
-        return fail("--limit: expected a whole number from 1 to 2147483647, got '" + value + "'");
-      }
-      o.limit_given = true;
     } else {
-      if (value.empty()) {
-        return fail(name + ": the file name is empty");
-      }
-      if (name == "--csv") {
-        o.csv = value;
-      } else if (name == "--plot") {
-        o.plot = value;
-      } else {
-        o.save_dir = value;
-      }
+      return fail(name + ": missing value");
+    }
+    std::string why = option->apply(value, o, g);
+    if (!why.empty()) {
+      return fail(std::move(why));
     }
   }
-
-  if (!o.load_a.empty()) {
-    if (size_given) {
-      return fail("--load: the files fix the shape; drop " + o.shape_option);
-    }
-    if (o.limit_given) {
-      return fail("--load: the files fix the values; drop --limit");
-    }
-    o.shape_option = "--load";
+  std::string why = check_combinations(o, g);
+  if (!why.empty()) {
+    return fail(std::move(why));
   }
   return r;
 }
@@ -270,7 +369,8 @@ std::string help_text() {
   std::string text =
       "Usage: compare_products [OPTION]...\n"
       "Multiplies two random int32 matrices A (MxK) and B (KxN) with every method of libdense,\n"
-      "checks each result against the sequential product with mcomparar, and prints one table:\n"
+      "checks each result (against the sequential product with mcomparar, or with Freivalds'\n"
+      "test when that product would cost more than the methods measured), and prints one table:\n"
       "the median wall time of each method and thread count, GOP/s (2*M*K*N operations per\n"
       "product), the speedup over mmultiplicar tipo 0 and over the same method on one thread,\n"
       "and whether the result was identical.\n"
@@ -281,35 +381,50 @@ std::string help_text() {
   text +=
       ")\n"
       "  --shape MxKxN       A has M rows and K columns, B has K rows and N columns\n"
+      "  --sizes LIST        a sweep: square sizes, comma-separated; every method at each size,\n"
+      "                      one table with a size column (--plot draws GOP/s against n); a\n"
+      "                      method predicted to need over 2 s per repetition is skipped\n"
       "  --threads LIST      thread counts, comma-separated, each 1 to 256\n"
       "                      (default: 1, 2, 4, ... up to the number of CPUs)\n"
-      "  --methods LIST      comma-separated methods (default all):\n"
-      "                        tipo0 ... tipo5   mmultiplicar with loop nest tipo 0 ... 5\n"
-      "                        cyclic            workers_cyclic::multiplicarTh\n"
-      "                        cyclic-blocks     workers_cyclic::multiplicarThblocos\n"
-      "                        ranges            workers_ranges::multiplicarTh\n"
-      "                        ranges-blocks     workers_ranges::multiplicarThblocos (always 2 "
-      "threads)\n"
-      "                        omp               team_rows::multiplicarOMP\n"
-      "                        kernel            block_kernel::mmsubmatriz on whole matrices\n"
+      "  --methods LIST      comma-separated methods (default all):\n";
+  char line[200];
+  for (const auto& m : methods()) {
+    if (m.help_label != nullptr) {
+      std::snprintf(line, sizeof line, "                        %-17s %s\n", m.help_label, m.help);
+      text += line;
+    }
+  }
+  text +=
       "                        all               every method above\n"
       "                      sequential methods are measured once, on 1 thread\n"
       "  --repeat R          repetitions per method and thread count (default 3; median shown)\n"
       "  --limit L           random values from 1 to L (default 100)\n"
+      "  --seed S            fill the factors from a generator seeded with S (0 to 4294967295),\n"
+      "                      so two runs multiply the same numbers (default: mgerar_aleatorio)\n"
+      "  --verify RULE       how each result is checked: exact (mcomparar against mmultiplicar\n"
+      "                      tipo 1), freivalds (";
+  text += std::to_string(kFreivaldsRounds);
+  text +=
+      " random 0/1 vectors, O(n^2) per result), or\n"
+      "                      auto (default: exact up to the work of a 1024x1024x1024 product,\n"
+      "                      freivalds above)\n"
       "  --load A.txt B.txt  read both factors from matrix text files instead\n"
       "  --save DIR          write A.txt, B.txt and the product C.txt into DIR (created if "
-      "missing)\n"
+      "missing;\n"
+      "                      without the exact reference, C.txt is the fastest verified result)\n"
       "  --csv FILE          also write the table as CSV, one row per method and thread count\n"
+      "                      (--csv - : the CSV on stdout, and the table on stderr)\n"
       "  --plot FILE.png     draw GOP/s per method and thread count with gnuplot\n"
       "  --quiet             print no table and no progress (files and exit status only)\n"
+      "  --version           print the version and exit\n"
       "  --help              show this text\n"
       "\n"
       "Example:\n"
       "  compare_products --size 300 --threads 1,2 --methods tipo0,tipo1,omp --csv run.csv\n"
       "\n"
-      "Exit status: 0 all results identical, 1 a result differs from the sequential product\n"
-      "(the method is named on stderr), 2 bad input refused before any work, 3 an output file\n"
-      "could not be written.\n";
+      "Exit status: 0 all results identical, 1 a result failed its check (the method is named\n"
+      "on stderr), 2 bad input or an output path that cannot be created, refused before any\n"
+      "work, 3 an output file could not be written after the run.\n";
   return text;
 }
 

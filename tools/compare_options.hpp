@@ -1,31 +1,13 @@
-// compare_products' command line: the methods it knows, its options, and their checks.
+// compare_products' command line: its options, their checks, and the --help text.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "compare_methods.hpp"
+
 namespace compare_tool {
-
-// How a method uses threads, which decides the thread counts it is measured with.
-enum class threading {
-  sequential,  // runs on the calling thread: measured once, as 1 thread
-  requested,   // runs on as many threads as asked: measured at every requested count
-  two_fixed,   // always two threads whatever it is asked: measured once, as 2 threads
-};
-
-// One way of computing the product.
-struct method_info {
-  const char* name;  // what --methods and the table call it
-  const char* what;  // the library call behind it (no commas: it goes into the CSV)
-  threading threads;
-};
-
-// Every method, in the order of the table.
-const std::vector<method_info>& methods();
-
-// The index of `name` in methods(), or -1.
-int method_index(const std::string& name);
 
 inline constexpr int32_t kMaxThreads = 256;
 inline constexpr int32_t kMaxRepeat = 1000;
@@ -33,25 +15,39 @@ inline constexpr int32_t kDefaultSize = 512;
 inline constexpr int32_t kDefaultRepeat = 3;
 inline constexpr int32_t kDefaultLimit = 100;
 
+// How each result is checked (--verify).
+enum class check_rule {
+  exact,      // mcomparar against the sequential product
+  freivalds,  // random-vector check in O(n^2) per result
+  automatic,  // exact while the reference is cheap, Freivalds above
+};
+
 struct options {
-  // Factors are rows x inner and inner x cols.
+  // Factors are rows x inner and inner x cols; for a sweep, the largest size.
   int32_t rows = kDefaultSize;
   int32_t inner = kDefaultSize;
   int32_t cols = kDefaultSize;
-  // The option that fixed the shape ("--size", "--shape", "--load"), named in size refusals.
+  // --sizes: the square sizes of a sweep, ascending, no repeats; empty for one shape.
+  std::vector<int32_t> sizes;
+  // The option that fixed the shape ("--size", "--shape", "--sizes", "--load"), named in size
+  // refusals.
   std::string shape_option = "--size";
-  std::vector<int32_t> threads;  // ascending, no repeats
-  std::vector<int> method_ids;   // indices into methods(), in table order
+  std::vector<int32_t> threads;                // ascending, no repeats
+  std::vector<const product_method*> methods;  // entries of methods(), in table order
   int32_t repeat = kDefaultRepeat;
   int32_t limit = kDefaultLimit;
   bool limit_given = false;
-  std::string csv;
+  bool seeded = false;  // --seed given: the factors come from a seeded generator
+  uint32_t seed = 0;
+  check_rule verify = check_rule::automatic;
+  std::string csv;  // "-" is standard output
   std::string plot;
   std::string load_a;
   std::string load_b;
   std::string save_dir;
   bool quiet = false;
   bool help = false;
+  bool version = false;
 };
 
 // Parsed options, or a one-line reason (no program name, no newline) in `error`.
@@ -67,10 +63,11 @@ struct parse_result {
 parse_result parse_options(int argc, const char* const* argv,
                            const std::vector<int32_t>& default_threads);
 
-// 1, 2, 4, ... up to `cpus`, and `cpus` itself.
+// 1, 2, 4, ... below `cpus`, then `cpus` itself, never above kMaxThreads:
+// ascending, without repeats.
 std::vector<int32_t> default_thread_counts(int32_t cpus);
 
-// The text of --help.
+// The text of --help; its list of methods comes from methods().
 std::string help_text();
 
 }  // namespace compare_tool

@@ -12,9 +12,13 @@
 // at that moment.
 //
 // Usage: race_counter <thread count> <loop count>
+// Both counts are whole decimal numbers in the 32-bit range (an optional sign, then digits);
+// anything else gets the usage line and status 1 rather than a run with a count the user did
+// not ask for. Zero and negative counts are accepted: they start no thread or change nothing.
 #include <pthread.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -55,15 +59,35 @@ void* exec_thread(void* arg) {
   return nullptr;
 }
 
+// Reads a whole decimal number in the int32 range: an optional sign, then only digits.
+bool parse_count(const char* text, int32_t* value) {
+  const char* digits = text + (*text == '+' || *text == '-' ? 1 : 0);
+  if (*digits == '\0') {
+    return false;
+  }
+  for (const char* p = digits; *p != '\0'; p++) {
+    if (*p < '0' || *p > '9') {
+      return false;
+    }
+  }
+  errno = 0;
+  const long long v = std::strtoll(text, nullptr, 10);
+  if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX) {
+    return false;
+  }
+  *value = static_cast<int32_t>(v);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
+  int32_t nthreads = 0;
+  int32_t nloop = 0;
+  if (argc != 3 || !parse_count(argv[1], &nthreads) || !parse_count(argv[2], &nloop)) {
     std::printf("Uso: %s <nro processos> <n do loop>\n", argc > 0 ? argv[0] : "race_counter");
     return 1;
   }
-  const int32_t nthreads = std::atoi(argv[1]);
-  const int32_t nloop = std::atoi(argv[2]);
 
   // A count of 0 or below starts no thread and needs no arrays.
   const size_t count = nthreads > 0 ? static_cast<size_t>(nthreads) : 0;

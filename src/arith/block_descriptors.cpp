@@ -5,18 +5,20 @@
 
 #include <dense/dense_arith.hpp>
 
+#include "common/matrix_records.hpp"
+#include "common/messages.hpp"
+#include "common/wrapping.hpp"
+
 namespace dense_arith {
 namespace {
 
-constexpr const char* kNoMemory = "** Erro: Memoria Insuficiente **";
-constexpr const char* kMissing = "ERRO: Matriz inexistente.";
-
-// Wrapping 32-bit arithmetic without signed overflow.
-inline uint32_t w(int32_t v) { return static_cast<uint32_t>(v); }
-inline int32_t s(uint32_t v) { return static_cast<int32_t>(v); }
+using dense_detail::as_i32;
+using dense_detail::as_u32;
+using dense_msg::kMissingMatrix;
+using dense_msg::kNoMemory;
 
 [[noreturn]] void out_of_memory_exit() {
-  std::puts("ERROR: Out of memory");
+  std::puts(dense_msg::kOutOfMemory);
   std::exit(1);
 }
 
@@ -50,14 +52,12 @@ submatriz** particionar_matriz(int32_t** mat, int32_t lin, int32_t col, int32_t 
     return nullptr;
   }
   if (orientacao == 0 && divisor > lin) {
-    std::printf("** Erro: Divisor (%d) maior que o n\xc3\xbamero de linhas (%d) **\n", divisor,
-                lin);
+    std::printf(dense_msg::kDivisorOverRowsFmt, divisor, lin);
     std::free(parts);
     return nullptr;
   }
   if (orientacao == 1 && divisor > col) {
-    std::printf("** Erro: Divisor (%d) maior que o n\xc3\xbamero de colunas (%d) **\n", divisor,
-                col);
+    std::printf(dense_msg::kDivisorOverColsFmt, divisor, col);
     std::free(parts);
     return nullptr;
   }
@@ -77,15 +77,13 @@ submatriz** particionar_matriz(int32_t** mat, int32_t lin, int32_t col, int32_t 
   }
   // One record for the whole call: it wraps the caller's row table, so every
   // descriptor reads and writes the caller's own rows.
-  auto* shared = static_cast<matriz*>(std::malloc(sizeof(matriz)));
+  matriz* shared = dense_detail::new_matrix_record(lin, col);
   if (shared == nullptr) {
     drop_partition(parts, divisor);
     std::puts(kNoMemory);
     return nullptr;
   }
   shared->mat = mat;
-  shared->lin = lin;
-  shared->col = col;
 
   // Every band gets count/divisor; the last one also takes the remainder.
   // Orientations other than 0 and 1 are cut into columns without the divisor
@@ -116,20 +114,20 @@ submatriz** csubmatrizv2(int32_t lin, int32_t col, int32_t divisor) {
   for (int32_t t = 0; t < divisor; ++t) {
     auto* d = static_cast<submatriz*>(std::malloc(sizeof(submatriz)));
     auto* b = static_cast<bloco*>(std::malloc(sizeof(bloco)));
-    auto* m = static_cast<matriz*>(std::malloc(sizeof(matriz)));
-    if (d == nullptr || b == nullptr || m == nullptr) out_of_memory_exit();
-    *m = matriz{nullptr, lin, col};
+    if (d == nullptr || b == nullptr) out_of_memory_exit();
     *b = bloco{0, lin, 0, col};
-    d->matriz = m;
     d->bloco = b;
-    parts[t] = d;
-    if (dense_core::malocar(m) != 0) {
-      dense_core::mzerar(m);
-    } else if (lin > 0 && col > 0) {
-      // malocar explains bad counts itself; an exhausted heap is silent there.
-      // Either way the part stays without storage and every product refuses it.
-      std::puts("ERROR: Out of memory");
+    matriz* m = dense_detail::new_zeroed_matrix(lin, col);
+    if (m == nullptr) {
+      // A part whose storage is refused stays in the array without storage,
+      // and every product refuses it. Bad counts malocar has explained; an
+      // exhausted heap is said here.
+      m = dense_detail::new_matrix_record(lin, col);
+      if (m == nullptr) out_of_memory_exit();
+      if (lin > 0 && col > 0) std::puts(dense_msg::kOutOfMemory);
     }
+    d->matriz = m;
+    parts[t] = d;
   }
   return parts;
 }
@@ -141,7 +139,7 @@ int32_t multiplicar_submatriz(const submatriz* a, const submatriz* b, const subm
   }
   if (a->matriz == nullptr || b->matriz == nullptr || r->matriz == nullptr ||
       a->matriz->mat == nullptr || b->matriz->mat == nullptr || r->matriz->mat == nullptr) {
-    std::puts(kMissing);
+    std::puts(kMissingMatrix);
     return -1;
   }
   const bloco& ab = *a->bloco;
@@ -156,16 +154,18 @@ int32_t multiplicar_submatriz(const submatriz* a, const submatriz* b, const subm
   if (!inside(ab.lin_inicio, ab.lin_fim, am.lin) || !inside(ab.lin_inicio, ab.lin_fim, rm.lin) ||
       !inside(ab.col_inicio, ab.col_fim, am.col) || !inside(ab.col_inicio, ab.col_fim, bm.lin) ||
       !inside(bb.col_inicio, bb.col_fim, bm.col) || !inside(bb.col_inicio, bb.col_fim, rm.col)) {
-    std::puts("ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.");
+    std::puts(dense_msg::kInvalidForProduct);
     return -1;
   }
   for (int32_t i = ab.lin_inicio; i < ab.lin_fim; ++i) {
     const int32_t* ai = am.mat[i];
     int32_t* ri = rm.mat[i];
     for (int32_t j = bb.col_inicio; j < bb.col_fim; ++j) {
-      uint32_t sum = w(ri[j]);
-      for (int32_t k = ab.col_inicio; k < ab.col_fim; ++k) sum += w(ai[k]) * w(bm.mat[k][j]);
-      ri[j] = s(sum);
+      uint32_t sum = as_u32(ri[j]);
+      for (int32_t k = ab.col_inicio; k < ab.col_fim; ++k) {
+        sum += as_u32(ai[k]) * as_u32(bm.mat[k][j]);
+      }
+      ri[j] = as_i32(sum);
     }
   }
   return 0;
@@ -184,8 +184,7 @@ void release_parts(submatriz** parts, int32_t divisor) {
   if (parts == nullptr) return;
   for (int32_t t = 0; t < divisor; ++t) {
     if (parts[t] == nullptr) continue;
-    if (parts[t]->matriz->mat != nullptr) dense_core::mliberar(parts[t]->matriz);
-    std::free(parts[t]->matriz);
+    dense_detail::release_matrix(parts[t]->matriz);
     std::free(parts[t]->bloco);
     std::free(parts[t]);
   }

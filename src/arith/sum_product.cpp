@@ -13,23 +13,26 @@
 #include <dense/dense_arith.hpp>
 #include <dense/dense_core.hpp>
 
+#include "common/matrix_records.hpp"
+#include "common/messages.hpp"
+#include "common/wrapping.hpp"
+
 namespace dense_arith {
 namespace {
 
 using u32 = uint32_t;
-
-inline u32 w(int32_t v) { return static_cast<u32>(v); }
-inline int32_t s(u32 v) { return static_cast<int32_t>(v); }
+using dense_detail::as_i32;
+using dense_detail::as_u32;
 
 // The refusals both operations share, in order: a null operand, then an
 // operand without storage. True when both operands can be read.
 bool operands_usable(const matriz* a, const matriz* b) {
   if (a == nullptr || b == nullptr) {
-    std::puts("** Erro: Memoria Insuficiente **");
+    std::puts(dense_msg::kNoMemory);
     return false;
   }
   if (a->mat == nullptr || b->mat == nullptr) {
-    std::puts("ERRO: Matriz inexistente.");
+    std::puts(dense_msg::kMissingMatrix);
     return false;
   }
   return true;
@@ -38,20 +41,11 @@ bool operands_usable(const matriz* a, const matriz* b) {
 // A new zeroed lin x col result. A result that cannot be allocated is fatal:
 // the callers have no way to go on without it.
 matriz* new_result(int32_t lin, int32_t col) {
-  auto* r = static_cast<matriz*>(std::malloc(sizeof(matriz)));
+  matriz* r = dense_detail::new_zeroed_matrix(lin, col);
   if (r == nullptr) {
-    std::puts("ERROR: Out of memory");
+    std::puts(dense_msg::kOutOfMemory);
     std::exit(1);
   }
-  r->mat = nullptr;
-  r->lin = lin;
-  r->col = col;
-  if (dense_core::malocar(r) == 0) {
-    std::free(r);
-    std::puts("ERROR: Out of memory");
-    std::exit(1);
-  }
-  dense_core::mzerar(r);
   return r;
 }
 
@@ -62,11 +56,11 @@ void nest_ijk(int32_t* const* a, int32_t* const* b, int32_t* const* r, int32_t n
     const int32_t* __restrict ai = a[i];
     int32_t* __restrict ri = r[i];
     for (int32_t j = 0; j < n_j; ++j) {
-      u32 acc = w(ri[j]);
+      u32 acc = as_u32(ri[j]);
       for (int32_t k = 0; k < n_k; ++k) {
-        acc += w(ai[k]) * w(b[k][j]);
+        acc += as_u32(ai[k]) * as_u32(b[k][j]);
       }
-      ri[j] = s(acc);
+      ri[j] = as_i32(acc);
     }
   }
 }
@@ -77,10 +71,10 @@ void nest_ikj(int32_t* const* a, int32_t* const* b, int32_t* const* r, int32_t n
   for (int32_t i = 0; i < n_i; ++i) {
     int32_t* __restrict ri = r[i];
     for (int32_t k = 0; k < n_k; ++k) {
-      const u32 aik = w(a[i][k]);
+      const u32 aik = as_u32(a[i][k]);
       const int32_t* __restrict bk = b[k];
       for (int32_t j = 0; j < n_j; ++j) {
-        ri[j] = s(w(ri[j]) + aik * w(bk[j]));
+        ri[j] = as_i32(as_u32(ri[j]) + aik * as_u32(bk[j]));
       }
     }
   }
@@ -92,10 +86,10 @@ void nest_kij(int32_t* const* a, int32_t* const* b, int32_t* const* r, int32_t n
   for (int32_t k = 0; k < n_k; ++k) {
     const int32_t* __restrict bk = b[k];
     for (int32_t i = 0; i < n_i; ++i) {
-      const u32 aik = w(a[i][k]);
+      const u32 aik = as_u32(a[i][k]);
       int32_t* __restrict ri = r[i];
       for (int32_t j = 0; j < n_j; ++j) {
-        ri[j] = s(w(ri[j]) + aik * w(bk[j]));
+        ri[j] = as_i32(as_u32(ri[j]) + aik * as_u32(bk[j]));
       }
     }
   }
@@ -107,11 +101,11 @@ void nest_jik(int32_t* const* a, int32_t* const* b, int32_t* const* r, int32_t n
   for (int32_t j = 0; j < n_j; ++j) {
     for (int32_t i = 0; i < n_i; ++i) {
       const int32_t* __restrict ai = a[i];
-      u32 acc = w(r[i][j]);
+      u32 acc = as_u32(r[i][j]);
       for (int32_t k = 0; k < n_k; ++k) {
-        acc += w(ai[k]) * w(b[k][j]);
+        acc += as_u32(ai[k]) * as_u32(b[k][j]);
       }
-      r[i][j] = s(acc);
+      r[i][j] = as_i32(acc);
     }
   }
 }
@@ -121,9 +115,9 @@ void nest_jki(int32_t* const* a, int32_t* const* b, int32_t* const* r, int32_t n
               int32_t n_k) {
   for (int32_t j = 0; j < n_j; ++j) {
     for (int32_t k = 0; k < n_k; ++k) {
-      const u32 bkj = w(b[k][j]);
+      const u32 bkj = as_u32(b[k][j]);
       for (int32_t i = 0; i < n_i; ++i) {
-        r[i][j] = s(w(r[i][j]) + w(a[i][k]) * bkj);
+        r[i][j] = as_i32(as_u32(r[i][j]) + as_u32(a[i][k]) * bkj);
       }
     }
   }
@@ -136,8 +130,7 @@ matriz* msomar(const matriz* a, const matriz* b, int32_t tipo) {
     return nullptr;
   }
   if (a->lin != b->lin || a->col != b->col) {
-    std::puts(
-        "** Erro: Matrizes devem ter mesma configura\xc3\xa7\xc3\xa3o para que se possa somar. **");
+    std::puts(dense_msg::kSumShapes);
     return nullptr;
   }
   matriz* r = new_result(a->lin, a->col);
@@ -149,14 +142,14 @@ matriz* msomar(const matriz* a, const matriz* b, int32_t tipo) {
       const int32_t* __restrict bi = b->mat[i];
       int32_t* __restrict ri = r->mat[i];
       for (int32_t j = 0; j < col; ++j) {
-        ri[j] = s(w(ai[j]) + w(bi[j]));
+        ri[j] = as_i32(as_u32(ai[j]) + as_u32(bi[j]));
       }
     }
   } else {
     // Every value other than 0 walks column by column, whatever the shape.
     for (int32_t j = 0; j < col; ++j) {
       for (int32_t i = 0; i < lin; ++i) {
-        r->mat[i][j] = s(w(a->mat[i][j]) + w(b->mat[i][j]));
+        r->mat[i][j] = as_i32(as_u32(a->mat[i][j]) + as_u32(b->mat[i][j]));
       }
     }
   }
@@ -168,9 +161,7 @@ matriz* mmultiplicar(const matriz* a, const matriz* b, int32_t tipo) {
     return nullptr;
   }
   if (a->col != b->lin) {
-    std::puts(
-        "** Erro: Matrizes devem ter mesma configura\xc3\xa7\xc3\xa3o para que se possa "
-        "multiplicar. **");
+    std::puts(dense_msg::kProductShapes);
     return nullptr;
   }
   matriz* r = new_result(a->lin, b->col);

@@ -6,6 +6,9 @@
 
 #include <dense/dense_core.hpp>
 
+#include "common/matrix_records.hpp"
+#include "common/messages.hpp"
+
 namespace dense_core {
 namespace {
 
@@ -15,12 +18,7 @@ void discard(banda** bands, int32_t made) {
     if (bands[k] == nullptr) {
       continue;
     }
-    if (bands[k]->matriz != nullptr) {
-      if (bands[k]->matriz->mat != nullptr) {
-        mliberar(bands[k]->matriz);
-      }
-      std::free(bands[k]->matriz);
-    }
+    dense_detail::release_matrix(bands[k]->matriz);
     std::free(bands[k]);
   }
   std::free(bands);
@@ -37,18 +35,16 @@ bool make_band(banda** bands, int32_t k, int32_t lin, int32_t col) {
   }
   b->matriz = nullptr;
   bands[k] = b;
-  auto* m = static_cast<matriz*>(std::malloc(sizeof(matriz)));
+  matriz* m = dense_detail::new_zeroed_matrix(lin, col);
   if (m == nullptr) {
-    return false;
+    m = dense_detail::new_matrix_record(lin, col);
+    if (m == nullptr) {
+      return false;
+    }
+    std::puts(dense_msg::kOutOfMemory);
+    mzerar(m);  // reports the band's missing matrix
   }
-  m->mat = nullptr;
-  m->lin = lin;
-  m->col = col;
   b->matriz = m;
-  if (malocar(m) == 0) {
-    std::puts("ERROR: Out of memory");
-  }
-  mzerar(m);
   return true;
 }
 
@@ -68,13 +64,13 @@ banda** make_bands(int32_t n, int32_t lin_of_band0, int32_t col_of_band0, int32_
                    int32_t col_last) {
   auto** bands = static_cast<banda**>(std::calloc(static_cast<size_t>(n), sizeof(banda*)));
   if (bands == nullptr) {
-    std::puts("ERROR: Out of memory");
+    std::puts(dense_msg::kOutOfMemory);
     return nullptr;
   }
   for (int32_t k = 0; k < n; ++k) {
     const bool last = k == n - 1;
     if (!make_band(bands, k, last ? lin_last : lin_of_band0, last ? col_last : col_of_band0)) {
-      std::puts("ERROR: Out of memory");
+      std::puts(dense_msg::kOutOfMemory);
       discard(bands, k + 1);
       return nullptr;
     }
@@ -98,7 +94,7 @@ banda** particionar_matriz(int32_t** mat, int32_t lin, int32_t col, int32_t orie
   }
   // Copying from a source without a row table would read through null.
   if (mat == nullptr) {
-    std::puts("ERRO: Matriz inexistente.");
+    std::puts(dense_msg::kMissingMatrix);
     return nullptr;
   }
   // Every orientation other than 0 cuts columns, for sizing and copying alike.

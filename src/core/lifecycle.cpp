@@ -5,10 +5,10 @@
 
 #include <dense/dense_core.hpp>
 
+#include "common/messages.hpp"
+
 namespace dense_core {
 namespace {
-
-constexpr const char* kMissing = "ERRO: Matriz inexistente.";
 
 // True when `m` has a row table; otherwise reports the missing matrix.
 // A null record pointer is treated like a record without storage rather
@@ -17,7 +17,7 @@ bool exists_or_report(const matriz* m) {
   if (m != nullptr && m->mat != nullptr) {
     return true;
   }
-  std::puts(kMissing);
+  std::puts(dense_msg::kMissingMatrix);
   return false;
 }
 
@@ -34,15 +34,15 @@ void fill(matriz* m, int32_t valor) {
 
 int malocar(matriz* m) {
   if (m == nullptr) {
-    std::puts(kMissing);
+    std::puts(dense_msg::kMissingMatrix);
     return 0;
   }
   if (m->lin <= 0) {
-    std::puts("ERRO: n\xc3\xbamero de linhas indefinido.");
+    std::puts(dense_msg::kRowsUndefined);
     return 0;
   }
   if (m->col <= 0) {
-    std::puts("ERRO: n\xc3\xbamero de colunas indefinido.");
+    std::puts(dense_msg::kColsUndefined);
     return 0;
   }
   // Both counts are positive here, so the byte counts fit in size_t without
@@ -91,7 +91,7 @@ int mgerar_aleatorio(matriz* m, int32_t limite) {
   // rand() % limite would divide by zero for 0 and give values outside any
   // sensible range for a negative limit: refuse before touching anything.
   if (limite < 1) {
-    std::puts("ERRO: limite deve ser positivo.");
+    std::puts(dense_msg::kLimitNotPositive);
     return 0;
   }
   // Reseeding on every call is the documented behaviour: two fills within
@@ -109,11 +109,11 @@ int mgerar_aleatorio(matriz* m, int32_t limite) {
 
 int mimprimir(const matriz* m) {
   if (m == nullptr) {
-    std::puts(kMissing);
+    std::puts(dense_msg::kMissingMatrix);
     return 0;
   }
   // The header comes first, even for a matrix without storage.
-  std::printf("Imprimindo matriz %i x %i ...\n", m->lin, m->col);
+  std::printf(dense_msg::kPrintHeaderFmt, m->lin, m->col);
   if (!exists_or_report(m)) {
     return 0;
   }
@@ -124,7 +124,7 @@ int mimprimir(const matriz* m) {
       std::printf("%i\t", row[j]);
     }
   }
-  std::puts("\n\nFim impress\xc3\xa3o matriz.\n");
+  std::puts(dense_msg::kPrintEnd);
   return 1;
 }
 
@@ -144,23 +144,23 @@ int mliberar(matriz* m) {
 
 int mcomparar(const matriz* a, const matriz* b) {
   if (a == nullptr || a->mat == nullptr) {
-    std::puts("ERRO: Matriz A inexistente\n");
+    std::puts(dense_msg::kMissingA);
     return 0;
   }
   if (b == nullptr || b->mat == nullptr) {
-    std::puts("ERRO: Matriz B inexistente\n");
+    std::puts(dense_msg::kMissingB);
     return 0;
   }
   if (a->lin != b->lin) {
-    std::puts("ERRO: Matrizes com n\xc3\xbamero de linhas diferentes.");
-    std::printf("\t- matriz A %i linhas.\n", a->lin);
-    std::printf("\t- matriz B %i linhas.\n\n", b->lin);
+    std::puts(dense_msg::kRowCountsDiffer);
+    std::printf(dense_msg::kRowsOfAFmt, a->lin);
+    std::printf(dense_msg::kRowsOfBFmt, b->lin);
     return 0;
   }
   if (a->col != b->col) {
-    std::puts("ERRO: Matrizes com n\xc3\xbamero de colunas diferentes.");
-    std::printf("\t- matriz A %i colunas.\n", a->col);
-    std::printf("\t- matriz B %i colunas.\n\n", b->col);
+    std::puts(dense_msg::kColCountsDiffer);
+    std::printf(dense_msg::kColsOfAFmt, a->col);
+    std::printf(dense_msg::kColsOfBFmt, b->col);
     return 0;
   }
   for (int32_t i = 0; i < a->lin; ++i) {
@@ -168,15 +168,15 @@ int mcomparar(const matriz* a, const matriz* b) {
     const int32_t* rb = b->mat[i];
     for (int32_t j = 0; j < a->col; ++j) {
       if (ra[j] != rb[j]) {
-        std::puts("ERRO: Matriz diferente.");
-        std::printf("\t- elemento: linha %i, coluna %i\n", i + 1, j + 1);
-        std::printf("\t- valor na matriz A %i\n", ra[j]);
-        std::printf("\t- valor na matriz B %i\n\n", rb[j]);
+        std::puts(dense_msg::kMatricesDiffer);
+        std::printf(dense_msg::kDifferAtFmt, i + 1, j + 1);
+        std::printf(dense_msg::kValueOfAFmt, ra[j]);
+        std::printf(dense_msg::kValueOfBFmt, rb[j]);
         return 0;
       }
     }
   }
-  std::puts("RESULTADO: matrizes id\xc3\xaanticas.\n");
+  std::puts(dense_msg::kIdentical);
   return 1;
 }
 

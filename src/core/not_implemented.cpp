@@ -4,11 +4,13 @@
 
 #include <dense/dense_core.hpp>
 
+#include "common/messages.hpp"
+
 namespace dense_core {
 namespace {
 
 [[noreturn]] void refuse() {
-  std::puts("ERRO: M\xc3\xa9todo n\xc3\xa3o implementado.");
+  std::puts(dense_msg::kNotImplemented);
   std::exit(1);
 }
 

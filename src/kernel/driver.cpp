@@ -85,6 +85,73 @@ void pack_a(const int32_t* const* a, int32_t ic, int32_t mc, int32_t pc, int32_t
   }
 }
 
+// One int16_pairs word: `even` in the low half, `odd` in the high half.
+int32_t pair_word(int32_t even, int32_t odd) {
+  return static_cast<int32_t>((static_cast<uint32_t>(even) & 0xFFFFU) |
+                              (static_cast<uint32_t>(odd) << 16));
+}
+
+// As pack_b, for the int16_pairs packing: step s of panel p holds, for each
+// column j, b[pc + 2s][j] and b[pc + 2s + 1][j] in one word at
+// dst[p * steps * nr + s * nr + j], the odd partner of an odd kc being zero.
+void pack_b_pairs(const int32_t* const* b, int32_t pc, int32_t kc, int32_t jc, int32_t nc,
+                  int32_t nr, int32_t* dst) {
+  const int32_t steps = (kc + 1) / 2;
+  const size_t panel_size = static_cast<size_t>(steps) * static_cast<size_t>(nr);
+  for (int32_t s = 0; s < steps; ++s) {
+    const int32_t* even = b[pc + 2 * s] + jc;
+    const int32_t* odd = 2 * s + 1 < kc ? b[pc + 2 * s + 1] + jc : nullptr;
+    int32_t* out = dst + static_cast<size_t>(s) * static_cast<size_t>(nr);
+    for (int32_t j = 0; j < nc; j += nr, out += panel_size) {
+      const int32_t width = min32(nr, nc - j);
+      for (int32_t x = 0; x < width; ++x) {
+        out[x] = pair_word(even[j + x], odd ? odd[j + x] : 0);
+      }
+      for (int32_t x = width; x < nr; ++x) {
+        out[x] = 0;
+      }
+    }
+  }
+}
+
+// As pack_a, for the int16_pairs packing: step s of panel q holds, for each
+// row r, a[r][pc + 2s] and a[r][pc + 2s + 1] in one word at
+// dst[q * steps * mr + s * mr + r], the odd partner of an odd kc being zero.
+void pack_a_pairs(const int32_t* const* a, int32_t ic, int32_t mc, int32_t pc, int32_t kc,
+                  int32_t mr, int32_t* dst) {
+  constexpr int32_t kMaxMr = 16;
+  assert(mr <= kMaxMr);
+  const int32_t steps = (kc + 1) / 2;
+  const int32_t whole = kc / 2;  // steps with both partners inside the block
+  const int32_t* rows[kMaxMr];
+  for (int32_t q = 0; q * mr < mc; ++q) {
+    const int32_t height = min32(mr, mc - q * mr);
+    for (int32_t r = 0; r < height; ++r) {
+      rows[r] = a[ic + q * mr + r] + pc;
+    }
+    int32_t* out = dst + static_cast<size_t>(q) * static_cast<size_t>(steps * mr);
+    for (int32_t s = 0; s < steps; ++s, out += mr) {
+      for (int32_t r = 0; r < height; ++r) {
+        const int32_t even = 2 * s;  // the pair's first k
+        out[r] = pair_word(rows[r][even], s < whole ? rows[r][even + 1] : 0);
+      }
+      for (int32_t r = height; r < mr; ++r) {
+        out[r] = 0;
+      }
+    }
+  }
+}
+
+// True when every value of x[0 .. n) fits in 16 bits. Branch-free over the
+// row, so the compiler vectorises it; a row is the unit of early exit.
+bool row_fits_int16(const int32_t* x, int32_t n) {
+  uint32_t outside = 0;
+  for (int32_t j = 0; j < n; ++j) {
+    outside |= (static_cast<uint32_t>(x[j]) + 0x8000U) >> 16;
+  }
+  return outside == 0;
+}
+
 using pack_fn = void (*)(const int32_t* const*, int32_t, int32_t, int32_t, int32_t, int32_t,
                          int32_t*);
 
@@ -116,11 +183,29 @@ pack_fn pack_a_for(int32_t mr) {
 
 }  // namespace
 
+int32_t steps_of(const tile_kernel& kernel, int32_t kc) {
+  return kernel.pack == packing::int16_pairs ? (kc + 1) / 2 : kc;
+}
+
+bool fits_int16(const operands& op) {
+  for (int32_t i = op.i0; i < op.i1; ++i) {
+    if (!row_fits_int16(op.a[i] + op.k0, op.k1 - op.k0)) {
+      return false;
+    }
+  }
+  for (int32_t kk = op.k0; kk < op.k1; ++kk) {
+    if (!row_fits_int16(op.b[kk] + op.j0, op.j1 - op.j0)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 pack_sizes pack_sizes_for(const tile_kernel& kernel, const operands& op) {
   const int32_t m = op.i1 - op.i0;
   const int32_t k = op.k1 - op.k0;
   const int32_t n = op.j1 - op.j0;
-  const auto kc_max = static_cast<size_t>(min32(kernel.kc, k));
+  const auto kc_max = static_cast<size_t>(steps_of(kernel, min32(kernel.kc, k)));
   const auto mc_max =
       static_cast<size_t>(min32(kernel.mc, round_up(min32(m, kernel.mc), kernel.mr)));
   const auto nc_max =
@@ -132,8 +217,8 @@ pack_sizes pack_sizes_for(const tile_kernel& kernel, const operands& op) {
 
 int32_t* align_pack(void* p) {
   const auto addr = reinterpret_cast<uintptr_t>(p);
-  return reinterpret_cast<int32_t*>((addr + kPackAlign - 1) &
-                                    ~static_cast<uintptr_t>(kPackAlign - 1));
+  const size_t skip = (kPackAlign - addr % kPackAlign) % kPackAlign;
+  return reinterpret_cast<int32_t*>(static_cast<char*>(p) + skip);
 }
 
 void pack_b_panels(const tile_kernel& kernel, const operands& op, int32_t pc, int32_t kc,
@@ -144,9 +229,13 @@ void pack_b_panels(const tile_kernel& kernel, const operands& op, int32_t pc, in
   if (width <= 0) {
     return;
   }
-  pack_b_for(nr)(
-      op.b, op.k0 + pc, kc, op.j0 + first, width, nr,
-      b_pack + static_cast<size_t>(p0) * static_cast<size_t>(kc) * static_cast<size_t>(nr));
+  int32_t* dst = b_pack + static_cast<size_t>(p0) * static_cast<size_t>(steps_of(kernel, kc)) *
+                              static_cast<size_t>(nr);
+  if (kernel.pack == packing::int16_pairs) {
+    pack_b_pairs(op.b, op.k0 + pc, kc, op.j0 + first, width, nr, dst);
+  } else {
+    pack_b_for(nr)(op.b, op.k0 + pc, kc, op.j0 + first, width, nr, dst);
+  }
 }
 
 void multiply_block(const tile_kernel& kernel, const operands& op, int32_t pc, int32_t kc,
@@ -160,7 +249,8 @@ void multiply_block(const tile_kernel& kernel, const operands& op, int32_t pc, i
   if (first >= last || r0 >= r1) {
     return;
   }
-  const pack_fn pack_a = pack_a_for(mr);
+  const pack_fn pack_a = kernel.pack == packing::int16_pairs ? pack_a_pairs : pack_a_for(mr);
+  const auto steps = static_cast<size_t>(steps_of(kernel, kc));
   // Every loop steps by the size of the block it just did, so no index ever
   // goes past its bound (and none can overflow for bounds near INT32_MAX).
   int32_t mc = 0;
@@ -170,12 +260,13 @@ void multiply_block(const tile_kernel& kernel, const operands& op, int32_t pc, i
     int32_t width = 0;
     for (int32_t jr = first; jr < last; jr += width) {
       width = min32(nr, last - jr);
-      const int32_t* b_panel = b_pack + static_cast<size_t>(jr) * static_cast<size_t>(kc);
+      const int32_t* b_panel = b_pack + static_cast<size_t>(jr) * steps;
       int32_t height = 0;
       for (int32_t ir = 0; ir < mc; ir += height) {
         height = min32(mr, mc - ir);
-        const int32_t* a_panel = a_pack + static_cast<size_t>(ir) * static_cast<size_t>(kc);
-        kernel.tile(kc, a_panel, b_panel, op.c + op.i0 + ic + ir, op.j0 + jc + jr, height, width);
+        const int32_t* a_panel = a_pack + static_cast<size_t>(ir) * steps;
+        kernel.tile(static_cast<int32_t>(steps), a_panel, b_panel, op.c + op.i0 + ic + ir,
+                    op.j0 + jc + jr, height, width);
       }
     }
   }
@@ -187,6 +278,7 @@ bool blocked_product(const tile_kernel& kernel, const operands& op) {
   const int32_t n = op.j1 - op.j0;
   assert(m > 0 && k > 0 && n > 0);  // the entry point returns early for empty ranges
   assert(kernel.mc % kernel.mr == 0 && kernel.nc % kernel.nr == 0);
+  assert(kernel.pack != packing::int16_pairs || kernel.kc % 2 == 0);  // pairs never straddle blocks
 
   const pack_sizes sizes = pack_sizes_for(kernel, op);
   void* block = std::malloc((sizes.a_words + sizes.b_words) * sizeof(int32_t) + kPackAlign);

@@ -45,7 +45,7 @@ int32_t* align_pack(void* p);
 
 // Packs panels [p0, p1) of b's block: inner range [pc, pc + kc) and columns
 // [jc, jc + nc), relative to op's block; panel p covers columns
-// [jc + p * nr, jc + (p + 1) * nr) and lands at b_pack + p * kc * nr, so
+// [jc + p * nr, jc + (p + 1) * nr) and lands at b_pack + p * steps * nr (steps_of kc), so
 // disjoint panel ranges can be packed by different threads into one buffer.
 void pack_b_panels(const tile_kernel& kernel, const operands& op, int32_t pc, int32_t kc,
                    int32_t jc, int32_t nc, int32_t p0, int32_t p1, int32_t* b_pack);
@@ -58,6 +58,16 @@ void pack_b_panels(const tile_kernel& kernel, const operands& op, int32_t pc, in
 void multiply_block(const tile_kernel& kernel, const operands& op, int32_t pc, int32_t kc,
                     int32_t jc, int32_t nc, int32_t r0, int32_t r1, int32_t q0, int32_t q1,
                     int32_t* a_pack, const int32_t* b_pack);
+
+// Steps of the tile kernel for a depth of kc elements of k: kc, or the
+// number of pairs of k for the int16_pairs packing.
+int32_t steps_of(const tile_kernel& kernel, int32_t kc);
+
+// True when every value that op's block reads, a's rows [i0, i1) x [k0, k1)
+// and b's rows [k0, k1) x [j0, j1), fits in 16 bits (-32768 ... 32767): the
+// int16_pairs tiles then give exactly the int32 paths' result. One read of
+// each value, stopping at the first row that does not fit.
+bool fits_int16(const operands& op);
 
 // The cache-blocked, packed product on `kernel`. Returns false, having
 // written nothing, when the packing buffers cannot be allocated.

@@ -19,10 +19,21 @@ enum class checked { run, empty, refused };
 checked check_operands(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
                        const dense_arith::submatriz* c, operands* op);
 
-// The tile kernel of path `p`, or null when `p` cannot run here.
-const tile_kernel* kernel_on(path p);
+// The tile kernels one call may run: `wide` on any values; `narrow` (null
+// for none) instead when the block's values all fit in 16 bits.
+struct kernel_choice {
+  const tile_kernel* wide;
+  const tile_kernel* narrow;
+};
 
-// The tile kernel of the fastest path this machine runs.
-const tile_kernel& host_kernel();
+// The kernels of path `p` (a 16-bit-range path falls back on this machine's
+// int32 path); false when `p` cannot run here.
+bool kernels_on(path p, kernel_choice* out);
+
+// The fastest kernels this machine runs.
+kernel_choice host_kernels();
+
+// The kernel for `op`: narrow when there is one and fits_int16(op).
+const tile_kernel& pick_kernel(const kernel_choice& choice, const operands& op);
 
 }  // namespace block_kernel::detail

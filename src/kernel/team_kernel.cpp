@@ -18,6 +18,8 @@
 #include <cstdlib>
 #include <dense/team_kernel.hpp>
 
+#include "common/matrix_records.hpp"
+#include "common/messages.hpp"
 #include "common/team_size.hpp"
 #include "entry.hpp"
 #include "team_split.hpp"
@@ -66,7 +68,7 @@ void share_of_product(const tile_kernel& kernel, const operands& op, int32_t* b_
   }
 }
 
-int run_team(const tile_kernel& kernel, const dense_arith::submatriz* a,
+int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
              const dense_arith::submatriz* b, const dense_arith::submatriz* c, int32_t n) {
   operands op{};
   switch (kd::check_operands(a, b, c, &op)) {
@@ -77,6 +79,7 @@ int run_team(const tile_kernel& kernel, const dense_arith::submatriz* a,
     case checked::run:
       break;
   }
+  const tile_kernel& kernel = kd::pick_kernel(choice, op);
   const int32_t m = op.i1 - op.i0;
   const int64_t tiles = int64_t{units_of(m, kernel.mr)} * units_of(op.j1 - op.j0, kernel.nr);
   const int32_t team = dense_detail::team_size(n, tiles);
@@ -150,45 +153,38 @@ result_split split_result(int32_t m, int32_t n, int32_t mr, int32_t nr, int32_t 
 
 int mmsubmatrizOMP_on(block_kernel::path p, const dense_arith::submatriz* a,
                       const dense_arith::submatriz* b, const dense_arith::submatriz* c, int32_t n) {
-  const tile_kernel* kernel = kd::kernel_on(p);
-  if (!kernel) {
+  kd::kernel_choice choice{};
+  if (!kd::kernels_on(p, &choice)) {
     return -1;
   }
-  return run_team(*kernel, a, b, c, n);
+  return run_team(choice, a, b, c, n);
 }
 
 }  // namespace detail
 
 int mmsubmatrizOMP(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
                    const dense_arith::submatriz* c, int32_t n) {
-  return detail::run_team(block_kernel::detail::host_kernel(), a, b, c, n);
+  return detail::run_team(block_kernel::detail::host_kernels(), a, b, c, n);
 }
 
 dense_core::matriz* multiplicarKernelOMP(const dense_core::matriz* a, const dense_core::matriz* b,
                                          int32_t n) {
   if (!a || !b || !a->mat || !b->mat) {
-    std::puts("ERRO: Matriz inexistente.");
+    std::puts(dense_msg::kMissingMatrix);
     return nullptr;
   }
   if (a->col != b->lin) {
-    std::puts("ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.");
+    std::puts(dense_msg::kInvalidForProduct);
     return nullptr;
   }
   // Like the library's other products that return a matrix, but a result the
   // heap cannot hold is reported and refused instead of ending the process:
   // this function already tells its caller "no result" with null.
-  auto* r = static_cast<dense_core::matriz*>(std::malloc(sizeof(dense_core::matriz)));
+  dense_core::matriz* r = dense_detail::new_zeroed_matrix(a->lin, b->col);
   if (!r) {
-    std::puts("ERROR: Out of memory");
+    std::puts(dense_msg::kOutOfMemory);
     return nullptr;
   }
-  *r = {nullptr, a->lin, b->col};
-  if (dense_core::malocar(r) == 0) {
-    std::free(r);
-    std::puts("ERROR: Out of memory");
-    return nullptr;
-  }
-  dense_core::mzerar(r);
   dense_arith::bloco a_block{0, a->lin, 0, a->col};
   dense_arith::bloco b_block{0, b->lin, 0, b->col};
   dense_arith::bloco c_block{0, r->lin, 0, r->col};

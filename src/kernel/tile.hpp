@@ -14,14 +14,26 @@
 
 namespace block_kernel::detail {
 
+// How a path's panels hold the factors.
+//   int32_words: one element per 32-bit word; a step is one k.
+//   int16_pairs: for values that fit in 16 bits (-32768 ... 32767): one step
+//     is a pair of k, a word holds element k in its low half and element k + 1
+//     in its high half (two's complement int16 each; an odd depth ends with a
+//     zero partner). a's panel holds the pairs of one row, b's the pairs of
+//     one column, so one multiply-and-add-pairs instruction (vpmaddwd,
+//     vpdpwssd) does two steps of k.
+enum class packing : int32_t { int32_words, int16_pairs };
+
 // Adds the product of one packed panel of a and one packed panel of b into an
 // m x n corner of c:
-//   c_rows[r][c_col + j] += sum over kk < kc of a_panel[kk * mr + r] * b_panel[kk * nr + j]
-// for r < m, j < n, wrapping at 32 bits. The panels always hold a full mr x kc
-// and kc x nr (zero-padded past m and n; the packing buffer is 64-byte
-// aligned, so b_panel is whenever nr is a multiple of 16); only rows r < m of
-// c_rows are touched, and only columns c_col .. c_col + n - 1.
-using tile_fn = void (*)(int32_t kc, const int32_t* a_panel, const int32_t* b_panel,
+//   c_rows[r][c_col + j] += sum over s < steps of a_panel[s * mr + r] . b_panel[s * nr + j]
+// for r < m, j < n, wrapping at 32 bits, where . is the product of the two
+// words (int32_words) or the sum of the products of their halves (int16_pairs).
+// The panels always hold a full mr x steps and steps x nr (zero-padded past m
+// and n; the packing buffer is 64-byte aligned, so b_panel is whenever nr is a
+// multiple of 16); only rows r < m of c_rows are touched, and only columns
+// c_col .. c_col + n - 1.
+using tile_fn = void (*)(int32_t steps, const int32_t* a_panel, const int32_t* b_panel,
                          int32_t* const* c_rows, int32_t c_col, int32_t m, int32_t n);
 
 // One path: its register tile and the cache blocks chosen for it.
@@ -29,8 +41,9 @@ struct tile_kernel {
   int32_t mr;  // rows of the register tile
   int32_t nr;  // columns of the register tile
   int32_t mc;  // rows of a packed per block (a multiple of mr)
-  int32_t kc;  // depth of one packed block
+  int32_t kc;  // depth of one packed block, in elements of k (even for int16_pairs)
   int32_t nc;  // columns of b packed per block (a multiple of nr)
+  packing pack;
   tile_fn tile;
 };
 
@@ -38,5 +51,10 @@ struct tile_kernel {
 extern const tile_kernel kScalarKernel;
 extern const tile_kernel kAvx2Kernel;
 extern const tile_kernel kAvx512Kernel;
+extern const tile_kernel kScalar16Kernel;
+extern const tile_kernel kAvx2_16Kernel;
+extern const tile_kernel kAvx512Bw16Kernel;
+extern const tile_kernel kAvx512Vnni16Kernel;
+extern const tile_kernel kAvxVnni16Kernel;
 
 }  // namespace block_kernel::detail

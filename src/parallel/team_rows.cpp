@@ -12,33 +12,23 @@
 
 #include <dense/block_kernel.hpp>
 
+#include "common/messages.hpp"
+#include "common/wrapping.hpp"
+
 namespace team_rows {
-namespace {
-
-// c_row[j] += a_ik * b_row[j] for every j, wrapping at 32 bits. The rows are
-// separate heap blocks that never overlap; saying so lets the compiler
-// vectorise the loop without run-time overlap checks.
-inline void add_scaled_row(int32_t* __restrict c_row, const int32_t* __restrict b_row,
-                           uint32_t a_ik, int32_t cols) {
-  for (int32_t j = 0; j < cols; ++j)
-    c_row[j] = static_cast<int32_t>(static_cast<uint32_t>(c_row[j]) +
-                                    a_ik * static_cast<uint32_t>(b_row[j]));
-}
-
-}  // namespace
 
 int32_t multiplicarOMP(const dense_core::matriz* a, const dense_core::matriz* b,
                        dense_core::matriz* c, int32_t n) {
   if (a == nullptr || b == nullptr || c == nullptr || a->mat == nullptr || b->mat == nullptr ||
       c->mat == nullptr) {
-    std::puts("ERRO: Matriz inexistente.");
+    std::puts(dense_msg::kMissingMatrix);
     return -1;
   }
   // c must hold the whole product and must not be one of the factors: the
   // team would read rows that other threads are rewriting.
   if (a->col != b->lin || c->lin < a->lin || c->col < b->col || c->mat == a->mat ||
       c->mat == b->mat) {
-    std::puts("ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.");
+    std::puts(dense_msg::kInvalidForProduct);
     return -1;
   }
   // The counts are read once; every bound inside the region comes from them.
@@ -63,7 +53,7 @@ int32_t multiplicarOMP(const dense_core::matriz* a, const dense_core::matriz* b,
       int32_t* ci = cm[i];
       for (int32_t k = 0; k < a_col; ++k) {
         // a[i][k] stays fixed while the inner loop walks row k of b and row i of c.
-        add_scaled_row(ci, bm[k], static_cast<uint32_t>(ai[k]), b_col);
+        dense_detail::add_scaled_row(ci, bm[k], static_cast<uint32_t>(ai[k]), b_col);
       }
     }
   }

@@ -8,15 +8,14 @@
 
 #include <dense/dense_core.hpp>
 
-namespace thread_jobs {
+#include "common/messages.hpp"
 
-inline constexpr const char* kMismatch =
-    "ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.";
+namespace thread_jobs {
 
 // True when both factors have storage; otherwise says so and refuses.
 inline bool factors_exist(const dense_core::matriz* a, const dense_core::matriz* b) {
   if (a == nullptr || a->mat == nullptr || b == nullptr || b->mat == nullptr) {
-    std::puts("ERRO: Matriz inexistente.");
+    std::puts(dense_msg::kMissingMatrix);
     return false;
   }
   return true;

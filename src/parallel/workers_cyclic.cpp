@@ -14,6 +14,8 @@
 #include <cstdlib>
 
 #include <dense/block_kernel.hpp>
+#include "common/matrix_records.hpp"
+#include "common/messages.hpp"
 #include "thread_jobs.hpp"
 
 namespace workers_cyclic {
@@ -34,7 +36,7 @@ struct worker {
 bool factors_ok(const matriz* a, const matriz* b) {
   if (!thread_jobs::factors_exist(a, b)) return false;
   if (a->col != b->lin) {
-    std::puts(thread_jobs::kMismatch);
+    std::puts(dense_msg::kInvalidForProduct);
     return false;
   }
   return true;
@@ -43,26 +45,14 @@ bool factors_ok(const matriz* a, const matriz* b) {
 // A zeroed lin x col matrix on the heap, or null. malocar explains bad counts
 // itself; an exhausted heap is reported here.
 matriz* zeroed(int32_t lin, int32_t col) {
-  auto* m = static_cast<matriz*>(std::malloc(sizeof(matriz)));
-  if (m == nullptr) {
-    std::puts("ERROR: Out of memory");
-    return nullptr;
+  matriz* m = dense_detail::new_zeroed_matrix(lin, col);
+  if (m == nullptr && lin > 0 && col > 0) {
+    std::puts(dense_msg::kOutOfMemory);
   }
-  *m = matriz{nullptr, lin, col};
-  if (dense_core::malocar(m) == 0) {
-    if (lin > 0 && col > 0) std::puts("ERROR: Out of memory");
-    std::free(m);
-    return nullptr;
-  }
-  dense_core::mzerar(m);
   return m;
 }
 
-void drop(matriz* m) {
-  if (m == nullptr) return;
-  if (m->mat != nullptr) dense_core::mliberar(m);
-  std::free(m);
-}
+using dense_detail::release_matrix;
 
 // Starts one thread per worker. A thread that cannot be created leaves its
 // worker marked as not started; finish() then runs its job on this thread.
@@ -140,7 +130,7 @@ matriz* multiplicarThblocos(const matriz* a, const matriz* b, int32_t n) {
       sum != nullptr ? std::calloc(static_cast<size_t>(n), sizeof(worker<block_job_arg>))
                      : nullptr);
   bool ok = w != nullptr;
-  if (sum != nullptr && w == nullptr) std::puts("ERROR: Out of memory");
+  if (sum != nullptr && w == nullptr) std::puts(dense_msg::kOutOfMemory);
   if (ok) {
     c_parts = dense_arith::csubmatrizv2(a->lin, b->col, n);
     for (int32_t i = 0; i < n; ++i) ok = ok && c_parts[i]->matriz->mat != nullptr;
@@ -154,11 +144,11 @@ matriz* multiplicarThblocos(const matriz* a, const matriz* b, int32_t n) {
       finish(w[i], mult_block_thread_job);
       if (sum == nullptr) continue;
       matriz* next = dense_arith::msomar(sum, c_parts[i]->matriz, 0);
-      drop(sum);
+      release_matrix(sum);
       sum = next;
     }
   } else {
-    drop(sum);
+    release_matrix(sum);
     sum = nullptr;
   }
 

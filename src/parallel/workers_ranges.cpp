@@ -16,6 +16,9 @@
 #include <cstdlib>
 
 #include <dense/block_kernel.hpp>
+#include "common/matrix_records.hpp"
+#include "common/messages.hpp"
+#include "common/wrapping.hpp"
 #include "thread_jobs.hpp"
 
 namespace workers_ranges {
@@ -24,24 +27,12 @@ namespace {
 using dense_arith::submatriz;
 using dense_core::matriz;
 
-constexpr const char* kOutOfMemory = "ERROR: Out of memory";
-
-// c_row[j] += a_ik * b_row[j] for every j, wrapping at 32 bits. The rows are
-// separate heap blocks that never overlap; saying so lets the compiler
-// vectorise the loop without run-time overlap checks.
-inline void add_scaled_row(int32_t* __restrict c_row, const int32_t* __restrict b_row,
-                           uint32_t a_ik, int32_t cols) {
-  for (int32_t j = 0; j < cols; ++j)
-    c_row[j] = static_cast<int32_t>(static_cast<uint32_t>(c_row[j]) +
-                                    a_ik * static_cast<uint32_t>(b_row[j]));
-}
-
 // Both factors must exist; a dimension mismatch ends the process, as this
 // module has always done.
 bool factors_ok(const matriz* a, const matriz* b) {
   if (!thread_jobs::factors_exist(a, b)) return false;
   if (a->col != b->lin) {
-    std::puts(thread_jobs::kMismatch);
+    std::puts(dense_msg::kInvalidForProduct);
     std::exit(1);
   }
   return true;
@@ -68,7 +59,7 @@ void* exec_thread(void* arg) {
     int32_t* ci = c[i];
     for (int32_t k = 0; k < inner; ++k) {
       // a[i][k] stays fixed while the inner loop walks row k of b and row i of c.
-      add_scaled_row(ci, b[k], static_cast<uint32_t>(ai[k]), cols);
+      dense_detail::add_scaled_row(ci, b[k], static_cast<uint32_t>(ai[k]), cols);
     }
   }
   return nullptr;
@@ -83,17 +74,11 @@ void* exec_thread_blocos(void* arg) {
 
 matriz* multiplicarTh(const matriz* a, const matriz* b, int32_t n) {
   if (!factors_ok(a, b)) return nullptr;
-  auto* c = static_cast<matriz*>(std::malloc(sizeof(matriz)));
+  matriz* c = dense_detail::new_zeroed_matrix(a->lin, b->col);
   if (c == nullptr) {
-    std::puts(kOutOfMemory);
+    std::puts(dense_msg::kOutOfMemory);
     std::exit(1);
   }
-  *c = matriz{nullptr, a->lin, b->col};
-  if (dense_core::malocar(c) == 0) {
-    std::puts(kOutOfMemory);
-    std::exit(1);
-  }
-  dense_core::mzerar(c);
   if (n < 1) n = 1;
 
   const int32_t q = a->lin / n;

@@ -18,6 +18,8 @@
 #include "split_words.hpp"
 #include <dense/textio.hpp>
 
+#include "common/messages.hpp"
+
 namespace textio {
 namespace {
 
@@ -27,17 +29,17 @@ constexpr int kSizeLineBuffer = 20;
 constexpr int32_t kInt32Max = std::numeric_limits<int32_t>::max();
 
 [[noreturn]] void fail_size_line() {
-  std::puts("ERRO: Estouro de precis\xEF\xBF\xBDo!");
+  std::puts(dense_msg::kSizeOverflow);
   exit(1);
 }
 
 [[noreturn]] void fail_line_count() {
-  std::puts("ERRO: Numero de linha da MatrizA esta diferete da MatrizB!");
+  std::puts(dense_msg::kLineCountDiffers);
   exit(1);
 }
 
 [[noreturn]] void fail_out_of_memory() {
-  std::puts("ERROR: Out of memory");
+  std::puts(dense_msg::kOutOfMemory);
   exit(1);
 }
 
@@ -208,7 +210,7 @@ int32_t fileout_matriz(const dense_core::matriz* m, FILE* f) {
   // Rows that do not exist cannot be written, and a header announcing them
   // would make a file that never reads back: write nothing.
   if (m == nullptr || (m->lin > 0 && m->mat == nullptr)) {
-    std::puts("ERRO: Matriz inexistente.");
+    std::puts(dense_msg::kMissingMatrix);
     return 0;
   }
   chunk_writer out(f);
@@ -340,7 +342,7 @@ int32_t filein_matriz(int32_t** mat, int32_t lin, int32_t col, FILE* f, const in
   if (int64_t{nlinhas} - 2 != lin) fail_line_count();
   if (lin <= 0) return 0;
   if (mat == nullptr) {
-    std::puts("ERRO: Matriz inexistente.");
+    std::puts(dense_msg::kMissingMatrix);
     return 0;
   }
   // Without a stream or a table the row lines cannot be found at all.

@@ -7,6 +7,8 @@
 #include "split_words.hpp"
 #include <dense/textio.hpp>
 
+#include "common/messages.hpp"
+
 namespace textio {
 namespace detail {
 namespace {
@@ -77,12 +79,11 @@ int32_t split_words(const char* texto, char delim, int32_t maximo, int32_t* said
     if (*p != delim) continue;
     // The limit is checked at the delimiter, before its word is converted.
     if (count >= maximo) {
-      std::printf("Error: Ultrapassou o n\xEF\xBF\xBDmero m\xEF\xBF\xBDximo de palavras (%d)\n",
-                  count);
+      std::printf(dense_msg::kTooManyWordsFmt, count);
       return -1;
     }
     const auto len = static_cast<size_t>(p - start);
-    if (len > 10) std::puts("ERROR: N\xEF\xBF\xBDmero mto grande.");
+    if (len > 10) std::puts(dense_msg::kNumberTooLong);
     const int32_t value = convert_word(start, len);
     if (count < capacidade) saida[count] = value;
     ++count;

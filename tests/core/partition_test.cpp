@@ -1,5 +1,6 @@
 // The copying partition: band sizes, copied elements, refusals, independence from the source.
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include <dense/dense_core.hpp>
@@ -20,8 +21,7 @@ struct partition {
   ~partition() {
     if (!bands) return;
     for (int32_t k = 0; k < n; ++k) {
-      if (bands[k]->matriz->mat) dense_core::mliberar(bands[k]->matriz);
-      std::free(bands[k]->matriz);
+      test_support::matrix_deleter{}(bands[k]->matriz);
       std::free(bands[k]);
     }
     std::free(bands);
@@ -31,6 +31,14 @@ struct partition {
 
 const char kNoRows[] =
     "ERRO: n\xc3\xbamero de linhas indefinido.\nERROR: Out of memory\nERRO: Matriz inexistente.\n";
+const char kNoColumns[] =
+    "ERRO: n\xc3\xbamero de colunas indefinido.\nERROR: Out of memory\nERRO: Matriz inexistente.\n";
+
+std::string repeat(const char* text, int times) {
+  std::string out;
+  for (int k = 0; k < times; ++k) out += text;
+  return out;
+}
 
 }  // namespace
 
@@ -141,4 +149,47 @@ TEST(ZeroedParts, ShapesAndRefusedSize) {
   EXPECT_EQ(capture_stdout([&] { q.bands = dense_core::csubmatrizv2(0, 3, 1); }), kNoRows);
   ASSERT_NE(q.bands, nullptr);
   EXPECT_EQ(q[0].mat, nullptr);
+}
+
+// More column bands than columns: every band without columns is reported
+// with its three lines, in band order, and stays in the array without
+// storage; the last band still receives every element.
+TEST(CopyingPartition, EachBandWithoutColumnsIsReportedAndKeptWithoutStorage) {
+  const owned_matrix a(2, 3, {1, 2, 3, 4, 5, 6});
+  partition cut{nullptr, 4};
+  EXPECT_EQ(
+      capture_stdout([&] { cut.bands = dense_core::particionar_matriz(a.get()->mat, 2, 3, 1, 4); }),
+      repeat(kNoColumns, 3));
+  ASSERT_NE(cut.bands, nullptr);
+  for (int32_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(cut[k].mat, nullptr) << "band " << k;
+    EXPECT_EQ(cut[k].lin, 2);
+    EXPECT_EQ(cut[k].col, 0);
+  }
+  EXPECT_EQ(cut[3].col, 3);
+  EXPECT_EQ(values_of(&cut[3]), a.values());
+}
+
+// The same report for row bands, once per empty band.
+TEST(CopyingPartition, EachBandWithoutRowsIsReportedInOrder) {
+  const owned_matrix a(2, 2, {7, 8, 9, 10});
+  partition cut{nullptr, 3};
+  EXPECT_EQ(
+      capture_stdout([&] { cut.bands = dense_core::particionar_matriz(a.get()->mat, 2, 2, 0, 3); }),
+      repeat(kNoRows, 2));
+  ASSERT_NE(cut.bands, nullptr);
+  EXPECT_EQ(cut[0].mat, nullptr);
+  EXPECT_EQ(cut[1].mat, nullptr);
+  EXPECT_EQ(values_of(&cut[2]), a.values());
+}
+
+// Zeroed parts of no columns: one report per part, every part without storage.
+TEST(ZeroedParts, PartsWithoutColumnsAreEachReported) {
+  partition parts{nullptr, 2};
+  EXPECT_EQ(capture_stdout([&] { parts.bands = dense_core::csubmatrizv2(2, 0, 2); }),
+            repeat(kNoColumns, 2));
+  ASSERT_NE(parts.bands, nullptr);
+  EXPECT_EQ(parts[0].mat, nullptr);
+  EXPECT_EQ(parts[1].mat, nullptr);
+  EXPECT_EQ(parts[1].col, 0);
 }

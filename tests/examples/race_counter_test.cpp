@@ -1,6 +1,7 @@
 // race_counter: its command line, its thread lines, and how it fails.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -44,8 +45,29 @@ TEST(RaceCounter, WrongArgumentCountPrintsOnlyTheUsage) {
   }
 }
 
-TEST(RaceCounter, NoThreadForZeroNegativeOrNonNumericCounts) {
-  const std::vector<std::pair<std::string, int>> cases{{"0", 0}, {"abc", 0}, {"-3", -3}};
+TEST(RaceCounter, CountsThatAreNotWholeInt32NumbersPrintOnlyTheUsage) {
+  const std::string usage = std::string("Uso: ") + RACE_COUNTER + " <nro processos> <n do loop>\n";
+  const std::vector<std::vector<std::string>> cases{{"abc", "10"},
+                                                    {"2", "abc"},
+                                                    {"99999999999", "10"},
+                                                    {"2", "99999999999"},
+                                                    {"2147483648", "1"},
+                                                    {"-2147483649", "1"},
+                                                    {"3x", "10"},
+                                                    {"2", "10.5"},
+                                                    {"", "10"},
+                                                    {"2", " "}};
+  for (const auto& args : cases) {
+    SCOPED_TRACE("'" + args[0] + "' '" + args[1] + "'");
+    const auto r = run_program(RACE_COUNTER, args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, usage);
+  }
+}
+
+TEST(RaceCounter, NoThreadForZeroOrNegativeCounts) {
+  const std::vector<std::pair<std::string, int>> cases{
+      {"0", 0}, {"-3", -3}, {"+0", 0}, {"-2147483648", INT32_MIN}};
   for (const auto& [arg, shown] : cases) {
     SCOPED_TRACE("thread count " + arg);
     const auto r = run_program(RACE_COUNTER, {arg, "100"});
@@ -134,6 +156,15 @@ TEST(RaceCounter, ReportsAnAllocationThatFails) {
   if (examples_test::built_with_sanitizer()) GTEST_SKIP() << "sanitizers need the address space";
   // 100 million handles and records need far more than the 256 MiB allowed.
   const auto r = run_limited("100000000", "1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "ERROR: Out of memory\n");
+}
+
+TEST(RaceCounter, ReportsTheSecondAllocationFailingAlone) {
+  if (examples_test::built_with_sanitizer()) GTEST_SKIP() << "sanitizers need the address space";
+  // 12 million handles (96 MiB) fit in the 256 MiB allowed, and so would the records (192 MiB)
+  // alone; both together do not, so whichever comes second fails while the first succeeded.
+  const auto r = run_limited("12000000", "1");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "ERROR: Out of memory\n");
 }

@@ -30,9 +30,11 @@ struct sleep_run {
   std::map<int, std::vector<unsigned>> sleeps;  // thread -> seconds asked for, in call order
 };
 
-sleep_run run_with_fake_sleep(const char* program, int team) {
+sleep_run run_with_fake_sleep(const char* program, int team,
+                              const std::map<std::string, std::string>& extra_env = {}) {
   temp_path log;
   auto env = omp_env(std::to_string(team));
+  env.insert(extra_env.begin(), extra_env.end());
   env["LD_PRELOAD"] = SLEEP_RECORDER;
   env["DENSE_SLEEP_LOG"] = log.str();
   // A sanitizer runtime wants to come first among the loaded libraries; the stand-in is harmless.
@@ -170,6 +172,20 @@ TEST(OnDemandSplitDemo, HandsOutChunksOfTwoEachRunOnce) {
     }
     EXPECT_EQ(all, (std::multiset<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
   }
+}
+
+TEST(OnDemandSplitDemo, TheThreadWithoutTheLongFirstChunkTakesMostOfTheRest) {
+  // Each 10-second big work is held until eight 1-second small works have been done, the order
+  // the clock gives them: while the even thread works through its first chunk, the odd thread
+  // comes back for every chunk left. A fixed split would give thread 0 three chunks instead.
+  auto run = run_with_fake_sleep(ON_DEMAND_SPLIT_DEMO, 2, {{"DENSE_SLEEP_HOLD", "10:8"}});
+  EXPECT_EQ(run.result.status, 0);
+  auto by_thread = lines_by_thread(run.result.out);
+  const auto even = iterations_of(by_thread[0]);
+  const auto odd = iterations_of(by_thread[1]);
+  EXPECT_LE(even.size(), 2u) << "thread 0 ran more than the one long chunk";
+  EXPECT_GE(odd.size(), 8u) << "thread 1 did not take the chunks left";
+  EXPECT_EQ(even.size() + odd.size(), 10u);
 }
 
 TEST(VectorAddDemo, OneThreadAddsInOrder) {

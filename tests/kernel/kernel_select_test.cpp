@@ -2,10 +2,12 @@
 // offers, and forcing a path that cannot run.
 #include <gtest/gtest.h>
 
+#include <dense/block_kernel.hpp>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include "block_case.hpp"
-#include <dense/block_kernel.hpp>
 #include "kernel/paths.hpp"
 #include "support/capture.hpp"
 
@@ -16,10 +18,50 @@ using block_kernel::path;
 using block_kernel::select_path;
 
 TEST(KernelSelect, PrefersTheWidestVectorsTheCpuHas) {
-  EXPECT_EQ(select_path(cpu_features{false, false}), path::scalar);
-  EXPECT_EQ(select_path(cpu_features{true, false}), path::avx2);
-  EXPECT_EQ(select_path(cpu_features{true, true}), path::avx512);
-  EXPECT_EQ(select_path(cpu_features{false, true}), path::avx512);
+  EXPECT_EQ(select_path(cpu_features{false, false, false, false, false}), path::scalar);
+  EXPECT_EQ(select_path(cpu_features{true, false, false, false, false}), path::avx2);
+  EXPECT_EQ(select_path(cpu_features{true, true, false, false, false}), path::avx512);
+  EXPECT_EQ(select_path(cpu_features{false, true, false, false, false}), path::avx512);
+  // The 16-bit features never change the int32 path.
+  EXPECT_EQ(select_path(cpu_features{true, false, false, false, true}), path::avx2);
+  EXPECT_EQ(select_path(cpu_features{true, true, true, true, true}), path::avx512);
+}
+
+TEST(KernelSelect, NarrowPathPrefersZmmThenFusedMultiplyAdd) {
+  struct row {
+    cpu_features f;
+    path want;
+  };
+  for (const row& r : std::vector<row>{
+           {{false, false, false, false, false}, path::scalar},  // no 16-bit path, no scan
+           {{true, false, false, false, false}, path::avx2_16},
+           {{true, false, false, false, true}, path::avxvnni_16},
+           {{true, true, false, false, false},
+            path::avx2_16},  // AVX-512F alone has no vpmaddwd on zmm
+           {{true, true, false, false, true}, path::avxvnni_16},
+           {{true, true, true, false, false}, path::avx512bw_16},
+           {{true, true, true, false, true}, path::avx512bw_16},
+           {{true, true, true, true, false}, path::avx512vnni_16},
+           {{true, true, true, true, true}, path::avx512vnni_16},  // this kind of machine: Zen 4/5
+           {{false, false, false, false, true}, path::scalar}}) {  // AVX-VNNI implies AVX2
+    const cpu_features f = r.f;
+    SCOPED_TRACE(testing::Message()
+                 << f.avx2 << f.avx512f << f.avx512bw << f.avx512vnni << f.avxvnni);
+    EXPECT_EQ(block_kernel::select_narrow_path(f), r.want);
+  }
+}
+
+// Whether the kernel's flags line in /proc/cpuinfo lists `flag`: a second
+// opinion on features that not every compiler's __builtin_cpu_supports knows.
+bool cpuinfo_flag(const std::string& flag) {
+  std::ifstream in("/proc/cpuinfo");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("flags", 0) == 0) {
+      return (line + " ").find(" " + flag + " ") != std::string::npos;
+    }
+  }
+  return false;
 }
 
 TEST(KernelSelect, HostFeaturesMatchTheCpu) {
@@ -27,17 +69,31 @@ TEST(KernelSelect, HostFeaturesMatchTheCpu) {
 #if defined(__x86_64__)
   EXPECT_EQ(f.avx2, __builtin_cpu_supports("avx2") != 0);
   EXPECT_EQ(f.avx512f, __builtin_cpu_supports("avx512f") != 0);
+  EXPECT_EQ(f.avx512bw, __builtin_cpu_supports("avx512bw") != 0);
+  EXPECT_EQ(f.avx512vnni, __builtin_cpu_supports("avx512vnni") != 0);
+  EXPECT_EQ(f.avxvnni, cpuinfo_flag("avx_vnni"));
 #endif
   EXPECT_TRUE(block_kernel::path_available(path::scalar));
+  EXPECT_TRUE(block_kernel::path_available(path::scalar16));
   EXPECT_EQ(block_kernel::path_available(path::avx2), f.avx2);
   EXPECT_EQ(block_kernel::path_available(path::avx512), f.avx512f);
+  EXPECT_EQ(block_kernel::path_available(path::avx2_16), f.avx2);
+  EXPECT_EQ(block_kernel::path_available(path::avx512bw_16), f.avx512bw);
+  EXPECT_EQ(block_kernel::path_available(path::avx512vnni_16), f.avx512vnni);
+  EXPECT_EQ(block_kernel::path_available(path::avxvnni_16), f.avxvnni);
   EXPECT_TRUE(block_kernel::path_available(select_path(f)));
+  EXPECT_TRUE(block_kernel::path_available(block_kernel::select_narrow_path(f)));
 }
 
 TEST(KernelSelect, PathNames) {
   EXPECT_STREQ(block_kernel::path_name(path::scalar), "scalar");
   EXPECT_STREQ(block_kernel::path_name(path::avx2), "avx2");
   EXPECT_STREQ(block_kernel::path_name(path::avx512), "avx512");
+  EXPECT_STREQ(block_kernel::path_name(path::scalar16), "scalar16");
+  EXPECT_STREQ(block_kernel::path_name(path::avx2_16), "avx2_16");
+  EXPECT_STREQ(block_kernel::path_name(path::avx512bw_16), "avx512bw_16");
+  EXPECT_STREQ(block_kernel::path_name(path::avx512vnni_16), "avx512vnni_16");
+  EXPECT_STREQ(block_kernel::path_name(path::avxvnni_16), "avxvnni_16");
   EXPECT_STREQ(block_kernel::path_name(static_cast<path>(9)), "?");
 }
 
@@ -52,7 +108,8 @@ TEST(KernelSelect, AnUnavailablePathIsRefusedSilently) {
             "");
   EXPECT_EQ(rc, -1);
   EXPECT_EQ(t.c.values(), before);
-  for (path p : {path::avx2, path::avx512}) {
+  for (path p : {path::avx2, path::avx512, path::avx2_16, path::avx512bw_16, path::avx512vnni_16,
+                 path::avxvnni_16}) {
     if (block_kernel::path_available(p)) continue;
     EXPECT_EQ(block_kernel::mmsubmatriz_on(p, &t.a_desc, &t.b_desc, &t.c_desc), -1);
     EXPECT_EQ(t.c.values(), before);

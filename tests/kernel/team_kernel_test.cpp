@@ -151,10 +151,11 @@ TEST(MultiplicarKernelOMP, ReturnsANewProductOnAnyTeam) {
     owned_matrix b(k, n);
     test_support::fill_random(a, 1U, INT32_MIN, INT32_MAX);
     test_support::fill_random(b, 2U, INT32_MIN, INT32_MAX);
-    std::string out;
+    const int32_t threads =
+        team;  // a structured binding cannot be captured before C++20's clang 16
     test_support::result_ptr r;
-    out = test_support::capture_stdout(
-        [&] { r.reset(team_kernel::multiplicarKernelOMP(a.get(), b.get(), team)); });
+    const std::string out = test_support::capture_stdout(
+        [&] { r.reset(team_kernel::multiplicarKernelOMP(a.get(), b.get(), threads)); });
     EXPECT_EQ(out, "");
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->lin, m);

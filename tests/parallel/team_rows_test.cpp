@@ -4,6 +4,7 @@
 #include <climits>
 
 #include <dense/dense_arith.hpp>
+#include "common/matrix_records.hpp"
 #include "product_cases.hpp"
 
 namespace {
@@ -18,10 +19,7 @@ using test_support::owned_matrix;
 // multiplicarOMP into a fresh zeroed matrix, shaped like the other products.
 dense_core::matriz* omp_product(const dense_core::matriz* a, const dense_core::matriz* b,
                                 int32_t n) {
-  auto* c = static_cast<dense_core::matriz*>(std::malloc(sizeof(dense_core::matriz)));
-  *c = dense_core::matriz{nullptr, a->lin, b->col};
-  dense_core::malocar(c);
-  dense_core::mzerar(c);
+  dense_core::matriz* c = dense_detail::new_zeroed_matrix(a->lin, b->col);
   EXPECT_EQ(team_rows::multiplicarOMP(a, b, c, n), 0);
   return c;
 }

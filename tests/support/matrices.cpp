@@ -5,6 +5,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "common/matrix_records.hpp"
+
 namespace test_support {
 
 owned_matrix::owned_matrix(int32_t rows, int32_t cols) {
@@ -62,13 +64,6 @@ std::vector<int32_t> reference_product(const dense_core::matriz* a, const dense_
   return out;
 }
 
-void matrix_deleter::operator()(dense_core::matriz* m) const {
-  if (!m) return;
-  if (m->mat) {
-    for (int32_t i = 0; i < m->lin; ++i) std::free(m->mat[i]);
-    std::free(m->mat);
-  }
-  std::free(m);
-}
+void matrix_deleter::operator()(dense_core::matriz* m) const { dense_detail::release_matrix(m); }
 
 }  // namespace test_support

@@ -39,7 +39,8 @@ std::vector<int32_t> values_of(const dense_core::matriz* m);
 // The product a x b, row by row, wrapping at 32 bits: the truth every product is checked against.
 std::vector<int32_t> reference_product(const dense_core::matriz* a, const dense_core::matriz* b);
 
-// Frees a matrix record that the library returned (its storage, then the record).
+// Frees a matrix record that the library returned (its storage, then the record);
+// accepts null and records without storage.
 struct matrix_deleter {
   void operator()(dense_core::matriz* m) const;
 };

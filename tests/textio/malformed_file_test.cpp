@@ -114,6 +114,37 @@ TEST(MalformedFile, StreamEndingInsideALineIsRefused) {
                      kLineCount);
 }
 
+// A stream that ends before the newline of the requested line: the line is
+// refused with a null result and nothing is printed, whichever line it is.
+TEST(MalformedFile, LineCutShortByTheEndOfTheStreamIsNullAndSilent) {
+  const std::string whole = "#Linha#Coluna#\n2#2#\n1,2,\n3,4,\n";
+  FILE* full = std::tmpfile();
+  ASSERT_NE(full, nullptr);
+  std::fputs(whole.c_str(), full);
+  std::vector<int32_t> table(4, 0);
+  ASSERT_EQ(textio::contabiliza_file(full, table.data()), 4);
+  std::fclose(full);
+
+  for (size_t cut : {whole.size() - 1, whole.size() - 3, size_t{22}, size_t{17}, size_t{3}}) {
+    FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    std::fwrite(whole.data(), 1, cut, f);
+    std::fflush(f);
+    for (int32_t line = 1; line <= 4; ++line) {
+      // Lines whose newline still lies inside the cut are read as usual.
+      size_t end = 0;
+      for (int32_t k = 0; k < line; ++k) end = whole.find('\n', end) + 1;
+      if (end <= cut) continue;
+      char* got = reinterpret_cast<char*>(1);
+      EXPECT_EQ(capture_stdout([&] { got = textio::get_line_file(f, line, 0, table.data()); }), "")
+          << "cut " << cut << " line " << line;
+      EXPECT_EQ(got, nullptr) << "cut " << cut << " line " << line;
+      if (got != reinterpret_cast<char*>(1)) std::free(got);
+    }
+    std::fclose(f);
+  }
+}
+
 TEST(MalformedFileDeathTest, EmptyFileEndsAsAMissingSizeLine) {
   auto f = stream_of("");
   file_params p;

@@ -6,7 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "common/matrix_records.hpp"
+#include "compare_check.hpp"
+#include "compare_factors.hpp"
 #include "compare_measure.hpp"
+#include "compare_memory.hpp"
 #include "compare_methods.hpp"
 #include "compare_options.hpp"
 #include "compare_report.hpp"
@@ -29,13 +33,19 @@ parse_result parse(const std::vector<std::string>& args) {
   return parse_options(static_cast<int>(argv.size()), argv.data(), {1, 2});
 }
 
-std::vector<std::string> names_of(const std::vector<int>& ids) {
+std::vector<std::string> names_of(const std::vector<const compare_tool::product_method*>& ms) {
   std::vector<std::string> names;
-  names.reserve(ids.size());
-  for (int id : ids) {
-    names.push_back(compare_tool::methods()[static_cast<size_t>(id)].name);
+  names.reserve(ms.size());
+  for (const auto* m : ms) {
+    names.push_back(m->name);
   }
   return names;
+}
+
+const compare_tool::product_method& method(const char* name) {
+  const compare_tool::product_method* m = compare_tool::find_method(name);
+  EXPECT_NE(m, nullptr) << name;
+  return *m;
 }
 
 TEST(CompareOptions, DefaultsMeasureEveryMethodOnTheDefaultThreads) {
@@ -45,7 +55,7 @@ TEST(CompareOptions, DefaultsMeasureEveryMethodOnTheDefaultThreads) {
   EXPECT_EQ(r.opts.inner, compare_tool::kDefaultSize);
   EXPECT_EQ(r.opts.cols, compare_tool::kDefaultSize);
   EXPECT_EQ(r.opts.threads, (std::vector<int32_t>{1, 2}));
-  EXPECT_EQ(r.opts.method_ids.size(), compare_tool::methods().size());
+  EXPECT_EQ(r.opts.methods.size(), compare_tool::methods().size());
   EXPECT_EQ(r.opts.repeat, 3);
   EXPECT_FALSE(r.opts.quiet);
 }
@@ -60,7 +70,7 @@ TEST(CompareOptions, AcceptsSeparateAndInlineValues) {
   // Sorted, each count once.
   EXPECT_EQ(r.opts.threads, (std::vector<int32_t>{1, 2, 4}));
   // Methods come in table order whatever order they were asked in.
-  EXPECT_EQ(names_of(r.opts.method_ids), (std::vector<std::string>{"tipo1", "omp"}));
+  EXPECT_EQ(names_of(r.opts.methods), (std::vector<std::string>{"tipo1", "omp"}));
   EXPECT_EQ(r.opts.repeat, 2);
   EXPECT_EQ(r.opts.limit, 9);
   EXPECT_EQ(r.opts.csv, "out.csv");
@@ -68,7 +78,10 @@ TEST(CompareOptions, AcceptsSeparateAndInlineValues) {
   EXPECT_EQ(r.opts.save_dir, "d");
   EXPECT_TRUE(r.opts.quiet);
 
-  r = parse({"--size", "10", "--shape", "2x3x4", "--size=6"});
+  r = parse({"--size", "10", "--size=6"});
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.opts.rows * 100 + r.opts.inner * 10 + r.opts.cols, 666);
+  r = parse({"--shape", "2x3x4", "--shape=6x6x6"});
   ASSERT_EQ(r.error, "");
   EXPECT_EQ(r.opts.rows * 100 + r.opts.inner * 10 + r.opts.cols, 666);
 
@@ -77,7 +90,19 @@ TEST(CompareOptions, AcceptsSeparateAndInlineValues) {
   EXPECT_EQ(r.opts.load_a, "a.txt");
   EXPECT_EQ(r.opts.load_b, "b.txt");
   EXPECT_EQ(r.opts.shape_option, "--load");
-  EXPECT_EQ(r.opts.method_ids.size(), compare_tool::methods().size());
+  EXPECT_EQ(r.opts.methods.size(), compare_tool::methods().size());
+
+  r = parse({"--sizes", "512,256,512", "--seed", "0", "--verify=freivalds", "--csv", "-"});
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.opts.sizes, (std::vector<int32_t>{256, 512}));
+  EXPECT_EQ(r.opts.rows * 100 + r.opts.inner * 10 + r.opts.cols, 512 * 111);  // the largest
+  EXPECT_TRUE(r.opts.seeded);
+  EXPECT_EQ(r.opts.seed, 0u);
+  EXPECT_EQ(r.opts.verify, compare_tool::check_rule::freivalds);
+  EXPECT_EQ(r.opts.csv, "-");
+  EXPECT_EQ(parse({}).opts.verify, compare_tool::check_rule::automatic);
+  EXPECT_FALSE(parse({}).opts.seeded);
+  EXPECT_TRUE(parse({"--version"}).opts.version);
 
   EXPECT_TRUE(parse({"--help"}).opts.help);
   EXPECT_TRUE(parse({"-h"}).opts.help);
@@ -114,6 +139,22 @@ TEST(CompareOptions, RefusesEachBadValueNamingItsOption) {
        "--load: the files fix the shape; drop --shape"},
       {{"--load", "a.txt", "b.txt", "--limit", "4"},
        "--load: the files fix the values; drop --limit"},
+      {{"--load", "a.txt", "b.txt", "--seed", "4"},
+       "--load: the files fix the values; drop --seed"},
+      {{"--size", "4", "--shape", "1x2x3"}, "--size and --shape both fix the shape; drop one"},
+      {{"--shape=1x2x3", "--size=4"}, "--shape and --size both fix the shape; drop one"},
+      {{"--sizes", "8,16", "--size", "4"}, "--sizes and --size both fix the shape; drop one"},
+      {{"--sizes", "8,0"},
+       "--sizes: expected sizes from 1 to 2147483647 separated by commas, got '8,0'"},
+      {{"--sizes", "8,16", "--save", "d"},
+       "--save: a sweep makes one product per size; drop --sizes or --save"},
+      {{"-s"}, "unknown option '-s' (see --help)"},
+      {{"-"}, "unexpected argument '-' (see --help)"},
+      {{"--seed", "4294967296"},
+       "--seed: expected a whole number from 0 to 4294967295, got '4294967296'"},
+      {{"--seed", "-1"}, "--seed: expected a whole number from 0 to 4294967295, got '-1'"},
+      {{"--verify", "fast"}, "--verify: expected exact, freivalds or auto, got 'fast'"},
+      {{"--version=2"}, "--version: takes no value"},
   };
   for (const auto& [args, why] : cases) {
     EXPECT_EQ(parse(args).error, why) << args[0];
@@ -130,6 +171,11 @@ TEST(CompareOptions, DefaultThreadCountsDoubleUpToTheCpus) {
   EXPECT_EQ(compare_tool::default_thread_counts(6), (std::vector<int32_t>{1, 2, 4, 6}));
   EXPECT_EQ(compare_tool::default_thread_counts(8), (std::vector<int32_t>{1, 2, 4, 8}));
   EXPECT_EQ(compare_tool::default_thread_counts(1000).back(), compare_tool::kMaxThreads);
+  // Past the cap: ascending, without repeating 256.
+  const std::vector<int32_t> capped{1, 2, 4, 8, 16, 32, 64, 128, 256};
+  EXPECT_EQ(compare_tool::default_thread_counts(256), capped);
+  EXPECT_EQ(compare_tool::default_thread_counts(300), capped);
+  EXPECT_EQ(compare_tool::default_thread_counts(1000), capped);
 }
 
 // check_matrix_file on the bytes of `text`.
@@ -184,36 +230,39 @@ TEST(MatrixFileCheck, NamesTheFirstFaultWithItsLine) {
 
 TEST(CompareMethods, ThreadCountsAndSkipsFollowHowEachMethodUsesThreads) {
   const std::vector<int32_t> asked{1, 3, 8};
-  EXPECT_EQ(compare_tool::measured_thread_counts(compare_tool::method_index("tipo4"), asked),
+  EXPECT_EQ(compare_tool::measured_thread_counts(method("tipo4"), asked),
             (std::vector<int32_t>{1}));
-  EXPECT_EQ(compare_tool::measured_thread_counts(compare_tool::method_index("kernel"), asked),
-            (std::vector<int32_t>{1}));
-  EXPECT_EQ(
-      compare_tool::measured_thread_counts(compare_tool::method_index("ranges-blocks"), asked),
-      (std::vector<int32_t>{2}));
-  EXPECT_EQ(compare_tool::measured_thread_counts(compare_tool::method_index("omp"), asked), asked);
+  // The kernel runs on a team at every count; its 1-thread row is the kernel alone.
+  EXPECT_EQ(compare_tool::measured_thread_counts(method("kernel"), asked), asked);
+  EXPECT_EQ(compare_tool::measured_thread_counts(method("ranges-blocks"), asked),
+            (std::vector<int32_t>{2}));
+  EXPECT_EQ(compare_tool::measured_thread_counts(method("omp"), asked), asked);
 
-  const int cyclic_blocks = compare_tool::method_index("cyclic-blocks");
+  const auto& cyclic_blocks = method("cyclic-blocks");
   EXPECT_EQ(compare_tool::skip_reason(cyclic_blocks, 8, 8), "");
   EXPECT_EQ(compare_tool::skip_reason(cyclic_blocks, 7, 8),
             "needs at most K=7 threads (one band of K per thread)");
-  EXPECT_EQ(compare_tool::skip_reason(compare_tool::method_index("ranges-blocks"), 1, 2),
+  EXPECT_EQ(compare_tool::skip_reason(method("ranges-blocks"), 1, 2),
             "needs K of at least 2 (two bands of K)");
-  EXPECT_EQ(compare_tool::skip_reason(compare_tool::method_index("cyclic"), 1, 64), "");
+  EXPECT_EQ(compare_tool::skip_reason(method("cyclic"), 1, 64), "");
 }
 
 TEST(CompareMethods, PeakMemoryCountsOnePartPerBand) {
   compare_tool::options o;
   o.rows = o.inner = o.cols = 1000;
   o.threads = {1, 16};
-  o.method_ids = {compare_tool::method_index("tipo0")};
+  o.methods = {&method("tipo0")};
   const double one = compare_tool::matrix_bytes(1000, 1000);
   EXPECT_GE(one, 4.0e6);
   EXPECT_LT(one, 4.2e6);
   EXPECT_DOUBLE_EQ(compare_tool::peak_bytes(o, true), 4 * one);  // A, B, reference, result
-  o.method_ids.push_back(compare_tool::method_index("cyclic-blocks"));
+  o.methods.push_back(&method("cyclic-blocks"));
   EXPECT_DOUBLE_EQ(compare_tool::peak_bytes(o, true), (3 + 18) * one);
   EXPECT_DOUBLE_EQ(compare_tool::peak_bytes(o, false), (3 + 3) * one);
+  // A thread count that will be skipped (no band of K = 1 for a second thread) holds nothing.
+  o.inner = 1;
+  o.threads = {1, 2};
+  EXPECT_DOUBLE_EQ(compare_tool::peak_bytes(o, true), compare_tool::peak_bytes(o, false));
   // Sizes near the int32 limit must not wrap around to something small.
   o.rows = o.inner = o.cols = 2147483647;
   EXPECT_GT(compare_tool::peak_bytes(o, false), 1e19);
@@ -229,10 +278,13 @@ TEST(CompareReport, DerivesSpeedupsAndWritesOneCsvLinePerRow) {
   o.inner = 20;
   o.cols = 50;  // 2*M*K*N = 20000 operations
   o.repeat = 3;
-  auto row_of = [](const char* name, int32_t threads, std::vector<double> secs) {
+  auto row_of = [&o](const char* name, int32_t threads, std::vector<double> secs) {
     compare_tool::row r;
-    r.method = compare_tool::method_index(name);
+    r.method = &method(name);
     r.threads = threads;
+    r.rows = o.rows;
+    r.inner = o.inner;
+    r.cols = o.cols;
     r.seconds = std::move(secs);
     return r;
   };
@@ -245,7 +297,7 @@ TEST(CompareReport, DerivesSpeedupsAndWritesOneCsvLinePerRow) {
   compare_tool::row skipped = row_of("cyclic-blocks", 4, {});
   skipped.skipped = "needs at most K=3 threads";
   rows.push_back(skipped);
-  compare_tool::derive(rows, o);
+  compare_tool::derive(rows);
 
   EXPECT_DOUBLE_EQ(rows[0].median_s, 4e-5);
   EXPECT_NEAR(rows[0].gops, 20000 / 4e-5 / 1e9, 1e-12);
@@ -258,16 +310,16 @@ TEST(CompareReport, DerivesSpeedupsAndWritesOneCsvLinePerRow) {
   EXPECT_EQ(
       compare_tool::format_csv(rows, o),
       "method,library_call,threads,rows,inner,cols,repetitions,median_seconds,gops,"
-      "speedup_vs_tipo0,speedup_vs_one_thread,result\n"
-      "tipo0,mmultiplicar tipo 0: loops i-j-k,1,10,20,50,3,0.000040,0.5000,1.0000,,identical\n"
-      "tipo1,mmultiplicar tipo 1: loops i-k-j,1,10,20,50,3,0.000010,2.0000,4.0000,,identical\n"
-      "omp,team_rows::multiplicarOMP,1,10,20,50,3,0.000020,1.0000,2.0000,1.0000,identical\n"
-      "omp,team_rows::multiplicarOMP,2,10,20,50,3,0.000010,2.0000,4.0000,2.0000,differs\n"
+      "speedup_vs_tipo0,speedup_vs_one_thread,result,check_seconds,seed\n"
+      "tipo0,mmultiplicar tipo 0: loops i-j-k,1,10,20,50,3,0.000040,0.5000,1.0000,,identical,,\n"
+      "tipo1,mmultiplicar tipo 1: loops i-k-j,1,10,20,50,3,0.000010,2.0000,4.0000,,identical,,\n"
+      "omp,team_rows::multiplicarOMP,1,10,20,50,3,0.000020,1.0000,2.0000,1.0000,identical,,\n"
+      "omp,team_rows::multiplicarOMP,2,10,20,50,3,0.000010,2.0000,4.0000,2.0000,differs,,\n"
       "ranges-blocks,workers_ranges::multiplicarThblocos,2,10,20,50,3,0.000020,1.0000,2.0000,,"
-      "identical\n"
-      "cyclic-blocks,workers_cyclic::multiplicarThblocos,4,10,20,50,0,,,,,skipped\n");
+      "identical,,\n"
+      "cyclic-blocks,workers_cyclic::multiplicarThblocos,4,10,20,50,0,,,,,skipped,,\n");
 
-  const std::string table = compare_tool::format_table(rows);
+  const std::string table = compare_tool::format_table(rows, false);
   EXPECT_NE(table.find("DIFFERS"), std::string::npos) << table;
   // Every line of the table is as wide as the header up to the last column.
   const size_t call_column = table.find("library call");
@@ -289,7 +341,7 @@ TEST(CompareReport, DerivesSpeedupsAndWritesOneCsvLinePerRow) {
 
 // The product a method would return: a new heap matrix holding `values` row by row.
 dense_core::matriz* heap_matrix(int32_t rows, int32_t cols, const std::vector<int32_t>& values) {
-  dense_core::matriz* m = compare_tool::new_zero_matrix(rows, cols);
+  dense_core::matriz* m = dense_detail::new_zeroed_matrix(rows, cols);
   for (int32_t i = 0; i < rows; ++i) {
     for (int32_t j = 0; j < cols; ++j) {
       m->mat[i][j] =
@@ -312,7 +364,8 @@ TEST(CompareMeasure, TimesEveryRepetitionAndKeepsTheLibrarysVerdictOffStdout) {
   compare_tool::row r;
   const std::string printed = test_support::capture_stdout([&] {
     r = compare_tool::measure(
-        3, 5, 4, a.get(), b.get(), reference.get(),
+        &compare_tool::methods()[3], 5, 4, a.get(), b.get(),
+        compare_tool::exact_check(reference.get(), sink),
         [&](const dense_core::matriz*, const dense_core::matriz*, int32_t threads) {
           seen_threads.push_back(threads);
           return heap_matrix(2, 2, truth);
@@ -320,7 +373,7 @@ TEST(CompareMeasure, TimesEveryRepetitionAndKeepsTheLibrarysVerdictOffStdout) {
         sink, [&](int32_t rep) { seen_reps.push_back(rep); }, &verdict);
   });
   EXPECT_EQ(printed, "");  // "RESULTADO: matrizes idênticas." went to the sink
-  EXPECT_EQ(r.method, 3);
+  EXPECT_EQ(r.method, &compare_tool::methods()[3]);
   EXPECT_EQ(r.threads, 5);
   EXPECT_TRUE(r.identical);
   EXPECT_EQ(verdict, "");
@@ -341,7 +394,8 @@ TEST(CompareMeasure, ReportsTheFirstWrongResultWithMcompararsDetails) {
   compare_tool::row r;
   const std::string printed = test_support::capture_stdout([&] {
     r = compare_tool::measure(
-        0, 1, 3, a.get(), a.get(), reference.get(),
+        &compare_tool::methods()[0], 1, 3, a.get(), a.get(),
+        compare_tool::exact_check(reference.get(), sink),
         [&](const dense_core::matriz*, const dense_core::matriz*, int32_t) {
           ++calls;
           // Right, then wrong in row 2 column 1, then wrong elsewhere.
@@ -364,7 +418,8 @@ TEST(CompareMeasure, ReportsTheFirstWrongResultWithMcompararsDetails) {
 
   // A method that returns nothing, after printing why.
   r = compare_tool::measure(
-      0, 2, 2, a.get(), a.get(), reference.get(),
+      &compare_tool::methods()[0], 2, 2, a.get(), a.get(),
+      compare_tool::exact_check(reference.get(), sink),
       [](const dense_core::matriz*, const dense_core::matriz*, int32_t) -> dense_core::matriz* {
         std::printf("ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.\n");
         return nullptr;
@@ -374,6 +429,72 @@ TEST(CompareMeasure, ReportsTheFirstWrongResultWithMcompararsDetails) {
   EXPECT_EQ(r.seconds.size(), 2u);
   EXPECT_EQ(verdict,
             "gave no result: ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.");
+}
+
+TEST(CompareFactors, ASeedGivesTheSameValuesEveryTime) {
+  auto fill = [](uint64_t seed, int32_t limit) {
+    test_support::owned_matrix m(3, 40);
+    uint64_t state = seed;
+    compare_tool::fill_seeded(m.get(), limit, &state);
+    std::vector<int32_t> values;
+    for (int32_t i = 0; i < 3; ++i) {
+      values.insert(values.end(), m.get()->mat[i], m.get()->mat[i] + 40);
+    }
+    return values;
+  };
+  EXPECT_EQ(fill(7, 100), fill(7, 100));
+  EXPECT_NE(fill(7, 100), fill(8, 100));
+  for (const auto& [limit, values] : {std::pair{1, fill(0, 1)}, std::pair{5, fill(1, 5)},
+                                      std::pair{2147483647, fill(2, 2147483647)}}) {
+    for (int32_t v : values) {
+      EXPECT_GE(v, 1);
+      EXPECT_LE(v, limit);
+    }
+  }
+}
+
+TEST(CompareCheck, AutoUsesTheExactReferenceWhileItIsCheap) {
+  using compare_tool::check_rule;
+  using compare_tool::uses_exact_reference;
+  EXPECT_TRUE(uses_exact_reference(check_rule::automatic, 512, 512, 512));
+  EXPECT_TRUE(uses_exact_reference(check_rule::automatic, 1024, 1024, 1024));
+  EXPECT_FALSE(uses_exact_reference(check_rule::automatic, 1025, 1024, 1024));
+  EXPECT_FALSE(uses_exact_reference(check_rule::automatic, 2147483647, 2147483647, 1));
+  EXPECT_TRUE(uses_exact_reference(check_rule::exact, 4096, 4096, 4096));
+  EXPECT_FALSE(uses_exact_reference(check_rule::freivalds, 2, 2, 2));
+}
+
+TEST(CompareMeasure, ASweepSkipsARowPredictedToTakeTooLong) {
+  auto ran = [](const char* name, int32_t threads, int32_t n, std::vector<double> secs) {
+    compare_tool::row r;
+    r.method = &method(name);
+    r.threads = threads;
+    r.rows = r.inner = r.cols = n;
+    r.seconds = std::move(secs);
+    return r;
+  };
+  // tipo5 at 256 and 512 (the larger one counts), omp on 2 threads at 512.
+  const std::vector<compare_tool::row> done = {ran("tipo5", 1, 256, {0.001}),
+                                               ran("tipo5", 1, 512, {0.3, 0.4, 0.5}),
+                                               ran("omp", 2, 512, {0.3})};
+  const struct {
+    const char* name;
+    int32_t threads;
+    int32_t n;
+    std::string why;
+  } cases[] = {
+      {"tipo5", 1, 1024,
+       "one repetition would take about 3 s (0.40 s at n = 512); measure it "
+       "alone with --size 1024"},
+      {"omp", 2, 1024, ""},   // 2.4 s predicted: still under 2.5
+      {"omp", 1, 2048, ""},   // never measured on 1 thread: nothing to predict from
+      {"tipo5", 1, 512, ""},  // 0.001 s at 256 predicts 0.008 s
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(compare_tool::sweep_skip_reason(done, &method(c.name), c.threads, c.n, c.n, c.n, 2.5),
+              c.why)
+        << c.name << " " << c.n;
+  }
 }
 
 TEST(StdoutSink, CatchesPrintedBytesAndRestoresStdout) {

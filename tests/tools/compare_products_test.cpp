@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -84,7 +85,8 @@ std::multimap<std::string, std::vector<std::string>> table_rows(const std::strin
   std::multimap<std::string, std::vector<std::string>> rows;
   bool in_table = false;
   for (const auto& line : lines_of(out)) {
-    if (line.rfind("method ", 0) == 0) {
+    // A sweep's table starts with a size column.
+    if (line.rfind("method ", 0) == 0 || line.find(" size method ") != std::string::npos) {
       in_table = true;
       continue;
     }
@@ -131,6 +133,17 @@ TEST_F(CompareProducts, HelpDocumentsEveryOptionWithAnExample) {
                           "--load A.txt B.txt", "--save DIR", "--quiet", "Example:"}) {
     EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
   }
+  // Status 2 covers output paths refused before the run; 3 only a write that fails after it.
+  EXPECT_NE(r.out.find("\n\nExit status: 0 all results identical, 1 a result failed its check "
+                       "(the method is named\non stderr), 2 bad input or an output path that "
+                       "cannot be created, refused before any\nwork, 3 an output file could not "
+                       "be written after the run.\n"),
+            std::string::npos)
+      << r.out;
+
+  const auto v = run_program(kProgram, {"--version"});
+  EXPECT_EQ(v.status, 0);
+  EXPECT_EQ(v.out, std::string("compare_products ") + DENSE_VERSION + "\n");
 }
 
 TEST_F(CompareProducts, RefusesBadOptionsWithOneLineAndStatusTwo) {
@@ -185,7 +198,7 @@ TEST_F(CompareProducts, RefusesSizesBeyondTheMachinesMemoryBeforeAllocating) {
   if (kib == 0) {
     GTEST_SKIP() << "no MemAvailable in /proc/meminfo";
   }
-  const auto side = static_cast<long long>(std::sqrt(kib * 1024.0 / 50 / 4));
+  const auto side = static_cast<long long>(std::sqrt(static_cast<double>(kib) * 1024.0 / 50 / 4));
   r = run_program(kProgram, {"--size", std::to_string(side), "--threads", "256", "--methods",
                              "cyclic-blocks", "--csv", path("never.csv")});
   EXPECT_EQ(r.status, 2);
@@ -238,8 +251,12 @@ TEST_F(CompareProducts, SmallRunListsEveryMethodAsIdentical) {
   const auto r = run_program(kProgram, {"--shape", "7x5x9", "--threads", "1,3", "--repeat", "2"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");  // stderr is no terminal here: no progress line
-  EXPECT_EQ(lines_of(r.out).at(0),
-            "compare_products: A 7x5 times B 5x9, random values 1..100, median of 2 repetitions");
+  EXPECT_EQ(lines_of(r.out).at(0).rfind(
+                "compare_products: A 7x5 times B 5x9, random values 1..100, median of 2 "
+                "repetitions, checked against mmultiplicar tipo 1 (reference ",
+                0),
+            0u)
+      << r.out;
   // None of the library's own messages reach the table.
   EXPECT_EQ(r.out.find("RESULTADO"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("ERRO"), std::string::npos) << r.out;
@@ -250,14 +267,14 @@ TEST_F(CompareProducts, SmallRunListsEveryMethodAsIdentical) {
     threads_of[name].push_back(words.at(1));
     EXPECT_EQ(words.at(6), "identical") << name;
   }
-  for (const char* seq : {"tipo0", "tipo1", "tipo2", "tipo3", "tipo4", "tipo5", "kernel"}) {
+  for (const char* seq : {"tipo0", "tipo1", "tipo2", "tipo3", "tipo4", "tipo5"}) {
     EXPECT_EQ(threads_of[seq], std::vector<std::string>{"1"}) << seq;
   }
-  for (const char* par : {"cyclic", "cyclic-blocks", "ranges", "omp"}) {
+  for (const char* par : {"cyclic", "cyclic-blocks", "ranges", "omp", "kernel"}) {
     EXPECT_EQ(threads_of[par], (std::vector<std::string>{"1", "3"})) << par;
   }
   EXPECT_EQ(threads_of["ranges-blocks"], std::vector<std::string>{"2"});
-  EXPECT_EQ(rows.size(), 16u);
+  EXPECT_EQ(rows.size(), 17u);
 }
 
 TEST_F(CompareProducts, CsvHasOneRowPerMethodAndThreadCount) {
@@ -270,7 +287,7 @@ TEST_F(CompareProducts, CsvHasOneRowPerMethodAndThreadCount) {
   ASSERT_EQ(lines.size(), 7u);
   EXPECT_EQ(lines[0],
             "method,library_call,threads,rows,inner,cols,repetitions,median_seconds,gops,"
-            "speedup_vs_tipo0,speedup_vs_one_thread,result");
+            "speedup_vs_tipo0,speedup_vs_one_thread,result,check_seconds,seed");
   const std::vector<std::pair<std::string, std::string>> expected = {
       {"tipo0", "1"},         {"tipo5", "1"},
       {"cyclic-blocks", "1"}, {"cyclic-blocks", "4"},  // K = 3: no band for the fourth thread
@@ -278,7 +295,7 @@ TEST_F(CompareProducts, CsvHasOneRowPerMethodAndThreadCount) {
   };
   for (size_t i = 0; i < expected.size(); ++i) {
     const auto f = fields_of(lines[i + 1], ',');
-    ASSERT_EQ(f.size(), 12u) << lines[i + 1];
+    ASSERT_EQ(f.size(), 14u) << lines[i + 1];
     EXPECT_EQ(f[0], expected[i].first);
     EXPECT_EQ(f[2], expected[i].second);
     EXPECT_EQ(f[3] + "x" + f[4] + "x" + f[5], "64x3x64");
@@ -397,6 +414,136 @@ TEST_F(CompareProducts, WithoutGnuplotSaysSoAndStillPrintsTheTable) {
             "gnuplot-nox); no plot written\n");
   EXPECT_EQ(table_rows(r.out).size(), 2u) << r.out;
   EXPECT_FALSE(exists(path("gops.png")));
+}
+
+TEST_F(CompareProducts, SkipsThePlotWhenNoRowHasARate) {
+  if (std::system("command -v gnuplot >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "gnuplot is not installed (apt-get install gnuplot-nox)";
+  }
+  // K = 1: the only method asked for is skipped, so there is nothing to draw.
+  const auto r = run_program(
+      kProgram, {"--shape", "4x1x4", "--methods", "ranges-blocks", "--plot", path("none.png")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err,
+            "compare_products: --plot: no row has a measured rate (every row skipped or faster "
+            "than the clock); no plot written\n");
+  EXPECT_FALSE(exists(path("none.png")));
+}
+
+TEST_F(CompareProducts, CsvOnStdoutSendsTheTableToStderr) {
+  const auto r = run_program(kProgram, {"--shape", "5x4x3", "--threads", "1,2", "--methods",
+                                        "tipo1,omp", "--repeat", "1", "--csv", "-"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto lines = lines_of(r.out);
+  ASSERT_EQ(lines.size(), 4u) << r.out;
+  EXPECT_EQ(lines[0].rfind("method,library_call,threads,", 0), 0u);
+  EXPECT_EQ(table_rows(r.err).size(), 3u) << r.err;
+}
+
+TEST_F(CompareProducts, ASeedRepeatsTheFactorsAndIsReported) {
+  for (const char* run : {"one", "two"}) {
+    const auto r =
+        run_program(kProgram, {"--shape", "3x4x5", "--seed", "42", "--methods", "tipo1", "--repeat",
+                               "1", "--save", path(run), "--csv", path(std::string(run) + ".csv")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(lines_of(r.out).at(0).find("random values 1..100 from seed 42,"), std::string::npos)
+        << r.out;
+    const auto csv = lines_of(slurp(path(std::string(run) + ".csv")));
+    ASSERT_EQ(csv.size(), 2u);
+    EXPECT_EQ(fields_of(csv[1], ',').back(), "42");
+  }
+  for (const char* name : {"A.txt", "B.txt", "C.txt"}) {
+    EXPECT_EQ(slurp(path("one/") + name), slurp(path("two/") + name)) << name;
+  }
+  EXPECT_NE(slurp(path("one/A.txt")), "");
+}
+
+TEST_F(CompareProducts, TheTableNeverLandsInAFileOpenedOnAClosedStdout) {
+  const std::string csv = path("x.csv");
+  std::vector<std::string> argv_s{kProgram, "--shape", "3x4x2", "--repeat", "1", "--csv", csv};
+  std::vector<char*> argv;
+  for (auto& a : argv_s) {
+    argv.push_back(a.data());
+  }
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addclose(&actions, 1);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, kProgram.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const std::string text = slurp(csv);
+  EXPECT_EQ(text.rfind("method,library_call,", 0), 0u) << text;
+  EXPECT_EQ(text.find("compare_products:"), std::string::npos) << text;
+}
+
+TEST_F(CompareProducts, EachCheckRuleNamesItselfAndSavesAVerifiedProduct) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"exact", ", checked against mmultiplicar tipo 1 (reference "},
+      {"auto", ", checked against mmultiplicar tipo 1 (reference "},
+      {"freivalds", ", checked with Freivalds' test (40 random vectors, prepared in "},
+  };
+  for (const auto& [rule, says] : cases) {
+    const std::string dir = path(rule);
+    const auto r = run_program(kProgram, {"--shape", "4x6x3", "--verify", rule, "--threads", "1,2",
+                                          "--repeat", "2", "--save", dir, "--csv", dir + ".csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.substr(0, r.out.find("\n\n") + 1).find(says), std::string::npos) << r.out;
+    for (const auto& [name, words] : table_rows(r.out)) {
+      EXPECT_EQ(words.at(6), "identical") << name;
+    }
+    // Whichever check ran, C.txt is the product of the saved factors.
+    const dense a = parse_matrix(slurp(dir + "/A.txt"));
+    const dense b = parse_matrix(slurp(dir + "/B.txt"));
+    dense ab(4, std::vector<int64_t>(3));
+    for (size_t i = 0; i < 4; ++i) {
+      for (size_t j = 0; j < 3; ++j) {
+        for (size_t k = 0; k < 6; ++k) {
+          ab[i][j] += a[i][k] * b[k][j];
+        }
+      }
+    }
+    EXPECT_EQ(parse_matrix(slurp(dir + "/C.txt")), ab) << rule;
+    // Every row that ran says what its check cost.
+    const auto csv = lines_of(slurp(dir + ".csv"));
+    for (size_t i = 1; i < csv.size(); ++i) {
+      EXPECT_GE(std::stod(fields_of(csv[i], ',').at(12)), 0.0) << csv[i];
+    }
+  }
+}
+
+TEST_F(CompareProducts, SweepMeasuresEveryMethodAtEachSizeInOneTable) {
+  const bool plot = std::system("command -v gnuplot >/dev/null 2>&1") == 0;
+  std::vector<std::string> args{
+      "--sizes",      "9,5",      "--threads", "1,2",   "--methods",
+      "tipo0,kernel", "--repeat", "1",         "--csv", path("sweep.csv")};
+  if (plot) {
+    args.insert(args.end(), {"--plot", path("sweep.png")});
+  }
+  const auto r = run_program(kProgram, args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(lines_of(r.out).at(0).rfind("compare_products: A and B n x n for n = 5, 9, ", 0), 0u)
+      << r.out;
+  std::vector<std::string> seen;  // size, method, threads of each table row
+  for (const auto& [size, words] : table_rows(r.out)) {
+    seen.push_back(size + " " + words.at(1) + " " + words.at(2));
+  }
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(seen, (std::vector<std::string>{"5 kernel 1", "5 kernel 2", "5 tipo0 1", "9 kernel 1",
+                                            "9 kernel 2", "9 tipo0 1"}))
+      << r.out;
+  const auto csv = lines_of(slurp(path("sweep.csv")));
+  ASSERT_EQ(csv.size(), 7u);
+  EXPECT_EQ(fields_of(csv[1], ',').size(), fields_of(csv[0], ',').size());
+  const auto first = fields_of(csv[1], ','), last = fields_of(csv[6], ',');
+  EXPECT_EQ(first[3] + "x" + first[4] + "x" + first[5], "5x5x5");
+  EXPECT_EQ(last[3] + "x" + last[4] + "x" + last[5], "9x9x9");
+  if (plot) {
+    EXPECT_EQ(slurp(path("sweep.png")).substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+  }
 }
 
 // Runs the program with stderr on a pseudo-terminal and stdout on a file;
