@@ -5,13 +5,14 @@
 // part with the team kernel (team_kernel::mmsubmatrizOMP) on its own threads.
 //
 // Every operation here is collective over its communicator: every rank calls
-// it, with the same thread count, between MPI_Init and MPI_Finalize. The library duplicates the communicator it
-// is given and sets MPI_ERRORS_RETURN on the copy, so a failing MPI call comes
-// back to us instead of ending the job behind our back. Then it prints one line
-// "ERRO: MPI: " followed by MPI's own error string and aborts the job with
-// MPI_Abort (status 1): another rank may already be waiting on this one, and
-// ending the job is the only way to make sure none waits for ever. A rank
-// whose heap runs out prints "ERROR: Out of memory" and aborts the same way.
+// it, with the same thread count, between MPI_Init and MPI_Finalize. The
+// library duplicates the communicator it is given and sets MPI_ERRORS_RETURN
+// on the copy, so a failing MPI call comes back to us instead of ending the
+// job behind our back. Then it prints one line "ERRO: MPI: " followed by
+// MPI's own error string and aborts the job with MPI_Abort (status 1):
+// another rank may already be waiting on this one, and ending the job is the
+// only way to make sure none waits for ever. A rank whose heap runs out
+// prints "ERROR: Out of memory" and aborts the same way.
 //
 // Refusals of bad arguments never abort: they are decided before anyone waits
 // on anyone, agreed by every rank, printed once (by rank 0) and make every
