@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/matrix_records.hpp"
 #include "mpi_compare_count.hpp"
 #include "mpi_compare_options.hpp"
 #include "mpi_compare_report.hpp"
@@ -91,28 +92,7 @@ int32_t value(uint32_t seed, uint32_t which, int64_t i, int64_t j) {
   return static_cast<int32_t>(x % 100u) + 1;
 }
 
-matriz* new_matrix(int32_t lin, int32_t col) {
-  auto* m = static_cast<matriz*>(std::calloc(1, sizeof(matriz)));
-  if (m == nullptr) {
-    return nullptr;
-  }
-  m->lin = lin;
-  m->col = col;
-  if (dense_core::malocar(m) != 1) {
-    std::free(m);
-    return nullptr;
-  }
-  return m;
-}
-
-void release(matriz* m) {
-  if (m != nullptr) {
-    if (m->mat != nullptr) {
-      dense_core::mliberar(m);
-    }
-    std::free(m);
-  }
-}
+void release(matriz* m) { dense_detail::release_matrix(m); }
 
 // Block `blk` of factor `which` (whole matrix: the block of all of it); null when empty.
 matriz* make_block(uint32_t seed, uint32_t which, const dense_arith::bloco& blk) {
@@ -121,7 +101,7 @@ matriz* make_block(uint32_t seed, uint32_t which, const dense_arith::bloco& blk)
   if (rows <= 0 || cols <= 0) {
     return nullptr;
   }
-  matriz* m = new_matrix(rows, cols);
+  matriz* m = dense_detail::new_zeroed_matrix(rows, cols);
   if (m == nullptr) {
     std::fprintf(stderr, "mpi_compare: rank %d: not enough memory for a %dx%d block\n",
                  world_rank(), rows, cols);

@@ -10,13 +10,16 @@
 #include <cstring>
 #include <dense/team_kernel.hpp>
 
+#include "common/matrix_records.hpp"
+#include "common/messages.hpp"
+
 namespace mpi_detail {
 
 void print_refusal(int32_t why) {
   if (why == kMissing) {
-    std::puts(kNoMatrix);
+    std::puts(dense_msg::kMissingMatrix);
   } else if (why == kMismatch) {
-    std::puts(kBadShapes);
+    std::puts(dense_msg::kInvalidForProduct);
   } else if (why == kNotAGrid) {
     print_mpi_error(MPI_ERR_TOPOLOGY);
   }
@@ -49,7 +52,7 @@ void check(int code, MPI_Comm comm) {
 }
 
 void out_of_memory(MPI_Comm comm) {
-  std::puts(kOutOfMemory);
+  std::puts(dense_msg::kOutOfMemory);
   std::fflush(stdout);
   MPI_Abort(comm, 1);
   std::exit(1);
@@ -189,19 +192,10 @@ int32_t judge_factors(const dense_core::matriz* a, const dense_core::matriz* b) 
 }
 
 dense_core::matriz* new_result(int32_t lin, int32_t col, MPI_Comm comm) {
-  auto* m = static_cast<dense_core::matriz*>(std::malloc(sizeof(dense_core::matriz)));
+  dense_core::matriz* m = dense_detail::new_zeroed_matrix(lin, col);
   if (m == nullptr) {
     out_of_memory(comm);
   }
-  m->mat = nullptr;
-  m->lin = lin;
-  m->col = col;
-  // malocar is silent when the heap runs out; mzerar cannot fail on storage malocar gave.
-  if (dense_core::malocar(m) != 1) {
-    std::free(m);
-    out_of_memory(comm);
-  }
-  dense_core::mzerar(m);
   return m;
 }
 

@@ -1,4 +1,4 @@
-// What the MPI products share: messages, the checked MPI call, contiguous blocks, the agreed
+// What the MPI products share: the refusals, the checked MPI call, contiguous blocks, the agreed
 // refusal.
 #pragma once
 
@@ -10,10 +10,6 @@
 #include <dense/dense_core.hpp>
 
 namespace mpi_detail {
-
-inline constexpr const char* kNoMatrix = "ERRO: Matriz inexistente.";
-inline constexpr const char* kBadShapes = "ERRO: Matrizes inválidas para multiplicação.";
-inline constexpr const char* kOutOfMemory = "ERROR: Out of memory";
 
 // What every rank agrees on before any data moves. Ordered so that the
 // largest verdict of all ranks (MPI_MAX) is the one reported.
@@ -30,7 +26,7 @@ void print_mpi_error(int code);
 // waiting in a call this rank will never make.
 void check(int code, MPI_Comm comm);
 
-// Prints kOutOfMemory and aborts the job on `comm`, for the same reason.
+// Prints "ERROR: Out of memory" and aborts the job on `comm`, for the same reason.
 [[noreturn]] void out_of_memory(MPI_Comm comm);
 
 // The library's private copy of a caller's communicator, with
