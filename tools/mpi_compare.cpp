@@ -79,9 +79,9 @@ void wait_quietly(MPI_Comm comm) {
   }
 }
 
-// Element (i, j) of factor `which` (0: A, 1: B), from 1 to 100: any rank
-// can make any block without a message.
-int32_t value(uint32_t seed, uint32_t which, int64_t i, int64_t j) {
+// Element (i, j) of factor `which` (0: A, 1: B), from 1 to `limit`: any
+// rank can make any block without a message.
+int32_t value(uint32_t seed, int32_t limit, uint32_t which, int64_t i, int64_t j) {
   uint64_t x = (static_cast<uint64_t>(seed) << 32) ^ (static_cast<uint64_t>(which) << 62) ^
                (static_cast<uint64_t>(i) * 0x9E3779B97F4A7C15ull) ^ static_cast<uint64_t>(j);
   x ^= x >> 30;
@@ -89,13 +89,13 @@ int32_t value(uint32_t seed, uint32_t which, int64_t i, int64_t j) {
   x ^= x >> 27;
   x *= 0x94D049BB133111EBull;
   x ^= x >> 31;
-  return static_cast<int32_t>(x % 100u) + 1;
+  return static_cast<int32_t>(x % static_cast<uint64_t>(limit)) + 1;
 }
 
 void release(matriz* m) { dense_detail::release_matrix(m); }
 
 // Block `blk` of factor `which` (whole matrix: the block of all of it); null when empty.
-matriz* make_block(uint32_t seed, uint32_t which, const dense_arith::bloco& blk) {
+matriz* make_block(const options& o, uint32_t which, const dense_arith::bloco& blk) {
   const int32_t rows = blk.lin_fim - blk.lin_inicio;
   const int32_t cols = blk.col_fim - blk.col_inicio;
   if (rows <= 0 || cols <= 0) {
@@ -109,7 +109,8 @@ matriz* make_block(uint32_t seed, uint32_t which, const dense_arith::bloco& blk)
   }
   for (int32_t i = 0; i < rows; ++i) {
     for (int32_t j = 0; j < cols; ++j) {
-      m->mat[i][j] = which > 1 ? 0 : value(seed, which, blk.lin_inicio + i, blk.col_inicio + j);
+      m->mat[i][j] =
+          which > 1 ? 0 : value(o.seed, o.limit, which, blk.lin_inicio + i, blk.col_inicio + j);
     }
   }
   return m;
@@ -259,17 +260,17 @@ mpi_compare::row measure(method m, int32_t threads, MPI_Comm comm, const setup& 
   }
   if (m == method::summa_blocks) {
     need(mpi_products::criar_grade(comm, &grid));
-    my_a = make_block(o.seed, 0,
-                      mpi_products::bloco_do_rank(o.rows, o.inner, r.grid[0], r.grid[1], rank));
-    my_b = make_block(o.seed, 1,
-                      mpi_products::bloco_do_rank(o.inner, o.cols, r.grid[0], r.grid[1], rank));
+    my_a =
+        make_block(o, 0, mpi_products::bloco_do_rank(o.rows, o.inner, r.grid[0], r.grid[1], rank));
+    my_b =
+        make_block(o, 1, mpi_products::bloco_do_rank(o.inner, o.cols, r.grid[0], r.grid[1], rank));
   }
   mpi_compare::traffic t;
   for (int32_t rep = 0; rep < o.repeat; ++rep) {
     if (m == method::summa_blocks) {
       release(my_c);
       my_c =
-          make_block(0, 2, mpi_products::bloco_do_rank(o.rows, o.cols, r.grid[0], r.grid[1], rank));
+          make_block(o, 2, mpi_products::bloco_do_rank(o.rows, o.cols, r.grid[0], r.grid[1], rank));
     }
     need(MPI_Barrier(comm));
     mpi_compare::start_counting();
@@ -361,8 +362,8 @@ int main(int argc, char** argv) {
   matriz* b = nullptr;
   matriz* reference = nullptr;
   if (root) {
-    a = make_block(o.seed, 0, dense_arith::bloco{0, o.rows, 0, o.inner});
-    b = make_block(o.seed, 1, dense_arith::bloco{0, o.inner, 0, o.cols});
+    a = make_block(o, 0, dense_arith::bloco{0, o.rows, 0, o.inner});
+    b = make_block(o, 1, dense_arith::bloco{0, o.inner, 0, o.cols});
     reference = team_kernel::multiplicarKernelOMP(a, b, o.threads.back());
     if (reference == nullptr) {
       std::fprintf(stderr, "mpi_compare: the team kernel gave no reference product\n");
@@ -391,9 +392,9 @@ int main(int argc, char** argv) {
   if (root) {
     mpi_compare::derive(rows, o);
     std::printf(
-        "mpi_compare: A %dx%d times B %dx%d, values 1..100 from seed %u, %d rank%s, median of %d "
+        "mpi_compare: A %dx%d times B %dx%d, values 1..%d from seed %u, %d rank%s, median of %d "
         "repetition%s\n\n",
-        o.rows, o.inner, o.inner, o.cols, o.seed, ranks, ranks == 1 ? "" : "s", o.repeat,
+        o.rows, o.inner, o.inner, o.cols, o.limit, o.seed, ranks, ranks == 1 ? "" : "s", o.repeat,
         o.repeat == 1 ? "" : "s");
     std::fputs(mpi_compare::format_table(rows).c_str(), stdout);
     std::fflush(stdout);

@@ -108,7 +108,7 @@ parse_result parse_options(int argc, const char* const* argv) {
       continue;
     }
     static const char* const kWithValue[] = {"--size",   "--shape", "--threads", "--methods",
-                                             "--repeat", "--seed",  "--csv"};
+                                             "--repeat", "--seed",  "--limit",   "--csv"};
     if (std::none_of(std::begin(kWithValue), std::end(kWithValue),
                      [&](const char* k) { return name == k; })) {
       return fail("unknown option '" + name + "' (see --help)");
@@ -187,6 +187,10 @@ parse_result parse_options(int argc, const char* const* argv) {
         return fail("--seed: expected a whole number from 0 to 4294967295, got '" + value + "'");
       }
       o.seed = static_cast<uint32_t>(s);
+    } else if (name == "--limit") {
+      if (!parse_count32(value, 1, kMaxInt, &o.limit)) {
+        return fail("--limit: expected a whole number from 1 to 2147483647, got '" + value + "'");
+      }
     } else {
       if (value.empty()) {
         return fail("--csv: the file name is empty");
@@ -217,7 +221,9 @@ std::string help_text() {
          "                                      making its own blocks (nothing dealt or gathered)\n"
          "                        all           every method above\n"
          "  --repeat R          repetitions per row of the table (default 3; median shown)\n"
-         "  --seed S            the values of A and B, 1 to 100, follow from S (default 1)\n"
+         "  --seed S            the values of A and B follow from S (default 1)\n"
+         "  --limit L           values from 1 to L (default 100; above 32767 the kernel takes\n"
+         "                      its full 32-bit path instead of the 16-bit one)\n"
          "  --csv FILE          also write the table as CSV into FILE\n"
          "  --help              this text\n"
          "  --version           the program's and the MPI library's versions\n"

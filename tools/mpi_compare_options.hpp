@@ -27,6 +27,7 @@ inline constexpr int32_t kMaxRepeat = 1000;
 inline constexpr int32_t kDefaultSize = 512;
 inline constexpr int32_t kDefaultRepeat = 3;
 inline constexpr uint32_t kDefaultSeed = 1;
+inline constexpr int32_t kDefaultLimit = 100;
 
 struct options {
   // Factors are rows x inner and inner x cols.
@@ -38,6 +39,7 @@ struct options {
   std::vector<method> methods{method::rows, method::summa, method::summa_blocks};
   int32_t repeat = kDefaultRepeat;
   uint32_t seed = kDefaultSeed;
+  int32_t limit = kDefaultLimit;  // values from 1 to limit
   std::string csv;
   bool help = false;
   bool version = false;

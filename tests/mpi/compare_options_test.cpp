@@ -38,6 +38,7 @@ TEST(MpiCompareOptions, RefusesWithOneLineNamingTheOption) {
       {{"--seed", "-1"}, "--seed: expected a whole number from 0 to 4294967295, got '-1'"},
       {{"--seed", "4294967296"},
        "--seed: expected a whole number from 0 to 4294967295, got '4294967296'"},
+      {{"--limit", "0"}, "--limit: expected a whole number from 1 to 2147483647, got '0'"},
       {{"--methods", "rows,cannon"},
        "--methods: unknown method 'cannon' (known: rows, summa, summa-blocks, all)"},
       {{"--csv="}, "--csv: the file name is empty"},
@@ -55,7 +56,7 @@ TEST(MpiCompareOptions, RefusesWithOneLineNamingTheOption) {
 TEST(MpiCompareOptions, AcceptsValuesInEitherFormAndTheLastOneWins) {
   const auto r =
       parse({"--size", "64", "--shape=3x5x7", "--threads", "4,1,4,2", "--repeat=9", "--seed",
-             "4294967295", "--methods", "summa-blocks,rows", "--csv", "x.csv"});
+             "4294967295", "--limit=7", "--methods", "summa-blocks,rows", "--csv", "x.csv"});
   ASSERT_EQ(r.error, "");
   const auto& o = r.opts;
   EXPECT_EQ((std::vector<int32_t>{o.rows, o.inner, o.cols}), (std::vector<int32_t>{3, 5, 7}));
@@ -63,6 +64,7 @@ TEST(MpiCompareOptions, AcceptsValuesInEitherFormAndTheLastOneWins) {
   EXPECT_EQ(o.threads, (std::vector<int32_t>{1, 2, 4}));
   EXPECT_EQ(o.repeat, 9);
   EXPECT_EQ(o.seed, 4294967295u);
+  EXPECT_EQ(o.limit, 7);
   EXPECT_EQ(o.methods, (std::vector<mpi_compare::method>{mpi_compare::method::rows,
                                                          mpi_compare::method::summa_blocks}));
   EXPECT_EQ(o.csv, "x.csv");
