@@ -19,7 +19,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <initializer_list>
 #include <random>
 #include <string>

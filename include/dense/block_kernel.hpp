@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-
 #include <dense/dense_arith.hpp>
 
 namespace block_kernel {

@@ -1,8 +1,11 @@
 // The block kernel's entry point: checks the descriptors, picks the instruction-set path,
 // hands the product to the blocked driver (driver.cpp).
+#include <cpuid.h>
+
 #include <cstdio>
 #include <dense/block_kernel.hpp>
 
+#include "common/messages.hpp"
 #include "entry.hpp"
 #include "kernel/paths.hpp"
 
@@ -39,6 +42,18 @@ const tile_kernel* compiled_kernel(path p) {
   }
 }
 
+// AVX-VNNI: CPUID leaf 7, sub-leaf 1, EAX bit 4. Asked directly because not
+// every compiler's __builtin_cpu_supports knows the name; the registers it
+// uses are the AVX2 ones, whose OS support __builtin_cpu_supports("avx2")
+// has already checked.
+[[maybe_unused]] bool has_avx_vnni() {
+  unsigned eax = 0;
+  unsigned ebx = 0;
+  unsigned ecx = 0;
+  unsigned edx = 0;
+  return __get_cpuid_count(7, 1, &eax, &ebx, &ecx, &edx) != 0 && (eax & (1U << 4)) != 0;
+}
+
 bool has_storage(const dense_arith::submatriz* d) { return d && d->matriz && d->matriz->mat; }
 
 // The block must lie inside the matrices it reads and writes; the row and
@@ -66,7 +81,7 @@ bool writes_what_it_reads(const operands& op) {
 checked check_operands(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
                        const dense_arith::submatriz* c, operands* out) {
   if (!has_storage(a) || !has_storage(b) || !has_storage(c) || !a->bloco || !b->bloco) {
-    std::puts("ERRO: Matriz inexistente.");
+    std::puts(dense_msg::kMissingMatrix);
     return checked::refused;
   }
   // B's row bounds and c's bloco are deliberately not read: a's column range
@@ -78,7 +93,7 @@ checked check_operands(const dense_arith::submatriz* a, const dense_arith::subma
     return checked::empty;
   }
   if (!fits(op, *a->matriz, *b->matriz, *c->matriz) || writes_what_it_reads(op)) {
-    std::puts("ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.");
+    std::puts(dense_msg::kInvalidForProduct);
     return checked::refused;
   }
   *out = op;
@@ -162,7 +177,7 @@ cpu_features host_features() {
   cpu_features f{false, false, false, false, false};
 #if DENSE_KERNEL_AVX2
   f.avx2 = __builtin_cpu_supports("avx2") != 0;
-  f.avxvnni = f.avx2 && __builtin_cpu_supports("avxvnni") != 0;
+  f.avxvnni = f.avx2 && detail::has_avx_vnni();
 #endif
 #if DENSE_KERNEL_AVX512
   f.avx512f = __builtin_cpu_supports("avx512f") != 0;

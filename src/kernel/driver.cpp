@@ -132,7 +132,8 @@ void pack_a_pairs(const int32_t* const* a, int32_t ic, int32_t mc, int32_t pc, i
     int32_t* out = dst + static_cast<size_t>(q) * static_cast<size_t>(steps * mr);
     for (int32_t s = 0; s < steps; ++s, out += mr) {
       for (int32_t r = 0; r < height; ++r) {
-        out[r] = pair_word(rows[r][2 * s], s < whole ? rows[r][2 * s + 1] : 0);
+        const int32_t even = 2 * s;  // the pair's first k
+        out[r] = pair_word(rows[r][even], s < whole ? rows[r][even + 1] : 0);
       }
       for (int32_t r = height; r < mr; ++r) {
         out[r] = 0;
@@ -216,8 +217,8 @@ pack_sizes pack_sizes_for(const tile_kernel& kernel, const operands& op) {
 
 int32_t* align_pack(void* p) {
   const auto addr = reinterpret_cast<uintptr_t>(p);
-  return reinterpret_cast<int32_t*>((addr + kPackAlign - 1) &
-                                    ~static_cast<uintptr_t>(kPackAlign - 1));
+  const size_t skip = (kPackAlign - addr % kPackAlign) % kPackAlign;
+  return reinterpret_cast<int32_t*>(static_cast<char*>(p) + skip);
 }
 
 void pack_b_panels(const tile_kernel& kernel, const operands& op, int32_t pc, int32_t kc,

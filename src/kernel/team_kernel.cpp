@@ -18,6 +18,8 @@
 #include <cstdlib>
 #include <dense/team_kernel.hpp>
 
+#include "common/matrix_records.hpp"
+#include "common/messages.hpp"
 #include "common/team_size.hpp"
 #include "entry.hpp"
 #include "team_split.hpp"
@@ -168,28 +170,21 @@ int mmsubmatrizOMP(const dense_arith::submatriz* a, const dense_arith::submatriz
 dense_core::matriz* multiplicarKernelOMP(const dense_core::matriz* a, const dense_core::matriz* b,
                                          int32_t n) {
   if (!a || !b || !a->mat || !b->mat) {
-    std::puts("ERRO: Matriz inexistente.");
+    std::puts(dense_msg::kMissingMatrix);
     return nullptr;
   }
   if (a->col != b->lin) {
-    std::puts("ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.");
+    std::puts(dense_msg::kInvalidForProduct);
     return nullptr;
   }
   // Like the library's other products that return a matrix, but a result the
   // heap cannot hold is reported and refused instead of ending the process:
   // this function already tells its caller "no result" with null.
-  auto* r = static_cast<dense_core::matriz*>(std::malloc(sizeof(dense_core::matriz)));
+  dense_core::matriz* r = dense_detail::new_zeroed_matrix(a->lin, b->col);
   if (!r) {
-    std::puts("ERROR: Out of memory");
+    std::puts(dense_msg::kOutOfMemory);
     return nullptr;
   }
-  *r = {nullptr, a->lin, b->col};
-  if (dense_core::malocar(r) == 0) {
-    std::free(r);
-    std::puts("ERROR: Out of memory");
-    return nullptr;
-  }
-  dense_core::mzerar(r);
   dense_arith::bloco a_block{0, a->lin, 0, a->col};
   dense_arith::bloco b_block{0, b->lin, 0, b->col};
   dense_arith::bloco c_block{0, r->lin, 0, r->col};

@@ -2,6 +2,7 @@
 // accumulators, fed with packed pairs of k. The only file built with -mavx512vnni.
 #include <immintrin.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "tile.hpp"
@@ -13,8 +14,12 @@ constexpr int32_t kMr = 12;
 constexpr int32_t kNr = 32;  // two zmm registers per tile row
 
 __mmask16 column_mask(int32_t valid) {
-  if (valid >= 16) return static_cast<__mmask16>(0xFFFF);
-  if (valid <= 0) return static_cast<__mmask16>(0);
+  if (valid >= 16) {
+    return static_cast<__mmask16>(0xFFFF);
+  }
+  if (valid <= 0) {
+    return static_cast<__mmask16>(0);
+  }
   return static_cast<__mmask16>((1U << valid) - 1U);
 }
 
@@ -88,7 +93,7 @@ void avx512vnni_16_tile(int32_t steps_count, const int32_t* a_panel, const int32
   const __mmask16 mask_hi = column_mask(n - 16);
   for (int32_t r = 0; r < m; ++r) {
     int32_t* c = c_rows[r] + c_col;
-    const int32_t* s = sums + r * kNr;
+    const int32_t* s = sums + ptrdiff_t{r} * kNr;
     _mm512_mask_storeu_epi32(
         c, mask_lo, _mm512_add_epi32(_mm512_maskz_loadu_epi32(mask_lo, c), _mm512_load_si512(s)));
     _mm512_mask_storeu_epi32(

@@ -2,6 +2,7 @@
 // accumulators, fed with packed pairs of k. The only file built with -mavxvnni.
 #include <immintrin.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "tile.hpp"
@@ -35,8 +36,9 @@ constexpr int32_t kNr = 16;  // two ymm registers per tile row
 // vpdpwssds) wraps like vpmaddwd + vpaddd: exact modulo 2^32.
 void avxvnni_16_tile(int32_t steps_count, const int32_t* a_panel, const int32_t* b_panel,
                      int32_t* const* c_rows, int32_t c_col, int32_t m, int32_t n) {
-  for (int32_t r = 0; r < m; ++r)
+  for (int32_t r = 0; r < m; ++r) {
     _mm_prefetch(reinterpret_cast<const char*>(c_rows[r] + c_col), _MM_HINT_T0);
+  }
   alignas(32) int32_t sums[kMr * kNr];
   const int32_t* a = a_panel;
   const int32_t* b = b_panel;
@@ -70,9 +72,9 @@ void avxvnni_16_tile(int32_t steps_count, const int32_t* a_panel, const int32_t*
     for (int32_t r = 0; r < kMr; ++r) {
       int32_t* c = c_rows[r] + c_col;
       for (int32_t v = 0; v < 2; ++v) {
-        auto* p = reinterpret_cast<__m256i*>(c + 8 * v);
-        const __m256i s =
-            _mm256_load_si256(reinterpret_cast<const __m256i*>(sums + r * kNr + 8 * v));
+        auto* p = reinterpret_cast<__m256i*>(c + ptrdiff_t{8} * v);
+        const __m256i s = _mm256_load_si256(
+            reinterpret_cast<const __m256i*>(sums + ptrdiff_t{r} * kNr + ptrdiff_t{8} * v));
         _mm256_storeu_si256(p, _mm256_add_epi32(_mm256_loadu_si256(p), s));
       }
     }
@@ -81,9 +83,10 @@ void avxvnni_16_tile(int32_t steps_count, const int32_t* a_panel, const int32_t*
   // Edge tile: add only the valid corner.
   for (int32_t r = 0; r < m; ++r) {
     int32_t* c = c_rows[r] + c_col;
-    for (int32_t j = 0; j < n; ++j)
+    for (int32_t j = 0; j < n; ++j) {
       c[j] = static_cast<int32_t>(static_cast<uint32_t>(c[j]) +
                                   static_cast<uint32_t>(sums[r * kNr + j]));
+    }
   }
 }
 

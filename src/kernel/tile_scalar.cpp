@@ -1,6 +1,7 @@
 // The portable tile kernel: plain C++ on 32-bit unsigned integers, built without any
 // instruction-set flag. It is the fallback on every CPU and the path the others are
 // checked against.
+#include <cstddef>
 #include <cstdint>
 
 #include "tile.hpp"
@@ -16,17 +17,20 @@ void scalar_tile(int32_t kc, const int32_t* a_panel, const int32_t* b_panel, int
   // Unsigned arithmetic wraps at 32 bits exactly like the vector paths.
   uint32_t acc[kMr][kNr] = {};
   for (int32_t kk = 0; kk < kc; ++kk) {
-    const int32_t* a_k = a_panel + kk * kMr;
-    const int32_t* b_k = b_panel + kk * kNr;
+    const int32_t* a_k = a_panel + ptrdiff_t{kk} * kMr;
+    const int32_t* b_k = b_panel + ptrdiff_t{kk} * kNr;
     for (int32_t r = 0; r < kMr; ++r) {
       const auto a_rk = static_cast<uint32_t>(a_k[r]);
-      for (int32_t j = 0; j < kNr; ++j) acc[r][j] += a_rk * static_cast<uint32_t>(b_k[j]);
+      for (int32_t j = 0; j < kNr; ++j) {
+        acc[r][j] += a_rk * static_cast<uint32_t>(b_k[j]);
+      }
     }
   }
   for (int32_t r = 0; r < m; ++r) {
     int32_t* c = c_rows[r] + c_col;
-    for (int32_t j = 0; j < n; ++j)
+    for (int32_t j = 0; j < n; ++j) {
       c[j] = static_cast<int32_t>(static_cast<uint32_t>(c[j]) + acc[r][j]);
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 // The portable 16-bit-range tile kernel: plain C++ on packed pairs of k, built without
 // any instruction-set flag. It is the truth the vector 16-bit-range tiles are checked
 // against, and it checks the pair packing itself against the int32 paths.
+#include <cstddef>
 #include <cstdint>
 
 #include "tile.hpp"
@@ -23,8 +24,8 @@ void scalar16_tile(int32_t steps, const int32_t* a_panel, const int32_t* b_panel
   // sums wrap at 32 bits, computed unsigned as the vector paths do.
   uint32_t acc[kMr][kNr] = {};
   for (int32_t p = 0; p < steps; ++p) {
-    const int32_t* a_p = a_panel + p * kMr;
-    const int32_t* b_p = b_panel + p * kNr;
+    const int32_t* a_p = a_panel + ptrdiff_t{p} * kMr;
+    const int32_t* b_p = b_panel + ptrdiff_t{p} * kNr;
     for (int32_t r = 0; r < kMr; ++r) {
       for (int32_t j = 0; j < kNr; ++j) {
         const auto even = static_cast<uint32_t>(low_half(a_p[r]) * low_half(b_p[j]));

@@ -1,0 +1,114 @@
+// What the MPI products share: the refusals, the checked MPI call, contiguous blocks, the agreed
+// refusal.
+#pragma once
+
+#include <mpi.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <dense/dense_arith.hpp>
+#include <dense/dense_core.hpp>
+
+namespace mpi_detail {
+
+// What every rank agrees on before any data moves. Ordered so that the
+// largest verdict of all ranks (MPI_MAX) is the one reported.
+enum refusal : int32_t { kAccepted = 0, kMismatch = 1, kMissing = 2, kNotAGrid = 3 };
+
+// Prints the refusal's line (nothing for kAccepted).
+void print_refusal(int32_t why);
+
+// Prints "ERRO: MPI: " and MPI's string for `code` in one line.
+void print_mpi_error(int code);
+
+// Every MPI call of the products goes through this: on failure it prints the
+// error in one line and aborts the job on `comm`, since another rank may be
+// waiting in a call this rank will never make.
+void check(int code, MPI_Comm comm);
+
+// Prints "ERROR: Out of memory" and aborts the job on `comm`, for the same reason.
+[[noreturn]] void out_of_memory(MPI_Comm comm);
+
+// The library's private copy of a caller's communicator, with
+// MPI_ERRORS_RETURN: messages of the products never mix with the caller's,
+// and errors come back as codes. Freed when it goes out of scope.
+class private_comm {
+ public:
+  // Leaves get() == MPI_COMM_NULL (after printing MPI's reason) when `comm`
+  // is null or not a communicator.
+  explicit private_comm(MPI_Comm comm);
+  private_comm(const private_comm&) = delete;
+  private_comm& operator=(const private_comm&) = delete;
+  ~private_comm();
+  MPI_Comm get() const { return comm_; }
+  int rank() const { return rank_; }
+  int size() const { return size_; }
+
+ private:
+  MPI_Comm comm_ = MPI_COMM_NULL;
+  int rank_ = 0;
+  int size_ = 0;
+};
+
+// A rows x cols matrix in one heap block, row after row, with a row table
+// into it, so it can go into an MPI message as it stands and into the team
+// kernel as a matriz. Zeroed. rows or cols of 0 give an empty block with a
+// null table. The heap refusing aborts the job on `comm`.
+class packed {
+ public:
+  packed(int32_t rows, int32_t cols, MPI_Comm comm);
+  packed(const packed&) = delete;
+  packed& operator=(const packed&) = delete;
+  ~packed();
+  int32_t* data() { return data_; }
+  int32_t* row(int32_t i) { return data_ + static_cast<size_t>(i) * static_cast<size_t>(m_.col); }
+  dense_core::matriz* matrix() { return &m_; }
+  int32_t rows() const { return m_.lin; }
+  int32_t cols() const { return m_.col; }
+  bool empty() const { return m_.lin == 0 || m_.col == 0; }
+  // Lays the same storage out again as `rows` x `cols`, neither more than
+  // it was made with, so one buffer serves the panels of several steps.
+  void reshape(int32_t rows, int32_t cols);
+
+ private:
+  dense_core::matriz m_{};
+  int32_t* data_ = nullptr;
+  int32_t capacity_rows_ = 0;
+  int32_t capacity_cols_ = 0;
+};
+
+// One row of `cols` int32 as an MPI datatype, so that counts are counts of
+// rows and never overflow an int however large the matrix. Freed when it goes
+// out of scope.
+class row_type {
+ public:
+  row_type(int32_t cols, MPI_Comm comm);
+  row_type(const row_type&) = delete;
+  row_type& operator=(const row_type&) = delete;
+  ~row_type();
+  MPI_Datatype get() const { return type_; }
+
+ private:
+  MPI_Datatype type_ = MPI_DATATYPE_NULL;
+};
+
+// Copies rows [r0, r0 + out.rows()) and columns [c0, c0 + out.cols()) of `m` into `out`.
+void copy_block(const dense_core::matriz* m, int32_t r0, int32_t c0, packed& out);
+
+// Copies `in` into `m` at rows from r0 and columns from c0.
+void place_block(packed& in, dense_core::matriz* m, int32_t r0, int32_t c0);
+
+// c (rows x cols) += a (rows x inner) x b (inner x cols), all starting at
+// element (0, 0), with the team kernel on `threads` threads. Empty ranges do
+// nothing.
+void add_product(dense_core::matriz* a, dense_core::matriz* b, dense_core::matriz* c, int32_t rows,
+                 int32_t inner, int32_t cols, int32_t threads);
+
+// Rank 0's verdict on the factors it holds (kAccepted, kMissing, kMismatch).
+int32_t judge_factors(const dense_core::matriz* a, const dense_core::matriz* b);
+
+// A new zeroed lin x col matrix from malocar for rank 0's result; aborts the
+// job on `comm` when the heap refuses.
+dense_core::matriz* new_result(int32_t lin, int32_t col, MPI_Comm comm);
+
+}  // namespace mpi_detail
