@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstdint>
-
 #include <dense/dense_arith.hpp>
 #include <dense/dense_core.hpp>
 
