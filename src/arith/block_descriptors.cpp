@@ -114,7 +114,9 @@ submatriz** csubmatrizv2(int32_t lin, int32_t col, int32_t divisor) {
   for (int32_t t = 0; t < divisor; ++t) {
     auto* d = static_cast<submatriz*>(std::malloc(sizeof(submatriz)));
     auto* b = static_cast<bloco*>(std::malloc(sizeof(bloco)));
-    if (d == nullptr || b == nullptr) out_of_memory_exit();
+    if (d == nullptr || b == nullptr) {
+      out_of_memory_exit();
+    }
     *b = bloco{0, lin, 0, col};
     d->bloco = b;
     matriz* m = dense_detail::new_zeroed_matrix(lin, col);
@@ -123,8 +125,12 @@ submatriz** csubmatrizv2(int32_t lin, int32_t col, int32_t divisor) {
       // and every product refuses it. Bad counts malocar has explained; an
       // exhausted heap is said here.
       m = dense_detail::new_matrix_record(lin, col);
-      if (m == nullptr) out_of_memory_exit();
-      if (lin > 0 && col > 0) std::puts(dense_msg::kOutOfMemory);
+      if (m == nullptr) {
+        out_of_memory_exit();
+      }
+      if (lin > 0 && col > 0) {
+        std::puts(dense_msg::kOutOfMemory);
+      }
     }
     d->matriz = m;
     parts[t] = d;

@@ -130,7 +130,9 @@ matriz* multiplicarThblocos(const matriz* a, const matriz* b, int32_t n) {
       sum != nullptr ? std::calloc(static_cast<size_t>(n), sizeof(worker<block_job_arg>))
                      : nullptr);
   bool ok = w != nullptr;
-  if (sum != nullptr && w == nullptr) std::puts(dense_msg::kOutOfMemory);
+  if (sum != nullptr && w == nullptr) {
+    std::puts(dense_msg::kOutOfMemory);
+  }
   if (ok) {
     c_parts = dense_arith::csubmatrizv2(a->lin, b->col, n);
     for (int32_t i = 0; i < n; ++i) ok = ok && c_parts[i]->matriz->mat != nullptr;
