@@ -48,25 +48,28 @@ void share_of_product(const tile_kernel& kernel, const operands& op, int32_t* b_
   const int32_t m = op.i1 - op.i0;
   const int32_t k = op.k1 - op.k0;
   const int32_t n = op.j1 - op.j0;
-  const result_split split = split_result(m, n, kernel.mr, kernel.nr, threads);
-  range rows{0, 0};
-  range cols{0, 0};
-  if (t < split.row_parts * split.col_parts) {
-    rows = part_of(m, kernel.mr, split.row_parts, t / split.col_parts);
-    cols = part_of(n, kernel.nr, split.col_parts, t % split.col_parts);
-  }
+  // The team works on one packed block of columns at a time, so columns are
+  // dealt out inside each block: a split of all n columns would leave the
+  // threads whose columns lie in other blocks waiting at the barriers.
+  const result_split split =
+      split_result(m, kd::min32(n, kernel.nc), kernel.mr, kernel.nr, threads);
+  const bool works = t < split.row_parts * split.col_parts;
+  const range rows =
+      works ? part_of(m, kernel.mr, split.row_parts, t / split.col_parts) : range{0, 0};
   int32_t nc = 0;
   for (int32_t jc = 0; jc < n; jc += nc) {
     nc = kd::min32(kernel.nc, n - jc);
     const range panels = part_of(units_of(nc, kernel.nr), 1, threads, t);
+    const range cols =
+        works ? part_of(nc, kernel.nr, split.col_parts, t % split.col_parts) : range{0, 0};
     int32_t kc = 0;
     for (int32_t pc = 0; pc < k; pc += kc) {
       kc = kd::min32(kernel.kc, k - pc);
 #pragma omp barrier
       kd::pack_b_panels(kernel, op, pc, kc, jc, nc, panels.begin, panels.end, b_pack);
 #pragma omp barrier
-      kd::multiply_block(kernel, op, pc, kc, jc, nc, rows.begin, rows.end, cols.begin, cols.end,
-                         a_pack, b_pack);
+      kd::multiply_block(kernel, op, pc, kc, jc, nc, rows.begin, rows.end, jc + cols.begin,
+                         jc + cols.end, a_pack, b_pack);
     }
   }
 }
