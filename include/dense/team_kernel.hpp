@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstdint>
-
 #include <dense/dense_arith.hpp>
 #include <dense/dense_core.hpp>
 
@@ -17,7 +16,11 @@ namespace team_kernel {
 // block_kernel::mmsubmatriz with the work shared by one OpenMP team of up to
 // n threads (n below 1: the runtime's default team). Same contract, same
 // refusals with the same messages, same result bit for bit, whatever the team
-// size. The team is never larger than the process can create. Returns 0, or
+// size. The team is never larger than the process can create, nor than the
+// result has register tiles; a team of one runs mmsubmatriz itself. Buffers
+// come from the heap per call and are freed before it returns; if the heap
+// refuses them the team computes the same sums without buffers. No lock and
+// no atomic: two barriers per packed block of b order the team. Returns 0, or
 // -1 for whatever mmsubmatriz refuses.
 int mmsubmatrizOMP(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
                    const dense_arith::submatriz* c, int32_t n);

@@ -187,14 +187,16 @@ int32_t steps_of(const tile_kernel& kernel, int32_t kc) {
   return kernel.pack == packing::int16_pairs ? (kc + 1) / 2 : kc;
 }
 
-bool fits_int16(const operands& op) {
-  for (int32_t i = op.i0; i < op.i1; ++i) {
-    if (!row_fits_int16(op.a[i] + op.k0, op.k1 - op.k0)) {
-      return false;
-    }
-  }
-  for (int32_t kk = op.k0; kk < op.k1; ++kk) {
-    if (!row_fits_int16(op.b[kk] + op.j0, op.j1 - op.j0)) {
+bool fits_int16(const operands& op) { return rows_fit_int16(op, 0, scan_rows(op)); }
+
+int32_t scan_rows(const operands& op) { return (op.i1 - op.i0) + (op.k1 - op.k0); }
+
+bool rows_fit_int16(const operands& op, int32_t first, int32_t last) {
+  const int32_t m = op.i1 - op.i0;
+  for (int32_t r = first; r < last; ++r) {
+    const bool fits = r < m ? row_fits_int16(op.a[op.i0 + r] + op.k0, op.k1 - op.k0)
+                            : row_fits_int16(op.b[op.k0 + r - m] + op.j0, op.j1 - op.j0);
+    if (!fits) {
       return false;
     }
   }

@@ -69,6 +69,12 @@ int32_t steps_of(const tile_kernel& kernel, int32_t kc);
 // each value, stopping at the first row that does not fit.
 bool fits_int16(const operands& op);
 
+// The same check cut into rows, so a team can share it: the block reads
+// scan_rows(op) rows, a's m rows first, then b's k rows; rows_fit_int16 checks
+// rows [first, last) of them.
+int32_t scan_rows(const operands& op);
+bool rows_fit_int16(const operands& op, int32_t first, int32_t last);
+
 // The cache-blocked, packed product on `kernel`. Returns false, having
 // written nothing, when the packing buffers cannot be allocated.
 bool blocked_product(const tile_kernel& kernel, const operands& op);

@@ -1,8 +1,11 @@
 // The block kernel on one OpenMP team: the result is split among the threads, the packed
 // blocks of b are shared.
 //
-// Every thread runs the same loops over blocks of columns (jc) and of the inner range
-// (pc), so every thread meets the same barriers:
+// When the machine has a 16-bit-range path, the team first scans the block's values
+// together (each thread its share of the rows, one word of its own for the answer, a
+// barrier, then every thread reads every answer and so picks the same kernel).
+// Then every thread runs the same loops over blocks of columns (jc) and of the inner
+// range (pc), so every thread meets the same barriers:
 //   barrier          nobody still reads the previous packed block of b;
 //   pack_b_panels    each thread packs its share of the block's panels into the one
 //                    buffer of the team;
@@ -45,25 +48,28 @@ void share_of_product(const tile_kernel& kernel, const operands& op, int32_t* b_
   const int32_t m = op.i1 - op.i0;
   const int32_t k = op.k1 - op.k0;
   const int32_t n = op.j1 - op.j0;
-  const result_split split = split_result(m, n, kernel.mr, kernel.nr, threads);
-  range rows{0, 0};
-  range cols{0, 0};
-  if (t < split.row_parts * split.col_parts) {
-    rows = part_of(m, kernel.mr, split.row_parts, t / split.col_parts);
-    cols = part_of(n, kernel.nr, split.col_parts, t % split.col_parts);
-  }
+  // The team works on one packed block of columns at a time, so columns are
+  // dealt out inside each block: a split of all n columns would leave the
+  // threads whose columns lie in other blocks waiting at the barriers.
+  const result_split split =
+      split_result(m, kd::min32(n, kernel.nc), kernel.mr, kernel.nr, threads);
+  const bool works = t < split.row_parts * split.col_parts;
+  const range rows =
+      works ? part_of(m, kernel.mr, split.row_parts, t / split.col_parts) : range{0, 0};
   int32_t nc = 0;
   for (int32_t jc = 0; jc < n; jc += nc) {
     nc = kd::min32(kernel.nc, n - jc);
     const range panels = part_of(units_of(nc, kernel.nr), 1, threads, t);
+    const range cols =
+        works ? part_of(nc, kernel.nr, split.col_parts, t % split.col_parts) : range{0, 0};
     int32_t kc = 0;
     for (int32_t pc = 0; pc < k; pc += kc) {
       kc = kd::min32(kernel.kc, k - pc);
 #pragma omp barrier
       kd::pack_b_panels(kernel, op, pc, kc, jc, nc, panels.begin, panels.end, b_pack);
 #pragma omp barrier
-      kd::multiply_block(kernel, op, pc, kc, jc, nc, rows.begin, rows.end, cols.begin, cols.end,
-                         a_pack, b_pack);
+      kd::multiply_block(kernel, op, pc, kc, jc, nc, rows.begin, rows.end, jc + cols.begin,
+                         jc + cols.end, a_pack, b_pack);
     }
   }
 }
@@ -79,20 +85,26 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
     case checked::run:
       break;
   }
-  const tile_kernel& kernel = kd::pick_kernel(choice, op);
   const int32_t m = op.i1 - op.i0;
-  const int64_t tiles = int64_t{units_of(m, kernel.mr)} * units_of(op.j1 - op.j0, kernel.nr);
+  const tile_kernel& wide = *choice.wide;
+  const int64_t tiles = int64_t{units_of(m, wide.mr)} * units_of(op.j1 - op.j0, wide.nr);
   const int32_t team = dense_detail::team_size(n, tiles);
   if (team == 1) {  // the sequential kernel itself: no region, no barrier
-    if (!kd::blocked_product(kernel, op)) {
+    if (!kd::blocked_product(kd::pick_kernel(choice, op), op)) {
       kd::direct_product(op, 0, m);
     }
     return 0;
   }
-  const kd::pack_sizes sizes = kd::pack_sizes_for(kernel, op);
-  void* block =
-      std::malloc((sizes.b_words + static_cast<size_t>(team) * sizes.a_words) * sizeof(int32_t) +
-                  kd::kPackAlign);
+  // The team scans the values together, so the buffers are sized before the
+  // kernel is known: for whichever of the two kernels needs more.
+  kd::pack_sizes sizes = kd::pack_sizes_for(wide, op);
+  if (choice.narrow) {
+    const kd::pack_sizes narrow = kd::pack_sizes_for(*choice.narrow, op);
+    sizes = {std::max(sizes.a_words, narrow.a_words), std::max(sizes.b_words, narrow.b_words)};
+  }
+  const auto members = static_cast<size_t>(team);
+  void* block = std::malloc((sizes.b_words + members * sizes.a_words + members) * sizeof(int32_t) +
+                            kd::kPackAlign);
   if (!block) {  // the same sums without buffers, rows dealt out to the team
 #pragma omp parallel num_threads(team)
     {
@@ -103,13 +115,31 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
   }
   int32_t* b_pack = kd::align_pack(block);
   int32_t* a_packs = b_pack + sizes.b_words;
+  int32_t* fits = a_packs + members * sizes.a_words;  // one word per thread: its part of the scan
 #pragma omp parallel num_threads(team)
   {
     // The runtime may give fewer threads than asked; the split follows the
     // team it gave, which is never larger than the buffers were sized for.
     const int32_t t = omp_get_thread_num();
-    share_of_product(kernel, op, b_pack, a_packs + static_cast<size_t>(t) * sizes.a_words, t,
-                     omp_get_num_threads());
+    const int32_t threads = omp_get_num_threads();
+    const tile_kernel* kernel = &wide;
+    if (choice.narrow) {
+      // Each thread checks its share of the rows the block reads and writes
+      // its own word; after the barrier every thread reads all the words and
+      // so reaches the same choice. Nothing writes them again.
+      const range rows = part_of(kd::scan_rows(op), 1, threads, t);
+      fits[t] = kd::rows_fit_int16(op, rows.begin, rows.end) ? 1 : 0;
+#pragma omp barrier
+      bool all = true;
+      for (int32_t u = 0; u < threads; ++u) {
+        all = all && fits[u] != 0;
+      }
+      if (all) {
+        kernel = choice.narrow;
+      }
+    }
+    share_of_product(*kernel, op, b_pack, a_packs + static_cast<size_t>(t) * sizes.a_words, t,
+                     threads);
   }
   std::free(block);
   return 0;

@@ -23,11 +23,12 @@ struct result_split {
 };
 
 // How a team of `threads` shares an m x n result whose register tiles are
-// mr x nr. Rows are cut first: each thread then packs only its own rows of a
-// and every thread reads the same packed panels of b. Columns are cut too only
-// when the rows alone cannot keep the team evenly busy (a result of few rows,
-// or more threads than row tiles): the split whose largest rectangle is
-// smallest, preferring more row parts among splits within 5% of it. Pure.
+// mr x nr (n: the columns of one packed block of b, which the team works on
+// together; each block's columns are dealt out the same way). Rows are cut first: each thread then
+// packs only its own rows of a and every thread reads the same packed panels of b. Columns are cut
+// too only when the rows alone cannot keep the team evenly busy (a result of few rows, or more
+// threads than row tiles): the split whose largest rectangle is smallest, preferring more row parts
+// among splits within 5% of it. Pure.
 result_split split_result(int32_t m, int32_t n, int32_t mr, int32_t nr, int32_t threads);
 
 // Part `index` of `parts` when [0, total) is dealt out in whole units of
