@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "product_check.hpp"
+#include "whole_number.hpp"
 
 namespace compare_tool {
 namespace {
@@ -13,25 +14,7 @@ namespace {
 constexpr int64_t kMaxInt = std::numeric_limits<int32_t>::max();
 constexpr int64_t kMaxSeed = std::numeric_limits<uint32_t>::max();
 
-// A whole number in [lo, hi] written with decimal digits only; false for
-// anything else (signs, spaces, empty text, overflow).
-bool parse_whole(const std::string& text, int64_t lo, int64_t hi, int64_t* out) {
-  if (text.empty() || text.size() > 12) {
-    return false;
-  }
-  int64_t value = 0;
-  for (char ch : text) {
-    if (ch < '0' || ch > '9') {
-      return false;
-    }
-    value = value * 10 + (ch - '0');
-  }
-  if (value < lo || value > hi) {
-    return false;
-  }
-  *out = value;
-  return true;
-}
+using tool_cli::parse_whole;
 
 bool parse_count(const std::string& text, int64_t hi, int32_t* out) {
   int64_t value = 0;

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "whole_number.hpp"
+
 namespace mpi_compare {
 
 const std::vector<method_info>& methods() {
@@ -19,28 +21,11 @@ namespace {
 
 constexpr int64_t kMaxInt = std::numeric_limits<int32_t>::max();
 
-// A whole number in [lo, hi] written with decimal digits only.
-bool parse_count(const std::string& text, int64_t lo, int64_t hi, int64_t* out) {
-  if (text.empty() || text.size() > 12) {
-    return false;
-  }
-  int64_t value = 0;
-  for (char ch : text) {
-    if (ch < '0' || ch > '9') {
-      return false;
-    }
-    value = value * 10 + (ch - '0');
-  }
-  if (value < lo || value > hi) {
-    return false;
-  }
-  *out = value;
-  return true;
-}
+using tool_cli::parse_whole;
 
 bool parse_count32(const std::string& text, int64_t lo, int64_t hi, int32_t* out) {
   int64_t v = 0;
-  if (!parse_count(text, lo, hi, &v)) {
+  if (!parse_whole(text, lo, hi, &v)) {
     return false;
   }
   *out = static_cast<int32_t>(v);
@@ -183,7 +168,7 @@ parse_result parse_options(int argc, const char* const* argv) {
       }
     } else if (name == "--seed") {
       int64_t s = 0;
-      if (!parse_count(value, 0, std::numeric_limits<uint32_t>::max(), &s)) {
+      if (!parse_whole(value, 0, std::numeric_limits<uint32_t>::max(), &s)) {
         return fail("--seed: expected a whole number from 0 to 4294967295, got '" + value + "'");
       }
       o.seed = static_cast<uint32_t>(s);
