@@ -11,6 +11,8 @@
 // works on full tiles; only the valid corner of each tile is written back.
 #include "driver.hpp"
 
+#include <sys/mman.h>
+
 #include <cassert>
 #include <cstdint>
 #include <cstdlib>
@@ -217,10 +219,20 @@ pack_sizes pack_sizes_for(const tile_kernel& kernel, const operands& op) {
           (nc_max * kc_max + kLine - 1) / kLine * kLine};
 }
 
-int32_t* align_pack(void* p) {
-  const auto addr = reinterpret_cast<uintptr_t>(p);
-  const size_t skip = (kPackAlign - addr % kPackAlign) % kPackAlign;
-  return reinterpret_cast<int32_t*>(static_cast<char*>(p) + skip);
+pack_block alloc_pack(size_t words) {
+  constexpr size_t kHugePage = size_t{2} << 20;
+  const size_t bytes = words * sizeof(int32_t);
+  const size_t align = bytes >= kHugePage ? kHugePage : kPackAlign;
+  void* base = std::malloc(bytes + align);
+  if (base == nullptr) {
+    return {nullptr, nullptr};
+  }
+  const auto addr = reinterpret_cast<uintptr_t>(base);
+  char* start = static_cast<char*>(base) + (align - addr % align) % align;
+  if (align == kHugePage) {
+    madvise(start, bytes / kHugePage * kHugePage, MADV_HUGEPAGE);  // advice only
+  }
+  return {base, reinterpret_cast<int32_t*>(start)};
 }
 
 void pack_b_panels(const tile_kernel& kernel, const operands& op, int32_t pc, int32_t kc,
@@ -283,11 +295,11 @@ bool blocked_product(const tile_kernel& kernel, const operands& op) {
   assert(kernel.pack != packing::int16_pairs || kernel.kc % 2 == 0);  // pairs never straddle blocks
 
   const pack_sizes sizes = pack_sizes_for(kernel, op);
-  void* block = std::malloc((sizes.a_words + sizes.b_words) * sizeof(int32_t) + kPackAlign);
-  if (!block) {
+  const pack_block block = alloc_pack(sizes.a_words + sizes.b_words);
+  if (block.start == nullptr) {
     return false;
   }
-  int32_t* a_pack = align_pack(block);
+  int32_t* a_pack = block.start;
   int32_t* b_pack = a_pack + sizes.a_words;
 
   int32_t nc = 0;
@@ -300,7 +312,7 @@ bool blocked_product(const tile_kernel& kernel, const operands& op) {
       multiply_block(kernel, op, pc, kc, jc, nc, 0, m, jc, jc + nc, a_pack, b_pack);
     }
   }
-  std::free(block);
+  std::free(block.base);
   return true;
 }
 

@@ -39,9 +39,18 @@ struct pack_sizes {
 };
 pack_sizes pack_sizes_for(const tile_kernel& kernel, const operands& op);
 
-// `p` rounded up to the next kPackAlign boundary (allocate kPackAlign bytes
-// more than needed).
-int32_t* align_pack(void* p);
+// The packing buffers of one call: `words` 32-bit words from one malloc block
+// (freed with free(base)), starting on a kPackAlign line. A buffer of a huge
+// page (2 MiB) or more starts on a huge page and is advised to use huge pages:
+// the heap hands large freed blocks back to the system, so every call touches
+// fresh memory, and one fault per 2 MiB costs far less than one per 4 KiB
+// (about half the product's time at n = 1024 when the heap had been churned).
+// start is null, and nothing is allocated, when the heap refuses.
+struct pack_block {
+  void* base;
+  int32_t* start;
+};
+pack_block alloc_pack(size_t words);
 
 // Packs panels [p0, p1) of b's block: inner range [pc, pc + kc) and columns
 // [jc, jc + nc), relative to op's block; panel p covers columns

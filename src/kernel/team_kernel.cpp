@@ -103,9 +103,8 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
     sizes = {std::max(sizes.a_words, narrow.a_words), std::max(sizes.b_words, narrow.b_words)};
   }
   const auto members = static_cast<size_t>(team);
-  void* block = std::malloc((sizes.b_words + members * sizes.a_words + members) * sizeof(int32_t) +
-                            kd::kPackAlign);
-  if (!block) {  // the same sums without buffers, rows dealt out to the team
+  const kd::pack_block block = kd::alloc_pack(sizes.b_words + members * sizes.a_words + members);
+  if (block.start == nullptr) {  // the same sums without buffers, rows dealt out to the team
 #pragma omp parallel num_threads(team)
     {
       const range rows = part_of(m, 1, omp_get_num_threads(), omp_get_thread_num());
@@ -113,7 +112,7 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
     }
     return 0;
   }
-  int32_t* b_pack = kd::align_pack(block);
+  int32_t* b_pack = block.start;
   int32_t* a_packs = b_pack + sizes.b_words;
   int32_t* fits = a_packs + members * sizes.a_words;  // one word per thread: its part of the scan
 #pragma omp parallel num_threads(team)
@@ -141,7 +140,7 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
     share_of_product(*kernel, op, b_pack, a_packs + static_cast<size_t>(t) * sizes.a_words, t,
                      threads);
   }
-  std::free(block);
+  std::free(block.base);
   return 0;
 }
 
