@@ -221,16 +221,20 @@ pack_sizes pack_sizes_for(const tile_kernel& kernel, const operands& op) {
 
 pack_block alloc_pack(size_t words) {
   constexpr size_t kHugePage = size_t{2} << 20;
+  // Below this a few 4 KiB faults cost less than clearing a whole huge page.
+  constexpr size_t kHugeFrom = size_t{256} << 10;
   const size_t bytes = words * sizeof(int32_t);
-  const size_t align = bytes >= kHugePage ? kHugePage : kPackAlign;
-  void* base = std::malloc(bytes + align);
+  const bool huge = bytes >= kHugeFrom;
+  const size_t span = huge ? (bytes + kHugePage - 1) / kHugePage * kHugePage : bytes;
+  const size_t align = huge ? kHugePage : kPackAlign;
+  void* base = std::malloc(span + align);
   if (base == nullptr) {
     return {nullptr, nullptr};
   }
   const auto addr = reinterpret_cast<uintptr_t>(base);
   char* start = static_cast<char*>(base) + (align - addr % align) % align;
-  if (align == kHugePage) {
-    madvise(start, bytes / kHugePage * kHugePage, MADV_HUGEPAGE);  // advice only
+  if (huge) {
+    madvise(start, span, MADV_HUGEPAGE);  // advice only: without it, small pages
   }
   return {base, reinterpret_cast<int32_t*>(start)};
 }

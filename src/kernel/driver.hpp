@@ -40,8 +40,9 @@ struct pack_sizes {
 pack_sizes pack_sizes_for(const tile_kernel& kernel, const operands& op);
 
 // The packing buffers of one call: `words` 32-bit words from one malloc block
-// (freed with free(base)), starting on a kPackAlign line. A buffer of a huge
-// page (2 MiB) or more starts on a huge page and is advised to use huge pages:
+// (freed with free(base)), starting on a kPackAlign line. A buffer of 256 KiB
+// or more is rounded up to whole huge pages (2 MiB), starts on one and is
+// advised to use them:
 // the heap hands large freed blocks back to the system, so every call touches
 // fresh memory, and one fault per 2 MiB costs far less than one per 4 KiB
 // (about half the product's time at n = 1024 when the heap had been churned).
