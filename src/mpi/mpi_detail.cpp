@@ -181,6 +181,9 @@ void add_product(dense_core::matriz* a, dense_core::matriz* b, dense_core::matri
   team_kernel::mmsubmatrizOMP(&sa, &sb, &sc, threads);
 }
 
+namespace {
+
+// Rank 0's verdict on the factors it holds.
 int32_t judge_factors(const dense_core::matriz* a, const dense_core::matriz* b) {
   if (a == nullptr || b == nullptr || a->mat == nullptr || b->mat == nullptr) {
     return kMissing;
@@ -189,6 +192,31 @@ int32_t judge_factors(const dense_core::matriz* a, const dense_core::matriz* b) 
     return kMismatch;
   }
   return kAccepted;
+}
+
+}  // namespace
+
+bool agree_on_factors(const dense_core::matriz* a, const dense_core::matriz* b,
+                      const private_comm& pc, product_shape* shape) {
+  const bool root = pc.rank() == 0;
+  int32_t header[4] = {kAccepted, 0, 0, 0};
+  if (root) {
+    header[0] = judge_factors(a, b);
+    if (header[0] == kAccepted) {
+      header[1] = a->lin;
+      header[2] = a->col;
+      header[3] = b->col;
+    }
+  }
+  check(MPI_Bcast(header, 4, MPI_INT32_T, 0, pc.get()), pc.get());
+  if (header[0] != kAccepted) {
+    if (root) {
+      print_refusal(header[0]);
+    }
+    return false;
+  }
+  *shape = {header[1], header[2], header[3]};
+  return true;
 }
 
 dense_core::matriz* new_result(int32_t lin, int32_t col, MPI_Comm comm) {

@@ -104,8 +104,19 @@ void place_block(packed& in, dense_core::matriz* m, int32_t r0, int32_t c0);
 void add_product(dense_core::matriz* a, dense_core::matriz* b, dense_core::matriz* c, int32_t rows,
                  int32_t inner, int32_t cols, int32_t threads);
 
-// Rank 0's verdict on the factors it holds (kAccepted, kMissing, kMismatch).
-int32_t judge_factors(const dense_core::matriz* a, const dense_core::matriz* b);
+// The product's shape, as every rank of a whole-matrix product learns it.
+struct product_shape {
+  int32_t m;  // a's rows
+  int32_t k;  // a's columns, b's rows
+  int32_t n;  // b's columns
+};
+
+// Collective over pc: rank 0 judges the factors it holds (missing, or shapes
+// that do not multiply) and broadcasts its verdict with the shape before any
+// rank waits on data, so every rank returns together. A refusal is printed
+// once, by rank 0, and gives false on every rank.
+bool agree_on_factors(const dense_core::matriz* a, const dense_core::matriz* b,
+                      const private_comm& pc, product_shape* shape);
 
 // A new zeroed lin x col matrix from malocar for rank 0's result; aborts the
 // job on `comm` when the heap refuses.

@@ -25,26 +25,13 @@ matriz* multiplicarMPI(const matriz* a, const matriz* b, int32_t n, MPI_Comm com
   const MPI_Comm world = pc.get();
   const bool root = pc.rank() == 0;
 
-  // Rank 0 judges its factors and tells everyone, before anyone waits on data.
-  int32_t header[4] = {mpi_detail::kAccepted, 0, 0, 0};
-  if (root) {
-    header[0] = mpi_detail::judge_factors(a, b);
-    if (header[0] == mpi_detail::kAccepted) {
-      header[1] = a->lin;
-      header[2] = a->col;
-      header[3] = b->col;
-    }
-  }
-  check(MPI_Bcast(header, 4, MPI_INT32_T, 0, world), world);
-  if (header[0] != mpi_detail::kAccepted) {
-    if (root) {
-      mpi_detail::print_refusal(header[0]);
-    }
+  mpi_detail::product_shape shape{};
+  if (!mpi_detail::agree_on_factors(a, b, pc, &shape)) {
     return nullptr;
   }
-  const int32_t m = header[1];
-  const int32_t k = header[2];
-  const int32_t cols = header[3];
+  const int32_t m = shape.m;
+  const int32_t k = shape.k;
+  const int32_t cols = shape.n;
   const int ranks = pc.size();
 
   std::vector<int> counts(static_cast<size_t>(ranks));

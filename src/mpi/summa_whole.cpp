@@ -87,25 +87,13 @@ matriz* multiplicarSUMMA(const matriz* a, const matriz* b, int32_t n, MPI_Comm c
   }
   const bool root = pc.rank() == 0;
 
-  int32_t header[4] = {mpi_detail::kAccepted, 0, 0, 0};
-  if (root) {
-    header[0] = mpi_detail::judge_factors(a, b);
-    if (header[0] == mpi_detail::kAccepted) {
-      header[1] = a->lin;
-      header[2] = a->col;
-      header[3] = b->col;
-    }
-  }
-  check(MPI_Bcast(header, 4, MPI_INT32_T, 0, pc.get()), pc.get());
-  if (header[0] != mpi_detail::kAccepted) {
-    if (root) {
-      mpi_detail::print_refusal(header[0]);
-    }
+  mpi_detail::product_shape shape{};
+  if (!mpi_detail::agree_on_factors(a, b, pc, &shape)) {
     return nullptr;
   }
-  const int32_t m = header[1];
-  const int32_t k = header[2];
-  const int32_t cols = header[3];
+  const int32_t m = shape.m;
+  const int32_t k = shape.k;
+  const int32_t cols = shape.n;
 
   MPI_Comm grid = MPI_COMM_NULL;
   criar_grade(pc.get(), &grid);
