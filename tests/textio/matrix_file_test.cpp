@@ -1,6 +1,7 @@
 // The matrix text file: exact bytes written, the line table, and reading files back.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,29 @@ TEST(FileoutMatriz, BytesMatchPrintfForAnyValues) {
   }
 }
 
+TEST(FileoutMatriz, ElevenCharacterNumberAtEachPlaceAroundTheBlockEnd) {
+  // The writer hands the stream 32 KiB blocks and starts a new one when less
+  // than the widest number and its comma (12 bytes) is left. INT32_MIN's
+  // "-2147483648," is put at every start from well before the end of the
+  // first block to past it, with more numbers after it in the same row.
+  constexpr size_t kBlock = size_t{1} << 15;
+  constexpr int32_t kCols = 16400;
+  const size_t before_row = std::strlen("#Linha#Coluna#\n1#16400#\n");
+  for (size_t start = kBlock - 24; start <= kBlock + 1; ++start) {
+    // Zeros ("0,") and, for an odd length, one 10 ("10,") fill the row up
+    // to the start; the numbers after INT32_MIN are all different.
+    owned_matrix m(1, kCols);
+    const size_t odd = (start - before_row) % 2;
+    if (odd != 0) m.at(0, 0) = 10;
+    const auto col = static_cast<int32_t>(odd + (start - before_row - 3 * odd) / 2);
+    m.at(0, col) = INT32_MIN;
+    for (int32_t j = col + 1; j < kCols; ++j) m.at(0, j) = -j;
+    const std::string expected = printf_file(m);
+    ASSERT_EQ(expected.compare(start, 12, "-2147483648,"), 0) << start;
+    ASSERT_EQ(written_by(m.get()), expected) << "INT32_MIN at byte " << start;
+  }
+}
+
 TEST(FileoutMatriz, WritesAtTheCurrentPosition) {
   owned_matrix m(1, 2, {8, -9});
   FILE* f = std::tmpfile();
@@ -141,6 +165,34 @@ TEST(MatrixFile, EveryWrittenFileReadsBackIdenticallyAndSilently) {
     // The stream stands after the last row line.
     EXPECT_EQ(std::ftell(f.get()), static_cast<long>(bytes.size()));
     dense_core::mliberar(&back);
+  }
+}
+
+TEST(MatrixFile, RowNumbersOfElevenDigitsWarnOnceEachAndReadWhole) {
+  // Ten digits, with or without a minus sign, read silently (every written
+  // file does); an eleventh digit warns, the sign not counted, leading zeros
+  // counted, and the low 32 bits are kept.
+  const std::string warning = "ERROR: N\xEF\xBF\xBDmero mto grande.\n";
+  struct row {
+    const char* line;
+    std::vector<int32_t> values;
+    int warnings;
+  };
+  const row rows[] = {
+      {"12345678901,7,", {-539222987, 7}, 1},
+      {"7,-12345678901,", {7, 539222987}, 1},
+      {"00000000007,-00000000007,", {7, -7}, 2},
+  };
+  for (const row& r : rows) {
+    auto f = stream_of(std::string("#Linha#Coluna#\n1#2#\n") + r.line + "\n");
+    file_params p;
+    matriz m{};
+    std::string expected;
+    for (int i = 0; i < r.warnings; ++i) expected += warning;
+    EXPECT_EQ(capture_stdout([&] { m = read_back(f.get(), p); }), expected) << r.line;
+    ASSERT_NE(m.mat, nullptr) << r.line;
+    EXPECT_EQ(test_support::values_of(&m), r.values) << r.line;
+    dense_core::mliberar(&m);
   }
 }
 
