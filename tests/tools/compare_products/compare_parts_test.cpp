@@ -1,0 +1,565 @@
+// compare_products' parts on their own: option parsing, the matrix file check, and the derived
+// figures.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/matrix_records.hpp"
+#include "support/capture.hpp"
+#include "support/matrices.hpp"
+#include "tools/common/freivalds.hpp"
+#include "tools/common/memory.hpp"
+#include "tools/common/statistics.hpp"
+#include "tools/compare_products/check.hpp"
+#include "tools/compare_products/factors.hpp"
+#include "tools/compare_products/matrix_file_check.hpp"
+#include "tools/compare_products/measure.hpp"
+#include "tools/compare_products/methods.hpp"
+#include "tools/compare_products/options.hpp"
+#include "tools/compare_products/peak_memory.hpp"
+#include "tools/compare_products/plot.hpp"
+#include "tools/compare_products/report.hpp"
+#include "tools/compare_products/stdout_sink.hpp"
+
+namespace {
+
+using compare_products::parse_options;
+using compare_products::parse_result;
+
+parse_result parse(const std::vector<std::string>& args) {
+  std::vector<const char*> argv{"compare_products"};
+  argv.reserve(args.size() + 1);
+  for (const auto& a : args) {
+    argv.push_back(a.c_str());
+  }
+  return parse_options(static_cast<int>(argv.size()), argv.data(), {1, 2});
+}
+
+std::vector<std::string> names_of(const std::vector<const compare_products::product_method*>& ms) {
+  std::vector<std::string> names;
+  names.reserve(ms.size());
+  for (const auto* m : ms) {
+    names.push_back(m->name);
+  }
+  return names;
+}
+
+const compare_products::product_method& method(const char* name) {
+  const compare_products::product_method* m = compare_products::find_method(name);
+  EXPECT_NE(m, nullptr) << name;
+  return *m;
+}
+
+TEST(CompareOptions, DefaultsMeasureEveryMethodOnTheDefaultThreads) {
+  const auto r = parse({});
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.opts.rows, compare_products::kDefaultSize);
+  EXPECT_EQ(r.opts.inner, compare_products::kDefaultSize);
+  EXPECT_EQ(r.opts.cols, compare_products::kDefaultSize);
+  EXPECT_EQ(r.opts.threads, (std::vector<int32_t>{1, 2}));
+  EXPECT_EQ(r.opts.methods.size(), compare_products::methods().size());
+  EXPECT_EQ(r.opts.repeat, 3);
+  EXPECT_FALSE(r.opts.quiet);
+}
+
+TEST(CompareOptions, AcceptsSeparateAndInlineValues) {
+  auto r = parse({"--shape", "3x5x7", "--threads=4,1,4,2", "--methods", "omp,tipo1", "--repeat=2",
+                  "--limit", "9", "--csv", "out.csv", "--plot=p.png", "--save", "d", "--quiet"});
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.opts.rows, 3);
+  EXPECT_EQ(r.opts.inner, 5);
+  EXPECT_EQ(r.opts.cols, 7);
+  // Sorted, each count once.
+  EXPECT_EQ(r.opts.threads, (std::vector<int32_t>{1, 2, 4}));
+  // Methods come in table order whatever order they were asked in.
+  EXPECT_EQ(names_of(r.opts.methods), (std::vector<std::string>{"tipo1", "omp"}));
+  EXPECT_EQ(r.opts.repeat, 2);
+  EXPECT_EQ(r.opts.limit, 9);
+  EXPECT_EQ(r.opts.csv, "out.csv");
+  EXPECT_EQ(r.opts.plot, "p.png");
+  EXPECT_EQ(r.opts.save_dir, "d");
+  EXPECT_TRUE(r.opts.quiet);
+
+  r = parse({"--size", "10", "--size=6"});
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.opts.rows * 100 + r.opts.inner * 10 + r.opts.cols, 666);
+  r = parse({"--shape", "2x3x4", "--shape=6x6x6"});
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.opts.rows * 100 + r.opts.inner * 10 + r.opts.cols, 666);
+
+  r = parse({"--load", "a.txt", "b.txt", "--methods", "all"});
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.opts.load_a, "a.txt");
+  EXPECT_EQ(r.opts.load_b, "b.txt");
+  EXPECT_EQ(r.opts.shape_option, "--load");
+  EXPECT_EQ(r.opts.methods.size(), compare_products::methods().size());
+
+  r = parse({"--sizes", "512,256,512", "--seed", "0", "--verify=freivalds", "--csv", "-"});
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.opts.sizes, (std::vector<int32_t>{256, 512}));
+  EXPECT_EQ(r.opts.rows * 100 + r.opts.inner * 10 + r.opts.cols, 512 * 111);  // the largest
+  EXPECT_TRUE(r.opts.seeded);
+  EXPECT_EQ(r.opts.seed, 0u);
+  EXPECT_EQ(r.opts.verify, compare_products::check_rule::freivalds);
+  EXPECT_EQ(r.opts.csv, "-");
+  EXPECT_EQ(parse({}).opts.verify, compare_products::check_rule::automatic);
+  EXPECT_FALSE(parse({}).opts.seeded);
+  EXPECT_TRUE(parse({"--version"}).opts.version);
+
+  EXPECT_TRUE(parse({"--help"}).opts.help);
+  EXPECT_TRUE(parse({"-h"}).opts.help);
+}
+
+TEST(CompareOptions, RefusesEachBadValueNamingItsOption) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--size", "0"}, "--size: expected a whole number from 1 to 2147483647, got '0'"},
+      {{"--size", "-5"}, "--size: expected a whole number from 1 to 2147483647, got '-5'"},
+      {{"--size", "2147483648"},
+       "--size: expected a whole number from 1 to 2147483647, got '2147483648'"},
+      {{"--size", "12abc"}, "--size: expected a whole number from 1 to 2147483647, got '12abc'"},
+      {{"--size"}, "--size: missing value"},
+      {{"--shape", "3x4"},
+       "--shape: expected MxKxN, three whole numbers from 1 to 2147483647, got '3x4'"},
+      {{"--shape", "3x0x4"},
+       "--shape: expected MxKxN, three whole numbers from 1 to 2147483647, got '3x0x4'"},
+      {{"--threads", "1,0"},
+       "--threads: expected thread counts from 1 to 256 separated by commas, got '1,0'"},
+      {{"--threads", "2,,4"},
+       "--threads: expected thread counts from 1 to 256 separated by commas, got '2,,4'"},
+      {{"--threads", "257"},
+       "--threads: expected thread counts from 1 to 256 separated by commas, got '257'"},
+      {{"--repeat", "0"}, "--repeat: expected a whole number from 1 to 1000, got '0'"},
+      {{"--limit", "0"}, "--limit: expected a whole number from 1 to 2147483647, got '0'"},
+      {{"--frob"}, "unknown option '--frob' (see --help)"},
+      {{"--frob=1"}, "unknown option '--frob' (see --help)"},
+      {{"extra"}, "unexpected argument 'extra' (see --help)"},
+      {{"--quiet=yes"}, "--quiet: takes no value"},
+      {{"--csv="}, "--csv: the file name is empty"},
+      {{"--load", "a.txt"}, "--load: expected two matrix files, the left and the right factor"},
+      {{"--load", "a.txt", "b.txt", "--size", "4"}, "--load: the files fix the shape; drop --size"},
+      {{"--shape", "1x2x3", "--load", "a.txt", "b.txt"},
+       "--load: the files fix the shape; drop --shape"},
+      {{"--load", "a.txt", "b.txt", "--limit", "4"},
+       "--load: the files fix the values; drop --limit"},
+      {{"--load", "a.txt", "b.txt", "--seed", "4"},
+       "--load: the files fix the values; drop --seed"},
+      {{"--size", "4", "--shape", "1x2x3"}, "--size and --shape both fix the shape; drop one"},
+      {{"--shape=1x2x3", "--size=4"}, "--shape and --size both fix the shape; drop one"},
+      {{"--sizes", "8,16", "--size", "4"}, "--sizes and --size both fix the shape; drop one"},
+      {{"--sizes", "8,0"},
+       "--sizes: expected sizes from 1 to 2147483647 separated by commas, got '8,0'"},
+      {{"--sizes", "8,16", "--save", "d"},
+       "--save: a sweep makes one product per size; drop --sizes or --save"},
+      {{"-s"}, "unknown option '-s' (see --help)"},
+      {{"-"}, "unexpected argument '-' (see --help)"},
+      {{"--seed", "4294967296"},
+       "--seed: expected a whole number from 0 to 4294967295, got '4294967296'"},
+      {{"--seed", "-1"}, "--seed: expected a whole number from 0 to 4294967295, got '-1'"},
+      {{"--verify", "fast"}, "--verify: expected exact, freivalds or auto, got 'fast'"},
+      {{"--version=2"}, "--version: takes no value"},
+  };
+  for (const auto& [args, why] : cases) {
+    EXPECT_EQ(parse(args).error, why) << args[0];
+  }
+  const std::string unknown = parse({"--methods", "tipo1,tipo9"}).error;
+  EXPECT_EQ(unknown.rfind("--methods: unknown method 'tipo9' (known: tipo0, tipo1,", 0), 0u)
+      << unknown;
+  EXPECT_NE(unknown.find("kernel, all)"), std::string::npos) << unknown;
+}
+
+TEST(CompareOptions, DefaultThreadCountsDoubleUpToTheCpus) {
+  EXPECT_EQ(compare_products::default_thread_counts(1), (std::vector<int32_t>{1}));
+  EXPECT_EQ(compare_products::default_thread_counts(2), (std::vector<int32_t>{1, 2}));
+  EXPECT_EQ(compare_products::default_thread_counts(6), (std::vector<int32_t>{1, 2, 4, 6}));
+  EXPECT_EQ(compare_products::default_thread_counts(8), (std::vector<int32_t>{1, 2, 4, 8}));
+  EXPECT_EQ(compare_products::default_thread_counts(1000).back(), compare_products::kMaxThreads);
+  // Past the cap: ascending, without repeating 256.
+  const std::vector<int32_t> capped{1, 2, 4, 8, 16, 32, 64, 128, 256};
+  EXPECT_EQ(compare_products::default_thread_counts(256), capped);
+  EXPECT_EQ(compare_products::default_thread_counts(300), capped);
+  EXPECT_EQ(compare_products::default_thread_counts(1000), capped);
+}
+
+// check_matrix_file on the bytes of `text`.
+compare_products::matrix_file_shape check(const std::string& text) {
+  FILE* f = std::tmpfile();
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::rewind(f);
+  auto shape = compare_products::check_matrix_file(f);
+  std::fclose(f);
+  return shape;
+}
+
+TEST(MatrixFileCheck, AcceptsWhatTheWriterWrites) {
+  const auto shape = check("#Linha#Coluna#\n2#3#\n1,2,3,\n-4,5,-2147483648,\n");
+  EXPECT_EQ(shape.error, "");
+  EXPECT_EQ(shape.rows, 2);
+  EXPECT_EQ(shape.cols, 3);
+  EXPECT_EQ(check("#Linha#Coluna#\n1#1#\n2147483647,\n").error, "");
+}
+
+TEST(MatrixFileCheck, NamesTheFirstFaultWithItsLine) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"", "line 1: the header is not #Linha#Coluna#"},
+      {"#Linha#Coluna\n1#1#\n1,\n", "line 1: the header is not #Linha#Coluna#"},
+      {"#Linha#Coluna#\n",
+       "line 2: expected the size line ROWS#COLUMNS# (the file ends inside the line)"},
+      {"#Linha#Coluna#\n3#4\n",
+       "line 2: expected the size line ROWS#COLUMNS# (a number is not closed by '#')"},
+      {"#Linha#Coluna#\n0#4#\n", "line 2: a size is below 1"},
+      {"#Linha#Coluna#\n2#-1#\n", "line 2: a size is below 1"},
+      {"#Linha#Coluna#\n1#1#x\n1,\n",
+       "line 2: expected the size line ROWS#COLUMNS# to end after the second '#'"},
+      {"#Linha#Coluna#\n00000000001#000000001#\n1,\n",
+       "line 2: the size line is longer than 19 characters"},
+      {"#Linha#Coluna#\n2#2#\n1,2,\n", "line 4: the file ends before row 2 of 2"},
+      {"#Linha#Coluna#\n1#3#\n1,2,\n", "line 3: expected 3 numbers, found 2"},
+      {"#Linha#Coluna#\n1#2#\n1,2\n", "line 3: a number is not closed by ','"},
+      {"#Linha#Coluna#\n1#2#\n1,2,3,\n", "line 3: more than 2 numbers"},
+      {"#Linha#Coluna#\n1#2#\n1,2,", "line 3: the file ends inside the line"},
+      {"#Linha#Coluna#\n1#2#\n1, 2,\n", "line 3: expected a number"},
+      {"#Linha#Coluna#\n1#2#\n1,x,\n", "line 3: expected a number"},
+      {"#Linha#Coluna#\n1#2#\n1;2,\n", "line 3: expected ',' after a number"},
+      {"#Linha#Coluna#\n1#1#\n2147483648,\n", "line 3: the number 2147483648 is out of range"},
+      {"#Linha#Coluna#\n1#1#\n000000000001,\n", "line 3: a number is longer than 11 characters"},
+      {"#Linha#Coluna#\n1#1#\n5,\n6,\n", "line 4: text after the last of the 1 rows"},
+      {"#Linha#Coluna#\n1#1#\n5,\nx", "line 4: text after the last of the 1 rows"},
+  };
+  for (const auto& [text, why] : cases) {
+    EXPECT_EQ(check(text).error, why) << text;
+  }
+}
+
+TEST(CompareMethods, ThreadCountsAndSkipsFollowHowEachMethodUsesThreads) {
+  const std::vector<int32_t> asked{1, 3, 8};
+  EXPECT_EQ(compare_products::measured_thread_counts(method("tipo4"), asked),
+            (std::vector<int32_t>{1}));
+  // The kernel runs on a team at every count; its 1-thread row is the kernel alone.
+  EXPECT_EQ(compare_products::measured_thread_counts(method("kernel"), asked), asked);
+  EXPECT_EQ(compare_products::measured_thread_counts(method("ranges-blocks"), asked),
+            (std::vector<int32_t>{2}));
+  EXPECT_EQ(compare_products::measured_thread_counts(method("omp"), asked), asked);
+
+  const auto& cyclic_blocks = method("cyclic-blocks");
+  EXPECT_EQ(compare_products::skip_reason(cyclic_blocks, 8, 8), "");
+  EXPECT_EQ(compare_products::skip_reason(cyclic_blocks, 7, 8),
+            "needs at most K=7 threads (one band of K per thread)");
+  EXPECT_EQ(compare_products::skip_reason(method("ranges-blocks"), 1, 2),
+            "needs K of at least 2 (two bands of K)");
+  EXPECT_EQ(compare_products::skip_reason(method("cyclic"), 1, 64), "");
+}
+
+TEST(CompareMethods, FreivaldsPassesEveryMethodOfTheKit) {
+  test_support::owned_matrix a(37, 19);
+  test_support::owned_matrix b(19, 23);
+  test_support::fill_random(a, 5);
+  test_support::fill_random(b, 6);
+  for (const auto& method : compare_products::methods()) {
+    if (!compare_products::skip_reason(method, 19, 3).empty()) {
+      continue;
+    }
+    test_support::result_ptr c(method.run(a.get(), b.get(), 3));
+    ASSERT_NE(c, nullptr) << method.name;
+    EXPECT_TRUE(tool_common::freivalds_check(a.get(), b.get(), c.get(), 11).passed) << method.name;
+  }
+}
+
+TEST(CompareMethods, PeakMemoryCountsOnePartPerBand) {
+  compare_products::options o;
+  o.rows = o.inner = o.cols = 1000;
+  o.threads = {1, 16};
+  o.methods = {&method("tipo0")};
+  const double one = tool_common::matrix_bytes(1000, 1000);
+  EXPECT_GE(one, 4.0e6);
+  EXPECT_LT(one, 4.2e6);
+  EXPECT_DOUBLE_EQ(compare_products::peak_bytes(o, true), 4 * one);  // A, B, reference, result
+  o.methods.push_back(&method("cyclic-blocks"));
+  EXPECT_DOUBLE_EQ(compare_products::peak_bytes(o, true), (3 + 18) * one);
+  EXPECT_DOUBLE_EQ(compare_products::peak_bytes(o, false), (3 + 3) * one);
+  // A thread count that will be skipped (no band of K = 1 for a second thread) holds nothing.
+  o.inner = 1;
+  o.threads = {1, 2};
+  EXPECT_DOUBLE_EQ(compare_products::peak_bytes(o, true), compare_products::peak_bytes(o, false));
+  // Sizes near the int32 limit must not wrap around to something small.
+  o.rows = o.inner = o.cols = 2147483647;
+  EXPECT_GT(compare_products::peak_bytes(o, false), 1e19);
+
+  EXPECT_DOUBLE_EQ(tool_common::median({}), 0.0);
+  EXPECT_DOUBLE_EQ(tool_common::median({3.0, 1.0, 2.0}), 2.0);
+  EXPECT_DOUBLE_EQ(tool_common::median({4.0, 1.0, 3.0, 2.0}), 2.5);
+}
+
+TEST(CompareReport, DerivesSpeedupsAndWritesOneCsvLinePerRow) {
+  compare_products::options o;
+  o.rows = 10;
+  o.inner = 20;
+  o.cols = 50;  // 2*M*K*N = 20000 operations
+  o.repeat = 3;
+  auto row_of = [&o](const char* name, int32_t threads, std::vector<double> secs) {
+    compare_products::row r;
+    r.method = &method(name);
+    r.threads = threads;
+    r.rows = o.rows;
+    r.inner = o.inner;
+    r.cols = o.cols;
+    r.seconds = std::move(secs);
+    return r;
+  };
+  std::vector<compare_products::row> rows = {
+      row_of("tipo0", 1, {4e-5, 9e-5, 4e-5}),         row_of("tipo1", 1, {1e-5, 1e-5, 2e-5}),
+      row_of("omp", 1, {2e-5, 2e-5, 2e-5}),           row_of("omp", 2, {1e-5, 1e-5, 5e-5}),
+      row_of("ranges-blocks", 2, {2e-5, 2e-5, 2e-5}),
+  };
+  rows[3].identical = false;
+  compare_products::row skipped = row_of("cyclic-blocks", 4, {});
+  skipped.skipped = "needs at most K=3 threads";
+  rows.push_back(skipped);
+  compare_products::derive(rows);
+
+  EXPECT_DOUBLE_EQ(rows[0].median_s, 4e-5);
+  EXPECT_NEAR(rows[0].gops, 20000 / 4e-5 / 1e9, 1e-12);
+  EXPECT_NEAR(rows[1].vs_tipo0, 4.0, 1e-9);
+  EXPECT_NEAR(rows[3].vs_one, 2.0, 1e-9);
+  EXPECT_NEAR(rows[2].vs_one, 1.0, 1e-9);
+  EXPECT_EQ(rows[1].vs_one, 0.0);  // a sequential method has no thread scaling
+  EXPECT_EQ(rows[4].vs_one, 0.0);  // nor one fixed at two threads
+
+  EXPECT_EQ(
+      compare_products::format_csv(rows, o),
+      "method,library_call,threads,rows,inner,cols,repetitions,median_seconds,gops,"
+      "speedup_vs_tipo0,speedup_vs_one_thread,result,check_seconds,seed\n"
+      "tipo0,mmultiplicar tipo 0: loops i-j-k,1,10,20,50,3,0.000040,0.5000,1.0000,,identical,,\n"
+      "tipo1,mmultiplicar tipo 1: loops i-k-j,1,10,20,50,3,0.000010,2.0000,4.0000,,identical,,\n"
+      "omp,team_rows::multiplicarOMP,1,10,20,50,3,0.000020,1.0000,2.0000,1.0000,identical,,\n"
+      "omp,team_rows::multiplicarOMP,2,10,20,50,3,0.000010,2.0000,4.0000,2.0000,differs,,\n"
+      "ranges-blocks,workers_ranges::multiplicarThblocos,2,10,20,50,3,0.000020,1.0000,2.0000,,"
+      "identical,,\n"
+      "cyclic-blocks,workers_cyclic::multiplicarThblocos,4,10,20,50,0,,,,,skipped,,\n");
+
+  const std::string table = compare_products::format_table(rows, false);
+  EXPECT_NE(table.find("DIFFERS"), std::string::npos) << table;
+  // Every line of the table is as wide as the header up to the last column.
+  const size_t call_column = table.find("library call");
+  size_t start = 0;
+  while (start < table.size()) {
+    const size_t end = table.find('\n', start);
+    const std::string line = table.substr(start, end - start);
+    EXPECT_GT(line.size(), call_column) << line;
+    EXPECT_EQ(line.substr(call_column - 2, 2), "  ") << line;
+    start = end + 1;
+  }
+
+  const std::string plot = compare_products::gnuplot_script(rows, o);
+  EXPECT_NE(plot.find("$gops << EOD\ntipo0 0.5000 -\ntipo1 2.0000 -\nomp 1.0000 2.0000\n"
+                      "ranges-blocks - 1.0000\ncyclic-blocks - -\nEOD\n"),
+            std::string::npos)
+      << plot;
+}
+
+// The product a method would return: a new heap matrix holding `values` row by row.
+dense_core::matriz* heap_matrix(int32_t rows, int32_t cols, const std::vector<int32_t>& values) {
+  dense_core::matriz* m = dense_detail::new_zeroed_matrix(rows, cols);
+  for (int32_t i = 0; i < rows; ++i) {
+    for (int32_t j = 0; j < cols; ++j) {
+      m->mat[i][j] =
+          values[static_cast<size_t>(i) * static_cast<size_t>(cols) + static_cast<size_t>(j)];
+    }
+  }
+  return m;
+}
+
+// One row measured through a request, the way compare_products measures its methods.
+compare_products::row measure_row(const compare_products::product_method* method, int32_t threads,
+                                  int32_t repeat, const dense_core::matriz* a,
+                                  const dense_core::matriz* b,
+                                  const compare_products::result_check& check,
+                                  compare_products::product_fn product,
+                                  compare_products::stdout_sink& sink,
+                                  std::function<void(int32_t)> on_repetition,
+                                  std::string* verdict) {
+  compare_products::measure_request q;
+  q.method = method;
+  q.product = std::move(product);
+  q.threads = threads;
+  q.repeat = repeat;
+  q.a = a;
+  q.b = b;
+  q.check = &check;
+  q.sink = &sink;
+  q.on_repetition = std::move(on_repetition);
+  return compare_products::measure(q, verdict);
+}
+
+TEST(CompareMeasure, TimesEveryRepetitionAndKeepsTheLibrarysVerdictOffStdout) {
+  test_support::owned_matrix a(2, 3, {1, 2, 3, 4, 5, 6});
+  test_support::owned_matrix b(3, 2, {1, 0, 0, 1, 1, 1});
+  const auto truth = test_support::reference_product(a.get(), b.get());
+  test_support::owned_matrix reference(2, 2, {truth[0], truth[1], truth[2], truth[3]});
+
+  compare_products::stdout_sink sink;
+  std::vector<int32_t> seen_reps;
+  std::vector<int32_t> seen_threads;
+  std::string verdict = "stale";
+  compare_products::row r;
+  const std::string printed = test_support::capture_stdout([&] {
+    r = measure_row(
+        &compare_products::methods()[3], 5, 4, a.get(), b.get(),
+        compare_products::exact_check(reference.get(), sink),
+        [&](const dense_core::matriz*, const dense_core::matriz*, int32_t threads) {
+          seen_threads.push_back(threads);
+          return heap_matrix(2, 2, truth);
+        },
+        sink, [&](int32_t rep) { seen_reps.push_back(rep); }, &verdict);
+  });
+  EXPECT_EQ(printed, "");  // "RESULTADO: matrizes idênticas." went to the sink
+  EXPECT_EQ(r.method, &compare_products::methods()[3]);
+  EXPECT_EQ(r.threads, 5);
+  EXPECT_TRUE(r.identical);
+  EXPECT_EQ(verdict, "");
+  EXPECT_EQ(r.seconds.size(), 4u);
+  for (double s : r.seconds) {
+    EXPECT_GE(s, 0.0);
+  }
+  EXPECT_EQ(seen_reps, (std::vector<int32_t>{0, 1, 2, 3}));
+  EXPECT_EQ(seen_threads, (std::vector<int32_t>{5, 5, 5, 5}));
+}
+
+TEST(CompareMeasure, ReportsTheFirstWrongResultWithMcompararsDetails) {
+  test_support::owned_matrix a(2, 2, {1, 2, 3, 4});
+  test_support::owned_matrix reference(2, 2, {7, 10, 15, 22});  // a x a
+  compare_products::stdout_sink sink;
+  int calls = 0;
+  std::string verdict;
+  compare_products::row r;
+  const std::string printed = test_support::capture_stdout([&] {
+    r = measure_row(
+        &compare_products::methods()[0], 1, 3, a.get(), a.get(),
+        compare_products::exact_check(reference.get(), sink),
+        [&](const dense_core::matriz*, const dense_core::matriz*, int32_t) {
+          ++calls;
+          // Right, then wrong in row 2 column 1, then wrong elsewhere.
+          if (calls == 1) {
+            return heap_matrix(2, 2, {7, 10, 15, 22});
+          }
+          if (calls == 2) {
+            return heap_matrix(2, 2, {7, 10, 16, 22});
+          }
+          return heap_matrix(2, 2, {0, 10, 15, 22});
+        },
+        sink, nullptr, &verdict);
+  });
+  EXPECT_EQ(printed, "");
+  EXPECT_EQ(calls, 3);
+  EXPECT_FALSE(r.identical);
+  EXPECT_EQ(verdict,
+            "differs from the sequential product: ERRO: Matriz diferente.; elemento: linha 2, "
+            "coluna 1; valor na matriz A 15; valor na matriz B 16");
+
+  // A method that returns nothing, after printing why.
+  r = measure_row(
+      &compare_products::methods()[0], 2, 2, a.get(), a.get(),
+      compare_products::exact_check(reference.get(), sink),
+      [](const dense_core::matriz*, const dense_core::matriz*, int32_t) -> dense_core::matriz* {
+        std::printf("ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.\n");
+        return nullptr;
+      },
+      sink, nullptr, &verdict);
+  EXPECT_FALSE(r.identical);
+  EXPECT_EQ(r.seconds.size(), 2u);
+  EXPECT_EQ(verdict,
+            "gave no result: ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.");
+}
+
+TEST(CompareFactors, ASeedGivesTheSameValuesEveryTime) {
+  auto fill = [](uint64_t seed, int32_t limit) {
+    test_support::owned_matrix m(3, 40);
+    uint64_t state = seed;
+    compare_products::fill_seeded(m.get(), limit, &state);
+    std::vector<int32_t> values;
+    for (int32_t i = 0; i < 3; ++i) {
+      values.insert(values.end(), m.get()->mat[i], m.get()->mat[i] + 40);
+    }
+    return values;
+  };
+  EXPECT_EQ(fill(7, 100), fill(7, 100));
+  EXPECT_NE(fill(7, 100), fill(8, 100));
+  for (const auto& [limit, values] : {std::pair{1, fill(0, 1)}, std::pair{5, fill(1, 5)},
+                                      std::pair{2147483647, fill(2, 2147483647)}}) {
+    for (int32_t v : values) {
+      EXPECT_GE(v, 1);
+      EXPECT_LE(v, limit);
+    }
+  }
+}
+
+TEST(CompareCheck, AutoUsesTheExactReferenceWhileItIsCheap) {
+  using compare_products::check_rule;
+  using compare_products::uses_exact_reference;
+  EXPECT_TRUE(uses_exact_reference(check_rule::automatic, 512, 512, 512));
+  EXPECT_TRUE(uses_exact_reference(check_rule::automatic, 1024, 1024, 1024));
+  EXPECT_FALSE(uses_exact_reference(check_rule::automatic, 1025, 1024, 1024));
+  EXPECT_FALSE(uses_exact_reference(check_rule::automatic, 2147483647, 2147483647, 1));
+  EXPECT_TRUE(uses_exact_reference(check_rule::exact, 4096, 4096, 4096));
+  EXPECT_FALSE(uses_exact_reference(check_rule::freivalds, 2, 2, 2));
+}
+
+TEST(CompareMeasure, ASweepSkipsARowPredictedToTakeTooLong) {
+  auto ran = [](const char* name, int32_t threads, int32_t n, std::vector<double> secs) {
+    compare_products::row r;
+    r.method = &method(name);
+    r.threads = threads;
+    r.rows = r.inner = r.cols = n;
+    r.seconds = std::move(secs);
+    return r;
+  };
+  // tipo5 at 256 and 512 (the larger one counts), omp on 2 threads at 512.
+  const std::vector<compare_products::row> done = {ran("tipo5", 1, 256, {0.001}),
+                                                   ran("tipo5", 1, 512, {0.3, 0.4, 0.5}),
+                                                   ran("omp", 2, 512, {0.3})};
+  const struct {
+    const char* name;
+    int32_t threads;
+    int32_t n;
+    std::string why;
+  } cases[] = {
+      {"tipo5", 1, 1024,
+       "one repetition would take about 3 s (0.40 s at n = 512); measure it "
+       "alone with --size 1024"},
+      {"omp", 2, 1024, ""},   // 2.4 s predicted: still under 2.5
+      {"omp", 1, 2048, ""},   // never measured on 1 thread: nothing to predict from
+      {"tipo5", 1, 512, ""},  // 0.001 s at 256 predicts 0.008 s
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(
+        compare_products::sweep_skip_reason(done, &method(c.name), c.threads, c.n, c.n, c.n, 2.5),
+        c.why)
+        << c.name << " " << c.n;
+  }
+}
+
+TEST(StdoutSink, CatchesPrintedBytesAndRestoresStdout) {
+  compare_products::stdout_sink sink;
+  std::string caught;
+  const std::string printed = test_support::capture_stdout([&] {
+    std::printf("before ");
+    sink.begin();
+    EXPECT_TRUE(sink.active());
+    std::printf("hidden\n");
+    caught = sink.end();
+    EXPECT_FALSE(sink.active());
+    std::printf("after");
+    sink.begin();  // a second use starts empty
+    std::printf("x");
+    caught += "|" + sink.end();
+  });
+  EXPECT_EQ(printed, "before after");
+  EXPECT_EQ(caught, "hidden\n|x");
+  EXPECT_EQ(compare_products::one_line("RESULTADO: ok\n"), "RESULTADO: ok");
+  EXPECT_EQ(compare_products::one_line("a\n\t- b 1\n\t- c -2\n\n"), "a; b 1; c -2");
+}
+
+}  // namespace

@@ -1,0 +1,214 @@
+// compare_products' command line: its table of options, the refusals that involve several, and
+// --help.
+#include "options.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+#include "tools/common/cli.hpp"
+#include "tools/common/freivalds.hpp"
+
+namespace compare_products {
+namespace {
+
+using tool_common::option;
+
+std::vector<std::string> method_names() {
+  std::vector<std::string> names;
+  for (const auto& m : methods()) {
+    names.emplace_back(m.name);
+  }
+  return names;
+}
+
+option sizes_entry(options& o) {
+  return {"--sizes", 1, [&o](const std::vector<std::string>& v) {
+            std::string why = tool_common::read_count_list("--sizes", "sizes", v[0],
+                                                           tool_common::kMaxDimension, &o.sizes);
+            if (why.empty()) {
+              o.fixed_by("--sizes");
+              // The memory check and the refusals speak of the largest size.
+              o.rows = o.inner = o.cols = o.sizes.back();
+            }
+            return why;
+          }};
+}
+
+option methods_entry(options& o) {
+  return {"--methods", 1, [&o](const std::vector<std::string>& v) {
+            std::vector<bool> chosen;
+            std::string why =
+                tool_common::read_names("--methods", "method", v[0], method_names(), &chosen);
+            if (why.empty()) {
+              o.methods.clear();
+              for (size_t i = 0; i < chosen.size(); ++i) {
+                if (chosen[i]) {
+                  o.methods.push_back(&methods()[i]);
+                }
+              }
+            }
+            return why;
+          }};
+}
+
+option verify_entry(options& o) {
+  return {"--verify", 1, [&o](const std::vector<std::string>& v) -> std::string {
+            const std::pair<const char*, check_rule> rules[] = {
+                {"exact", check_rule::exact},
+                {"freivalds", check_rule::freivalds},
+                {"auto", check_rule::automatic}};
+            for (const auto& [name, rule] : rules) {
+              if (v[0] == name) {
+                o.verify = rule;
+                return {};
+              }
+            }
+            return "--verify: expected exact, freivalds or auto, got '" + v[0] + "'";
+          }};
+}
+
+option load_entry(options& o) {
+  return {"--load", 2,
+          [&o](const std::vector<std::string>& v) -> std::string {
+            if (v[0].empty() || v[1].empty()) {
+              return "--load: a file name is empty";
+            }
+            o.load_a = v[0];
+            o.load_b = v[1];
+            return {};
+          },
+          "--load: expected two matrix files, the left and the right factor"};
+}
+
+// Refusals that involve more than one option, once everything is read.
+std::string check_combinations(options& o, bool seed_given) {
+  std::string why = o.shape_conflict();
+  if (!why.empty()) {
+    return why;
+  }
+  if (!o.load_a.empty()) {
+    if (!o.shape_given.empty()) {
+      return "--load: the files fix the shape; drop " + o.shape_option;
+    }
+    if (o.limit_given) {
+      return "--load: the files fix the values; drop --limit";
+    }
+    if (seed_given) {
+      return "--load: the files fix the values; drop --seed";
+    }
+    o.shape_option = "--load";
+  }
+  if (!o.sizes.empty() && !o.save_dir.empty()) {
+    return "--save: a sweep makes one product per size; drop --sizes or --save";
+  }
+  return {};
+}
+
+}  // namespace
+
+std::vector<int32_t> default_thread_counts(int32_t cpus) {
+  return tool_common::doubling_counts(std::min(cpus, kMaxThreads));
+}
+
+parse_result parse_options(int argc, const char* const* argv,
+                           const std::vector<int32_t>& default_threads) {
+  parse_result r;
+  options& o = r.opts;
+  o.threads = default_threads;
+  for (const auto& m : methods()) {
+    o.methods.push_back(&m);
+  }
+  namespace tc = tool_common;
+  const std::vector<option> table = {
+      tc::size_entry(&o),
+      tc::shape_entry(&o),
+      sizes_entry(o),
+      tc::threads_entry(&o.threads, kMaxThreads),
+      methods_entry(o),
+      tc::repeat_entry(&o.repeat, kMaxRepeat),
+      tc::limit_entry(&o.limit, &o.limit_given),
+      tc::seed_entry(&o.seed, &o.seeded),
+      verify_entry(o),
+      tc::path_entry("--csv", &o.csv),
+      tc::path_entry("--plot", &o.plot),
+      tc::path_entry("--save", &o.save_dir),
+      load_entry(o),
+      tc::flag_entry("--quiet", &o.quiet),
+      tc::flag_entry("--help", &o.help),
+      tc::flag_entry("--version", &o.version),
+  };
+  r.error = tc::read_options(argc, argv, table);
+  if (r.error.empty()) {
+    r.error = check_combinations(o, o.seeded);
+  }
+  return r;
+}
+
+std::string help_text() {
+  char defaults[160];
+  std::snprintf(defaults, sizeof defaults, "%d, so A and B are %dx%d", kDefaultSize, kDefaultSize,
+                kDefaultSize);
+  std::string text =
+      "Usage: compare_products [OPTION]...\n"
+      "Multiplies two random int32 matrices A (MxK) and B (KxN) with every method of libdense,\n"
+      "checks each result (against the sequential product with mcomparar, or with Freivalds'\n"
+      "test when that product would cost more than the methods measured), and prints one table:\n"
+      "the median wall time of each method and thread count, GOP/s (2*M*K*N operations per\n"
+      "product), the speedup over mmultiplicar tipo 0 and over the same method on one thread,\n"
+      "and whether the result was identical.\n"
+      "\n"
+      "Options:\n"
+      "  --size N            square factors of N x N (default ";
+  text += defaults;
+  text +=
+      ")\n"
+      "  --shape MxKxN       A has M rows and K columns, B has K rows and N columns\n"
+      "  --sizes LIST        a sweep: square sizes, comma-separated; every method at each size,\n"
+      "                      one table with a size column (--plot draws GOP/s against n); a\n"
+      "                      method predicted to need over 2 s per repetition is skipped\n"
+      "  --threads LIST      thread counts, comma-separated, each 1 to 256\n"
+      "                      (default: 1, 2, 4, ... up to the number of CPUs)\n"
+      "  --methods LIST      comma-separated methods (default all):\n";
+  char line[200];
+  for (const auto& m : methods()) {
+    if (m.help_label != nullptr) {
+      std::snprintf(line, sizeof line, "                        %-17s %s\n", m.help_label, m.help);
+      text += line;
+    }
+  }
+  text +=
+      "                        all               every method above\n"
+      "                      sequential methods are measured once, on 1 thread\n"
+      "  --repeat R          repetitions per method and thread count (default 3; median shown)\n"
+      "  --limit L           random values from 1 to L (default 100)\n"
+      "  --seed S            fill the factors from a generator seeded with S (0 to 4294967295),\n"
+      "                      so two runs multiply the same numbers (default: mgerar_aleatorio)\n"
+      "  --verify RULE       how each result is checked: exact (mcomparar against mmultiplicar\n"
+      "                      tipo 1), freivalds (";
+  text += std::to_string(tool_common::kFreivaldsRounds);
+  text +=
+      " random 0/1 vectors, O(n^2) per result), or\n"
+      "                      auto (default: exact up to the work of a 1024x1024x1024 product,\n"
+      "                      freivalds above)\n"
+      "  --load A.txt B.txt  read both factors from matrix text files instead\n"
+      "  --save DIR          write A.txt, B.txt and the product C.txt into DIR (created if "
+      "missing;\n"
+      "                      without the exact reference, C.txt is the fastest verified result)\n"
+      "  --csv FILE          also write the table as CSV, one row per method and thread count\n"
+      "                      (--csv - : the CSV on stdout, and the table on stderr)\n"
+      "  --plot FILE.png     draw GOP/s per method and thread count with gnuplot\n"
+      "  --quiet             print no table and no progress (files and exit status only)\n"
+      "  --version           print the version and exit\n"
+      "  --help              show this text\n"
+      "\n"
+      "Example:\n"
+      "  compare_products --size 300 --threads 1,2 --methods tipo0,tipo1,omp --csv run.csv\n"
+      "\n"
+      "Exit status: 0 all results identical, 1 a result failed its check (the method is named\n"
+      "on stderr), 2 bad input or an output path that cannot be created, refused before any\n"
+      "work, 3 an output file could not be written after the run.\n";
+  return text;
+}
+
+}  // namespace compare_products

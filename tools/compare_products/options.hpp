@@ -1,0 +1,72 @@
+// compare_products' command line: its options, their checks, and the --help text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "methods.hpp"
+#include "tools/common/cli.hpp"
+
+namespace compare_products {
+
+inline constexpr int32_t kMaxThreads = 256;
+inline constexpr int32_t kMaxRepeat = 1000;
+inline constexpr int32_t kDefaultSize = 512;
+inline constexpr int32_t kDefaultRepeat = 3;
+inline constexpr int32_t kDefaultLimit = 100;
+
+// How each result is checked (--verify).
+enum class check_rule {
+  exact,      // mcomparar against the sequential product
+  freivalds,  // random-vector check in O(n^2) per result
+  automatic,  // exact while the reference is cheap, Freivalds above
+};
+
+// Factors are rows x inner and inner x cols (for a sweep, the largest size);
+// shape_option names the option that fixed the shape ("--size", "--shape",
+// "--sizes", "--load") in size refusals.
+struct options : tool_common::shape_choice {
+  options() { rows = inner = cols = kDefaultSize; }
+  // --sizes: the square sizes of a sweep, ascending, no repeats; empty for one shape.
+  std::vector<int32_t> sizes;
+  std::vector<int32_t> threads;                // ascending, no repeats
+  std::vector<const product_method*> methods;  // entries of methods(), in table order
+  int32_t repeat = kDefaultRepeat;
+  int32_t limit = kDefaultLimit;
+  bool limit_given = false;
+  bool seeded = false;  // --seed given: the factors come from a seeded generator
+  uint32_t seed = 0;
+  check_rule verify = check_rule::automatic;
+  std::string csv;  // "-" is standard output
+  std::string plot;
+  std::string load_a;
+  std::string load_b;
+  std::string save_dir;
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+};
+
+// Parsed options, or a one-line reason (no program name, no newline) in `error`.
+struct parse_result {
+  options opts;
+  std::string error;
+};
+
+// Reads argv[1..argc-1] through the kit's one option reader
+// (tools/common/cli.hpp): a value as the next argument or after '='
+// (--size=300); --load takes the next two arguments. A later option replaces
+// an earlier one of the same name. `default_threads` is the
+// thread list used when --threads is not given.
+parse_result parse_options(int argc, const char* const* argv,
+                           const std::vector<int32_t>& default_threads);
+
+// 1, 2, 4, ... below `cpus`, then `cpus` itself, never above kMaxThreads:
+// ascending, without repeats.
+std::vector<int32_t> default_thread_counts(int32_t cpus);
+
+// The text of --help; its list of methods comes from methods().
+std::string help_text();
+
+}  // namespace compare_products

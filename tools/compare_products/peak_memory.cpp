@@ -1,0 +1,30 @@
+// Memory a run of compare_products needs, counted before anything is allocated.
+#include "peak_memory.hpp"
+
+#include <algorithm>
+
+#include "methods.hpp"
+#include "tools/common/memory.hpp"
+
+namespace compare_products {
+
+double peak_bytes(const options& o, bool with_threads) {
+  using tool_common::matrix_bytes;
+  const double product = matrix_bytes(o.rows, o.cols);
+  double worst_parts = 1;  // matrices of the product's size that one method holds at once
+  for (const product_method* m : o.methods) {
+    for (int32_t t : measured_thread_counts(*m, o.threads)) {
+      if (!with_threads) {
+        t = 1;
+      }
+      if (!skip_reason(*m, o.inner, t).empty()) {
+        continue;
+      }
+      worst_parts = std::max(worst_parts, m->held_products(t));
+    }
+  }
+  return matrix_bytes(o.rows, o.inner) + matrix_bytes(o.inner, o.cols) +
+         (1 + worst_parts) * product;
+}
+
+}  // namespace compare_products

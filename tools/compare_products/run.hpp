@@ -1,0 +1,64 @@
+// The work of one run of compare_products: for each shape, the factors, the check, and every
+// method measured on them.
+#pragma once
+
+#include <cstdint>
+#include <dense/dense_core.hpp>
+#include <string>
+#include <vector>
+
+#include "options.hpp"
+#include "report.hpp"
+#include "stdout_sink.hpp"
+
+namespace compare_products {
+
+// A x B of one run: rows x inner times inner x cols.
+struct shape {
+  int32_t rows;
+  int32_t inner;
+  int32_t cols;
+};
+
+// The shapes a run measures: one, or each size of a sweep.
+std::vector<shape> shapes_of(const options& o);
+
+struct factors {
+  dense_core::matriz* a = nullptr;
+  dense_core::matriz* b = nullptr;
+};
+
+// What the run found, over every shape.
+struct run_result {
+  std::vector<row> rows;
+  std::vector<std::string> differences;  // one line per method that gave a wrong result
+  int exact_shapes = 0;                  // shapes checked against the exact reference
+  int32_t largest_exact = 0;             // the largest such shape's rows, for the header line
+  double reference_seconds = 0.0;        // the exact references' cost, all shapes together
+  double plan_seconds = 0.0;             // Freivalds' preparation (a*(b*X)), all shapes together
+  factors saved;                         // the last shape's factors, for --save
+  dense_core::matriz* saved_product = nullptr;  // the product --save writes as C.txt
+  uint64_t check_seed = 0;                      // Freivalds' vectors: --seed, else the clock
+  int status = 0;                               // kExitOk, or kExitDiffers
+
+  run_result() = default;
+  run_result(const run_result&) = delete;
+  run_result& operator=(const run_result&) = delete;
+  ~run_result();  // releases the saved matrices
+};
+
+// How the run reaches the rest of the program: the library's stdout goes
+// through `sink`; a refusal ends the process with kExitRefused.
+struct run_context {
+  stdout_sink* sink;
+  [[noreturn]] void (*refuse)(const std::string& why);
+};
+
+// Measures every shape of `o`, in order, into `run`, showing progress on
+// stderr when `show_progress`. Every library call runs with stdout in the sink.
+void measure_all(const options& o, const run_context& ctx, bool show_progress, run_result& run);
+
+// How the results were checked, for the header line.
+std::string check_text(const options& o, const run_result& run);
+
+}  // namespace compare_products

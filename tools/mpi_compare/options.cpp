@@ -1,0 +1,91 @@
+// mpi_compare's command line: its methods, its table of options, and the help text.
+#include "options.hpp"
+
+#include "tools/common/cli.hpp"
+
+namespace mpi_compare {
+
+const std::vector<method_info>& methods() {
+  static const std::vector<method_info> kMethods = {
+      {"rows", "mpi_products::multiplicarMPI: row blocks, all of B to every rank"},
+      {"summa", "mpi_products::multiplicarSUMMA: deal blocks, SUMMA, gather C"},
+      {"summa-blocks", "mpi_products::multiplicarSUMMAblocos: blocks made where they live"},
+  };
+  return kMethods;
+}
+
+std::vector<int32_t> rank_counts(int32_t ranks) { return tool_common::doubling_counts(ranks); }
+
+parse_result parse_options(int argc, const char* const* argv) {
+  parse_result r;
+  options& o = r.opts;
+  namespace tc = tool_common;
+  const tc::option methods_entry = {"--methods", 1, [&o](const std::vector<std::string>& v) {
+                                      std::vector<std::string> names;
+                                      for (const auto& m : methods()) {
+                                        names.emplace_back(m.name);
+                                      }
+                                      std::vector<bool> chosen;
+                                      std::string why = tc::read_names("--methods", "method", v[0],
+                                                                       names, &chosen);
+                                      if (why.empty()) {
+                                        o.methods.clear();
+                                        for (size_t m = 0; m < chosen.size(); ++m) {
+                                          if (chosen[m]) {
+                                            o.methods.push_back(static_cast<method>(m));
+                                          }
+                                        }
+                                      }
+                                      return why;
+                                    }};
+  const std::vector<tc::option> table = {
+      tc::size_entry(&o),
+      tc::shape_entry(&o),
+      tc::threads_entry(&o.threads, kMaxThreads),
+      methods_entry,
+      tc::repeat_entry(&o.repeat, kMaxRepeat),
+      tc::seed_entry(&o.seed, &o.seed_given),
+      tc::limit_entry(&o.limit, &o.limit_given),
+      tc::path_entry("--csv", &o.csv),
+      tc::flag_entry("--help", &o.help),
+      tc::flag_entry("--version", &o.version),
+  };
+  r.error = tc::read_options(argc, argv, table);
+  if (r.error.empty()) {
+    r.error = o.shape_conflict();
+  }
+  return r;
+}
+
+std::string help_text() {
+  return "Usage: mpirun -np P mpi_compare [OPTION]...\n"
+         "Multiplies two int32 matrices A (MxK) and B (KxN) across MPI ranks with every product\n"
+         "of dense_mpi, on 1, 2, 4, ... and P ranks, checks each result against the team\n"
+         "kernel's product on rank 0, and prints one table on rank 0: the median wall time,\n"
+         "GOP/s (2*M*K*N operations per product), the speedup over the same method on one rank,\n"
+         "the bytes each rank sent and received (counted at every MPI call the products make)\n"
+         "beside the model of docs/mpi.md, and whether the result was identical.\n"
+         "\n"
+         "Options:\n"
+         "  --size N            square factors of N x N (default 512)\n"
+         "  --shape MxKxN       A has M rows and K columns, B has K rows and N columns\n"
+         "  --threads LIST      threads per rank, comma-separated, each 1 to 256 (default 1)\n"
+         "  --methods LIST      comma-separated methods (default all):\n"
+         "                        rows          mpi_products::multiplicarMPI (row blocks)\n"
+         "                        summa         mpi_products::multiplicarSUMMA (2-D blocks)\n"
+         "                        summa-blocks  mpi_products::multiplicarSUMMAblocos, each rank\n"
+         "                                      making its own blocks (nothing dealt or gathered)\n"
+         "                        all           every method above\n"
+         "  --repeat R          repetitions per row of the table (default 3; median shown)\n"
+         "  --seed S            the values of A and B follow from S (default 1)\n"
+         "  --limit L           values from 1 to L (default 100; above 32767 the kernel takes\n"
+         "                      its full 32-bit path instead of the 16-bit one)\n"
+         "  --csv FILE          also write the table as CSV into FILE\n"
+         "  --help              this text\n"
+         "  --version           the program's and the MPI library's versions\n"
+         "\n"
+         "Exit status: 0 every result identical, 1 a result differs or is missing,\n"
+         "2 options refused (nothing run), 3 the CSV file could not be written.\n";
+}
+
+}  // namespace mpi_compare

@@ -1,0 +1,68 @@
+// mpi_compare's command line: its options, their checks, and the help text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/common/cli.hpp"
+
+namespace mpi_compare {
+
+// The products measured, in the order of the table.
+enum class method : int32_t {
+  rows = 0,          // mpi_products::multiplicarMPI
+  summa = 1,         // mpi_products::multiplicarSUMMA
+  summa_blocks = 2,  // mpi_products::multiplicarSUMMAblocos on blocks made where they live
+};
+
+struct method_info {
+  const char* name;  // what --methods and the table call it
+  const char* what;  // the library call behind it
+};
+
+// Every method, indexed by `method`.
+const std::vector<method_info>& methods();
+
+inline constexpr int32_t kMaxThreads = 256;
+inline constexpr int32_t kMaxRepeat = 1000;
+inline constexpr int32_t kDefaultSize = 512;
+inline constexpr int32_t kDefaultRepeat = 3;
+inline constexpr uint32_t kDefaultSeed = 1;
+inline constexpr int32_t kDefaultLimit = 100;
+
+// Factors are rows x inner and inner x cols; shape_option names the option
+// that fixed the shape, in refusals.
+struct options : tool_common::shape_choice {
+  options() { rows = inner = cols = kDefaultSize; }
+  std::vector<int32_t> threads{1};  // per rank; ascending, no repeats
+  std::vector<method> methods{method::rows, method::summa, method::summa_blocks};
+  int32_t repeat = kDefaultRepeat;
+  uint32_t seed = kDefaultSeed;
+  int32_t limit = kDefaultLimit;  // values from 1 to limit
+  bool seed_given = false;
+  bool limit_given = false;
+  std::string csv;
+  bool help = false;
+  bool version = false;
+};
+
+// Parsed options, or a one-line reason (no program name, no newline) in `error`.
+struct parse_result {
+  options opts;
+  std::string error;
+};
+
+// Reads argv[1..argc-1] through the kit's one option reader
+// (tools/common/cli.hpp), so it refuses what compare_products refuses in the
+// same words: a value as the next argument or after '=' (--size=300); a later
+// option replaces an earlier one of the same name; --size and --shape together
+// are refused.
+parse_result parse_options(int argc, const char* const* argv);
+
+// The rank counts measured on a run of `ranks` ranks: 1, 2, 4, ... below it, and `ranks`.
+std::vector<int32_t> rank_counts(int32_t ranks);
+
+std::string help_text();
+
+}  // namespace mpi_compare
