@@ -2,7 +2,10 @@
 #include "tools/common/cli.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
+
+#include "tools/common/text.hpp"
 
 namespace tool_common {
 
@@ -58,6 +61,22 @@ std::string read_count(const std::string& option, const std::string& text, int64
     *out = static_cast<int32_t>(value);
   }
   return why;
+}
+
+std::string read_seconds(const std::string& option, const std::string& text, double lo, double hi,
+                         double* out) {
+  // Digits and at most one point, nothing else: strtod alone would also take
+  // signs, spaces, exponents, "inf" and hexadecimal.
+  const bool plain = !text.empty() && text != "." &&
+                     text.find_first_not_of("0123456789.") == std::string::npos &&
+                     std::count(text.begin(), text.end(), '.') <= 1;
+  const double value = plain ? std::strtod(text.c_str(), nullptr) : -1.0;
+  if (!plain || value < lo || value > hi) {
+    return option + ": expected seconds from " + format_number("%g", lo) + " to " +
+           format_number("%g", hi) + ", got '" + text + "'";
+  }
+  *out = value;
+  return {};
 }
 
 std::string read_count_list(const std::string& option, const std::string& what,

@@ -35,6 +35,11 @@ std::string read_whole(const std::string& option, const std::string& text, int64
 std::string read_count(const std::string& option, const std::string& text, int64_t lo, int64_t hi,
                        int32_t* out);
 
+// A number of seconds from `lo` to `hi`, written as digits with at most one
+// '.' ("10", "2.5", ".5"): "--time: expected seconds from 0.1 to 3600, got 'x'".
+std::string read_seconds(const std::string& option, const std::string& text, double lo, double hi,
+                         double* out);
+
 // Whole numbers from 1 to `hi` separated by commas, returned ascending and
 // each once: "--threads: expected thread counts from 1 to 256 separated by
 // commas, got '1,0'" (`what` is "thread counts" there).

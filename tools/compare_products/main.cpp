@@ -29,6 +29,7 @@
 #include "run.hpp"
 #include "stdout_sink.hpp"
 #include "tools/common/exit_status.hpp"
+#include "tools/common/machine.hpp"
 #include "tools/common/memory.hpp"
 
 namespace {
@@ -43,6 +44,7 @@ compare_products::stdout_sink g_sink;
 // The places the run will write, claimed before it starts.
 struct outputs {
   compare_products::output_file csv;
+  compare_products::output_file raw;
   compare_products::output_file plot;
   compare_products::output_folder save;
   std::string gnuplot;   // empty: no plot asked, or gnuplot missing
@@ -53,6 +55,7 @@ outputs g_out;
 // Whatever the run has claimed and not yet written goes back as it was.
 void give_back_outputs() {
   g_out.csv.abandon();
+  g_out.raw.abandon();
   g_out.plot.abandon();
   g_out.save.abandon();
 }
@@ -160,6 +163,15 @@ void claim_outputs(const options& o) {
       g_out.table = stderr;
     }
   }
+  if (!o.raw.empty()) {
+    const std::string why = g_out.raw.claim(o.raw, true);
+    if (!why.empty()) {
+      refuse("--raw: cannot write '" + o.raw + "': " + why);
+    }
+    if (g_out.raw.is_stdout()) {
+      g_out.table = stderr;
+    }
+  }
   if (o.quiet) {
     g_out.table = nullptr;
   }
@@ -193,8 +205,16 @@ void print_table(const options& o, const run_result& run, FILE* t) {
   } else {
     std::fprintf(t, "random values 1..%d", o.limit);
   }
-  std::fprintf(t, ", median of %s%d repetition%s, %s\n\n", o.sizes.empty() ? "" : "up to ",
-               o.repeat, o.repeat == 1 ? "" : "s", compare_products::check_text(o, run).c_str());
+  std::string rounds = std::to_string(run.fewest_rounds);
+  if (run.most_rounds != run.fewest_rounds) {
+    rounds += "\xe2\x80\x93" + std::to_string(run.most_rounds);
+  }
+  std::fprintf(t,
+               ", median of %s round%s (every row once a round, in an order shuffled from seed "
+               "%llu), %s\n\n",
+               rounds.c_str(), run.most_rounds == 1 ? "" : "s",
+               static_cast<unsigned long long>(run.order_seed),
+               compare_products::check_text(o, run).c_str());
   std::fputs(compare_products::format_table(run.rows, !o.sizes.empty()).c_str(), t);
   for (const auto& r : run.rows) {
     if (r.skipped.empty()) {
@@ -205,6 +225,23 @@ void print_table(const options& o, const run_result& run, FILE* t) {
       std::fprintf(t, " at n = %d", r.rows);
     }
     std::fprintf(t, ": %s\n", r.skipped.c_str());
+  }
+  std::fputs(compare_products::table_notes(run.rows, run.load).c_str(), t);
+}
+
+// Other programs above this share of the machine's CPU time, or the
+// hypervisor above this, and a second thread had no core of its own.
+constexpr double kBusyOthersPercent = 10.0;
+constexpr double kBusyStealPercent = 5.0;
+
+void warn_if_busy(const run_result& run) {
+  const tool_common::machine_load& l = run.load;
+  if (l.known && (l.others_percent > kBusyOthersPercent || l.steal_percent > kBusyStealPercent)) {
+    std::fprintf(stderr,
+                 "compare_products: the machine was busy: other programs used %.0f%% of its CPU "
+                 "time and the hypervisor took %.0f%% while the rounds ran, so speedups over one "
+                 "thread are not reliable in this run\n",
+                 l.others_percent, l.steal_percent);
   }
 }
 
@@ -223,6 +260,7 @@ bool report(const options& o, const run_result& run) {
   for (const auto& d : run.differences) {
     std::fprintf(stderr, "compare_products: %s\n", d.c_str());
   }
+  warn_if_busy(run);
   return written;
 }
 
@@ -258,8 +296,9 @@ bool write_plot(const options& o, const run_result& run) {
     return true;
   }
   std::string png;
-  if (!compare_products::run_gnuplot(g_out.gnuplot, compare_products::gnuplot_script(run.rows, o),
-                                     &png)) {
+  const std::string script =
+      compare_products::gnuplot_script(run.rows, o, tool_common::machine_label());
+  if (!compare_products::run_gnuplot(g_out.gnuplot, script, &png)) {
     g_out.plot.abandon();
     std::fprintf(stderr, "compare_products: --plot: gnuplot could not draw '%s'\n", o.plot.c_str());
     return false;
@@ -275,8 +314,13 @@ int write_outputs(const options& o, const run_result& run, int status) {
   auto failed = [&status] {
     status = status == tool_common::kExitOk ? tool_common::kExitWriteFailed : status;
   };
-  if (g_out.csv.claimed() && !g_out.csv.commit(compare_products::format_csv(run.rows, o))) {
+  if (g_out.csv.claimed() &&
+      !g_out.csv.commit(compare_products::format_csv(run.rows, o, run.load))) {
     std::fprintf(stderr, "compare_products: --csv: could not write '%s'\n", o.csv.c_str());
+    failed();
+  }
+  if (g_out.raw.claimed() && !g_out.raw.commit(compare_products::format_raw(run.raw, run.rows))) {
+    std::fprintf(stderr, "compare_products: --raw: could not write '%s'\n", o.raw.c_str());
     failed();
   }
   if (!o.save_dir.empty()) {

@@ -99,6 +99,12 @@ std::string check_combinations(options& o, bool seed_given) {
     }
     o.shape_option = "--load";
   }
+  if (o.repeat > 0 && o.time_given) {
+    return "--time: --repeat fixes the number of rounds; drop one";
+  }
+  if (o.csv == "-" && o.raw == "-") {
+    return "--raw: --csv already writes on stdout; send one of them to a file";
+  }
   if (!o.sizes.empty() && !o.save_dir.empty()) {
     return "--save: a sweep makes one product per size; drop --sizes or --save";
   }
@@ -130,7 +136,13 @@ parse_result parse_options(int argc, const char* const* argv,
       tc::limit_entry(&o.limit, &o.limit_given),
       tc::seed_entry(&o.seed, &o.seeded),
       verify_entry(o),
+      {"--time", 1,
+       [&o](const std::vector<std::string>& v) {
+         o.time_given = true;
+         return tc::read_seconds("--time", v[0], 0.1, kMaxTime, &o.time_budget);
+       }},
       tc::path_entry("--csv", &o.csv),
+      tc::path_entry("--raw", &o.raw),
       tc::path_entry("--plot", &o.plot),
       tc::path_entry("--save", &o.save_dir),
       load_entry(o),
@@ -155,8 +167,11 @@ std::string help_text() {
       "checks each result (against the sequential product with mcomparar, or with Freivalds'\n"
       "test when that product would cost more than the methods measured), and prints one table:\n"
       "the median wall time of each method and thread count, GOP/s (2*M*K*N operations per\n"
-      "product), the speedup over mmultiplicar tipo 0 and over the same method on one thread,\n"
-      "and whether the result was identical.\n"
+      "product) with the 95% interval of its median, the speedup over mmultiplicar tipo 0 and\n"
+      "over the same method on one thread (the median of the ratios within each round), and\n"
+      "whether the result was identical. Every row runs once untimed, then in rounds: each\n"
+      "round runs every row once, in an order shuffled afresh. Under the table, one line says\n"
+      "how much of the machine other programs used meanwhile.\n"
       "\n"
       "Options:\n"
       "  --size N            square factors of N x N (default ";
@@ -180,10 +195,14 @@ std::string help_text() {
   text +=
       "                        all               every method above\n"
       "                      sequential methods are measured once, on 1 thread\n"
-      "  --repeat R          repetitions per method and thread count (default 3; median shown)\n"
+      "  --repeat R          exactly R rounds (default: at least 5, then until every row's\n"
+      "                      interval lies within +-5% of its median or --time has passed)\n"
+      "  --time SECONDS      how long the rounds of one size may go on (default 10; a sweep\n"
+      "                      instead stops a row once its calls took 1 s)\n"
       "  --limit L           random values from 1 to L (default 100)\n"
       "  --seed S            fill the factors from a generator seeded with S (0 to 4294967295),\n"
-      "                      so two runs multiply the same numbers (default: mgerar_aleatorio)\n"
+      "                      so two runs multiply the same numbers (default: mgerar_aleatorio),\n"
+      "                      and shuffle the rounds from it (default: from the clock)\n"
       "  --verify RULE       how each result is checked: exact (mcomparar against mmultiplicar\n"
       "                      tipo 1), freivalds (";
   text += std::to_string(tool_common::kFreivaldsRounds);
@@ -197,6 +216,8 @@ std::string help_text() {
       "                      without the exact reference, C.txt is the fastest verified result)\n"
       "  --csv FILE          also write the table as CSV, one row per method and thread count\n"
       "                      (--csv - : the CSV on stdout, and the table on stderr)\n"
+      "  --raw FILE          write every timed call as CSV: round, its place in the round,\n"
+      "                      method, threads, shape, seconds (--raw - : on stdout)\n"
       "  --plot FILE.png     draw GOP/s per method and thread count with gnuplot\n"
       "  --quiet             print no table and no progress (files and exit status only)\n"
       "  --version           print the version and exit\n"

@@ -13,7 +13,10 @@ namespace compare_products {
 inline constexpr int32_t kMaxThreads = 256;
 inline constexpr int32_t kMaxRepeat = 1000;
 inline constexpr int32_t kDefaultSize = 512;
-inline constexpr int32_t kDefaultRepeat = 3;
+// Without --repeat: rounds go on until every row is steady or this many
+// seconds of rounds have passed, for one shape (a sweep limits each row instead).
+inline constexpr double kDefaultTime = 10.0;
+inline constexpr double kMaxTime = 86400.0;
 inline constexpr int32_t kDefaultLimit = 100;
 
 // How each result is checked (--verify).
@@ -32,13 +35,16 @@ struct options : tool_common::shape_choice {
   std::vector<int32_t> sizes;
   std::vector<int32_t> threads;                // ascending, no repeats
   std::vector<const product_method*> methods;  // entries of methods(), in table order
-  int32_t repeat = kDefaultRepeat;
+  int32_t repeat = 0;  // --repeat: exactly this many rounds; 0: until steady (--time)
+  double time_budget = kDefaultTime;
+  bool time_given = false;
   int32_t limit = kDefaultLimit;
   bool limit_given = false;
   bool seeded = false;  // --seed given: the factors come from a seeded generator
   uint32_t seed = 0;
   check_rule verify = check_rule::automatic;
   std::string csv;  // "-" is standard output
+  std::string raw;  // --raw: every timed call; "-" is standard output
   std::string plot;
   std::string load_a;
   std::string load_b;

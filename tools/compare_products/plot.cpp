@@ -2,7 +2,9 @@
 #include "plot.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <iterator>
 #include <utility>
 
 #include "tools/common/text.hpp"
@@ -13,7 +15,7 @@ namespace {
 using tool_common::format_number;
 
 // The single-shape plot: clustered bars, methods along x, one bar per thread count.
-std::string bars_script(const std::vector<row>& rows, const options& o) {
+std::string bars_script(const std::vector<row>& rows, const std::string& title) {
   // Columns: every thread count some method ran with, ascending.
   std::vector<int32_t> counts;
   for (const auto& r : rows) {
@@ -46,9 +48,6 @@ std::string bars_script(const std::vector<row>& rows, const options& o) {
   }
   data += "EOD\n";
 
-  char title[200];
-  std::snprintf(title, sizeof title, "A %dx%d times B %dx%d, median of %d", o.rows, o.inner,
-                o.inner, o.cols, o.repeat);
   std::string script = data;
   script +=
       "set terminal pngcairo size 1100,600 noenhanced\n"
@@ -77,53 +76,131 @@ std::string bars_script(const std::vector<row>& rows, const options& o) {
   return script;
 }
 
-// The sweep plot: GOP/s against n, one line per method and thread count.
-std::string lines_script(const std::vector<row>& rows, const options& o) {
-  std::vector<std::pair<const product_method*, int32_t>> series;
+// A colour for each method of the table, far enough apart to tell on a white page.
+constexpr const char* kColours[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728",
+                                    "#9467bd", "#8c564b", "#e377c2", "#7f7f7f",
+                                    "#bcbd22", "#17becf", "#000000", "#b15928"};
+
+std::string colour_of(const product_method* m) {
+  const auto index = static_cast<size_t>(m - methods().data());
+  return index < methods().size() ? kColours[index % std::size(kColours)] : "#444444";
+}
+
+std::string threads_label(int32_t t) {
+  return std::to_string(t) + (t == 1 ? " thread" : " threads");
+}
+
+// One data block: "n value low high" per size that has a value.
+std::string block(const std::string& name, const std::vector<std::array<double, 4>>& points) {
+  std::string text = "$" + name + " << EOD\n";
+  for (const auto& p : points) {
+    text += format_number("%.0f", p[0]) + format_number(" %.6g", p[1]) +
+            format_number(" %.6g", p[2]) + format_number(" %.6g", p[3]) + "\n";
+  }
+  return text + "EOD\n";
+}
+
+// The sweep plot, two panels over n on log-log axes: GOP/s of each method on
+// one thread and on the largest thread count it ran with (a colour per
+// method, solid for one thread, dashed for more), each point with its 95%
+// interval; below, each threaded method's speedup over one thread.
+std::string lines_script(const std::vector<row>& rows, const std::string& title) {
+  int32_t most_threads = 1;
   for (const auto& r : rows) {
-    const std::pair<const product_method*, int32_t> key{r.method, r.threads};
-    if (r.skipped.empty() && std::find(series.begin(), series.end(), key) == series.end()) {
-      series.push_back(key);
+    if (r.method->threads == threading::requested && r.skipped.empty()) {
+      most_threads = std::max(most_threads, r.threads);
     }
   }
-  std::string data = "$gops << EOD\nn";
-  for (const auto& [m, t] : series) {
-    data += " \"" + std::string(m->name) + ", " + std::to_string(t) +
-            (t == 1 ? " thread\"" : " threads\"");
+  struct series {
+    const product_method* method;
+    int32_t threads;
+  };
+  std::vector<series> lines;
+  std::vector<const product_method*> scaling;  // methods with a speedup over one thread
+  for (const auto& r : rows) {
+    const bool shown =
+        r.method->threads != threading::requested || r.threads == 1 || r.threads == most_threads;
+    const bool known = std::any_of(lines.begin(), lines.end(), [&](const series& s) {
+      return s.method == r.method && s.threads == r.threads;
+    });
+    if (r.gops > 0.0 && shown && !known) {
+      lines.push_back({r.method, r.threads});
+    }
+    if (r.vs_one.count > 0 && r.threads == most_threads &&
+        std::find(scaling.begin(), scaling.end(), r.method) == scaling.end()) {
+      scaling.push_back(r.method);
+    }
   }
-  data += "\n";
-  for (int32_t n : o.sizes) {
-    data += std::to_string(n);
-    for (const auto& [m, t] : series) {
-      std::string cell = " -";
-      for (const auto& r : rows) {
-        if (r.method == m && r.threads == t && r.rows == n && r.skipped.empty() && r.gops > 0.0) {
-          cell = format_number(" %.4f", r.gops);
-        }
+
+  std::string data;
+  std::string rates = "plot ";
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::vector<std::array<double, 4>> points;
+    for (const auto& r : rows) {
+      if (r.method == lines[i].method && r.threads == lines[i].threads && r.gops > 0.0) {
+        points.push_back(
+            {static_cast<double>(r.rows), r.gops, r.gops_range.low, r.gops_range.high});
       }
-      data += cell;
     }
-    data += "\n";
+    const std::string name = "rate" + std::to_string(i);
+    data += block(name, points);
+    rates += std::string(i == 0 ? "" : ", ") + "$" + name +
+             " using 1:2:3:4 with yerrorlines lw 2 pt 7 ps 0.6 lc rgb \"" +
+             colour_of(lines[i].method) + "\" dt " + (lines[i].threads == 1 ? "1" : "2") +
+             " title \"" + lines[i].method->name + ", " + threads_label(lines[i].threads) + "\"";
   }
-  data += "EOD\n";
-  return data + "set terminal pngcairo size 1100,650 noenhanced\n" +
-         "set title \"A and B n x n, median of " + std::to_string(o.repeat) + "\"\n" +
-         "set xlabel \"n\"\n"
-         "set ylabel \"GOP/s\"\n"
-         "set logscale x 2\n"
-         "set yrange [0:*]\n"
-         "set grid\n"
+  std::string speedups = "plot 1 with lines lc rgb \"#999999\" dt 3 notitle";
+  for (size_t i = 0; i < scaling.size(); ++i) {
+    std::vector<std::array<double, 4>> points;
+    for (const auto& r : rows) {
+      if (r.method == scaling[i] && r.threads == most_threads && r.vs_one.count > 0) {
+        points.push_back({static_cast<double>(r.rows), r.vs_one.median, r.vs_one.range.low,
+                          r.vs_one.range.high});
+      }
+    }
+    const std::string name = "speedup" + std::to_string(i);
+    data += block(name, points);
+    speedups += ", $" + name + " using 1:2:3:4 with yerrorlines lw 2 pt 7 ps 0.6 lc rgb \"" +
+                colour_of(scaling[i]) + "\" dt 2 title \"" + scaling[i]->name + "\"";
+  }
+  return data +
+         "set terminal pngcairo size 1100,1000 noenhanced\n"
          "set datafile missing \"-\"\n"
+         "set multiplot layout 2,1 title \"" +
+         title +
+         "\"\n"
+         "set logscale xy 2\n"
+         "set grid\n"
+         // The same margins in both panels, so that their n axes line up.
+         "set lmargin 12\n"
+         "set rmargin 34\n"
          "set key outside right top\n"
-         "plot for [i=2:" +
-         std::to_string(series.size() + 1) +
-         "] $gops using 1:i with linespoints title columnheader(i)\n";
+         "set xlabel \"n (A and B n x n)\"\n"
+         "set ylabel \"GOP/s (median, 95% interval)\"\n"
+         "set format y \"%g\"\n" +
+         rates +
+         "\n"
+         "unset logscale y\n"
+         "set yrange [0:" +
+         std::to_string(most_threads + 1) +
+         "]\n"
+         "set ylabel \"speedup, " +
+         threads_label(most_threads) + " over 1 (median of the ratios in each round)\"\n" +
+         speedups +
+         "\n"
+         "unset multiplot\n";
 }
 
 }  // namespace
 
-std::string gnuplot_script(const std::vector<row>& rows, const options& o) {
-  return o.sizes.size() > 1 ? lines_script(rows, o) : bars_script(rows, o);
+std::string gnuplot_script(const std::vector<row>& rows, const options& o,
+                           const std::string& machine) {
+  if (o.sizes.size() > 1) {
+    return lines_script(rows, machine);
+  }
+  char shape[160];
+  std::snprintf(shape, sizeof shape, "A %dx%d times B %dx%d, ", o.rows, o.inner, o.inner, o.cols);
+  return bars_script(rows, shape + machine);
 }
 
 bool has_rate(const std::vector<row>& rows) {

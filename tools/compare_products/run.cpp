@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,8 +16,8 @@
 #include "check.hpp"
 #include "common/matrix_records.hpp"
 #include "factors.hpp"
-#include "measure.hpp"
 #include "methods.hpp"
+#include "rounds.hpp"
 #include "tools/common/exit_status.hpp"
 #include "tools/common/freivalds.hpp"
 
@@ -97,8 +98,8 @@ void progress(bool show, const std::string& text) {
   std::fflush(stderr);
 }
 
-// In a sweep, a row stops repeating once its repetitions took this long in
-// all: the slow loop nests at the largest sizes would otherwise take minutes.
+// In a sweep, a row leaves the rounds once its calls took this long in all:
+// the slow loop nests at the largest sizes would otherwise take minutes.
 constexpr double kSweepRowBudget = 1.0;
 
 // In a sweep, a method whose one repetition at this size is predicted to take
@@ -154,48 +155,72 @@ void measure_shape(const options& o, const run_context& ctx, const shape& s, boo
 
   fastest_result fastest;
   const bool keep_fastest = last && reference == nullptr && !o.save_dir.empty();
+  // Every row of the shape first, so that the rows the rounds fill stay where they are.
+  const size_t first = run.rows.size();
+  std::vector<timed_call> calls;
   for (const product_method* m : o.methods) {
     for (int32_t t : measured_thread_counts(*m, o.threads)) {
-      std::string skipped = skip_reason(*m, s.inner, t);
-      if (skipped.empty() && !o.sizes.empty()) {
-        skipped = sweep_skip_reason(run.rows, m, t, s.rows, s.inner, s.cols, kSweepRowLimit);
+      row r;
+      r.method = m;
+      r.threads = t;
+      r.rows = s.rows;
+      r.inner = s.inner;
+      r.cols = s.cols;
+      r.skipped = skip_reason(*m, s.inner, t);
+      if (r.skipped.empty() && !o.sizes.empty()) {
+        r.skipped = sweep_skip_reason(run.rows, m, t, s.rows, s.inner, s.cols, kSweepRowLimit);
       }
-      if (!skipped.empty()) {
-        row r;
-        r.method = m;
-        r.threads = t;
-        r.rows = s.rows;
-        r.inner = s.inner;
-        r.cols = s.cols;
-        r.skipped = skipped;
-        run.rows.push_back(r);
-        continue;
-      }
-      const std::string label = std::string(m->name) + ", " + threads_text(t) + ", repetition ";
-      measure_request q;
-      q.method = m;
-      q.product = m->run;
-      q.threads = t;
-      q.repeat = o.repeat;
-      q.a = f.a;
-      q.b = f.b;
-      q.check = &check;
-      q.sink = ctx.sink;
-      q.on_repetition = [&](int32_t rep) {
-        progress(show_progress,
-                 label + std::to_string(rep + 1) + " of " + std::to_string(o.repeat));
-      };
-      if (keep_fastest) {
-        q.keep = [&fastest](matriz* c, double secs) { return fastest.offer(c, secs); };
-      }
-      q.budget_seconds = o.sizes.empty() ? 0.0 : kSweepRowBudget;
-      std::string verdict;
-      run.rows.push_back(measure(q, &verdict));
-      if (!verdict.empty()) {
-        run.differences.push_back(std::string(m->name) + " (" + m->what + ") on " +
-                                  threads_text(t) + " " + verdict);
-      }
+      run.rows.push_back(r);
+      calls.push_back(r.skipped.empty() ? in_process(m->run, ctx.sink) : timed_call());
     }
+  }
+  std::vector<candidate> candidates;
+  for (size_t i = first; i < run.rows.size(); ++i) {
+    if (calls[i - first]) {
+      candidates.push_back({&run.rows[i], i, calls[i - first]});
+    }
+  }
+
+  round_rules rules;
+  rules.exact_rounds = o.repeat;
+  if (!o.sizes.empty()) {
+    rules.time_budget = o.time_given ? o.time_budget : 0.0;
+    rules.row_budget = kSweepRowBudget;
+  } else {
+    rules.time_budget = o.time_budget;
+  }
+  round_context rc;
+  rc.a = f.a;
+  rc.b = f.b;
+  rc.check = &check;
+  rc.order = &run.order;
+  rc.raw = &run.raw;
+  if (keep_fastest) {
+    rc.keep = [&fastest](matriz* c, double secs) { return fastest.offer(c, secs); };
+  }
+  const std::string at_size = o.sizes.empty() ? "" : "n = " + std::to_string(s.rows) + ", ";
+  rc.progress = [&](int32_t round, const row& r) {
+    progress(show_progress, at_size +
+                                (round < 0 ? "warm-up" : "round " + std::to_string(round + 1)) +
+                                ": " + r.method->name + ", " + threads_text(r.threads));
+  };
+  std::vector<row_verdict> differences;
+  const tool_common::cpu_ticks before = tool_common::read_cpu_ticks();
+  const double own_before = tool_common::own_cpu_seconds();
+  const int32_t rounds = run_rounds(candidates, rules, rc, &differences);
+  const tool_common::cpu_ticks after = tool_common::read_cpu_ticks();
+  run.ticks_in_rounds.busy += after.busy - before.busy;
+  run.ticks_in_rounds.idle += after.idle - before.idle;
+  run.ticks_in_rounds.steal += after.steal - before.steal;
+  run.own_seconds_in_rounds += tool_common::own_cpu_seconds() - own_before;
+  for (size_t i = first; i < run.rows.size(); ++i) {
+    run.rows[i].shape_rounds = rounds;
+  }
+  run.fewest_rounds = run.fewest_rounds == 0 ? rounds : std::min(run.fewest_rounds, rounds);
+  run.most_rounds = std::max(run.most_rounds, rounds);
+  for (const auto& d : differences) {
+    run.differences.push_back(std::string(d.of->method->name) + " (" + d.of->method->what +
+                              ") on " + threads_text(d.of->threads) + " " + d.verdict);
   }
 
   if (last) {
@@ -229,6 +254,8 @@ run_result::~run_result() {
 
 void measure_all(const options& o, const run_context& ctx, bool show_progress, run_result& run) {
   run.check_seed = o.seeded ? o.seed : static_cast<uint64_t>(textio::wtime() * 1e6);
+  run.order_seed = run.check_seed;
+  run.order.state = run.order_seed;
   const auto shapes = shapes_of(o);
   for (size_t i = 0; i < shapes.size(); ++i) {
     measure_shape(o, ctx, shapes[i], i + 1 == shapes.size(), show_progress, run);
@@ -238,6 +265,8 @@ void measure_all(const options& o, const run_context& ctx, bool show_progress, r
     std::fputs("\r", stderr);
   }
   derive(run.rows);
+  run.load = tool_common::load_between({}, run.ticks_in_rounds, run.own_seconds_in_rounds,
+                                       tool_common::ticks_per_second());
   run.status = run.differences.empty() ? tool_common::kExitOk : tool_common::kExitDiffers;
 }
 

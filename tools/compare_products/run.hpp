@@ -9,7 +9,10 @@
 
 #include "options.hpp"
 #include "report.hpp"
+#include "rounds.hpp"
 #include "stdout_sink.hpp"
+#include "tools/common/machine.hpp"
+#include "tools/common/seeded.hpp"
 
 namespace compare_products {
 
@@ -39,7 +42,16 @@ struct run_result {
   factors saved;                         // the last shape's factors, for --save
   dense_core::matriz* saved_product = nullptr;  // the product --save writes as C.txt
   uint64_t check_seed = 0;                      // Freivalds' vectors: --seed, else the clock
-  int status = 0;                               // kExitOk, or kExitDiffers
+  uint64_t order_seed = 0;                      // the rounds' order: the same seed
+  tool_common::splitmix64 order{0};             // draws each round's order
+  std::vector<raw_call> raw;                    // every timed call, for --raw
+  int32_t fewest_rounds = 0;                    // over the shapes
+  int32_t most_rounds = 0;
+  // /proc/stat's ticks and this process's CPU time while the rounds ran.
+  tool_common::cpu_ticks ticks_in_rounds;
+  double own_seconds_in_rounds = 0.0;
+  tool_common::machine_load load;  // what other programs and the hypervisor took
+  int status = 0;                  // kExitOk, or kExitDiffers
 
   run_result() = default;
   run_result(const run_result&) = delete;

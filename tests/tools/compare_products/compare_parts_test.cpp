@@ -2,8 +2,10 @@
 // figures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,12 +19,12 @@
 #include "tools/compare_products/check.hpp"
 #include "tools/compare_products/factors.hpp"
 #include "tools/compare_products/matrix_file_check.hpp"
-#include "tools/compare_products/measure.hpp"
 #include "tools/compare_products/methods.hpp"
 #include "tools/compare_products/options.hpp"
 #include "tools/compare_products/peak_memory.hpp"
 #include "tools/compare_products/plot.hpp"
 #include "tools/compare_products/report.hpp"
+#include "tools/compare_products/rounds.hpp"
 #include "tools/compare_products/stdout_sink.hpp"
 
 namespace {
@@ -62,7 +64,8 @@ TEST(CompareOptions, DefaultsMeasureEveryMethodOnTheDefaultThreads) {
   EXPECT_EQ(r.opts.cols, compare_products::kDefaultSize);
   EXPECT_EQ(r.opts.threads, (std::vector<int32_t>{1, 2}));
   EXPECT_EQ(r.opts.methods.size(), compare_products::methods().size());
-  EXPECT_EQ(r.opts.repeat, 3);
+  EXPECT_EQ(r.opts.repeat, 0);  // rounds until steady, for at most --time seconds
+  EXPECT_EQ(r.opts.time_budget, 10.0);
   EXPECT_FALSE(r.opts.quiet);
 }
 
@@ -161,6 +164,14 @@ TEST(CompareOptions, RefusesEachBadValueNamingItsOption) {
       {{"--seed", "-1"}, "--seed: expected a whole number from 0 to 4294967295, got '-1'"},
       {{"--verify", "fast"}, "--verify: expected exact, freivalds or auto, got 'fast'"},
       {{"--version=2"}, "--version: takes no value"},
+      {{"--time", "0"}, "--time: expected seconds from 0.1 to 86400, got '0'"},
+      {{"--time", "-1"}, "--time: expected seconds from 0.1 to 86400, got '-1'"},
+      {{"--time", "1e3"}, "--time: expected seconds from 0.1 to 86400, got '1e3'"},
+      {{"--time", "1.2.3"}, "--time: expected seconds from 0.1 to 86400, got '1.2.3'"},
+      {{"--time", "5", "--repeat", "3"}, "--time: --repeat fixes the number of rounds; drop one"},
+      {{"--raw="}, "--raw: the file name is empty"},
+      {{"--raw", "-", "--csv", "-"},
+       "--raw: --csv already writes on stdout; send one of them to a file"},
   };
   for (const auto& [args, why] : cases) {
     EXPECT_EQ(parse(args).error, why) << args[0];
@@ -293,12 +304,11 @@ TEST(CompareMethods, PeakMemoryCountsOnePartPerBand) {
   EXPECT_DOUBLE_EQ(tool_common::median({4.0, 1.0, 3.0, 2.0}), 2.5);
 }
 
-TEST(CompareReport, DerivesSpeedupsAndWritesOneCsvLinePerRow) {
+TEST(CompareReport, PairsSpeedupsWithinRoundsAndWritesOneCsvLinePerRow) {
   compare_products::options o;
   o.rows = 10;
   o.inner = 20;
   o.cols = 50;  // 2*M*K*N = 20000 operations
-  o.repeat = 3;
   auto row_of = [&o](const char* name, int32_t threads, std::vector<double> secs) {
     compare_products::row r;
     r.method = &method(name);
@@ -307,11 +317,17 @@ TEST(CompareReport, DerivesSpeedupsAndWritesOneCsvLinePerRow) {
     r.inner = o.inner;
     r.cols = o.cols;
     r.seconds = std::move(secs);
+    for (int32_t i = 0; i < static_cast<int32_t>(r.seconds.size()); ++i) {
+      r.rounds.push_back(i);
+    }
+    r.shape_rounds = 3;
     return r;
   };
+  // Round 2 was slow for both omp rows alike: paired within rounds, omp on 2
+  // threads is 2x in every round; the medians alone would say 1x.
   std::vector<compare_products::row> rows = {
-      row_of("tipo0", 1, {4e-5, 9e-5, 4e-5}),         row_of("tipo1", 1, {1e-5, 1e-5, 2e-5}),
-      row_of("omp", 1, {2e-5, 2e-5, 2e-5}),           row_of("omp", 2, {1e-5, 1e-5, 5e-5}),
+      row_of("tipo0", 1, {4e-5, 8e-5, 4e-5}),         row_of("tipo1", 1, {1e-5, 2e-5, 1e-5}),
+      row_of("omp", 1, {2e-5, 8e-5, 8e-5}),           row_of("omp", 2, {1e-5, 4e-5, 4e-5}),
       row_of("ranges-blocks", 2, {2e-5, 2e-5, 2e-5}),
   };
   rows[3].identical = false;
@@ -322,42 +338,110 @@ TEST(CompareReport, DerivesSpeedupsAndWritesOneCsvLinePerRow) {
 
   EXPECT_DOUBLE_EQ(rows[0].median_s, 4e-5);
   EXPECT_NEAR(rows[0].gops, 20000 / 4e-5 / 1e9, 1e-12);
-  EXPECT_NEAR(rows[1].vs_tipo0, 4.0, 1e-9);
-  EXPECT_NEAR(rows[3].vs_one, 2.0, 1e-9);
-  EXPECT_NEAR(rows[2].vs_one, 1.0, 1e-9);
-  EXPECT_EQ(rows[1].vs_one, 0.0);  // a sequential method has no thread scaling
-  EXPECT_EQ(rows[4].vs_one, 0.0);  // nor one fixed at two threads
+  EXPECT_NEAR(rows[0].gops_range.low, 20000 / 8e-5 / 1e9, 1e-12);  // from the slowest time
+  EXPECT_TRUE(rows[0].self_tipo0);
+  EXPECT_NEAR(rows[1].vs_tipo0.median, 4.0, 1e-9);
+  EXPECT_NEAR(rows[3].vs_one.median, 2.0, 1e-9);
+  EXPECT_NEAR(rows[3].vs_one.range.low, 2.0, 1e-9);  // the same ratio in every round
+  EXPECT_NEAR(rows[4].vs_tipo0.range.low, 2.0, 1e-9);
+  EXPECT_NEAR(rows[4].vs_tipo0.range.high, 4.0, 1e-9);
+  EXPECT_TRUE(rows[2].self_one);
+  EXPECT_EQ(rows[1].vs_one.count, 0u);            // a sequential method has no thread scaling
+  EXPECT_EQ(rows[4].vs_one.count, 0u);            // nor one fixed at two threads
+  EXPECT_TRUE(compare_products::noisy(rows[2]));  // 2e-5 .. 8e-5 around 8e-5
+  EXPECT_FALSE(compare_products::noisy(rows[4]));
 
+  tool_common::machine_load load;
+  load.known = true;
+  load.others_percent = 12.34;
+  load.steal_percent = 0.5;
   EXPECT_EQ(
-      compare_products::format_csv(rows, o),
+      compare_products::format_csv(rows, o, load),
       "method,library_call,threads,rows,inner,cols,repetitions,median_seconds,gops,"
-      "speedup_vs_tipo0,speedup_vs_one_thread,result,check_seconds,seed\n"
-      "tipo0,mmultiplicar tipo 0: loops i-j-k,1,10,20,50,3,0.000040,0.5000,1.0000,,identical,,\n"
-      "tipo1,mmultiplicar tipo 1: loops i-k-j,1,10,20,50,3,0.000010,2.0000,4.0000,,identical,,\n"
-      "omp,team_rows::multiplicarOMP,1,10,20,50,3,0.000020,1.0000,2.0000,1.0000,identical,,\n"
-      "omp,team_rows::multiplicarOMP,2,10,20,50,3,0.000010,2.0000,4.0000,2.0000,differs,,\n"
+      "speedup_vs_tipo0,speedup_vs_one_thread,result,check_seconds,seed,min_seconds,max_seconds,"
+      "median_low_seconds,median_high_seconds,rounds,speedup_vs_one_thread_low,"
+      "speedup_vs_one_thread_high,others_cpu_percent,steal_percent\n"
+      "tipo0,mmultiplicar tipo 0: loops i-j-k,1,10,20,50,3,0.000040,0.5000,1.0000,,identical,,,"
+      "0.000040,0.000080,0.000040,0.000080,3,,,12.3,0.5\n"
+      "tipo1,mmultiplicar tipo 1: loops i-k-j,1,10,20,50,3,0.000010,2.0000,4.0000,,identical,,,"
+      "0.000010,0.000020,0.000010,0.000020,3,,,12.3,0.5\n"
+      "omp,team_rows::multiplicarOMP,1,10,20,50,3,0.000080,0.2500,1.0000,1.0000,identical,,,"
+      "0.000020,0.000080,0.000020,0.000080,3,1.0000,1.0000,12.3,0.5\n"
+      "omp,team_rows::multiplicarOMP,2,10,20,50,3,0.000040,0.5000,2.0000,2.0000,differs,,,"
+      "0.000010,0.000040,0.000010,0.000040,3,2.0000,2.0000,12.3,0.5\n"
       "ranges-blocks,workers_ranges::multiplicarThblocos,2,10,20,50,3,0.000020,1.0000,2.0000,,"
-      "identical,,\n"
-      "cyclic-blocks,workers_cyclic::multiplicarThblocos,4,10,20,50,0,,,,,skipped,,\n");
+      "identical,,,0.000020,0.000020,0.000020,0.000020,3,,,12.3,0.5\n"
+      "cyclic-blocks,workers_cyclic::multiplicarThblocos,4,10,20,50,0,,,,,skipped,,,,,,,,,,12.3,"
+      "0.5\n");
 
   const std::string table = compare_products::format_table(rows, false);
   EXPECT_NE(table.find("DIFFERS"), std::string::npos) << table;
-  // Every line of the table is as wide as the header up to the last column.
-  const size_t call_column = table.find("library call");
+  // omp on 2 threads: 2x in every round; tipo1 against tipo0: 4x, 4x and 4x.
+  EXPECT_NE(table.find("2.00x (2.00\xe2\x80\x93"
+                       "2.00)"),
+            std::string::npos)
+      << table;
+  EXPECT_NE(table.find("0.250 (0.250\xe2\x80\x93"
+                       "1.00)*"),
+            std::string::npos)
+      << table;
+  // Every line of the table is as wide as the header up to the last column,
+  // counted in characters (the interval's dash is three bytes).
+  auto width = [](const std::string& s) {
+    return std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; });
+  };
   size_t start = 0;
+  const std::string header = table.substr(0, table.find('\n'));
+  const auto call_column = width(header.substr(0, header.find("library call")));
   while (start < table.size()) {
     const size_t end = table.find('\n', start);
     const std::string line = table.substr(start, end - start);
-    EXPECT_GT(line.size(), call_column) << line;
-    EXPECT_EQ(line.substr(call_column - 2, 2), "  ") << line;
+    const std::string call = line.substr(line.rfind("  ") + 2);
+    EXPECT_EQ(width(line) - width(call), call_column) << line;
     start = end + 1;
   }
 
-  const std::string plot = compare_products::gnuplot_script(rows, o);
-  EXPECT_NE(plot.find("$gops << EOD\ntipo0 0.5000 -\ntipo1 2.0000 -\nomp 1.0000 2.0000\n"
+  const std::string plot = compare_products::gnuplot_script(rows, o, "CPU X, 2 cores, today");
+  EXPECT_NE(plot.find("$gops << EOD\ntipo0 0.5000 -\ntipo1 2.0000 -\nomp 0.2500 0.5000\n"
                       "ranges-blocks - 1.0000\ncyclic-blocks - -\nEOD\n"),
             std::string::npos)
       << plot;
+}
+
+TEST(CompareReport, NotesSayWhatEachMarkMeansAndHowBusyTheMachineWas) {
+  auto row_of = [](int32_t threads, std::vector<double> secs) {
+    compare_products::row r;
+    r.method = &method("kernel");
+    r.threads = threads;
+    r.rows = r.inner = r.cols = 100;
+    r.seconds = std::move(secs);
+    r.rounds = {0, 1, 2, 3, 4};
+    return r;
+  };
+  // Ratios 0.9 .. 1.1 hold 1.0; 5x on 4 threads is more than 4 threads can give.
+  std::vector<compare_products::row> rows = {row_of(1, {1.0, 1.0, 1.0, 1.0, 1.0}),
+                                             row_of(2, {0.9, 1.1, 1.0, 1.0, 1.0}),
+                                             row_of(4, {0.2, 0.2, 0.2, 0.2, 0.2})};
+  compare_products::derive(rows);
+  const std::string table = compare_products::format_table(rows, false);
+  EXPECT_NE(table.find("\xe2\x89\x88"
+                       "1x (0.909\xe2\x80\x93"
+                       "1.11)"),
+            std::string::npos)
+      << table;
+  EXPECT_NE(table.find("noise (5.00x)"), std::string::npos) << table;
+
+  tool_common::machine_load load;
+  load.known = true;
+  load.others_percent = 57.2;
+  EXPECT_EQ(compare_products::table_notes(rows, load),
+            "\xe2\x89\x88"
+            "1x: the interval of the ratio holds 1.0, so the difference is not "
+            "measurable in this run.\n"
+            "noise: a speedup over one thread above the thread count is the machine's noise, not "
+            "a result.\n"
+            "machine: other programs used 57% of its CPU time during the timed rounds; the "
+            "hypervisor took 0% (steal).\n");
 }
 
 // The product a method would return: a new heap matrix holding `values` row by row.
@@ -372,106 +456,150 @@ dense_core::matriz* heap_matrix(int32_t rows, int32_t cols, const std::vector<in
   return m;
 }
 
-// One row measured through a request, the way compare_products measures its methods.
-compare_products::row measure_row(const compare_products::product_method* method, int32_t threads,
-                                  int32_t repeat, const dense_core::matriz* a,
-                                  const dense_core::matriz* b,
-                                  const compare_products::result_check& check,
-                                  compare_products::product_fn product,
-                                  compare_products::stdout_sink& sink,
-                                  std::function<void(int32_t)> on_repetition,
-                                  std::string* verdict) {
-  compare_products::measure_request q;
-  q.method = method;
-  q.product = std::move(product);
-  q.threads = threads;
-  q.repeat = repeat;
-  q.a = a;
-  q.b = b;
-  q.check = &check;
-  q.sink = &sink;
-  q.on_repetition = std::move(on_repetition);
-  return compare_products::measure(q, verdict);
-}
-
-TEST(CompareMeasure, TimesEveryRepetitionAndKeepsTheLibrarysVerdictOffStdout) {
-  test_support::owned_matrix a(2, 3, {1, 2, 3, 4, 5, 6});
-  test_support::owned_matrix b(3, 2, {1, 0, 0, 1, 1, 1});
-  const auto truth = test_support::reference_product(a.get(), b.get());
-  test_support::owned_matrix reference(2, 2, {truth[0], truth[1], truth[2], truth[3]});
-
-  compare_products::stdout_sink sink;
-  std::vector<int32_t> seen_reps;
-  std::vector<int32_t> seen_threads;
-  std::string verdict = "stale";
-  compare_products::row r;
-  const std::string printed = test_support::capture_stdout([&] {
-    r = measure_row(
-        &compare_products::methods()[3], 5, 4, a.get(), b.get(),
-        compare_products::exact_check(reference.get(), sink),
-        [&](const dense_core::matriz*, const dense_core::matriz*, int32_t threads) {
-          seen_threads.push_back(threads);
-          return heap_matrix(2, 2, truth);
-        },
-        sink, [&](int32_t rep) { seen_reps.push_back(rep); }, &verdict);
-  });
-  EXPECT_EQ(printed, "");  // "RESULTADO: matrizes idênticas." went to the sink
-  EXPECT_EQ(r.method, &compare_products::methods()[3]);
-  EXPECT_EQ(r.threads, 5);
-  EXPECT_TRUE(r.identical);
-  EXPECT_EQ(verdict, "");
-  EXPECT_EQ(r.seconds.size(), 4u);
-  for (double s : r.seconds) {
-    EXPECT_GE(s, 0.0);
+// Rows whose calls return `product` after a time that depends on the row.
+struct fake_rows {
+  explicit fake_rows(size_t count) : rows(count) {
+    for (size_t i = 0; i < count; ++i) {
+      rows[i].method = &compare_products::methods()[i];
+      rows[i].threads = static_cast<int32_t>(i) + 1;
+    }
   }
-  EXPECT_EQ(seen_reps, (std::vector<int32_t>{0, 1, 2, 3}));
-  EXPECT_EQ(seen_threads, (std::vector<int32_t>{5, 5, 5, 5}));
+  std::vector<compare_products::candidate> candidates(
+      std::function<dense_core::matriz*(size_t row)> product) {
+    std::vector<compare_products::candidate> list;
+    for (size_t i = 0; i < rows.size(); ++i) {
+      list.push_back({&rows[i], i,
+                      [i, product](const dense_core::matriz*, const dense_core::matriz*, int32_t) {
+                        compare_products::call_result got;
+                        got.product = product(i);
+                        got.seconds = 0.001 * static_cast<double>(i + 1);
+                        return got;
+                      }});
+    }
+    return list;
+  }
+  std::vector<compare_products::row> rows;
+};
+
+TEST(CompareRounds, EveryRowOnceARoundInAnOrderShuffledFromTheSeed) {
+  test_support::owned_matrix a(1, 1, {3});
+  test_support::owned_matrix reference(1, 1, {9});  // a x a
+  compare_products::stdout_sink sink;
+  const compare_products::result_check check = compare_products::exact_check(reference.get(), sink);
+  auto run = [&](uint64_t seed, compare_products::round_rules rules) {
+    fake_rows f(6);
+    tool_common::splitmix64 order{seed};
+    std::vector<compare_products::raw_call> raw;
+    std::vector<int32_t> progress_rounds;
+    compare_products::round_context ctx;
+    ctx.a = ctx.b = a.get();
+    ctx.check = &check;
+    ctx.order = &order;
+    ctx.raw = &raw;
+    ctx.progress = [&](int32_t round, const compare_products::row&) {
+      progress_rounds.push_back(round);
+    };
+    std::vector<compare_products::row_verdict> differences;
+    const int32_t rounds = compare_products::run_rounds(
+        f.candidates([](size_t) { return heap_matrix(1, 1, {9}); }), rules, ctx, &differences);
+    EXPECT_TRUE(differences.empty());
+    // The warm-up calls every row once, untimed, before the rounds.
+    EXPECT_EQ(std::count(progress_rounds.begin(), progress_rounds.end(), -1), 6);
+    EXPECT_EQ(progress_rounds.size(), 6u * static_cast<size_t>(rounds + 1));
+    for (const auto& r : f.rows) {
+      EXPECT_EQ(r.seconds.size(), static_cast<size_t>(rounds));
+    }
+    std::vector<std::vector<size_t>> orders(static_cast<size_t>(rounds));
+    for (const auto& c : raw) {
+      auto& order_of_round = orders.at(static_cast<size_t>(c.round));
+      EXPECT_EQ(c.position, static_cast<int32_t>(order_of_round.size()));
+      order_of_round.push_back(c.row);
+      EXPECT_DOUBLE_EQ(c.seconds, 0.001 * static_cast<double>(c.row + 1));
+    }
+    for (auto order_of_round : orders) {
+      std::sort(order_of_round.begin(), order_of_round.end());
+      EXPECT_EQ(order_of_round, (std::vector<size_t>{0, 1, 2, 3, 4, 5}));
+    }
+    return orders;
+  };
+  compare_products::round_rules exact;
+  exact.exact_rounds = 12;
+  const auto first = run(7, exact);
+  ASSERT_EQ(first.size(), 12u);
+  EXPECT_EQ(run(7, exact), first);  // the same seed, the same orders
+  EXPECT_NE(run(8, exact), first);
+  EXPECT_GT(std::set<std::vector<size_t>>(first.begin(), first.end()).size(), 6u);
+  // Times that never vary are steady at once: the fewest rounds allowed.
+  EXPECT_EQ(run(7, compare_products::round_rules{}).size(), 5u);
 }
 
-TEST(CompareMeasure, ReportsTheFirstWrongResultWithMcompararsDetails) {
+TEST(CompareRounds, ReportsEachRowsFirstFailureAndStopsARowThatCannotGoOn) {
   test_support::owned_matrix a(2, 2, {1, 2, 3, 4});
   test_support::owned_matrix reference(2, 2, {7, 10, 15, 22});  // a x a
   compare_products::stdout_sink sink;
+  const compare_products::result_check check = compare_products::exact_check(reference.get(), sink);
+  fake_rows f(3);
   int calls = 0;
-  std::string verdict;
-  compare_products::row r;
-  const std::string printed = test_support::capture_stdout([&] {
-    r = measure_row(
-        &compare_products::methods()[0], 1, 3, a.get(), a.get(),
-        compare_products::exact_check(reference.get(), sink),
-        [&](const dense_core::matriz*, const dense_core::matriz*, int32_t) {
-          ++calls;
-          // Right, then wrong in row 2 column 1, then wrong elsewhere.
-          if (calls == 1) {
-            return heap_matrix(2, 2, {7, 10, 15, 22});
-          }
-          if (calls == 2) {
-            return heap_matrix(2, 2, {7, 10, 16, 22});
-          }
-          return heap_matrix(2, 2, {0, 10, 15, 22});
-        },
-        sink, nullptr, &verdict);
+  auto candidates = f.candidates([&](size_t row) -> dense_core::matriz* {
+    if (row != 0) {
+      return heap_matrix(2, 2, {7, 10, 15, 22});
+    }
+    // Right in the warm-up, then wrong in row 2 column 1, then wrong elsewhere.
+    ++calls;
+    if (calls == 1) {
+      return heap_matrix(2, 2, {7, 10, 15, 22});
+    }
+    return heap_matrix(
+        2, 2,
+        calls == 2 ? std::vector<int32_t>{7, 10, 16, 22} : std::vector<int32_t>{0, 10, 15, 22});
   });
-  EXPECT_EQ(printed, "");
-  EXPECT_EQ(calls, 3);
-  EXPECT_FALSE(r.identical);
-  EXPECT_EQ(verdict,
-            "differs from the sequential product: ERRO: Matriz diferente.; elemento: linha 2, "
-            "coluna 1; valor na matriz A 15; valor na matriz B 16");
-
-  // A method that returns nothing, after printing why.
-  r = measure_row(
-      &compare_products::methods()[0], 2, 2, a.get(), a.get(),
-      compare_products::exact_check(reference.get(), sink),
+  // Row 1 returns nothing after printing why; row 2's process dies in round 2.
+  compare_products::stdout_sink library_output;
+  candidates[1].call = compare_products::in_process(
       [](const dense_core::matriz*, const dense_core::matriz*, int32_t) -> dense_core::matriz* {
         std::printf("ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.\n");
         return nullptr;
       },
-      sink, nullptr, &verdict);
-  EXPECT_FALSE(r.identical);
-  EXPECT_EQ(r.seconds.size(), 2u);
-  EXPECT_EQ(verdict,
+      &library_output);
+  int row2_calls = 0;
+  candidates[2].call = [&](const dense_core::matriz*, const dense_core::matriz*, int32_t) {
+    compare_products::call_result got;
+    if (++row2_calls == 3) {
+      got.failure = "crashed (signal 11, SIGSEGV)";
+      got.fatal = true;
+    } else {
+      got.product = heap_matrix(2, 2, {7, 10, 15, 22});
+    }
+    return got;
+  };
+  tool_common::splitmix64 order{1};
+  compare_products::round_context ctx;
+  ctx.a = ctx.b = a.get();
+  ctx.check = &check;
+  ctx.order = &order;
+  compare_products::round_rules rules;
+  rules.exact_rounds = 4;
+  std::vector<compare_products::row_verdict> differences;
+  const std::string printed = test_support::capture_stdout(
+      [&] { compare_products::run_rounds(candidates, rules, ctx, &differences); });
+  EXPECT_EQ(printed, "");  // mcomparar's verdicts and the library's message went to the sinks
+  ASSERT_EQ(differences.size(), 3u);
+  EXPECT_EQ(differences[0].of, &f.rows[1]);  // in the warm-up
+  EXPECT_EQ(differences[0].verdict,
             "gave no result: ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.");
+  const std::string first_wrong =
+      "differs from the sequential product: ERRO: Matriz diferente.; elemento: linha 2, coluna "
+      "1; valor na matriz A 15; valor na matriz B 16";
+  const std::string crashed = "crashed (signal 11, SIGSEGV)";
+  for (const auto& d : {differences[1], differences[2]}) {
+    EXPECT_EQ(d.verdict, d.of == &f.rows[0] ? first_wrong : crashed);
+  }
+  EXPECT_FALSE(f.rows[0].identical);
+  EXPECT_EQ(f.rows[0].seconds.size(), 4u);
+  EXPECT_EQ(f.rows[1].seconds.size(), 4u);
+  EXPECT_EQ(f.rows[2].stopped, crashed);
+  EXPECT_EQ(f.rows[2].seconds.size(), 1u);  // round 1 only: the crash ended its calls
+  EXPECT_EQ(row2_calls, 3);
 }
 
 TEST(CompareFactors, ASeedGivesTheSameValuesEveryTime) {
@@ -507,7 +635,7 @@ TEST(CompareCheck, AutoUsesTheExactReferenceWhileItIsCheap) {
   EXPECT_FALSE(uses_exact_reference(check_rule::freivalds, 2, 2, 2));
 }
 
-TEST(CompareMeasure, ASweepSkipsARowPredictedToTakeTooLong) {
+TEST(CompareRounds, ASweepSkipsARowPredictedToTakeTooLong) {
   auto ran = [](const char* name, int32_t threads, int32_t n, std::vector<double> secs) {
     compare_products::row r;
     r.method = &method(name);

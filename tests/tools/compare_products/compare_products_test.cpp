@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -80,27 +81,45 @@ std::vector<std::string> fields_of(const std::string& line, char delim) {
   return fields;
 }
 
-// The table rows (after the header line of the table) as method -> threads list.
+// The table rows (after the header line of the table), keyed by their first
+// column, each as its cells: columns are set apart by two spaces or more,
+// and no cell holds two spaces in a row.
 std::multimap<std::string, std::vector<std::string>> table_rows(const std::string& out) {
   std::multimap<std::string, std::vector<std::string>> rows;
   bool in_table = false;
   for (const auto& line : lines_of(out)) {
     // A sweep's table starts with a size column.
-    if (line.rfind("method ", 0) == 0 || line.find(" size method ") != std::string::npos) {
+    const std::string trimmed = line.substr(std::min(line.size(), line.find_first_not_of(' ')));
+    if (trimmed.rfind("method ", 0) == 0 || trimmed.rfind("size  method ", 0) == 0) {
       in_table = true;
       continue;
     }
-    if (!in_table || line.empty() || line.find(" skipped: ") != std::string::npos) {
+    // The lines under the table have no run of two spaces.
+    if (!in_table || line.find("  ") == std::string::npos) {
       continue;
     }
-    std::stringstream s(line);
-    std::vector<std::string> words;
-    for (std::string w; s >> w;) {
-      words.push_back(w);
+    std::vector<std::string> cells;
+    size_t at = line.find_first_not_of(' ');
+    while (at != std::string::npos) {
+      const size_t end = line.find("  ", at);
+      cells.push_back(line.substr(at, end == std::string::npos ? end : end - at));
+      at = end == std::string::npos ? end : line.find_first_not_of(' ', end);
     }
-    rows.emplace(words.at(0), words);
+    rows.emplace(cells.at(0), cells);
   }
   return rows;
+}
+
+// stderr without the warning that the machine was busy: a test cannot keep
+// the machine quiet, and that warning changes nothing else.
+std::string without_busy_warning(const std::string& err) {
+  const std::string warning = "compare_products: the machine was busy: ";
+  std::string kept = err;
+  for (size_t at; (at = kept.find(warning)) != std::string::npos;) {
+    const size_t end = kept.find('\n', at);
+    kept.erase(at, end == std::string::npos ? end : end + 1 - at);
+  }
+  return kept;
 }
 
 // A matrix text file read by the test itself, and the product it expects.
@@ -250,12 +269,15 @@ TEST_F(CompareProducts, SmallRunListsEveryMethodAsIdentical) {
   // Odd sizes, more threads than some bands and rows.
   const auto r = run_program(kProgram, {"--shape", "7x5x9", "--threads", "1,3", "--repeat", "2"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "");  // stderr is no terminal here: no progress line
+  EXPECT_EQ(without_busy_warning(r.err), "");  // stderr is no terminal here: no progress line
   EXPECT_EQ(lines_of(r.out).at(0).rfind(
-                "compare_products: A 7x5 times B 5x9, random values 1..100, median of 2 "
-                "repetitions, checked against mmultiplicar tipo 1 (reference ",
+                "compare_products: A 7x5 times B 5x9, random values 1..100, median of 2 rounds "
+                "(every row once a round, in an order shuffled from seed ",
                 0),
             0u)
+      << r.out;
+  EXPECT_NE(lines_of(r.out).at(0).find("), checked against mmultiplicar tipo 1 (reference "),
+            std::string::npos)
       << r.out;
   // None of the library's own messages reach the table.
   EXPECT_EQ(r.out.find("RESULTADO"), std::string::npos) << r.out;
@@ -287,7 +309,9 @@ TEST_F(CompareProducts, CsvHasOneRowPerMethodAndThreadCount) {
   ASSERT_EQ(lines.size(), 7u);
   EXPECT_EQ(lines[0],
             "method,library_call,threads,rows,inner,cols,repetitions,median_seconds,gops,"
-            "speedup_vs_tipo0,speedup_vs_one_thread,result,check_seconds,seed");
+            "speedup_vs_tipo0,speedup_vs_one_thread,result,check_seconds,seed,min_seconds,"
+            "max_seconds,median_low_seconds,median_high_seconds,rounds,speedup_vs_one_thread_low,"
+            "speedup_vs_one_thread_high,others_cpu_percent,steal_percent");
   const std::vector<std::pair<std::string, std::string>> expected = {
       {"tipo0", "1"},         {"tipo5", "1"},
       {"cyclic-blocks", "1"}, {"cyclic-blocks", "4"},  // K = 3: no band for the fourth thread
@@ -295,7 +319,7 @@ TEST_F(CompareProducts, CsvHasOneRowPerMethodAndThreadCount) {
   };
   for (size_t i = 0; i < expected.size(); ++i) {
     const auto f = fields_of(lines[i + 1], ',');
-    ASSERT_EQ(f.size(), 14u) << lines[i + 1];
+    ASSERT_EQ(f.size(), 23u) << lines[i + 1];
     EXPECT_EQ(f[0], expected[i].first);
     EXPECT_EQ(f[2], expected[i].second);
     EXPECT_EQ(f[3] + "x" + f[4] + "x" + f[5], "64x3x64");
@@ -409,7 +433,7 @@ TEST_F(CompareProducts, WithoutGnuplotSaysSoAndStillPrintsTheTable) {
                               "tipo0,omp", "--plot", path("gops.png")},
                              {{"PATH", path("empty")}});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err,
+  EXPECT_EQ(without_busy_warning(r.err),
             "compare_products: --plot: gnuplot is not installed (Debian: apt-get install "
             "gnuplot-nox); no plot written\n");
   EXPECT_EQ(table_rows(r.out).size(), 2u) << r.out;
@@ -424,7 +448,7 @@ TEST_F(CompareProducts, SkipsThePlotWhenNoRowHasARate) {
   const auto r = run_program(
       kProgram, {"--shape", "4x1x4", "--methods", "ranges-blocks", "--plot", path("none.png")});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err,
+  EXPECT_EQ(without_busy_warning(r.err),
             "compare_products: --plot: no row has a measured rate (every row skipped or faster "
             "than the clock); no plot written\n");
   EXPECT_FALSE(exists(path("none.png")));
@@ -467,6 +491,55 @@ TEST_F(CompareProducts, LeavesWhatItWasPointedAtAsItFoundIt) {
       << full.err;
 }
 
+// --raw holds every timed call, each row once in every round, in orders that differ; the CSV's
+// speedup over one thread is the median of the ratios within each round, as --raw shows them.
+TEST_F(CompareProducts, RawCallsGiveThePairedSpeedupsOfTheCsv) {
+  const auto r =
+      run_program(kProgram, {"--size", "40", "--threads", "1,2", "--methods", "omp,kernel",
+                             "--repeat", "9", "--raw", path("raw.csv"), "--csv", path("rows.csv")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto raw = lines_of(slurp(path("raw.csv")));
+  ASSERT_EQ(raw.size(), 1u + 9 * 4);
+  EXPECT_EQ(raw[0], "round,position,method,threads,rows,inner,cols,seconds");
+  std::map<int, std::vector<std::string>> order;            // round -> its rows in order
+  std::map<std::string, std::map<int, double>> seconds_of;  // "method threads" -> round -> s
+  for (size_t i = 1; i < raw.size(); ++i) {
+    const auto f = fields_of(raw[i], ',');
+    ASSERT_EQ(f.size(), 8u) << raw[i];
+    const int round = std::stoi(f[0]);
+    EXPECT_EQ(std::stoul(f[1]), order[round].size()) << raw[i];
+    EXPECT_EQ(f[4] + f[5] + f[6], "404040");
+    order[round].push_back(f[2] + " " + f[3]);
+    seconds_of[f[2] + " " + f[3]][round] = std::stod(f[7]);
+  }
+  ASSERT_EQ(order.size(), 9u);
+  std::set<std::vector<std::string>> orders;
+  for (auto [round, rows] : order) {
+    orders.insert(rows);
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows, (std::vector<std::string>{"kernel 1", "kernel 2", "omp 1", "omp 2"}));
+  }
+  EXPECT_GT(orders.size(), 1u);
+
+  for (const auto& line : lines_of(slurp(path("rows.csv")))) {
+    const auto f = fields_of(line, ',');
+    if (f[0] == "method" || f[2] != "2") {
+      continue;
+    }
+    std::vector<double> ratios;
+    for (const auto& [round, s] : seconds_of[f[0] + " 2"]) {
+      ratios.push_back(seconds_of[f[0] + " 1"][round] / s);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    // The CSV rounds to 4 decimals, --raw to the nanosecond.
+    constexpr double kClose = 2e-4;
+    EXPECT_NEAR(std::stod(f[10]), ratios[4], kClose) << line;  // the median of nine
+    EXPECT_NEAR(std::stod(f[19]), ratios[1], kClose) << line;  // nine: the 2nd and 8th of them
+    EXPECT_NEAR(std::stod(f[20]), ratios[7], kClose) << line;
+    EXPECT_EQ(f[18], "9");
+  }
+}
+
 TEST_F(CompareProducts, CsvOnStdoutSendsTheTableToStderr) {
   const auto r = run_program(kProgram, {"--shape", "5x4x3", "--threads", "1,2", "--methods",
                                         "tipo1,omp", "--repeat", "1", "--csv", "-"});
@@ -487,7 +560,10 @@ TEST_F(CompareProducts, ASeedRepeatsTheFactorsAndIsReported) {
         << r.out;
     const auto csv = lines_of(slurp(path(std::string(run) + ".csv")));
     ASSERT_EQ(csv.size(), 2u);
-    EXPECT_EQ(fields_of(csv[1], ',').back(), "42");
+    EXPECT_EQ(fields_of(csv[1], ',').at(13), "42");  // the seed column
+    // The rounds' order follows the seed too.
+    EXPECT_NE(lines_of(r.out).at(0).find("in an order shuffled from seed 42)"), std::string::npos)
+        << r.out;
   }
   for (const char* name : {"A.txt", "B.txt", "C.txt"}) {
     EXPECT_EQ(slurp(path("one/") + name), slurp(path("two/") + name)) << name;
@@ -635,16 +711,18 @@ TEST_F(CompareProducts, ShowsProgressOnlyOnATerminalAndNeverInTheTable) {
       run_with_terminal_stderr({"--size", "6", "--threads", "1,2", "--repeat", "2", "--methods",
                                 "tipo3,cyclic", "--csv", path("p.csv")},
                                path("out.txt"));
-  EXPECT_NE(err.find("tipo3, 1 thread, repetition 2 of 2"), std::string::npos) << err;
-  EXPECT_NE(err.find("cyclic, 2 threads, repetition 1 of 2"), std::string::npos) << err;
-  EXPECT_EQ(err.find('\n'), std::string::npos) << err;  // one line, rewritten in place
-  EXPECT_EQ(out.find("repetition 1 of"), std::string::npos) << out;
+  EXPECT_NE(err.find("warm-up: tipo3, 1 thread"), std::string::npos) << err;
+  EXPECT_NE(err.find("round 2: tipo3, 1 thread"), std::string::npos) << err;
+  EXPECT_NE(err.find("round 1: cyclic, 2 threads"), std::string::npos) << err;
+  // One line, rewritten in place (and perhaps the busy machine's warning).
+  EXPECT_EQ(without_busy_warning(err).find('\n'), std::string::npos) << err;
+  EXPECT_EQ(out.find("round 1:"), std::string::npos) << out;
   EXPECT_EQ(table_rows(out).size(), 3u) << out;
-  EXPECT_EQ(slurp(path("p.csv")).find("repetition 1 of"), std::string::npos);
+  EXPECT_EQ(slurp(path("p.csv")).find("round 1:"), std::string::npos);
 
   // --quiet: not even on a terminal.
-  const auto [quiet_out, quiet_err] =
-      run_with_terminal_stderr({"--size", "6", "--threads", "1", "--quiet"}, path("q.txt"));
+  const auto [quiet_out, quiet_err] = run_with_terminal_stderr(
+      {"--size", "6", "--threads", "1", "--repeat", "3", "--quiet"}, path("q.txt"));
   EXPECT_EQ(quiet_out, "");
   EXPECT_EQ(quiet_err, "");
 }

@@ -1,0 +1,111 @@
+// CPU ticks from /proc/stat, this process's CPU time, and the machine's name.
+#include "tools/common/machine.hpp"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+namespace tool_common {
+
+bool parse_cpu_ticks(const std::string& proc_stat, cpu_ticks* out) {
+  std::istringstream in(proc_stat);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    std::string name;
+    words >> name;
+    if (name != "cpu") {
+      continue;
+    }
+    uint64_t v[8] = {};  // user nice system idle iowait irq softirq steal
+    int got = 0;
+    while (got < 8 && words >> v[got]) {
+      ++got;
+    }
+    if (got < 4) {
+      return false;
+    }
+    out->busy = v[0] + v[1] + v[2] + v[5] + v[6];
+    out->idle = v[3] + v[4];
+    out->steal = v[7];
+    return true;
+  }
+  return false;
+}
+
+cpu_ticks read_cpu_ticks() {
+  std::ifstream in("/proc/stat");
+  std::stringstream text;
+  text << in.rdbuf();
+  cpu_ticks t;
+  if (!parse_cpu_ticks(text.str(), &t)) {
+    return {};
+  }
+  return t;
+}
+
+double own_cpu_seconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double ticks_per_second() {
+  const long hz = sysconf(_SC_CLK_TCK);
+  return hz > 0 ? static_cast<double>(hz) : 100.0;
+}
+
+machine_load load_between(const cpu_ticks& before, const cpu_ticks& after, double own_seconds,
+                          double ticks_per_second) {
+  machine_load load;
+  // Ticks are counted 100 times a second per CPU: a window of fewer than a
+  // second's worth of them in all is too short for a share to mean anything.
+  if (after.total() < before.total() + static_cast<uint64_t>(ticks_per_second)) {
+    return load;
+  }
+  const auto total = static_cast<double>(after.total() - before.total());
+  const auto busy = static_cast<double>(after.busy - before.busy);
+  const auto steal = static_cast<double>(after.steal - before.steal);
+  // Ticks are sampled, so our own share can come out a little above what
+  // /proc/stat counted as busy: others never go below zero.
+  const double others = std::max(0.0, busy - own_seconds * ticks_per_second);
+  load.others_percent = 100.0 * others / total;
+  load.steal_percent = 100.0 * steal / total;
+  load.known = true;
+  return load;
+}
+
+std::string cpu_model() {
+  std::ifstream in("/proc/cpuinfo");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("model name", 0) == 0) {
+      const size_t colon = line.find(':');
+      if (colon != std::string::npos && colon + 2 <= line.size()) {
+        return line.substr(colon + 2);
+      }
+    }
+  }
+  return "unknown CPU";
+}
+
+int32_t online_cpus() {
+  const long n = sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? static_cast<int32_t>(n) : 1;
+}
+
+std::string machine_label() {
+  const std::time_t now = std::time(nullptr);
+  std::tm day{};
+  localtime_r(&now, &day);
+  char date[32];
+  std::strftime(date, sizeof date, "%Y-%m-%d", &day);
+  const int32_t cpus = online_cpus();
+  return cpu_model() + ", " + std::to_string(cpus) + (cpus == 1 ? " core, " : " cores, ") + date;
+}
+
+}  // namespace tool_common
