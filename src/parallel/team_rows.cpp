@@ -4,12 +4,15 @@
 // Each thread of the team gets one contiguous range of rows of c (the first
 // rows % T threads one row more) and writes nothing else, so the team needs no
 // lock and no barrier inside the region; its end is the only synchronisation.
+#include <omp.h>
+
 #include <cstdio>
 #include <dense/block_kernel.hpp>
 #include <dense/team_rows.hpp>
 
 #include "common/messages.hpp"
 #include "common/team_size.hpp"
+#include "common/trace.hpp"
 #include "common/wrapping.hpp"
 
 namespace team_rows {
@@ -42,9 +45,14 @@ int32_t multiplicarOMP(const dense_core::matriz* a, const dense_core::matriz* b,
   // the result is the same for any team size, so the request is bounded.
   const int32_t team = dense_detail::team_size(n, a_lin);
 
-#pragma omp parallel num_threads(team) default(none) shared(am, bm, cm, a_col, b_col, a_lin)
+  const char* rows_phase = dense_detail::trace::kRows;
+#pragma omp parallel num_threads(team) default(none) shared(am, bm, cm, a_col, b_col, a_lin) \
+    firstprivate(rows_phase)
   {
-#pragma omp for schedule(static)
+    // nowait: the end of the region is the team's one meeting point, and a
+    // thread's rows end on its timeline when its rows are done.
+    const dense_detail::trace::span traced(rows_phase, omp_get_thread_num());
+#pragma omp for schedule(static) nowait
     for (int32_t i = 0; i < a_lin; ++i) {
       const int32_t* ai = am[i];
       int32_t* ci = cm[i];

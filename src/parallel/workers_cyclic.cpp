@@ -15,6 +15,7 @@
 
 #include "common/matrix_records.hpp"
 #include "common/messages.hpp"
+#include "common/trace.hpp"
 #include "thread_jobs.hpp"
 
 namespace workers_cyclic {
@@ -59,6 +60,7 @@ using dense_detail::release_matrix;
 // worker marked as not started; finish() then runs its job on this thread.
 template <typename Arg>
 void start(worker<Arg>* w, int32_t n, void* (*body)(void*)) {
+  const dense_detail::trace::span traced(dense_detail::trace::kStartThreads, -1);
   for (int32_t i = 0; i < n; ++i) {
     w[i].started = thread_jobs::start(&w[i].handle, body, &w[i].arg);
   }
@@ -66,6 +68,7 @@ void start(worker<Arg>* w, int32_t n, void* (*body)(void*)) {
 
 template <typename Arg>
 void finish(worker<Arg>& w, void* (*body)(void*)) {
+  const dense_detail::trace::span traced(dense_detail::trace::kWaitForThread, -1);
   thread_jobs::finish(w.started, w.handle, body, &w.arg);
 }
 
@@ -76,6 +79,7 @@ void* mult_normal_job(void* arg) {
   if (job == nullptr || job->id < 0 || job->nthreads < 1) {
     return nullptr;
   }
+  const dense_detail::trace::span traced(dense_detail::trace::kRows, job->id);
   int32_t** a = job->a_mat;
   int32_t** b = job->b_mat;
   int32_t** c = job->c_mat;
@@ -98,6 +102,8 @@ void* mult_normal_job(void* arg) {
 void* mult_block_thread_job(void* arg) {
   const auto* job = static_cast<const block_job_arg*>(arg);
   if (job != nullptr) {
+    // The record carries no thread number: the lane is told apart by its thread.
+    const dense_detail::trace::span traced(dense_detail::trace::kBandProduct, -1);
     block_kernel::mmsubmatriz(job->a_part, job->b_part, job->c_part);
   }
   return nullptr;
@@ -139,6 +145,7 @@ matriz* multiplicarThblocos(const matriz* a, const matriz* b, int32_t n) {
   if (!factors_ok(a, b)) {
     return nullptr;
   }
+  dense_detail::trace::span partition(dense_detail::trace::kPartition, -1);
   // A bad n is refused by the first partition with its own message.
   submatriz** a_parts = dense_arith::particionar_matriz(a->mat, a->lin, a->col, 1, n);
   if (a_parts == nullptr) {
@@ -161,6 +168,7 @@ matriz* multiplicarThblocos(const matriz* a, const matriz* b, int32_t n) {
     }
   }
 
+  partition.end();
   if (ok) {
     for (int32_t i = 0; i < n; ++i) {
       w[i].arg = block_job_arg{a_parts[i], b_parts[i], c_parts[i]};
@@ -172,6 +180,7 @@ matriz* multiplicarThblocos(const matriz* a, const matriz* b, int32_t n) {
       if (sum == nullptr) {
         continue;
       }
+      const dense_detail::trace::span adding(dense_detail::trace::kAddPart, -1);
       matriz* next = dense_arith::msomar(sum, c_parts[i]->matriz, 0);
       release_matrix(sum);
       sum = next;

@@ -17,6 +17,7 @@
 
 #include "common/matrix_records.hpp"
 #include "common/messages.hpp"
+#include "common/trace.hpp"
 #include "common/wrapping.hpp"
 #include "thread_jobs.hpp"
 
@@ -39,8 +40,18 @@ bool factors_ok(const matriz* a, const matriz* b) {
   return true;
 }
 
-using thread_jobs::finish;
-using thread_jobs::start;
+namespace trace = dense_detail::trace;
+
+// The shared start and join, each marked on the calling thread's timeline.
+bool start(pthread_t* handle, void* (*body)(void*), void* arg) {
+  const trace::span traced(trace::kStartThreads, -1);
+  return thread_jobs::start(handle, body, arg);
+}
+
+void finish(bool started, pthread_t handle, void* (*body)(void*), void* arg) {
+  const trace::span traced(trace::kWaitForThread, -1);
+  thread_jobs::finish(started, handle, body, arg);
+}
 
 }  // namespace
 
@@ -57,6 +68,7 @@ void* exec_thread(void* arg) {
   // A range outside the result is cut to the rows that exist.
   const int32_t first = std::max(job->lin_inicio, 0);
   const int32_t last = std::min({job->lin_fim, job->a->lin, job->c->lin});
+  const trace::span traced(trace::kRows, job->id);
   for (int32_t i = first; i < last; ++i) {
     const int32_t* ai = a[i];
     int32_t* ci = c[i];
@@ -73,6 +85,7 @@ void* exec_thread_blocos(void* arg) {
   if (job == nullptr || job->id < 0) {
     return nullptr;
   }
+  const trace::span traced(trace::kBandProduct, job->id);
   block_kernel::mmsubmatriz(job->a_parts[job->id], job->b_parts[job->id], job->c_parts[job->id]);
   return nullptr;
 }
@@ -128,6 +141,7 @@ matriz* multiplicarThblocos(const matriz* a, const matriz* b, int32_t n) {
   // never below the two that are used.
   constexpr int32_t kBands = 2;
   const int32_t slots = std::max(n, kBands);
+  trace::span partition(trace::kPartition, -1);
   submatriz** a_parts = dense_arith::particionar_matriz(a->mat, a->lin, a->col, 1, kBands);
   if (a_parts == nullptr) {
     return nullptr;
@@ -155,6 +169,7 @@ matriz* multiplicarThblocos(const matriz* a, const matriz* b, int32_t n) {
   pthread_t local_handles[kBands];
   thread_arg_blocos* use_args = args != nullptr && handles != nullptr ? args : local_args;
   pthread_t* use_handles = args != nullptr && handles != nullptr ? handles : local_handles;
+  partition.end();
   bool started[kBands];
   for (int32_t i = 0; i < kBands; ++i) {
     use_args[i] = thread_arg_blocos{i, n, a_parts, b_parts, c_parts};
@@ -163,7 +178,9 @@ matriz* multiplicarThblocos(const matriz* a, const matriz* b, int32_t n) {
   for (int32_t i = 0; i < kBands; ++i) {
     finish(started[i], use_handles[i], exec_thread_blocos, &use_args[i]);
   }
+  trace::span adding(trace::kAddPart, -1);
   matriz* result = dense_arith::msomar(c_parts[0]->matriz, c_parts[1]->matriz, 1);
+  adding.end();
 
   dense_arith::detail::release_parts(c_parts, kBands);
   std::free(handles);

@@ -45,6 +45,8 @@ compare_products::stdout_sink g_sink;
 struct outputs {
   compare_products::output_file csv;
   compare_products::output_file raw;
+  compare_products::output_file trace;
+  compare_products::output_file timeline;
   compare_products::output_file plot;
   compare_products::output_folder save;
   std::string gnuplot;   // empty: no plot asked, or gnuplot missing
@@ -56,6 +58,8 @@ outputs g_out;
 void give_back_outputs() {
   g_out.csv.abandon();
   g_out.raw.abandon();
+  g_out.trace.abandon();
+  g_out.timeline.abandon();
   g_out.plot.abandon();
   g_out.save.abandon();
 }
@@ -150,6 +154,17 @@ void check_inputs(options& o) {
 
 // ---- Step 2: the output places, claimed now so that a bad path is refused before the work -----
 
+// Claims `path` for the output `option` names, or refuses; nothing for an empty path.
+void claim(const char* option, const std::string& path, compare_products::output_file* file) {
+  if (path.empty()) {
+    return;
+  }
+  const std::string why = file->claim(path, false);
+  if (!why.empty()) {
+    refuse(std::string(option) + ": cannot write '" + path + "': " + why);
+  }
+}
+
 void claim_outputs(const options& o) {
   if (!o.save_dir.empty() && !g_out.save.claim(o.save_dir)) {
     refuse("--save: cannot write into '" + o.save_dir + "': " + errno_text());
@@ -175,14 +190,14 @@ void claim_outputs(const options& o) {
   if (o.quiet) {
     g_out.table = nullptr;
   }
-  if (!o.plot.empty()) {
+  claim("--trace", o.trace, &g_out.trace);
+  if (!o.plot.empty() || !o.timeline.empty()) {
     g_out.gnuplot = compare_products::find_on_path("gnuplot");
-    if (!g_out.gnuplot.empty()) {
-      const std::string why = g_out.plot.claim(o.plot, false);
-      if (!why.empty()) {
-        refuse("--plot: cannot write '" + o.plot + "': " + why);
-      }
-    }
+  }
+  // Without gnuplot there is no picture to write: the run says so at the end.
+  if (!g_out.gnuplot.empty()) {
+    claim("--plot", o.plot, &g_out.plot);
+    claim("--timeline", o.timeline, &g_out.timeline);
   }
 }
 
@@ -310,6 +325,40 @@ bool write_plot(const options& o, const run_result& run) {
   return true;
 }
 
+// The timeline, or one line saying why there is none. False when it should
+// have been drawn and was not.
+bool write_timeline(const options& o, const run_result& run) {
+  if (o.timeline.empty()) {
+    return true;
+  }
+  if (g_out.gnuplot.empty()) {
+    std::fprintf(stderr,
+                 "compare_products: --timeline: gnuplot is not installed (Debian: apt-get install "
+                 "gnuplot-nox); no timeline drawn\n");
+    return true;
+  }
+  if (run.traced.empty()) {
+    g_out.timeline.abandon();
+    std::fprintf(stderr, "compare_products: --timeline: no threaded row ran; no timeline drawn\n");
+    return true;
+  }
+  std::string png;
+  const std::string script =
+      compare_products::timeline_script(run.traced, tool_common::machine_label());
+  if (!compare_products::run_gnuplot(g_out.gnuplot, script, &png)) {
+    g_out.timeline.abandon();
+    std::fprintf(stderr, "compare_products: --timeline: gnuplot could not draw '%s'\n",
+                 o.timeline.c_str());
+    return false;
+  }
+  if (!g_out.timeline.commit(png)) {
+    std::fprintf(stderr, "compare_products: --timeline: could not write '%s'\n",
+                 o.timeline.c_str());
+    return false;
+  }
+  return true;
+}
+
 int write_outputs(const options& o, const run_result& run, int status) {
   auto failed = [&status] {
     status = status == tool_common::kExitOk ? tool_common::kExitWriteFailed : status;
@@ -340,6 +389,14 @@ int write_outputs(const options& o, const run_result& run, int status) {
     }
   }
   if (!write_plot(o, run)) {
+    failed();
+  }
+  if (g_out.trace.claimed() &&
+      !g_out.trace.commit(compare_products::chrome_trace_json(run.traced))) {
+    std::fprintf(stderr, "compare_products: --trace: could not write '%s'\n", o.trace.c_str());
+    failed();
+  }
+  if (!write_timeline(o, run)) {
     failed();
   }
   return status;

@@ -143,6 +143,8 @@ parse_result parse_options(int argc, const char* const* argv,
        }},
       tc::path_entry("--csv", &o.csv),
       tc::path_entry("--raw", &o.raw),
+      tc::path_entry("--trace", &o.trace),
+      tc::path_entry("--timeline", &o.timeline),
       tc::path_entry("--plot", &o.plot),
       tc::path_entry("--save", &o.save_dir),
       load_entry(o),
@@ -219,6 +221,10 @@ std::string help_text() {
       "  --raw FILE          write every timed call as CSV: round, its place in the round,\n"
       "                      method, threads, shape, seconds (--raw - : on stdout)\n"
       "  --plot FILE.png     draw GOP/s per method and thread count with gnuplot\n"
+      "  --trace FILE.json   after the rounds, call each threaded row once more with every\n"
+      "                      thread's phases recorded, and write them in Chrome's trace format\n"
+      "                      (open it in Perfetto, ui.perfetto.dev, or chrome://tracing)\n"
+      "  --timeline FILE.png draw the same phases with gnuplot: a lane per thread\n"
       "  --quiet             print no table and no progress (files and exit status only)\n"
       "  --version           print the version and exit\n"
       "  --help              show this text\n"

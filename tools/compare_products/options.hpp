@@ -43,8 +43,10 @@ struct options : tool_common::shape_choice {
   bool seeded = false;  // --seed given: the factors come from a seeded generator
   uint32_t seed = 0;
   check_rule verify = check_rule::automatic;
-  std::string csv;  // "-" is standard output
-  std::string raw;  // --raw: every timed call; "-" is standard output
+  std::string csv;       // "-" is standard output
+  std::string raw;       // --raw: every timed call; "-" is standard output
+  std::string trace;     // --trace: one traced call of each threaded row, as Chrome trace JSON
+  std::string timeline;  // --timeline: the same drawn as a PNG
   std::string plot;
   std::string load_a;
   std::string load_b;

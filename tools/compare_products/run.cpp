@@ -15,6 +15,7 @@
 
 #include "check.hpp"
 #include "common/matrix_records.hpp"
+#include "common/trace.hpp"
 #include "factors.hpp"
 #include "methods.hpp"
 #include "rounds.hpp"
@@ -123,6 +124,32 @@ struct fastest_result {
   }
 };
 
+// One more call of each threaded row of the kit that ran, with every
+// thread's phases recorded: a call of its own, so the table's times never
+// include the recording.
+void trace_rows(run_result& run, size_t first, const round_context& rc, stdout_sink* sink,
+                bool sweep) {
+  namespace trace = dense_detail::trace;
+  for (size_t i = first; i < run.rows.size(); ++i) {
+    const row& r = run.rows[i];
+    if (!r.skipped.empty() || !r.stopped.empty() || r.method->run == nullptr ||
+        r.method->threads == threading::sequential) {
+      continue;
+    }
+    sink->begin();
+    trace::start();
+    const double start = trace::now();
+    matriz* c = r.method->run(rc.a, rc.b, r.threads);
+    const double end = trace::now();
+    const auto spans = trace::stop();
+    sink->end();
+    dense_detail::release_matrix(c);
+    const std::string name = std::string(r.method->name) + ", " + threads_text(r.threads) +
+                             (sweep ? ", n = " + std::to_string(r.rows) : "");
+    run.traced.push_back(make_lanes(name, start, end, trace::this_thread(), spans));
+  }
+}
+
 void measure_shape(const options& o, const run_context& ctx, const shape& s, bool last,
                    bool show_progress, run_result& run) {
   progress(show_progress, "preparing the factors ...");
@@ -218,6 +245,9 @@ void measure_shape(const options& o, const run_context& ctx, const shape& s, boo
   }
   run.fewest_rounds = run.fewest_rounds == 0 ? rounds : std::min(run.fewest_rounds, rounds);
   run.most_rounds = std::max(run.most_rounds, rounds);
+  if (!o.trace.empty() || !o.timeline.empty()) {
+    trace_rows(run, first, rc, ctx.sink, !o.sizes.empty());
+  }
   for (const auto& d : differences) {
     run.differences.push_back(std::string(d.of->method->name) + " (" + d.of->method->what +
                               ") on " + threads_text(d.of->threads) + " " + d.verdict);

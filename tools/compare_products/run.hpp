@@ -11,6 +11,7 @@
 #include "report.hpp"
 #include "rounds.hpp"
 #include "stdout_sink.hpp"
+#include "timeline.hpp"
 #include "tools/common/machine.hpp"
 #include "tools/common/seeded.hpp"
 
@@ -50,8 +51,9 @@ struct run_result {
   // /proc/stat's ticks and this process's CPU time while the rounds ran.
   tool_common::cpu_ticks ticks_in_rounds;
   double own_seconds_in_rounds = 0.0;
-  tool_common::machine_load load;  // what other programs and the hypervisor took
-  int status = 0;                  // kExitOk, or kExitDiffers
+  tool_common::machine_load load;      // what other programs and the hypervisor took
+  std::vector<traced_product> traced;  // --trace, --timeline: one call of each threaded row
+  int status = 0;                      // kExitOk, or kExitDiffers
 
   run_result() = default;
   run_result(const run_result&) = delete;

@@ -26,6 +26,7 @@
 #include "tools/compare_products/report.hpp"
 #include "tools/compare_products/rounds.hpp"
 #include "tools/compare_products/stdout_sink.hpp"
+#include "tools/compare_products/timeline.hpp"
 
 namespace {
 
@@ -688,6 +689,44 @@ TEST(StdoutSink, CatchesPrintedBytesAndRestoresStdout) {
   EXPECT_EQ(caught, "hidden\n|x");
   EXPECT_EQ(compare_products::one_line("RESULTADO: ok\n"), "RESULTADO: ok");
   EXPECT_EQ(compare_products::one_line("a\n\t- b 1\n\t- c -2\n\n"), "a; b 1; c -2");
+}
+
+TEST(CompareTimeline, LanesFromSpansAndTheirChromeTrace) {
+  namespace trace = dense_detail::trace;
+  // Thread 30 calls; 41 is the product's thread 1; 77 and 55 are unnumbered
+  // workers (55 started first).
+  const std::vector<trace::span_record> spans = {
+      {trace::kPartition, 10.0, 10.001, 30, -1},  {trace::kBandProduct, 10.001, 10.003, 55, -1},
+      {trace::kRows, 10.0015, 10.002, 41, 1},     {trace::kBandProduct, 10.002, 10.004, 77, -1},
+      {trace::kAddPart, 10.004, 10.0045, 30, -1},
+  };
+  const auto p = compare_products::make_lanes("odd \"name\"\\", 10.0, 10.005, 30, spans);
+  EXPECT_NEAR(p.total_us, 5000.0, 1e-6);
+  ASSERT_EQ(p.lanes.size(), 4u);
+  const std::vector<std::string> names = {p.lanes[0].name, p.lanes[1].name, p.lanes[2].name,
+                                          p.lanes[3].name};
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"calling thread", "thread 1", "thread 0", "thread 1"}));
+  ASSERT_EQ(p.lanes[0].spans.size(), 2u);
+  EXPECT_EQ(p.lanes[0].spans[1].phase, "add part");
+  EXPECT_NEAR(p.lanes[0].spans[1].start_us, 4000.0, 1e-6);
+  EXPECT_NEAR(p.lanes[2].spans[0].end_us, 3000.0, 1e-6);
+
+  const std::string json = compare_products::chrome_trace_json({p});
+  EXPECT_EQ(json.rfind("{\"displayTimeUnit\":\"ms\",\"traceEvents\":[\n", 0), 0u) << json;
+  EXPECT_NE(json.find("{\"name\":\"process_name\",\"ph\":\"M\",\"pid\":1,\"tid\":0,\"args\":"
+                      "{\"name\":\"odd \\\"name\\\"\\\\\"}}"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("{\"name\":\"product\",\"ph\":\"X\",\"pid\":1,\"tid\":0,\"ts\":0.000,"
+                      "\"dur\":5000.000}"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("{\"name\":\"add part\",\"ph\":\"X\",\"pid\":1,\"tid\":1,\"ts\":4000.000,"
+                      "\"dur\":500.000}"),
+            std::string::npos)
+      << json;
+  EXPECT_EQ(json.substr(json.size() - 4), "\n]}\n");
 }
 
 }  // namespace

@@ -8,12 +8,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -258,11 +262,13 @@ TEST_F(CompareProducts, RefusesOutputPlacesItCannotWrite) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "compare_products: --save: cannot write into '" + path("plain") +
                        "': Not a directory\n");
-  r = run_program(kProgram, {"--size", "3", "--csv", path("no/such/dir.csv")});
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "compare_products: --csv: cannot write '" + path("no/such/dir.csv") +
-                       "': No such file or directory\n");
-  EXPECT_EQ(r.out, "");
+  for (const std::string option : {"--csv", "--raw", "--trace", "--timeline"}) {
+    r = run_program(kProgram, {"--size", "3", option, path("no/such/dir.out")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "compare_products: " + option + ": cannot write '" + path("no/such/dir.out") +
+                         "': No such file or directory\n");
+    EXPECT_EQ(r.out, "");
+  }
 }
 
 TEST_F(CompareProducts, SmallRunListsEveryMethodAsIdentical) {
@@ -537,6 +543,144 @@ TEST_F(CompareProducts, RawCallsGiveThePairedSpeedupsOfTheCsv) {
     EXPECT_NEAR(std::stod(f[19]), ratios[1], kClose) << line;  // nine: the 2nd and 8th of them
     EXPECT_NEAR(std::stod(f[20]), ratios[7], kClose) << line;
     EXPECT_EQ(f[18], "9");
+  }
+}
+
+// True when `text` from `at` on is one JSON value (RFC 8259's grammar, no more).
+bool json_value(const std::string& text, size_t& at) {
+  auto space = [&] {
+    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at])) != 0) {
+      ++at;
+    }
+  };
+  auto string = [&] {
+    if (text[at] != '"') {
+      return false;
+    }
+    for (++at; at < text.size() && text[at] != '"'; ++at) {
+      if (static_cast<unsigned char>(text[at]) < 0x20) {
+        return false;
+      }
+      at += text[at] == '\\' ? 1 : 0;
+    }
+    return at++ < text.size();
+  };
+  space();
+  if (at >= text.size()) {
+    return false;
+  }
+  const char c = text[at];
+  if (c == '{' || c == '[') {
+    const char close = c == '{' ? '}' : ']';
+    ++at;
+    space();
+    if (at < text.size() && text[at] == close) {
+      ++at;
+      return true;
+    }
+    for (;;) {
+      if (c == '{') {
+        space();
+        if (!string()) {
+          return false;
+        }
+        space();
+        if (at >= text.size() || text[at++] != ':') {
+          return false;
+        }
+      }
+      if (!json_value(text, at)) {
+        return false;
+      }
+      space();
+      if (at < text.size() && text[at] == ',') {
+        ++at;
+        continue;
+      }
+      return at < text.size() && text[at++] == close;
+    }
+  }
+  if (c == '"') {
+    return string();
+  }
+  const size_t start = at;
+  while (at < text.size() && std::strchr("+-.0123456789eEtrufalsn", text[at]) != nullptr) {
+    ++at;
+  }
+  return at > start;
+}
+
+TEST_F(CompareProducts, TracesEveryThreadedRowOnceIntoAChromeTraceAndATimeline) {
+  const bool gnuplot = std::system("command -v gnuplot >/dev/null 2>&1") == 0;
+  std::vector<std::string> args = {"--methods", "tipo1,cyclic-blocks,ranges,omp",
+                                   "--threads", "2",
+                                   "--size",    "96",
+                                   "--repeat",  "1",
+                                   "--trace",   path("t.json")};
+  if (gnuplot) {
+    args.insert(args.end(), {"--timeline", path("t.png")});
+  }
+  const auto r = run_program(kProgram, args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string json = slurp(path("t.json"));
+  size_t at = 0;
+  ASSERT_TRUE(json_value(json, at)) << json.substr(0, std::min<size_t>(at + 40, json.size()));
+  EXPECT_EQ(json.find_first_not_of(" \n", at), std::string::npos);
+
+  // Each event on one line: the rows as processes, their lanes, their spans.
+  std::map<int, std::string> process;
+  std::map<std::pair<int, int>, std::string> lane;
+  std::map<int, double> product_us;
+  std::map<std::pair<int, int>, double> busy_us;
+  std::map<std::pair<int, int>, std::vector<std::string>> phases;
+  std::vector<std::array<double, 3>> spans;  // pid, start, end
+  const std::regex meta(R"x(\{"name":"(process|thread)_name","ph":"M","pid":(\d+),"tid":(\d+),)x"
+                        R"x("args":\{"name":"([^"]*)"\}\},?)x");
+  const std::regex span(
+      R"x(\{"name":"([^"]*)","ph":"X","pid":(\d+),"tid":(\d+),"ts":([0-9.]+),"dur":([0-9.]+)\},?)x");
+  for (const auto& line : lines_of(json)) {
+    std::smatch m;
+    if (std::regex_match(line, m, meta)) {
+      const int pid = std::stoi(m[2]), tid = std::stoi(m[3]);
+      (m[1] == "process" ? process[pid] : lane[{pid, tid}]) = m[4];
+    } else if (std::regex_match(line, m, span)) {
+      const int pid = std::stoi(m[2]), tid = std::stoi(m[3]);
+      const double ts = std::stod(m[4]), dur = std::stod(m[5]);
+      if (tid == 0) {
+        product_us[pid] = dur;
+      } else {
+        busy_us[{pid, tid}] += dur;
+        phases[{pid, tid}].push_back(m[1]);
+        spans.push_back({static_cast<double>(pid), ts, ts + dur});
+      }
+    }
+  }
+  // The one sequential method is not traced; each threaded row is, once.
+  EXPECT_EQ(process,
+            (std::map<int, std::string>{
+                {1, "cyclic-blocks, 2 threads"}, {2, "ranges, 2 threads"}, {3, "omp, 2 threads"}}));
+  // Lanes: the calling thread and two workers for the POSIX-thread products,
+  // the calling thread and one more for the team.
+  const std::map<int, size_t> lanes_of = {{1, 3}, {2, 3}, {3, 2}};
+  for (const auto& [pid, count] : lanes_of) {
+    EXPECT_EQ(lane.at({pid, 0}), "product");
+    EXPECT_EQ(lane.at({pid, 1}), "calling thread");
+    for (size_t tid = 1; tid <= count; ++tid) {
+      const std::pair<int, int> key{pid, static_cast<int>(tid)};
+      EXPECT_FALSE(phases[key].empty()) << process[pid] << " lane " << tid;
+      // Phases of one lane never overlap: together they fit in the product's time.
+      EXPECT_LE(busy_us[key], product_us.at(pid) + 0.002) << process[pid] << " lane " << tid;
+    }
+    EXPECT_EQ(lane.count({pid, static_cast<int>(count) + 1}), 0u) << process[pid];
+  }
+  for (const auto& s : spans) {
+    EXPECT_GE(s[1], 0.0);
+    EXPECT_LE(s[2], product_us.at(static_cast<int>(s[0])) + 0.002);
+  }
+  const auto& adding = phases[{1, 1}];  // cyclic-blocks' calling thread
+  EXPECT_NE(std::find(adding.begin(), adding.end(), "add part"), adding.end());
+  if (gnuplot) {
+    EXPECT_EQ(slurp(path("t.png")).substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
   }
 }
 

@@ -1,0 +1,222 @@
+// Traced calls as lanes of phases, and the two ways of showing them.
+#include "timeline.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+#include <map>
+
+#include "tools/common/text.hpp"
+
+namespace compare_products {
+namespace {
+
+using tool_common::format_number;
+
+// JSON string contents: quotes, backslashes and control characters escaped.
+std::string json_text(const std::string& s) {
+  std::string out;
+  for (const char ch : s) {
+    const auto u = static_cast<unsigned char>(ch);
+    if (ch == '"' || ch == '\\') {
+      out += '\\';
+      out += ch;
+    } else if (u < 0x20) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", u);
+      out += esc;
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
+// A name gnuplot can show between double quotes.
+std::string gnuplot_text(const std::string& s) {
+  std::string out;
+  for (const char ch : s) {
+    if (ch == '"' || ch == '\\') {
+      out += '\\';
+    }
+    out += ch;
+  }
+  return out;
+}
+
+// A colour per phase, in the order phases are first met.
+constexpr const char* kPhaseColours[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd",
+                                         "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22", "#17becf"};
+
+}  // namespace
+
+traced_product make_lanes(const std::string& name, double start, double end, int64_t caller,
+                          const std::vector<dense_detail::trace::span_record>& spans) {
+  traced_product p{name, (end - start) * 1e6, {}};
+  // Key of each thread: the calling thread first, then numbered threads by
+  // their number, then the others by their first span.
+  struct thread_key {
+    int rank;       // 0 calling, 1 numbered, 2 unnumbered
+    int64_t order;  // the number, or the first span's index
+    int64_t thread;
+  };
+  std::vector<thread_key> keys;
+  for (size_t i = 0; i < spans.size(); ++i) {
+    const auto& s = spans[i];
+    const bool known = std::any_of(keys.begin(), keys.end(),
+                                   [&](const thread_key& k) { return k.thread == s.thread; });
+    if (!known) {
+      const int rank = s.thread == caller ? 0 : (s.worker >= 0 ? 1 : 2);
+      keys.push_back({rank, rank == 1 ? s.worker : static_cast<int64_t>(i), s.thread});
+    }
+  }
+  std::stable_sort(keys.begin(), keys.end(), [](const thread_key& x, const thread_key& y) {
+    return x.rank != y.rank ? x.rank < y.rank : x.order < y.order;
+  });
+  int32_t unnumbered = 0;
+  for (const auto& k : keys) {
+    lane l;
+    if (k.rank == 0) {
+      l.name = "calling thread";
+    } else if (k.rank == 1) {
+      l.name = "thread " + std::to_string(k.order);
+    } else {
+      l.name = "thread " + std::to_string(unnumbered++);
+    }
+    for (const auto& s : spans) {
+      if (s.thread == k.thread) {
+        l.spans.push_back({s.phase, (s.start - start) * 1e6, (s.end - start) * 1e6});
+      }
+    }
+    p.lanes.push_back(std::move(l));
+  }
+  return p;
+}
+
+std::string chrome_trace_json(const std::vector<traced_product>& products) {
+  std::string out = "{\"displayTimeUnit\":\"ms\",\"traceEvents\":[";
+  bool first = true;
+  auto event = [&](const std::string& text) {
+    out += (first ? "\n" : ",\n") + text;
+    first = false;
+  };
+  auto metadata = [&](const char* what, int pid, int tid, const std::string& key,
+                      const std::string& value) {
+    event("{\"name\":\"" + std::string(what) + "\",\"ph\":\"M\",\"pid\":" + std::to_string(pid) +
+          ",\"tid\":" + std::to_string(tid) + ",\"args\":{\"" + key + "\":" + value + "}}");
+  };
+  auto complete = [&](const std::string& name, int pid, int tid, double start, double end) {
+    event("{\"name\":\"" + json_text(name) + "\",\"ph\":\"X\",\"pid\":" + std::to_string(pid) +
+          ",\"tid\":" + std::to_string(tid) + ",\"ts\":" + format_number("%.3f", start) +
+          ",\"dur\":" + format_number("%.3f", end - start) + "}");
+  };
+  for (size_t p = 0; p < products.size(); ++p) {
+    const traced_product& tp = products[p];
+    const int pid = static_cast<int>(p) + 1;
+    metadata("process_name", pid, 0, "name", "\"" + json_text(tp.name) + "\"");
+    metadata("process_sort_index", pid, 0, "sort_index", std::to_string(pid));
+    metadata("thread_name", pid, 0, "name", "\"product\"");
+    complete("product", pid, 0, 0.0, tp.total_us);
+    for (size_t l = 0; l < tp.lanes.size(); ++l) {
+      const int tid = static_cast<int>(l) + 1;
+      metadata("thread_name", pid, tid, "name", "\"" + json_text(tp.lanes[l].name) + "\"");
+      metadata("thread_sort_index", pid, tid, "sort_index", std::to_string(tid));
+      for (const auto& s : tp.lanes[l].spans) {
+        complete(s.phase, pid, tid, s.start_us, s.end_us);
+      }
+    }
+  }
+  return out + "\n]}\n";
+}
+
+std::string timeline_script(const std::vector<traced_product>& products,
+                            const std::string& machine) {
+  std::vector<std::string> phases;
+  for (const auto& p : products) {
+    for (const auto& l : p.lanes) {
+      for (const auto& s : l.spans) {
+        if (std::find(phases.begin(), phases.end(), s.phase) == phases.end()) {
+          phases.push_back(s.phase);
+        }
+      }
+    }
+  }
+  const int panels = static_cast<int>(products.size());
+  std::string script = "set terminal pngcairo size 1200," + std::to_string(120 + 220 * panels) +
+                       " noenhanced\n"
+                       "set multiplot layout " +
+                       std::to_string(panels) + ",1 title \"" + gnuplot_text(machine) +
+                       "\"\n"
+                       "set tmargin 4\n"
+                       "set style fill solid 0.9 noborder\n"
+                       "set xlabel \"milliseconds from the start of the product\"\n"
+                       // Above each panel, in one row: the phases that panel shows.
+                       "set key outside top center horizontal samplen 2\n"
+                       "set grid xtics\n"
+                       "set lmargin 18\n"
+                       "set rmargin 6\n";
+  for (size_t p = 0; p < products.size(); ++p) {
+    const traced_product& tp = products[p];
+    const double total_ms = tp.total_us / 1000.0;
+    // Lanes from the top: the calling thread first.
+    const int lanes = static_cast<int>(tp.lanes.size());
+    std::string tics;
+    for (int l = 0; l < lanes; ++l) {
+      tics += std::string(l == 0 ? "" : ", ") + "\"" + gnuplot_text(tp.lanes[l].name) + "\" " +
+              std::to_string(lanes - 1 - l);
+    }
+    script += "set title \"" + gnuplot_text(tp.name) + format_number(": %.3f ms", total_ms) +
+              "\"\n"
+              "set ytics (" +
+              tics +
+              ")\n"
+              "set yrange [-0.6:" +
+              format_number("%.1f", lanes - 0.4) +
+              "]\n"
+              "set xrange [0:" +
+              format_number("%.6g", total_ms * 1.02 > 0 ? total_ms * 1.02 : 1e-3) +
+              "]\n"
+              "unset arrow\n"
+              "set arrow from " +
+              format_number("%.6g", total_ms) + ", graph 0 to " + format_number("%.6g", total_ms) +
+              ", graph 1 nohead lw 2 dt 2 lc rgb \"#000000\"\n";
+    std::string plot = "plot ";
+    bool any = false;
+    for (size_t ph = 0; ph < phases.size(); ++ph) {
+      std::string data;
+      for (int l = 0; l < lanes; ++l) {
+        for (const auto& s : tp.lanes[l].spans) {
+          if (s.phase == phases[ph]) {
+            // x y xlow xhigh ylow yhigh, in milliseconds and lanes.
+            const double y = lanes - 1 - l;
+            data += format_number("%.6g ", (s.start_us + s.end_us) / 2000.0) +
+                    format_number("%g ", y) + format_number("%.6g ", s.start_us / 1000.0) +
+                    format_number("%.6g ", s.end_us / 1000.0) + format_number("%g ", y - 0.35) +
+                    format_number("%g\n", y + 0.35);
+          }
+        }
+      }
+      if (data.empty()) {
+        continue;  // a phase of another product: no entry in this panel's legend
+      }
+      const std::string block = "$p" + std::to_string(p) + "_" + std::to_string(ph);
+      script += block + " << EOD\n" + data + "EOD\n";
+      plot += std::string(any ? ", " : "") + block +
+              " using 1:2:3:4:5:6 with boxxyerror lc rgb \"" +
+              kPhaseColours[ph % std::size(kPhaseColours)] + "\" title \"" +
+              gnuplot_text(phases[ph]) + "\"";
+      any = true;
+    }
+    if (!any) {
+      // A product that recorded no phase (it ran no thread of its own).
+      script +=
+          "set ytics ()\nset yrange [-1:1]\nset label 1 \"no phase recorded\" at graph 0.5, graph "
+          "0.5 center\nplot NaN notitle\nunset label 1\n";
+      continue;
+    }
+    script += plot + "\n";
+  }
+  return script + "unset multiplot\n";
+}
+
+}  // namespace compare_products
