@@ -9,12 +9,6 @@
 
 namespace team_kernel::detail {
 
-// A half-open range [begin, end).
-struct range {
-  int32_t begin;
-  int32_t end;
-};
-
 // The result cut into row_parts x col_parts rectangles, one per thread; the
 // threads past row_parts * col_parts (if any) compute nothing.
 struct result_split {
@@ -30,11 +24,6 @@ struct result_split {
 // threads than row tiles): the split whose largest rectangle is smallest, preferring more row parts
 // among splits within 5% of it. Pure.
 result_split split_result(int32_t m, int32_t n, int32_t mr, int32_t nr, int32_t threads);
-
-// Part `index` of `parts` when [0, total) is dealt out in whole units of
-// `unit` (the last unit may be short): the parts differ by at most one unit,
-// the first ones take the extra units, and a part may be empty.
-range part_of(int32_t total, int32_t unit, int32_t parts, int32_t index);
 
 // team_kernel::mmsubmatrizOMP forced onto path `p`; a path that cannot run
 // here returns -1 silently and writes nothing.
