@@ -26,7 +26,7 @@
 #include "bench_support.hpp"
 #include <dense/block_kernel.hpp>
 #include "kernel/driver.hpp"
-#include "kernel/paths.hpp"
+#include "kernel/testing.hpp"
 #include <dense/dense_arith.hpp>
 #include <dense/dense_core.hpp>
 #include <dense/team_kernel.hpp>

@@ -25,8 +25,10 @@
 #include "common/matrix_records.hpp"
 #include "common/messages.hpp"
 #include "common/team_size.hpp"
-#include "entry.hpp"
-#include "team_split.hpp"
+#include "kernel/dispatch.hpp"
+#include "kernel/driver.hpp"
+#include "kernel/operands.hpp"
+#include "kernel/testing.hpp"
 
 namespace team_kernel {
 namespace detail {
@@ -80,13 +82,9 @@ void share_of_product(const tile_kernel& kernel, const operands& op, int32_t* b_
 int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
              const dense_arith::submatriz* b, const dense_arith::submatriz* c, int32_t n) {
   operands op{};
-  switch (kd::check_operands(a, b, c, &op)) {
-    case checked::refused:
-      return -1;
-    case checked::empty:
-      return 0;
-    case checked::run:
-      break;
+  const checked verdict = kd::check_operands(a, b, c, &op);
+  if (verdict != checked::run) {
+    return verdict == checked::refused ? -1 : 0;
   }
   const int32_t m = op.i1 - op.i0;
   const tile_kernel& wide = *choice.wide;
@@ -185,7 +183,7 @@ int mmsubmatrizOMP_on(block_kernel::path p, const dense_arith::submatriz* a,
 
 int mmsubmatrizOMP(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
                    const dense_arith::submatriz* c, int32_t n) {
-  return detail::run_team(block_kernel::detail::host_kernels(), a, b, c, n);
+  return detail::run_team(block_kernel::detail::host().kernels, a, b, c, n);
 }
 
 dense_core::matriz* multiplicarKernelOMP(const dense_core::matriz* a, const dense_core::matriz* b,

@@ -13,8 +13,7 @@
 #include "block_case.hpp"
 #include <dense/block_kernel.hpp>
 #include <dense/team_kernel.hpp>
-#include "kernel/paths.hpp"
-#include "kernel/team_split.hpp"
+#include "kernel/testing.hpp"
 #include "support/capture.hpp"
 
 namespace {

@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "block_case.hpp"
-#include "kernel/paths.hpp"
-#include "kernel/team_split.hpp"
+#include "kernel/testing.hpp"
 #include "support/capture.hpp"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "block_case.hpp"
-#include "kernel/paths.hpp"
+#include "kernel/testing.hpp"
 #include "support/capture.hpp"
 
 namespace {

@@ -10,8 +10,7 @@
 
 #include "block_case.hpp"
 #include "kernel/driver.hpp"
-#include "kernel/paths.hpp"
-#include "kernel/team_split.hpp"
+#include "kernel/testing.hpp"
 
 namespace {
 

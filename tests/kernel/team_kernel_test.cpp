@@ -10,8 +10,7 @@
 
 #include "block_case.hpp"
 #include "common/even_split.hpp"
-#include "kernel/paths.hpp"
-#include "kernel/team_split.hpp"
+#include "kernel/testing.hpp"
 #include "support/capture.hpp"
 
 namespace {
