@@ -35,20 +35,20 @@ using enum packing;
 // clang-format off
 constexpr path_row kPaths[] = {
     // path                 mr               nr               mc  kc    nc    packing      tile
-    {path::scalar,     {kScalarShape.mr, kScalarShape.nr, 64, 256,  1024, int32_words, tile_scalar_i32_4x8}},
-    {path::avx2,       {kYmmShape.mr,    kYmmShape.nr,    96, 512,  2048, int32_words, DENSE_X86_TILE(tile_avx2_i32_6x16)}},
-    {path::avx512,     {kZmmShape.mr,    kZmmShape.nr,    96, 1024, 2048, int32_words, DENSE_X86_TILE(tile_avx512_i32_12x32)}},
-    {path::scalar16,     {kScalarShape.mr, kScalarShape.nr, 64, 512,  1024, int16_pairs, tile_scalar_i16_4x8}},
-    {path::avx2_16,       {kYmmShape.mr,    kYmmShape.nr,    96, 1024, 2048, int16_pairs, DENSE_X86_TILE(tile_avx2_i16_6x16)}},
-    {path::avx512bw_16,   {kZmmShape.mr,    kZmmShape.nr,    96, 2048, 2048, int16_pairs, DENSE_X86_TILE(tile_avx512bw_i16_12x32)}},
-    {path::avx512vnni_16, {kZmmShape.mr,    kZmmShape.nr,    96, 2048, 2048, int16_pairs, DENSE_X86_TILE(tile_avx512vnni_i16_12x32)}},
-    {path::avxvnni_16,    {kYmmShape.mr,    kYmmShape.nr,    96, 1024, 2048, int16_pairs, DENSE_X86_TILE(tile_avxvnni_i16_6x16)}},
+    {path::scalar_i32,     {kScalarShape.mr, kScalarShape.nr, 64, 256,  1024, int32_words, tile_scalar_i32_4x8}},
+    {path::avx2_i32,       {kYmmShape.mr,    kYmmShape.nr,    96, 512,  2048, int32_words, DENSE_X86_TILE(tile_avx2_i32_6x16)}},
+    {path::avx512_i32,     {kZmmShape.mr,    kZmmShape.nr,    96, 1024, 2048, int32_words, DENSE_X86_TILE(tile_avx512_i32_12x32)}},
+    {path::scalar_i16,     {kScalarShape.mr, kScalarShape.nr, 64, 512,  1024, int16_pairs, tile_scalar_i16_4x8}},
+    {path::avx2_i16,       {kYmmShape.mr,    kYmmShape.nr,    96, 1024, 2048, int16_pairs, DENSE_X86_TILE(tile_avx2_i16_6x16)}},
+    {path::avx512bw_i16,   {kZmmShape.mr,    kZmmShape.nr,    96, 2048, 2048, int16_pairs, DENSE_X86_TILE(tile_avx512bw_i16_12x32)}},
+    {path::avx512vnni_i16, {kZmmShape.mr,    kZmmShape.nr,    96, 2048, 2048, int16_pairs, DENSE_X86_TILE(tile_avx512vnni_i16_12x32)}},
+    {path::avxvnni_i16,    {kYmmShape.mr,    kYmmShape.nr,    96, 1024, 2048, int16_pairs, DENSE_X86_TILE(tile_avxvnni_i16_6x16)}},
 };
 // clang-format on
 
-// The paths that need every value in 16 bits: the ones from scalar16 on.
+// The paths that need every value in 16 bits: the ones from scalar_i16 on.
 constexpr bool needs_16_bits(path p) {
-  return static_cast<int32_t>(p) >= static_cast<int32_t>(path::scalar16);
+  return static_cast<int32_t>(p) >= static_cast<int32_t>(path::scalar_i16);
 }
 
 // What the driver and compiled_kernel rely on of every row.
@@ -137,12 +137,12 @@ const tile_kernel& pick_kernel(const kernel_choice& choice, const operands& op) 
 
 path select_path(cpu_features features) {
   if (features.avx512f) {
-    return path::avx512;
+    return path::avx512_i32;
   }
   if (features.avx2) {
-    return path::avx2;
+    return path::avx2_i32;
   }
-  return path::scalar;
+  return path::scalar_i32;
 }
 
 path select_narrow_path(cpu_features features) {
@@ -150,18 +150,18 @@ path select_narrow_path(cpu_features features) {
   // fused vpdpwssd saves the separate add (and a register per row).
   const bool zmm_words = features.avx512f && features.avx512bw;
   if (zmm_words && features.avx512vnni) {
-    return path::avx512vnni_16;
+    return path::avx512vnni_i16;
   }
   if (zmm_words) {
-    return path::avx512bw_16;
+    return path::avx512bw_i16;
   }
   if (features.avx2 && features.avxvnni) {
-    return path::avxvnni_16;
+    return path::avxvnni_i16;
   }
   if (features.avx2) {
-    return path::avx2_16;
+    return path::avx2_i16;
   }
-  return path::scalar;
+  return path::scalar_i32;
 }
 
 bool is_narrow(path p) { return detail::needs_16_bits(p); }
@@ -171,19 +171,19 @@ cpu_features host_features() { return detail::host().features; }
 bool path_available(path p) {
   const cpu_features f = host_features();
   switch (p) {
-    case path::scalar:
-    case path::scalar16:
+    case path::scalar_i32:
+    case path::scalar_i16:
       return true;
-    case path::avx2:
-    case path::avx2_16:
+    case path::avx2_i32:
+    case path::avx2_i16:
       return f.avx2;
-    case path::avx512:
+    case path::avx512_i32:
       return f.avx512f;
-    case path::avx512bw_16:
+    case path::avx512bw_i16:
       return f.avx512bw;
-    case path::avx512vnni_16:
+    case path::avx512vnni_i16:
       return f.avx512vnni;
-    case path::avxvnni_16:
+    case path::avxvnni_i16:
       return f.avxvnni;
   }
   return false;
@@ -191,22 +191,22 @@ bool path_available(path p) {
 
 const char* path_name(path p) {
   switch (p) {
-    case path::scalar:
-      return "scalar";
-    case path::avx2:
-      return "avx2";
-    case path::avx512:
-      return "avx512";
-    case path::scalar16:
-      return "scalar16";
-    case path::avx2_16:
-      return "avx2_16";
-    case path::avx512bw_16:
-      return "avx512bw_16";
-    case path::avx512vnni_16:
-      return "avx512vnni_16";
-    case path::avxvnni_16:
-      return "avxvnni_16";
+    case path::scalar_i32:
+      return "scalar_i32";
+    case path::avx2_i32:
+      return "avx2_i32";
+    case path::avx512_i32:
+      return "avx512_i32";
+    case path::scalar_i16:
+      return "scalar_i16";
+    case path::avx2_i16:
+      return "avx2_i16";
+    case path::avx512bw_i16:
+      return "avx512bw_i16";
+    case path::avx512vnni_i16:
+      return "avx512vnni_i16";
+    case path::avxvnni_i16:
+      return "avxvnni_i16";
   }
   return "?";
 }

@@ -17,18 +17,19 @@
 
 namespace block_kernel {
 
-// The instruction-set paths of the kernel. The scalar ones are always built.
-// The first three work on any int32 values; the *16 paths only on blocks
-// whose values all fit in 16 bits (packed as pairs of k, see tiles/tile.hpp).
+// The instruction-set paths of the kernel, each named for its instruction set
+// and the value type it multiplies. The scalar ones are always built. The
+// *_i32 paths work on any int32 values; the *_i16 paths only on blocks whose
+// values all fit in 16 bits (packed as pairs of k, see tiles/tile.hpp).
 enum class path : int32_t {
-  scalar = 0,
-  avx2 = 1,
-  avx512 = 2,
-  scalar16 = 3,       // plain C++ on pairs: the truth of the pair packing
-  avx2_16 = 4,        // vpmaddwd + vpaddd on ymm
-  avx512bw_16 = 5,    // vpmaddwd + vpaddd on zmm
-  avx512vnni_16 = 6,  // vpdpwssd on zmm (AVX-512 VNNI)
-  avxvnni_16 = 7,     // vpdpwssd on ymm (AVX-VNNI)
+  scalar_i32 = 0,
+  avx2_i32 = 1,
+  avx512_i32 = 2,
+  scalar_i16 = 3,      // plain C++ on pairs: the truth of the pair packing
+  avx2_i16 = 4,        // vpmaddwd + vpaddd on ymm
+  avx512bw_i16 = 5,    // vpmaddwd + vpaddd on zmm
+  avx512vnni_i16 = 6,  // vpdpwssd on zmm (AVX-512 VNNI)
+  avxvnni_i16 = 7,     // vpdpwssd on ymm (AVX-VNNI)
 };
 
 // The CPU capabilities the choice depends on.
@@ -45,7 +46,7 @@ struct cpu_features {
 path select_path(cpu_features features);
 
 // The 16-bit-range path for a machine with `features`: AVX-512 VNNI, else
-// AVX-512BW, else AVX-VNNI, else AVX2; path::scalar (no 16-bit-range path:
+// AVX-512BW, else AVX-VNNI, else AVX2; path::scalar_i32 (no 16-bit-range path:
 // the values are not even scanned) without AVX2. Pure, like select_path.
 path select_narrow_path(cpu_features features);
 

@@ -17,7 +17,7 @@ namespace block_kernel {
 // True when `p` can run here (compiled in and supported by the CPU).
 bool path_available(path p);
 
-// The enumerator's name ("scalar", "avx2_16", ...); "?" for any other value.
+// The enumerator's name ("scalar_i32", "avx2_i16", ...); "?" for any other value.
 const char* path_name(path p);
 
 // mmsubmatriz forced onto path `p`. Same checks, messages and results; a path

@@ -338,9 +338,9 @@ std::string param_name(const testing::TestParamInfo<kernel_run>& info) {
          "_team" + std::to_string(team);
 }
 
-constexpr int kScalar = static_cast<int>(path::scalar);
-constexpr int kAvx2 = static_cast<int>(path::avx2);
-constexpr int kAvx512 = static_cast<int>(path::avx512);
+constexpr int kScalar = static_cast<int>(path::scalar_i32);
+constexpr int kAvx2 = static_cast<int>(path::avx2_i32);
+constexpr int kAvx512 = static_cast<int>(path::avx512_i32);
 
 INSTANTIATE_TEST_SUITE_P(Paths, KernelPath,
                          testing::Values(kernel_run{kAuto, 0}, kernel_run{kScalar, 0},

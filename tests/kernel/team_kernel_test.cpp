@@ -80,7 +80,7 @@ TEST(TeamKernel, SameBitsAsTheSequentialKernelOnEveryPathAndTeam) {
                                            {17, 33, 65, 1, 2, 9, 6}})
     shapes.push_back(s);
 
-  for (path p : {path::scalar, path::avx2, path::avx512}) {
+  for (path p : {path::scalar_i32, path::avx2_i32, path::avx512_i32}) {
     if (!block_kernel::path_available(p)) continue;
     for (const shape& s : shapes) {
       const int32_t rows = s.i0 + s.m + s.extra;
