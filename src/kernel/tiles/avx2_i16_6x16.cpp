@@ -24,7 +24,7 @@ namespace block_kernel::detail {
   "vpaddd %%ymm15, %%ymm" #hi ", %%ymm" #hi "\n\t"
 // clang-format on
 
-DENSE_DEFINE_TILE(tile_avx2_i16_6x16, kYmmShape, DENSE_YMM_LOOP(DENSE_ROW), ymm_write_back)
+DENSE_DEFINE_TILE(tile_avx2_i16_6x16, kYmmShape, DENSE_YMM_LOOP(DENSE_ROW), ymm)
 
 #undef DENSE_ROW
 

@@ -21,7 +21,7 @@ namespace block_kernel::detail {
   "vpaddd %%zmm29, %%zmm" #hi ", %%zmm" #hi "\n\t"
 // clang-format on
 
-DENSE_DEFINE_TILE(tile_avx512_i32_12x32, kZmmShape, DENSE_ZMM_LOOP(DENSE_ROW), zmm_write_back)
+DENSE_DEFINE_TILE(tile_avx512_i32_12x32, kZmmShape, DENSE_ZMM_LOOP(DENSE_ROW), zmm)
 
 #undef DENSE_ROW
 

@@ -25,7 +25,7 @@ namespace block_kernel::detail {
   "vpaddd %%zmm29, %%zmm" #hi ", %%zmm" #hi "\n\t"
 // clang-format on
 
-DENSE_DEFINE_TILE(tile_avx512bw_i16_12x32, kZmmShape, DENSE_ZMM_LOOP(DENSE_ROW), zmm_write_back)
+DENSE_DEFINE_TILE(tile_avx512bw_i16_12x32, kZmmShape, DENSE_ZMM_LOOP(DENSE_ROW), zmm)
 
 #undef DENSE_ROW
 

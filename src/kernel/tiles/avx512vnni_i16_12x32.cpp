@@ -19,7 +19,7 @@ namespace block_kernel::detail {
   "vpdpwssd " #offset "(%[a])%{1to16%}, %%zmm31, %%zmm" #hi "\n\t"
 // clang-format on
 
-DENSE_DEFINE_TILE(tile_avx512vnni_i16_12x32, kZmmShape, DENSE_ZMM_LOOP(DENSE_ROW), zmm_write_back)
+DENSE_DEFINE_TILE(tile_avx512vnni_i16_12x32, kZmmShape, DENSE_ZMM_LOOP(DENSE_ROW), zmm)
 
 #undef DENSE_ROW
 

@@ -20,7 +20,7 @@ namespace block_kernel::detail {
   "%{vex%} vpdpwssd %%ymm13, %%ymm14, %%ymm" #hi "\n\t"
 // clang-format on
 
-DENSE_DEFINE_TILE(tile_avxvnni_i16_6x16, kYmmShape, DENSE_YMM_LOOP(DENSE_ROW), ymm_write_back)
+DENSE_DEFINE_TILE(tile_avxvnni_i16_6x16, kYmmShape, DENSE_YMM_LOOP(DENSE_ROW), ymm)
 
 #undef DENSE_ROW
 

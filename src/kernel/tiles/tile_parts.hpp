@@ -54,16 +54,16 @@ void scalar_tile(Product product, int32_t steps, const int32_t* a_panel, const i
 
 // Defines the vector tile function `name` (a tile_signature) of `shape`: it
 // prefetches c, runs `loop` (a DENSE_YMM_LOOP or DENSE_ZMM_LOOP) over the
-// panels into the tile's sums and adds them into c with `write_back`
-// (ymm_write_back or zmm_write_back). The one line a vector tile file adds to
-// its arithmetic.
-#define DENSE_DEFINE_TILE(name, shape, loop, write_back)                                           \
+// panels into the tile's sums and adds them into c with the write-back of
+// `frame` (ymm: ymm_write_back, zmm: zmm_write_back). The one line a vector
+// tile file adds to its arithmetic.
+#define DENSE_DEFINE_TILE(name, shape, loop, frame)                                                \
   void name(int32_t steps, const int32_t* a_panel, const int32_t* b_panel, int32_t* const* c_rows, \
             int32_t c_col, int32_t m, int32_t n) {                                                 \
     prefetch_c(c_rows, c_col, m, n);                                                               \
     alignas(64) int32_t sums[(shape).mr * (shape).nr];                                             \
     (loop)(a_panel, b_panel, int64_t{steps}, sums);                                                \
-    write_back<(shape).mr, (shape).nr>(sums, c_rows, c_col, m, n);                                 \
+    frame##_write_back<(shape).mr, (shape).nr>(sums, c_rows, c_col, m, n);                         \
   }
 
 #if defined(__AVX2__)
