@@ -26,7 +26,7 @@
 #include "bench_support.hpp"
 #include <dense/block_kernel.hpp>
 #include "kernel/driver.hpp"
-#include "kernel/paths.hpp"
+#include "kernel/testing.hpp"
 #include <dense/dense_arith.hpp>
 #include <dense/dense_core.hpp>
 #include <dense/team_kernel.hpp>
@@ -428,8 +428,8 @@ void register_all() {
   if (f.avx512vnni) add("BM_peak_vpdpwssd_avx512", BM_peak_vpdpwssd_avx512, false);
   if (f.avx2) add("BM_peak_vpmaddwd_avx2", BM_peak_vpmaddwd_avx2, false);
   using block_kernel::path;
-  for (auto p : {path::avx512, path::avx2, path::scalar, path::avx512vnni_16, path::avx512bw_16,
-                 path::avxvnni_16, path::avx2_16}) {
+  for (auto p : {path::avx512_i32, path::avx2_i32, path::scalar_i32, path::avx512vnni_i16,
+                 path::avx512bw_i16, path::avxvnni_i16, path::avx2_i16}) {
     if (!block_kernel::path_available(p)) continue;
     add(
         std::string("BM_mmsubmatriz/") + block_kernel::path_name(p),

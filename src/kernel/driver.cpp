@@ -9,7 +9,7 @@
 // Packing turns the row tables (each row its own heap block) into contiguous
 // panels read at unit stride, and zero-pads the edges so the tile kernel always
 // works on full tiles; only the valid corner of each tile is written back.
-#include "driver.hpp"
+#include "kernel/driver.hpp"
 
 #include <sys/mman.h>
 

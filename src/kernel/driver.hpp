@@ -12,20 +12,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "tile.hpp"
+#include "kernel/operands.hpp"
+#include "kernel/tiles/tile.hpp"
 
 namespace block_kernel::detail {
-
-// One checked, non-empty block product: rows [i0, i1), inner range [k0, k1),
-// columns [j0, j1), all whole-matrix indices into the three row tables.
-struct operands {
-  const int32_t* const* a;
-  const int32_t* const* b;
-  int32_t* const* c;
-  int32_t i0, i1;
-  int32_t k0, k1;
-  int32_t j0, j1;
-};
 
 // The alignment of every packing buffer (one cache line, one zmm register).
 inline constexpr size_t kPackAlign = 64;

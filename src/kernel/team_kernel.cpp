@@ -21,11 +21,14 @@
 #include <cstdlib>
 #include <dense/team_kernel.hpp>
 
+#include "common/even_split.hpp"
 #include "common/matrix_records.hpp"
 #include "common/messages.hpp"
 #include "common/team_size.hpp"
-#include "entry.hpp"
-#include "team_split.hpp"
+#include "kernel/dispatch.hpp"
+#include "kernel/driver.hpp"
+#include "kernel/operands.hpp"
+#include "kernel/testing.hpp"
 
 namespace team_kernel {
 namespace detail {
@@ -33,6 +36,8 @@ namespace detail {
 using block_kernel::detail::checked;
 using block_kernel::detail::operands;
 using block_kernel::detail::tile_kernel;
+using dense_detail::even_part;
+using dense_detail::item_range;
 namespace kd = block_kernel::detail;
 
 namespace {
@@ -54,14 +59,14 @@ void share_of_product(const tile_kernel& kernel, const operands& op, int32_t* b_
   const result_split split =
       split_result(m, kd::min32(n, kernel.nc), kernel.mr, kernel.nr, threads);
   const bool works = t < split.row_parts * split.col_parts;
-  const range rows =
-      works ? part_of(m, kernel.mr, split.row_parts, t / split.col_parts) : range{0, 0};
+  const item_range rows =
+      works ? even_part(m, split.row_parts, t / split.col_parts, kernel.mr) : item_range{0, 0};
   int32_t nc = 0;
   for (int32_t jc = 0; jc < n; jc += nc) {
     nc = kd::min32(kernel.nc, n - jc);
-    const range panels = part_of(units_of(nc, kernel.nr), 1, threads, t);
-    const range cols =
-        works ? part_of(nc, kernel.nr, split.col_parts, t % split.col_parts) : range{0, 0};
+    const item_range panels = even_part(units_of(nc, kernel.nr), threads, t);
+    const item_range cols =
+        works ? even_part(nc, split.col_parts, t % split.col_parts, kernel.nr) : item_range{0, 0};
     int32_t kc = 0;
     for (int32_t pc = 0; pc < k; pc += kc) {
       kc = kd::min32(kernel.kc, k - pc);
@@ -77,13 +82,9 @@ void share_of_product(const tile_kernel& kernel, const operands& op, int32_t* b_
 int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
              const dense_arith::submatriz* b, const dense_arith::submatriz* c, int32_t n) {
   operands op{};
-  switch (kd::check_operands(a, b, c, &op)) {
-    case checked::refused:
-      return -1;
-    case checked::empty:
-      return 0;
-    case checked::run:
-      break;
+  const checked verdict = kd::check_operands(a, b, c, &op);
+  if (verdict != checked::run) {
+    return verdict == checked::refused ? -1 : 0;
   }
   const int32_t m = op.i1 - op.i0;
   const tile_kernel& wide = *choice.wide;
@@ -107,7 +108,7 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
   if (block.start == nullptr) {  // the same sums without buffers, rows dealt out to the team
 #pragma omp parallel num_threads(team)
     {
-      const range rows = part_of(m, 1, omp_get_num_threads(), omp_get_thread_num());
+      const item_range rows = even_part(m, omp_get_num_threads(), omp_get_thread_num());
       kd::direct_product(op, rows.begin, rows.end);
     }
     return 0;
@@ -126,7 +127,7 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
       // Each thread checks its share of the rows the block reads and writes
       // its own word; after the barrier every thread reads all the words and
       // so reaches the same choice. Nothing writes them again.
-      const range rows = part_of(kd::scan_rows(op), 1, threads, t);
+      const item_range rows = even_part(kd::scan_rows(op), threads, t);
       fits[t] = kd::rows_fit_int16(op, rows.begin, rows.end) ? 1 : 0;
 #pragma omp barrier
       bool all = true;
@@ -145,17 +146,6 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
 }
 
 }  // namespace
-
-range part_of(int32_t total, int32_t unit, int32_t parts, int32_t index) {
-  const int64_t units = (int64_t{total} + unit - 1) / unit;
-  const int64_t base = units / parts;
-  const int64_t extra = units % parts;
-  const int64_t first = index * base + (index < extra ? index : extra);
-  const int64_t count = base + (index < extra ? 1 : 0);
-  const int64_t begin = first * unit < total ? first * unit : total;
-  const int64_t end = (first + count) * unit < total ? (first + count) * unit : total;
-  return {static_cast<int32_t>(begin), static_cast<int32_t>(end)};
-}
 
 result_split split_result(int32_t m, int32_t n, int32_t mr, int32_t nr, int32_t threads) {
   const int32_t row_units = units_of(m, mr);
@@ -193,7 +183,7 @@ int mmsubmatrizOMP_on(block_kernel::path p, const dense_arith::submatriz* a,
 
 int mmsubmatrizOMP(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
                    const dense_arith::submatriz* c, int32_t n) {
-  return detail::run_team(block_kernel::detail::host_kernels(), a, b, c, n);
+  return detail::run_team(block_kernel::detail::host().kernels, a, b, c, n);
 }
 
 dense_core::matriz* multiplicarKernelOMP(const dense_core::matriz* a, const dense_core::matriz* b,

@@ -1,17 +1,14 @@
 // Who owns which rows and columns: the one rule every MPI product follows, and the grid it runs on.
 #include <dense/mpi_products.hpp>
 
+#include "common/even_split.hpp"
 #include "mpi/mpi_detail.hpp"
 
 namespace mpi_products {
 
 faixa faixa_de(int32_t total, int32_t partes, int32_t parte) {
-  const int64_t base = total / partes;
-  const int64_t extra = total % partes;
-  // The first `extra` parts take one item more; 64-bit so that nothing overflows near INT32_MAX.
-  const int64_t inicio = parte * base + (parte < extra ? parte : extra);
-  const int64_t tamanho = base + (parte < extra ? 1 : 0);
-  return faixa{static_cast<int32_t>(inicio), static_cast<int32_t>(inicio + tamanho)};
+  const dense_detail::item_range r = dense_detail::even_part(total, partes, parte);
+  return faixa{r.begin, r.end};
 }
 
 dense_arith::bloco bloco_do_rank(int32_t lin, int32_t col, int32_t linhas, int32_t colunas,

@@ -13,6 +13,7 @@
 #include <dense/mpi_products.hpp>
 #include <vector>
 
+#include "common/even_split.hpp"
 #include "mpi/mpi_detail.hpp"
 
 namespace mpi_products {
@@ -23,17 +24,6 @@ using mpi_detail::packed;
 using mpi_detail::row_type;
 
 namespace {
-
-// The part of faixa_de(total, partes, ·) that holds index `at` (inside [0, total)).
-int32_t part_holding(int32_t total, int32_t partes, int32_t at) {
-  const int64_t base = total / partes;
-  const int64_t extra = total % partes;
-  const int64_t long_end = extra * (base + 1);
-  if (at < long_end) {
-    return static_cast<int32_t>(at / (base + 1));
-  }
-  return static_cast<int32_t>(extra + (at - long_end) / base);
-}
 
 // The rank's verdict on its own block: it must have exactly the block's size.
 int32_t judge_block(const matriz* m, const dense_arith::bloco& want) {
@@ -164,8 +154,9 @@ int multiplicarSUMMAblocos(const matriz* a, const matriz* b, matriz* c, int32_t 
   for (size_t s = 0; s + 1 < cuts.size(); ++s) {
     const int32_t from = cuts[s];
     const int32_t width = cuts[s + 1] - from;
-    const int a_owner = part_holding(k, cols_of_grid, from);  // a grid column
-    const int b_owner = part_holding(k, rows_of_grid, from);  // a grid row
+    // The owners by the inverse of the rule that cut a's columns and b's rows (faixa_de).
+    const int a_owner = dense_detail::part_holding(k, cols_of_grid, from);  // a grid column
+    const int b_owner = dense_detail::part_holding(k, rows_of_grid, from);  // a grid row
 
     // Every rank of a grid row has the same my_rows, and of a grid column the
     // same my_cols, so a whole row or column skips a broadcast together.

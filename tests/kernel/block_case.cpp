@@ -29,15 +29,10 @@ void block_case::set_block(int32_t i0, int32_t i1, int32_t k0, int32_t k1, int32
 
 std::vector<int32_t> block_case::expected_c() const {
   std::vector<int32_t> out = c.values();
-  const int32_t cols = c.get()->col;
-  for (int32_t i = a_block.lin_inicio; i < a_block.lin_fim; ++i)
-    for (int32_t j = b_block.col_inicio; j < b_block.col_fim; ++j) {
-      uint32_t sum = 0;
-      for (int32_t k = a_block.col_inicio; k < a_block.col_fim; ++k)
-        sum += static_cast<uint32_t>(a.at(i, k)) * static_cast<uint32_t>(b.at(k, j));
-      auto& cell = out[static_cast<size_t>(i) * static_cast<size_t>(cols) + static_cast<size_t>(j)];
-      cell = static_cast<int32_t>(static_cast<uint32_t>(cell) + sum);
-    }
+  test_support::add_reference_product(a.get(), b.get(),
+                                      {a_block.lin_inicio, a_block.lin_fim, a_block.col_inicio,
+                                       a_block.col_fim, b_block.col_inicio, b_block.col_fim},
+                                      out, c.get()->col);
   return out;
 }
 

@@ -13,8 +13,7 @@
 #include "block_case.hpp"
 #include <dense/block_kernel.hpp>
 #include <dense/team_kernel.hpp>
-#include "kernel/paths.hpp"
-#include "kernel/team_split.hpp"
+#include "kernel/testing.hpp"
 #include "support/capture.hpp"
 
 namespace {
@@ -289,14 +288,7 @@ TEST_P(KernelPath, AResultThatOverlapsItsOwnFactorsIsRefused) {
   dense_arith::submatriz b_other{self.b.get(), &cols_6_12};
   dense_arith::submatriz c_in_a{self.a.get(), &self.c_block};
   std::vector<int32_t> want = self.a.values();
-  for (int32_t i = 0; i < 6; ++i)
-    for (int32_t j = 6; j < 12; ++j) {
-      uint32_t sum = 0;
-      for (int32_t k = 0; k < 6; ++k)
-        sum += static_cast<uint32_t>(self.a.at(i, k)) * static_cast<uint32_t>(self.b.at(k, j));
-      auto& cell = want[static_cast<size_t>(i * 12 + j)];
-      cell = static_cast<int32_t>(static_cast<uint32_t>(cell) + sum);
-    }
+  test_support::add_reference_product(self.a.get(), self.b.get(), {0, 6, 0, 6, 6, 12}, want, 12);
   EXPECT_EQ(run(&a_part, &b_other, &c_in_a), 0);
   EXPECT_EQ(self.a.values(), want);
 }
@@ -346,9 +338,9 @@ std::string param_name(const testing::TestParamInfo<kernel_run>& info) {
          "_team" + std::to_string(team);
 }
 
-constexpr int kScalar = static_cast<int>(path::scalar);
-constexpr int kAvx2 = static_cast<int>(path::avx2);
-constexpr int kAvx512 = static_cast<int>(path::avx512);
+constexpr int kScalar = static_cast<int>(path::scalar_i32);
+constexpr int kAvx2 = static_cast<int>(path::avx2_i32);
+constexpr int kAvx512 = static_cast<int>(path::avx512_i32);
 
 INSTANTIATE_TEST_SUITE_P(Paths, KernelPath,
                          testing::Values(kernel_run{kAuto, 0}, kernel_run{kScalar, 0},

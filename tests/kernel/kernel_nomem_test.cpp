@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "block_case.hpp"
-#include "kernel/paths.hpp"
-#include "kernel/team_split.hpp"
+#include "kernel/testing.hpp"
 #include "support/capture.hpp"
 
 namespace {
@@ -33,8 +32,8 @@ using block_kernel::path;
 
 TEST(KernelWithoutMemory, FallsBackToThePlainLoopOnEveryPath) {
   // team 0: the sequential kernel; otherwise the team kernel on that many threads.
-  for (path p : {path::scalar, path::avx2, path::avx512, path::scalar16, path::avx2_16,
-                 path::avx512bw_16, path::avx512vnni_16, path::avxvnni_16})
+  for (path p : {path::scalar_i32, path::avx2_i32, path::avx512_i32, path::scalar_i16,
+                 path::avx2_i16, path::avx512bw_i16, path::avx512vnni_i16, path::avxvnni_i16})
     for (int32_t team : {0, 1, 3}) {
       if (!block_kernel::path_available(p)) continue;
       SCOPED_TRACE(testing::Message() << block_kernel::path_name(p) << " team " << team);

@@ -10,8 +10,7 @@
 
 #include "block_case.hpp"
 #include "kernel/driver.hpp"
-#include "kernel/paths.hpp"
-#include "kernel/team_split.hpp"
+#include "kernel/testing.hpp"
 
 namespace {
 
@@ -19,8 +18,8 @@ using block_kernel::path;
 using kernel_test::block_case;
 using kernel_test::owned_matrix;
 
-constexpr path kNarrowPaths[] = {path::scalar16, path::avx2_16, path::avx512bw_16,
-                                 path::avx512vnni_16, path::avxvnni_16};
+constexpr path kNarrowPaths[] = {path::scalar_i16, path::avx2_i16, path::avx512bw_i16,
+                                 path::avx512vnni_i16, path::avxvnni_i16};
 
 // The block a x b of a block_case as the driver sees it.
 block_kernel::detail::operands operands_of(block_case& t) {
@@ -113,8 +112,9 @@ void expect_same_as_int32(path p, int32_t team, const shape& s, fill how, int32_
     if (planted != 0) x->a.at(s.i0 + s.m / 2, s.k0 + s.k - 1) = planted;
     x->set_block(s.i0, s.i0 + s.m, s.k0, s.k0 + s.k, s.j0, s.j0 + s.n);
   }
-  ASSERT_EQ(block_kernel::mmsubmatriz_on(path::scalar, &truth.a_desc, &truth.b_desc, &truth.c_desc),
-            0);
+  ASSERT_EQ(
+      block_kernel::mmsubmatriz_on(path::scalar_i32, &truth.a_desc, &truth.b_desc, &truth.c_desc),
+      0);
   const int rc =
       team == 0 ? block_kernel::mmsubmatriz_on(p, &t.a_desc, &t.b_desc, &t.c_desc)
                 : team_kernel::detail::mmsubmatrizOMP_on(p, &t.a_desc, &t.b_desc, &t.c_desc, team);

@@ -9,38 +9,17 @@
 #include <vector>
 
 #include "block_case.hpp"
-#include "kernel/paths.hpp"
-#include "kernel/team_split.hpp"
+#include "common/even_split.hpp"
+#include "kernel/testing.hpp"
 #include "support/capture.hpp"
 
 namespace {
 
 using block_kernel::path;
 using kernel_test::block_case;
-using team_kernel::detail::part_of;
+using dense_detail::even_part;
 using team_kernel::detail::split_result;
 using test_support::owned_matrix;
-
-TEST(TeamSplit, PartsDifferByAtMostOneUnitAndTheFirstTakeTheExtra) {
-  struct row {
-    int32_t total, unit, parts, index, begin, end;
-  };
-  for (const row& r : std::vector<row>{{10, 1, 4, 0, 0, 3},  // 3 3 2 2
-                                       {10, 1, 4, 2, 6, 8},
-                                       {10, 1, 4, 3, 8, 10},
-                                       {100, 12, 2, 0, 0, 60},    // 9 units: 5 + 4
-                                       {100, 12, 2, 1, 60, 100},  // the short unit last
-                                       {5, 12, 3, 0, 0, 5},       // one unit for three parts
-                                       {5, 12, 3, 1, 5, 5},       // ... the others are empty
-                                       {5, 12, 3, 2, 5, 5},
-                                       {2147483647, 32, 2, 1, 1073741824, 2147483647}}) {
-    SCOPED_TRACE(testing::Message()
-                 << r.total << "/" << r.unit << " part " << r.index << " of " << r.parts);
-    const auto got = part_of(r.total, r.unit, r.parts, r.index);
-    EXPECT_EQ(got.begin, r.begin);
-    EXPECT_EQ(got.end, r.end);
-  }
-}
 
 TEST(TeamSplit, RowsFirstColumnsWhenRowsCannotKeepTheTeamBusy) {
   struct row {
@@ -70,8 +49,8 @@ TEST(TeamSplit, EveryElementOfTheResultBelongsToExactlyOneThread) {
         ASSERT_LE(split.row_parts * split.col_parts, threads);
         std::vector<int> owners(static_cast<size_t>(m * n), 0);
         for (int32_t t = 0; t < split.row_parts * split.col_parts; ++t) {
-          const auto rows = part_of(m, 6, split.row_parts, t / split.col_parts);
-          const auto cols = part_of(n, 16, split.col_parts, t % split.col_parts);
+          const auto rows = even_part(m, split.row_parts, t / split.col_parts, 6);
+          const auto cols = even_part(n, split.col_parts, t % split.col_parts, 16);
           for (int32_t i = rows.begin; i < rows.end; ++i)
             for (int32_t j = cols.begin; j < cols.end; ++j)
               ++owners[static_cast<size_t>(i * n + j)];
@@ -101,7 +80,7 @@ TEST(TeamKernel, SameBitsAsTheSequentialKernelOnEveryPathAndTeam) {
                                            {17, 33, 65, 1, 2, 9, 6}})
     shapes.push_back(s);
 
-  for (path p : {path::scalar, path::avx2, path::avx512}) {
+  for (path p : {path::scalar_i32, path::avx2_i32, path::avx512_i32}) {
     if (!block_kernel::path_available(p)) continue;
     for (const shape& s : shapes) {
       const int32_t rows = s.i0 + s.m + s.extra;

@@ -53,15 +53,20 @@ std::vector<int32_t> values_of(const dense_core::matriz* m) {
 
 std::vector<int32_t> reference_product(const dense_core::matriz* a, const dense_core::matriz* b) {
   std::vector<int32_t> out(static_cast<size_t>(a->lin) * static_cast<size_t>(b->col), 0);
-  for (int32_t i = 0; i < a->lin; ++i)
-    for (int32_t j = 0; j < b->col; ++j) {
-      uint32_t sum = 0;
-      for (int32_t k = 0; k < a->col; ++k)
-        sum += static_cast<uint32_t>(a->mat[i][k]) * static_cast<uint32_t>(b->mat[k][j]);
-      out[static_cast<size_t>(i) * static_cast<size_t>(b->col) + static_cast<size_t>(j)] =
-          static_cast<int32_t>(sum);
-    }
+  add_reference_product(a, b, {0, a->lin, 0, a->col, 0, b->col}, out, b->col);
   return out;
+}
+
+void add_reference_product(const dense_core::matriz* a, const dense_core::matriz* b,
+                           const product_block& block, std::vector<int32_t>& c, int32_t c_cols) {
+  for (int32_t i = block.i0; i < block.i1; ++i)
+    for (int32_t j = block.j0; j < block.j1; ++j) {
+      uint32_t sum = 0;
+      for (int32_t k = block.k0; k < block.k1; ++k)
+        sum += static_cast<uint32_t>(a->mat[i][k]) * static_cast<uint32_t>(b->mat[k][j]);
+      int32_t& cell = c[static_cast<size_t>(i) * static_cast<size_t>(c_cols) + static_cast<size_t>(j)];
+      cell = static_cast<int32_t>(static_cast<uint32_t>(cell) + sum);
+    }
 }
 
 void matrix_deleter::operator()(dense_core::matriz* m) const { dense_detail::release_matrix(m); }

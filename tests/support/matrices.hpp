@@ -39,6 +39,19 @@ std::vector<int32_t> values_of(const dense_core::matriz* m);
 // The product a x b, row by row, wrapping at 32 bits: the truth every product is checked against.
 std::vector<int32_t> reference_product(const dense_core::matriz* a, const dense_core::matriz* b);
 
+// Rows [i0, i1), inner range [k0, k1) and columns [j0, j1) of a product, in
+// whole-matrix indices.
+struct product_block {
+  int32_t i0, i1, k0, k1, j0, j1;
+};
+
+// The same truth on a block, as the block kernel computes it: adds
+// a[i][k] * b[k][j] over k in [k0, k1), wrapping at 32 bits, into c[i][j] for
+// every (i, j) of the block, where `c` holds a matrix of `c_cols` columns row
+// by row.
+void add_reference_product(const dense_core::matriz* a, const dense_core::matriz* b,
+                           const product_block& block, std::vector<int32_t>& c, int32_t c_cols);
+
 // Frees a matrix record that the library returned (its storage, then the record);
 // accepts null and records without storage.
 struct matrix_deleter {

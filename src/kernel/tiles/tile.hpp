@@ -1,12 +1,14 @@
-// Private to the block kernel: the tile-kernel interface that each instruction-set path
-// implements.
+// Private to the block kernel: the interface every tile implements, the tiles there are,
+// and the record the driver runs one path from.
 //
-// Three layers, kept apart so that only the innermost one is CPU-specific:
-//   block_kernel.cpp    checks the descriptors and picks a path;
+// Three layers, kept apart so that only the innermost one depends on the CPU:
+//   block_kernel.cpp,   check the descriptors (operands.hpp) and pick a path
+//   team_kernel.cpp     (dispatch.hpp, which also holds every path's block sizes);
 //   driver.cpp          cuts the product into cache blocks and packs panels of a and b
 //                       into contiguous, aligned buffers (driver.hpp);
-//   tile_<path>.cpp     the register-tiled tile kernels, each file the only one built
-//                       with its instruction-set flags.
+//   tiles/*.cpp         the register-tiled tiles, each file the only one built with its
+//                       instruction-set flags and named for what it is:
+//                       <instruction set>_<value type>_<rows>x<columns>.cpp.
 // This header includes nothing but <cstdint> so that it is safe in every one of them.
 #pragma once
 
@@ -33,10 +35,32 @@ enum class packing : int32_t { int32_words, int16_pairs };
 // and n; the packing buffer is 64-byte aligned, so b_panel is whenever nr is a
 // multiple of 16); only rows r < m of c_rows are touched, and only columns
 // c_col .. c_col + n - 1.
-using tile_fn = void (*)(int32_t steps, const int32_t* a_panel, const int32_t* b_panel,
-                         int32_t* const* c_rows, int32_t c_col, int32_t m, int32_t n);
+using tile_signature = void(int32_t steps, const int32_t* a_panel, const int32_t* b_panel,
+                            int32_t* const* c_rows, int32_t c_col, int32_t m, int32_t n);
+using tile_fn = tile_signature*;
 
-// One path: its register tile and the cache blocks chosen for it.
+// A register tile: the rows (mr) and columns (nr) of c it holds in registers.
+struct tile_shape {
+  int32_t mr;
+  int32_t nr;
+};
+inline constexpr tile_shape kScalarShape{4, 8};  // plain C++: 32 sums the compiler places
+inline constexpr tile_shape kYmmShape{6, 16};    // twelve ymm accumulators, two a row
+inline constexpr tile_shape kZmmShape{12, 32};   // twenty-four zmm accumulators, two a row
+
+// The tiles, each defined in the file of its name; the SIMD ones exist only in
+// builds for x86-64.
+tile_signature tile_scalar_i32_4x8;
+tile_signature tile_scalar_i16_4x8;
+tile_signature tile_avx2_i32_6x16;
+tile_signature tile_avx2_i16_6x16;
+tile_signature tile_avxvnni_i16_6x16;
+tile_signature tile_avx512_i32_12x32;
+tile_signature tile_avx512bw_i16_12x32;
+tile_signature tile_avx512vnni_i16_12x32;
+
+// One path as the driver runs it: its tile and the cache blocks chosen for it
+// (the table of every path is in dispatch.cpp).
 struct tile_kernel {
   int32_t mr;  // rows of the register tile
   int32_t nr;  // columns of the register tile
@@ -46,15 +70,5 @@ struct tile_kernel {
   packing pack;
   tile_fn tile;
 };
-
-// Defined each in its own file; the SIMD ones only exist in builds for x86-64.
-extern const tile_kernel kScalarKernel;
-extern const tile_kernel kAvx2Kernel;
-extern const tile_kernel kAvx512Kernel;
-extern const tile_kernel kScalar16Kernel;
-extern const tile_kernel kAvx2_16Kernel;
-extern const tile_kernel kAvx512Bw16Kernel;
-extern const tile_kernel kAvx512Vnni16Kernel;
-extern const tile_kernel kAvxVnni16Kernel;
 
 }  // namespace block_kernel::detail
