@@ -64,8 +64,9 @@ FUZZ_BUILD ?= build-fuzz
 # Seconds each fuzz target runs for in `make fuzz`.
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= splitv2 read_matrix roundtrip products
-# Test directories whose programs start threads or OpenMP teams.
-TSAN_TEST_DIRS ?= tests/parallel tests/kernel
+# Test directories whose programs start threads or OpenMP teams (tests/common: the
+# recorder of threads' phases, and the work counter and progress of self-balancing teams).
+TSAN_TEST_DIRS ?= tests/common tests/parallel tests/kernel
 
 # Sanitizer exit statuses are 86/66, never the 0 or 1 the library exits with
 # on purpose, so a report can never pass for an expected exit.

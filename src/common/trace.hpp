@@ -42,10 +42,11 @@ inline constexpr char kRows[] = "rows";                      // a thread's rows 
 inline constexpr char kBandProduct[] = "band product";       // one band of a times one of b
 inline constexpr char kWaitForThread[] = "wait for thread";  // one join
 inline constexpr char kAddPart[] = "add part";               // add one part into the sum
-inline constexpr char kPackB[] = "pack b";                   // a team's share of b's panels
+inline constexpr char kScanValues[] = "scan values";         // a team's rows of the 16-bit check
+inline constexpr char kPackB[] = "pack b";                   // a run of b's panels, for the team
 inline constexpr char kPackA[] = "pack a";                   // a block of a, for one thread
 inline constexpr char kMultiply[] = "multiply";              // tiles against packed panels
-inline constexpr char kWait[] = "wait";  // a team's barrier, or nothing left to take
+inline constexpr char kWait[] = "wait";  // for another thread's work, or nothing left to take
 
 // The switch. Read through recording(), written by start() and stop() only.
 inline std::atomic<bool> g_recording{false};

@@ -256,36 +256,32 @@ void pack_b_panels(const tile_kernel& kernel, const operands& op, int32_t pc, in
   }
 }
 
-void multiply_block(const tile_kernel& kernel, const operands& op, int32_t pc, int32_t kc,
-                    int32_t jc, int32_t nc, int32_t r0, int32_t r1, int32_t q0, int32_t q1,
-                    int32_t* a_pack, const int32_t* b_pack) {
+void pack_a_block(const tile_kernel& kernel, const operands& op, int32_t pc, int32_t kc, int32_t r0,
+                  int32_t r1, int32_t* a_pack) {
+  assert(r0 < r1 && r1 - r0 <= kernel.mc);
+  const pack_fn pack = kernel.pack == packing::int16_pairs ? pack_a_pairs : pack_a_for(kernel.mr);
+  pack(op.a, op.i0 + r0, r1 - r0, op.k0 + pc, kc, kernel.mr, a_pack);
+}
+
+void multiply_packed(const tile_kernel& kernel, const operands& op, int32_t kc, int32_t jc,
+                     int32_t r0, int32_t r1, int32_t first, int32_t last, const int32_t* a_pack,
+                     const int32_t* b_pack) {
+  assert(first % kernel.nr == 0);
   const int32_t mr = kernel.mr;
   const int32_t nr = kernel.nr;
-  // This thread's columns inside the packed block, as offsets from jc.
-  const int32_t first = max32(q0, jc) - jc;
-  const int32_t last = min32(q1, jc + nc) - jc;
-  if (first >= last || r0 >= r1) {
-    return;
-  }
-  const pack_fn pack_a = kernel.pack == packing::int16_pairs ? pack_a_pairs : pack_a_for(mr);
   const auto steps = static_cast<size_t>(steps_of(kernel, kc));
   // Every loop steps by the size of the block it just did, so no index ever
   // goes past its bound (and none can overflow for bounds near INT32_MAX).
-  int32_t mc = 0;
-  for (int32_t ic = r0; ic < r1; ic += mc) {
-    mc = min32(kernel.mc, r1 - ic);
-    pack_a(op.a, op.i0 + ic, mc, op.k0 + pc, kc, mr, a_pack);
-    int32_t width = 0;
-    for (int32_t jr = first; jr < last; jr += width) {
-      width = min32(nr, last - jr);
-      const int32_t* b_panel = b_pack + static_cast<size_t>(jr) * steps;
-      int32_t height = 0;
-      for (int32_t ir = 0; ir < mc; ir += height) {
-        height = min32(mr, mc - ir);
-        const int32_t* a_panel = a_pack + static_cast<size_t>(ir) * steps;
-        kernel.tile(static_cast<int32_t>(steps), a_panel, b_panel, op.c + op.i0 + ic + ir,
-                    op.j0 + jc + jr, height, width);
-      }
+  int32_t width = 0;
+  for (int32_t jr = first; jr < last; jr += width) {
+    width = min32(nr, last - jr);
+    const int32_t* b_panel = b_pack + static_cast<size_t>(jr) * steps;
+    int32_t height = 0;
+    for (int32_t ir = 0; ir < r1 - r0; ir += height) {
+      height = min32(mr, r1 - r0 - ir);
+      const int32_t* a_panel = a_pack + static_cast<size_t>(ir) * steps;
+      kernel.tile(static_cast<int32_t>(steps), a_panel, b_panel, op.c + op.i0 + r0 + ir,
+                  op.j0 + jc + jr, height, width);
     }
   }
 }
@@ -313,7 +309,12 @@ bool blocked_product(const tile_kernel& kernel, const operands& op) {
     for (int32_t pc = 0; pc < k; pc += kc) {
       kc = min32(kernel.kc, k - pc);
       pack_b_panels(kernel, op, pc, kc, jc, nc, 0, (nc + kernel.nr - 1) / kernel.nr, b_pack);
-      multiply_block(kernel, op, pc, kc, jc, nc, 0, m, jc, jc + nc, a_pack, b_pack);
+      int32_t mc = 0;
+      for (int32_t ic = 0; ic < m; ic += mc) {
+        mc = min32(kernel.mc, m - ic);
+        pack_a_block(kernel, op, pc, kc, ic, ic + mc, a_pack);
+        multiply_packed(kernel, op, kc, jc, ic, ic + mc, 0, nc, a_pack, b_pack);
+      }
     }
   }
   std::free(block.base);

@@ -2,11 +2,13 @@
 // cache blocks, packs panels of a and b and calls a path's tile kernel on them.
 //
 // The sequential kernel (blocked_product) and the team kernel (team_kernel.cpp) run the
-// same steps; the team kernel only decides who does which of them between barriers:
+// same steps; the team kernel only decides which thread does which of them, and when:
 //   for each block of columns jc (nc wide) and each block of the inner range pc (kc deep):
-//     pack_b_panels   b's kc x nc block into nr-wide panels (any subset of the panels);
-//     multiply_block  for rows and columns of the result: pack a's mc x kc blocks and run
-//                     the tile kernel on every tile against the packed panels of b.
+//     pack_b_panels    b's kc x nc block into nr-wide panels (any subset of the panels);
+//     for rows of the result, at most mc at a time:
+//       pack_a_block     a's rows for the block's inner range into panels of mr rows;
+//       multiply_packed  the tile kernel on every tile of those rows, for any run of
+//                        the packed panels of b.
 #pragma once
 
 #include <cstddef>
@@ -50,14 +52,20 @@ pack_block alloc_pack(size_t words);
 void pack_b_panels(const tile_kernel& kernel, const operands& op, int32_t pc, int32_t kc,
                    int32_t jc, int32_t nc, int32_t p0, int32_t p1, int32_t* b_pack);
 
-// Adds the part of a x b for the inner range [pc, pc + kc) into rows
-// [r0, r1) and columns [q0, q1) of the result (relative to op's block; q0
-// and the columns of the packed block jc are multiples of nr), using the
-// packed block of b for columns [jc, jc + nc) and `a_pack` (a_words of
-// pack_sizes_for) for a's blocks. Only those rows and columns of c are written.
-void multiply_block(const tile_kernel& kernel, const operands& op, int32_t pc, int32_t kc,
-                    int32_t jc, int32_t nc, int32_t r0, int32_t r1, int32_t q0, int32_t q1,
-                    int32_t* a_pack, const int32_t* b_pack);
+// Packs rows [r0, r1) of the result's block (relative to op's block; at most
+// kernel.mc of them, at least one) of a for the inner range [pc, pc + kc) into
+// a_pack (a_words of pack_sizes_for), in panels of mr rows.
+void pack_a_block(const tile_kernel& kernel, const operands& op, int32_t pc, int32_t kc, int32_t r0,
+                  int32_t r1, int32_t* a_pack);
+
+// Adds the part of a x b for the inner range of depth kc that a_pack (rows
+// [r0, r1), from pack_a_block) and b_pack (the packed block of columns
+// starting at jc) hold into rows [r0, r1) and columns [jc + first, jc + last)
+// of the result (relative to op's block; first a multiple of nr, last at
+// most the packed block's width). Only those rows and columns of c are written.
+void multiply_packed(const tile_kernel& kernel, const operands& op, int32_t kc, int32_t jc,
+                     int32_t r0, int32_t r1, int32_t first, int32_t last, const int32_t* a_pack,
+                     const int32_t* b_pack);
 
 // Steps of the tile kernel for a depth of kc elements of k: kc, or the
 // number of pairs of k for the int16_pairs packing.

@@ -1,33 +1,49 @@
-// The block kernel on one OpenMP team: the result is split among the threads, the packed
-// blocks of b are shared.
+// The block kernel on one OpenMP team that balances itself: the threads take the product's
+// pieces of work (team_plan.hpp) from one shared counter, and wait for one another's pieces
+// by sleeping (team_progress.hpp), never at a barrier.
 //
-// When the machine has a 16-bit-range path, the team first scans the block's values
-// together (each thread its share of the rows, one word of its own for the answer, a
-// barrier, then every thread reads every answer and so picks the same kernel).
-// Then every thread runs the same loops over blocks of columns (jc) and of the inner
-// range (pc), so every thread meets the same barriers:
-//   barrier          nobody still reads the previous packed block of b;
-//   pack_b_panels    each thread packs its share of the block's panels into the one
-//                    buffer of the team;
-//   barrier          the whole block of b is packed;
-//   multiply_block   each thread packs its own rows of a and adds into its own
-//                    rectangle of c.
-// The barriers are the only synchronisation: no thread writes what another reads
-// between two of them, and no two threads write the same element of c.
+// When the machine has a 16-bit-range path, the team first scans the block's values the
+// same way: runs of rows from a counter of their own, and a run that finds a value outside
+// 16 bits clears the team's `fits` word. Every thread waits for the whole scan, reads the
+// word, and so picks the same kernel and the same plan. Then each thread, until the
+// counter is empty, takes the next piece:
+//   pack piece  packs its panels of b into its block's buffer (one of two), once the block
+//               two before, which used that buffer, has been read;
+//   item        packs its rows of a into the thread's own buffer, waits until its block's
+//               panels are packed (and the same item of the block before, which adds into
+//               the same rectangle of c, is done), then multiplies.
+// Packing a before waiting gives the last pack pieces time to finish, so an item rarely
+// waits at all. Each thread's last step is to wait, sleeping, until every piece is
+// finished: the team then reaches the region's end together, and no thread spins in the
+// runtime's barrier while a partner still works.
+//
+// Shared mutable state, besides c: the two counters (work_counter), the progress count
+// (team_progress), the scan's two words, and the board of marks below, all atomics.
+// Packed panels of b and rectangles of c pass between threads only through the marks: a
+// pack piece writes its panels before it counts itself in its block's `packs` word
+// (release) and an item reads them after it sees that count complete (acquire); an item
+// adds into its rectangle of c only after it sees the same item of the block before
+// marked done, and marks itself done (release) after its last write.
 #include <omp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dense/team_kernel.hpp>
 
 #include "common/even_split.hpp"
 #include "common/matrix_records.hpp"
 #include "common/messages.hpp"
+#include "common/team_progress.hpp"
 #include "common/team_size.hpp"
+#include "common/trace.hpp"
+#include "common/work_counter.hpp"
 #include "kernel/dispatch.hpp"
 #include "kernel/driver.hpp"
 #include "kernel/operands.hpp"
+#include "kernel/team_plan.hpp"
 #include "kernel/testing.hpp"
 
 namespace team_kernel {
@@ -39,44 +55,169 @@ using block_kernel::detail::tile_kernel;
 using dense_detail::even_part;
 using dense_detail::item_range;
 namespace kd = block_kernel::detail;
+namespace trace = dense_detail::trace;
 
 namespace {
+
+// Scan pieces per thread: the 16-bit check of a block's values.
+constexpr int32_t kScanPiecesPerThread = 4;
 
 int32_t units_of(int32_t total, int32_t unit) {
   return static_cast<int32_t>((int64_t{total} + unit - 1) / unit);
 }
 
-// Thread `t` of a team of `threads`: its share of every packed block of b and
-// its rectangle of the result.
-void share_of_product(const tile_kernel& kernel, const operands& op, int32_t* b_pack,
-                      int32_t* a_pack, int32_t t, int32_t threads) {
-  const int32_t m = op.i1 - op.i0;
-  const int32_t k = op.k1 - op.k0;
-  const int32_t n = op.j1 - op.j0;
-  // The team works on one packed block of columns at a time, so columns are
-  // dealt out inside each block: a split of all n columns would leave the
-  // threads whose columns lie in other blocks waiting at the barriers.
-  const result_split split =
-      split_result(m, kd::min32(n, kernel.nc), kernel.mr, kernel.nr, threads);
-  const bool works = t < split.row_parts * split.col_parts;
-  const item_range rows =
-      works ? even_part(m, split.row_parts, t / split.col_parts, kernel.mr) : item_range{0, 0};
-  int32_t nc = 0;
-  for (int32_t jc = 0; jc < n; jc += nc) {
-    nc = kd::min32(kernel.nc, n - jc);
-    const item_range panels = even_part(units_of(nc, kernel.nr), threads, t);
-    const item_range cols =
-        works ? even_part(nc, split.col_parts, t % split.col_parts, kernel.nr) : item_range{0, 0};
-    int32_t kc = 0;
-    for (int32_t pc = 0; pc < k; pc += kc) {
-      kc = kd::min32(kernel.kc, k - pc);
-#pragma omp barrier
-      kd::pack_b_panels(kernel, op, pc, kc, jc, nc, panels.begin, panels.end, b_pack);
-#pragma omp barrier
-      kd::multiply_block(kernel, op, pc, kc, jc, nc, rows.begin, rows.end, jc + cols.begin,
-                         jc + cols.end, a_pack, b_pack);
-    }
+// The marks of one call's pieces: int32 words, zeroed before the region and
+// touched inside it only through atomic_ref. Per block, two counts (its pack
+// pieces finished, its items finished); after them, per block, one word per
+// item, set when the item is done.
+class board {
+ public:
+  board(int32_t* words, const team_plan& plan)
+      : words_(words),
+        blocks_(block_count(plan)),
+        items_(int64_t{plan.row_items} * plan.col_items) {}
+
+  static size_t words_for(const team_plan& plan) {
+    return static_cast<size_t>(block_count(plan)) *
+           static_cast<size_t>(2 + int64_t{plan.row_items} * plan.col_items);
   }
+
+  int32_t packs_finished(int32_t block) const { return load(count(block, 0)); }
+  int32_t items_finished(int32_t block) const { return load(count(block, 1)); }
+  bool item_done(int32_t block, int32_t item) const { return load(mark(block, item)) != 0; }
+
+  void pack_finished(int32_t block) { add(count(block, 0)); }
+  void item_finished(int32_t block, int32_t item) {
+    std::atomic_ref<int32_t>(*mark(block, item)).store(1, std::memory_order_release);
+    add(count(block, 1));
+  }
+
+ private:
+  int32_t* count(int32_t block, int32_t which) const {
+    return words_ + 2 * static_cast<size_t>(block) + static_cast<size_t>(which);
+  }
+  int32_t* mark(int32_t block, int32_t item) const {
+    return words_ + 2 * static_cast<size_t>(blocks_) +
+           static_cast<size_t>(block) * static_cast<size_t>(items_) + static_cast<size_t>(item);
+  }
+  static int32_t load(int32_t* word) {
+    return std::atomic_ref<int32_t>(*word).load(std::memory_order_acquire);
+  }
+  static void add(int32_t* word) {
+    std::atomic_ref<int32_t>(*word).fetch_add(1, std::memory_order_release);
+  }
+
+  int32_t* words_;
+  int32_t blocks_;
+  int64_t items_;
+};
+
+// What the team shares in one call. [0] is the int32 kernel and its plan,
+// [1] the 16-bit-range kernel and its plan (kernels[1] null when there is none).
+struct team_call {
+  const operands* op;
+  const tile_kernel* kernels[2];
+  team_plan plans[2];
+  dense_detail::work_counter* pieces[2];
+  dense_detail::work_counter* scan;  // runs of rows of the 16-bit check
+  int32_t scan_pieces;               // 0 without a 16-bit-range kernel
+  std::atomic<int32_t> scanned{0};   // scan pieces finished
+  std::atomic<int32_t> fits{1};      // cleared by a scan piece that finds a value outside 16 bits
+  dense_detail::team_progress progress;
+  int32_t* b_packs[2];  // the two buffers of packed b: block s uses b_packs[s % 2]
+  int32_t* a_packs;     // one buffer of a_words per thread
+  size_t a_words;
+  int32_t* board_words;
+};
+
+// Waits, sleeping, until done(); marked on thread t's timeline only when it
+// had to wait.
+template <typename Done>
+void wait_for(team_call& call, int32_t t, Done done) {
+  if (done()) {
+    return;
+  }
+  const trace::span waiting(trace::kWait, t);
+  call.progress.wait_until(done);
+}
+
+// The 16-bit check, shared: true when every value of the block fits.
+bool scan_values(team_call& call, int32_t t) {
+  const int32_t rows = kd::scan_rows(*call.op);
+  for (int64_t q = call.scan->take(); q >= 0; q = call.scan->take()) {
+    // Once one run has found a value outside 16 bits, the others need not look.
+    if (call.fits.load(std::memory_order_relaxed) != 0) {
+      const trace::span scanning(trace::kScanValues, t);
+      const item_range part = even_part(rows, call.scan_pieces, static_cast<int32_t>(q));
+      if (!kd::rows_fit_int16(*call.op, part.begin, part.end)) {
+        call.fits.store(0, std::memory_order_relaxed);
+      }
+    }
+    // Release: the store above is seen by whoever sees this count complete.
+    call.scanned.fetch_add(1, std::memory_order_release);
+    call.progress.finished();
+  }
+  wait_for(call, t,
+           [&] { return call.scanned.load(std::memory_order_acquire) == call.scan_pieces; });
+  return call.fits.load(std::memory_order_relaxed) != 0;
+}
+
+void pack_piece(team_call& call, const team_plan& plan, const tile_kernel& kernel, board& marks,
+                const team_piece& piece, int32_t t) {
+  const packed_block& b = piece.block;
+  if (b.index >= 2) {  // the buffer is free once the block two before has been read
+    const int32_t before = block_at(plan, b.index - 2).items;
+    wait_for(call, t, [&] { return marks.items_finished(b.index - 2) == before; });
+  }
+  const item_range panels = panels_of(plan, b, piece.index);
+  {
+    const trace::span packing(trace::kPackB, t);
+    kd::pack_b_panels(kernel, *call.op, b.pc, b.kc, b.jc, b.nc, panels.begin, panels.end,
+                      call.b_packs[b.index % 2]);
+  }
+  marks.pack_finished(b.index);
+}
+
+void item_piece(team_call& call, const tile_kernel& kernel, const team_plan& plan, board& marks,
+                const team_piece& piece, int32_t t) {
+  const packed_block& b = piece.block;
+  const item_area area = item_at(plan, b, piece.index);
+  int32_t* a_pack = call.a_packs + static_cast<size_t>(t) * call.a_words;
+  {
+    const trace::span packing(trace::kPackA, t);
+    kd::pack_a_block(kernel, *call.op, b.pc, b.kc, area.rows.begin, area.rows.end, a_pack);
+  }
+  wait_for(call, t, [&] {
+    return marks.packs_finished(b.index) == b.packs &&
+           (!b.follows || marks.item_done(b.index - 1, piece.index));
+  });
+  {
+    const trace::span multiplying(trace::kMultiply, t);
+    kd::multiply_packed(kernel, *call.op, b.kc, b.jc, area.rows.begin, area.rows.end,
+                        area.cols.begin, area.cols.end, a_pack, call.b_packs[b.index % 2]);
+  }
+  marks.item_finished(b.index, piece.index);
+}
+
+// Thread t's part: the scan, then pieces until none is left, then the wait
+// for the pieces that others still hold.
+void take_part(team_call& call, int32_t t) {
+  const int which = call.kernels[1] != nullptr && scan_values(call, t) ? 1 : 0;
+  const tile_kernel& kernel = *call.kernels[which];
+  const team_plan& plan = call.plans[which];
+  dense_detail::work_counter& pieces = *call.pieces[which];
+  board marks(call.board_words, plan);
+  for (int64_t p = pieces.take(); p >= 0; p = pieces.take()) {
+    const team_piece piece = piece_at(plan, p);
+    if (piece.packs_b) {
+      pack_piece(call, plan, kernel, marks, piece, t);
+    } else {
+      item_piece(call, kernel, plan, marks, piece, t);
+    }
+    call.progress.finished();
+  }
+  const int64_t all = call.scan_pieces + piece_count(plan);
+  wait_for(call, t, [&] { return call.progress.finished_count() == all; });
 }
 
 int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
@@ -87,15 +228,23 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
     return verdict == checked::refused ? -1 : 0;
   }
   const int32_t m = op.i1 - op.i0;
+  const int32_t k = op.k1 - op.k0;
+  const int32_t cols = op.j1 - op.j0;
   const tile_kernel& wide = *choice.wide;
-  const int64_t tiles = int64_t{units_of(m, wide.mr)} * units_of(op.j1 - op.j0, wide.nr);
+  const int64_t tiles = int64_t{units_of(m, wide.mr)} * units_of(cols, wide.nr);
   const int32_t team = dense_detail::team_size(n, tiles);
-  if (team == 1) {  // the sequential kernel itself: no region, no barrier
+  if (team == 1) {  // the sequential kernel itself: no region, no waiting
     if (!kd::blocked_product(kd::pick_kernel(choice, op), op)) {
       kd::direct_product(op, 0, m);
     }
     return 0;
   }
+  team_call call{};
+  call.op = &op;
+  call.kernels[0] = &wide;
+  call.kernels[1] = choice.narrow;
+  call.plans[0] = plan_team(wide, m, k, cols, team);
+  call.plans[1] = choice.narrow ? plan_team(*choice.narrow, m, k, cols, team) : call.plans[0];
   // The team scans the values together, so the buffers are sized before the
   // kernel is known: for whichever of the two kernels needs more.
   kd::pack_sizes sizes = kd::pack_sizes_for(wide, op);
@@ -103,8 +252,15 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
     const kd::pack_sizes narrow = kd::pack_sizes_for(*choice.narrow, op);
     sizes = {std::max(sizes.a_words, narrow.a_words), std::max(sizes.b_words, narrow.b_words)};
   }
+  const size_t b_buffers =
+      std::max(block_count(call.plans[0]), block_count(call.plans[1])) > 1 ? 2 : 1;
+  constexpr size_t kLine = kd::kPackAlign / sizeof(int32_t);
+  const size_t board_words =
+      (std::max(board::words_for(call.plans[0]), board::words_for(call.plans[1])) + kLine - 1) /
+      kLine * kLine;
   const auto members = static_cast<size_t>(team);
-  const kd::pack_block block = kd::alloc_pack(sizes.b_words + members * sizes.a_words + members);
+  const kd::pack_block block =
+      kd::alloc_pack(b_buffers * sizes.b_words + members * sizes.a_words + board_words);
   if (block.start == nullptr) {  // the same sums without buffers, rows dealt out to the team
 #pragma omp parallel num_threads(team)
     {
@@ -113,62 +269,28 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
     }
     return 0;
   }
-  int32_t* b_pack = block.start;
-  int32_t* a_packs = b_pack + sizes.b_words;
-  int32_t* fits = a_packs + members * sizes.a_words;  // one word per thread: its part of the scan
+  call.b_packs[0] = block.start;
+  call.b_packs[1] = b_buffers == 2 ? block.start + sizes.b_words : nullptr;
+  call.a_packs = block.start + b_buffers * sizes.b_words;
+  call.a_words = sizes.a_words;
+  call.board_words = call.a_packs + members * sizes.a_words;
+  std::memset(call.board_words, 0, board_words * sizeof(int32_t));
+  call.scan_pieces = choice.narrow ? std::min(kd::scan_rows(op), kScanPiecesPerThread * team) : 0;
+  dense_detail::work_counter scan(call.scan_pieces);
+  dense_detail::work_counter wide_pieces(piece_count(call.plans[0]));
+  dense_detail::work_counter narrow_pieces(piece_count(call.plans[1]));
+  call.scan = &scan;
+  call.pieces[0] = &wide_pieces;
+  call.pieces[1] = &narrow_pieces;
+  // The runtime may give fewer threads than asked: the pieces go to whichever
+  // threads it gave, and never more than the buffers were sized for.
 #pragma omp parallel num_threads(team)
-  {
-    // The runtime may give fewer threads than asked; the split follows the
-    // team it gave, which is never larger than the buffers were sized for.
-    const int32_t t = omp_get_thread_num();
-    const int32_t threads = omp_get_num_threads();
-    const tile_kernel* kernel = &wide;
-    if (choice.narrow) {
-      // Each thread checks its share of the rows the block reads and writes
-      // its own word; after the barrier every thread reads all the words and
-      // so reaches the same choice. Nothing writes them again.
-      const item_range rows = even_part(kd::scan_rows(op), threads, t);
-      fits[t] = kd::rows_fit_int16(op, rows.begin, rows.end) ? 1 : 0;
-#pragma omp barrier
-      bool all = true;
-      for (int32_t u = 0; u < threads; ++u) {
-        all = all && fits[u] != 0;
-      }
-      if (all) {
-        kernel = choice.narrow;
-      }
-    }
-    share_of_product(*kernel, op, b_pack, a_packs + static_cast<size_t>(t) * sizes.a_words, t,
-                     threads);
-  }
+  take_part(call, omp_get_thread_num());
   std::free(block.base);
   return 0;
 }
 
 }  // namespace
-
-result_split split_result(int32_t m, int32_t n, int32_t mr, int32_t nr, int32_t threads) {
-  const int32_t row_units = units_of(m, mr);
-  const int32_t col_units = units_of(n, nr);
-  // The largest rectangle of the split with `rows` row parts: what the
-  // slowest thread computes.
-  const auto largest = [&](int32_t rows) {
-    const int32_t cols = kd::max32(1, kd::min32(threads / rows, col_units));
-    const int64_t height = kd::min32(m, units_of(row_units, rows) * mr);
-    const int64_t width = kd::min32(n, units_of(col_units, cols) * nr);
-    return height * width;
-  };
-  const int32_t most_rows = kd::max32(1, kd::min32(threads, row_units));
-  int64_t best = largest(most_rows);
-  for (int32_t rows = most_rows - 1; rows >= 1; --rows) {
-    best = std::min(best, largest(rows));
-  }
-  int32_t rows = most_rows;
-  while (largest(rows) * 100 > best * 105) {
-    --rows;
-  }
-  return {rows, kd::max32(1, kd::min32(threads / rows, col_units))};
-}
 
 int mmsubmatrizOMP_on(block_kernel::path p, const dense_arith::submatriz* a,
                       const dense_arith::submatriz* b, const dense_arith::submatriz* c, int32_t n) {

@@ -1,10 +1,10 @@
 // The block kernel and the team kernel as tests and benchmarks see them (not installed).
 //
 // mmsubmatriz and mmsubmatrizOMP pick the fastest path on their own; these
-// declarations let a test force each path on either entry point, ask which
-// paths run here and what they are called, and check the team kernel's pure
-// split of the result without starting a thread. The paths, the CPU features
-// and the pure selection rules come with dispatch.hpp.
+// declarations let a test force each path on either entry point and ask which
+// paths run here and what they are called. The paths, the CPU features and the
+// pure selection rules come with dispatch.hpp; the team kernel's pure cut of a
+// product into pieces of work with team_plan.hpp.
 #pragma once
 
 #include <cstdint>
@@ -30,23 +30,6 @@ int mmsubmatriz_on(path p, const dense_arith::submatriz* a, const dense_arith::s
 }  // namespace block_kernel
 
 namespace team_kernel::detail {
-
-// The result cut into row_parts x col_parts rectangles, one per thread; the
-// threads past row_parts * col_parts (if any) compute nothing.
-struct result_split {
-  int32_t row_parts;
-  int32_t col_parts;
-};
-
-// How a team of `threads` shares an m x n result whose register tiles are
-// mr x nr (n: the columns of one packed block of b, which the team works on
-// together; each block's columns are dealt out the same way). Rows are cut first: each thread then
-// packs only its own rows of a and every thread reads the same packed panels of b. Columns are cut
-// too only when the rows alone cannot keep the team evenly busy (a result of few rows, or more
-// threads than row tiles): the split whose largest rectangle is smallest, preferring more row parts
-// among splits within 5% of it. Thread t takes row part t / col_parts and column part
-// t % col_parts, each dealt out in whole tiles by dense_detail::even_part. Pure.
-result_split split_result(int32_t m, int32_t n, int32_t mr, int32_t nr, int32_t threads);
 
 // team_kernel::mmsubmatrizOMP forced onto path `p`; a path that cannot run
 // here returns -1 silently and writes nothing.

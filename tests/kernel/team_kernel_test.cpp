@@ -1,4 +1,4 @@
-// The team kernel: how the result is split among the threads, the same bits as the
+// The team kernel: how a product is cut into pieces of work, the same bits as the
 // sequential kernel on every path and team size, and multiplicarKernelOMP.
 #include <gtest/gtest.h>
 
@@ -6,10 +6,11 @@
 #include <dense/block_kernel.hpp>
 #include <dense/team_kernel.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "block_case.hpp"
-#include "common/even_split.hpp"
+#include "kernel/team_plan.hpp"
 #include "kernel/testing.hpp"
 #include "support/capture.hpp"
 
@@ -17,46 +18,102 @@ namespace {
 
 using block_kernel::path;
 using kernel_test::block_case;
-using dense_detail::even_part;
-using team_kernel::detail::split_result;
 using test_support::owned_matrix;
 
-TEST(TeamSplit, RowsFirstColumnsWhenRowsCannotKeepTheTeamBusy) {
+// Tile kernels by their blocks only (the plan never calls a tile): the
+// machine's AVX-512 path, and small blocks that give many blocks of b, a
+// narrow last column and a shallow last depth on small products.
+const block_kernel::detail::tile_kernel kZmm{12, 32, 96, 1024, 2048, {}, nullptr};
+const block_kernel::detail::tile_kernel kSmall{4, 8, 16, 8, 24, {}, nullptr};
+
+TEST(TeamPlan, RowsFirstInRunsOfAtMostMcColumnsOnlyWhenRowsAreTooFew) {
   struct row {
-    int32_t m, n, mr, nr, threads, row_parts, col_parts;
+    int32_t m, n, threads, row_items, col_items;
   };
   for (const row& r : std::vector<row>{
-           {1024, 1024, 12, 32, 2, 2, 1},  // square: rows only
-           {4096, 4096, 6, 16, 4, 4, 1},
-           {1024, 1024, 12, 32, 1, 1, 1},  // one thread: the whole result
-           {64, 4096, 12, 32, 2, 1, 2},    // 6 row tiles split 3 + 3 would be 36 + 28 rows
-           {5, 3000, 4, 8, 8, 1, 8},       // one row tile: columns only
-           {24, 3000, 12, 32, 4, 2, 2},    // two row tiles: a 2 x 2 grid
-           {3000, 5, 12, 32, 8, 8, 1},     // one column tile: rows only
-           {1, 1, 12, 32, 8, 1, 1}}) {     // more threads than tiles
+           {1024, 1024, 2, 18, 1},  // 86 row tiles: 16 items wanted, 5 tiles (60 rows) each
+           {4096, 4096, 2, 43, 1},  // 342 row tiles: whole runs of mc = 96 rows
+           {1024, 1024, 1, 11, 1},  // one thread: 8 items are enough, mc rows each
+           {64, 4096, 2, 6, 3},     // 6 row tiles: each cut into 3 runs of columns
+           {5, 3000, 8, 1, 16},     // one row tile: columns only, at least 4 tiles wide
+           {5, 100, 8, 1, 1},       // ... and never narrower
+           {1, 1, 8, 1, 1}}) {
     SCOPED_TRACE(testing::Message() << r.m << "x" << r.n << " on " << r.threads);
-    const auto got = split_result(r.m, r.n, r.mr, r.nr, r.threads);
-    EXPECT_EQ(got.row_parts, r.row_parts);
-    EXPECT_EQ(got.col_parts, r.col_parts);
+    const auto plan = team_kernel::detail::plan_team(kZmm, r.m, 100, r.n, r.threads);
+    EXPECT_EQ(plan.row_items, r.row_items);
+    EXPECT_EQ(plan.col_items, r.col_items);
   }
 }
 
-TEST(TeamSplit, EveryElementOfTheResultBelongsToExactlyOneThread) {
-  for (int32_t m : {1, 5, 13, 64, 100})
-    for (int32_t n : {1, 7, 40, 200})
-      for (int32_t threads : {1, 2, 3, 4, 7, 8, 40}) {
-        const auto split = split_result(m, n, 6, 16, threads);
-        ASSERT_LE(split.row_parts * split.col_parts, threads);
-        std::vector<int> owners(static_cast<size_t>(m * n), 0);
-        for (int32_t t = 0; t < split.row_parts * split.col_parts; ++t) {
-          const auto rows = even_part(m, split.row_parts, t / split.col_parts, 6);
-          const auto cols = even_part(n, split.col_parts, t % split.col_parts, 16);
-          for (int32_t i = rows.begin; i < rows.end; ++i)
-            for (int32_t j = cols.begin; j < cols.end; ++j)
-              ++owners[static_cast<size_t>(i * n + j)];
-        }
-        EXPECT_EQ(owners, std::vector<int>(owners.size(), 1)) << m << "x" << n << " on " << threads;
-      }
+// Every piece as the counter hands it out: per block, every panel of b packed
+// once before any item, every element of c added once; every piece waits only
+// for pieces handed out before it, and a block that follows another in the
+// same columns repeats its items' rectangles in the same order.
+TEST(TeamPlan, EveryPanelPackedAndEveryElementAddedOncePerBlockWaitingOnlyOnEarlierPieces) {
+  using team_kernel::detail::block_at;
+  for (const auto& tile : {kSmall, kZmm})
+    for (int32_t m : {1, 5, 13, 64, 100})
+      for (int32_t k : {1, 8, 9, 30})
+        for (int32_t n : {1, 7, 40, 200})
+          for (int32_t threads : {1, 2, 3, 8}) {
+            SCOPED_TRACE(testing::Message() << "mr " << tile.mr << ": " << m << "x" << k << "x" << n
+                                            << " on " << threads);
+            const auto plan = team_kernel::detail::plan_team(tile, m, k, n, threads);
+            const int32_t blocks = team_kernel::detail::block_count(plan);
+            std::vector<std::vector<int>> panels(static_cast<size_t>(blocks));
+            std::vector<std::vector<int>> adds(static_cast<size_t>(blocks));
+            std::vector<int64_t> last_pack(static_cast<size_t>(blocks), -1);
+            std::vector<int64_t> first_item(static_cast<size_t>(blocks), -1);
+            int32_t depth_covered = 0;  // columns of [0, n) x inner range, summed over blocks
+            for (int32_t s = 0; s < blocks; ++s) {
+              const auto b = block_at(plan, s);
+              panels[static_cast<size_t>(s)].assign(
+                  static_cast<size_t>((b.nc + tile.nr - 1) / tile.nr), 0);
+              adds[static_cast<size_t>(s)].assign(static_cast<size_t>(m * b.nc), 0);
+              depth_covered += b.nc * b.kc;
+            }
+            EXPECT_EQ(depth_covered, n * k);
+            const int64_t pieces = team_kernel::detail::piece_count(plan);
+            for (int64_t p = 0; p < pieces; ++p) {
+              const auto piece = team_kernel::detail::piece_at(plan, p);
+              const auto& b = piece.block;
+              const auto s = static_cast<size_t>(b.index);
+              if (piece.packs_b) {
+                const auto run = team_kernel::detail::panels_of(plan, b, piece.index);
+                for (int32_t q = run.begin; q < run.end; ++q) ++panels[s][static_cast<size_t>(q)];
+                last_pack[s] = p;
+                // It waits for the items of block s - 2, whose buffer it reuses.
+                if (b.index >= 2) {
+                  const auto two_before = block_at(plan, b.index - 2);
+                  EXPECT_LT(two_before.first_piece + two_before.packs + two_before.items - 1, p);
+                }
+                continue;
+              }
+              if (first_item[s] < 0) first_item[s] = p;
+              const auto area = team_kernel::detail::item_at(plan, b, piece.index);
+              ASSERT_LE(area.rows.end - area.rows.begin, tile.mc);
+              ASSERT_EQ(area.cols.begin % tile.nr, 0);
+              for (int32_t i = area.rows.begin; i < area.rows.end; ++i)
+                for (int32_t j = area.cols.begin; j < area.cols.end; ++j)
+                  ++adds[s][static_cast<size_t>(i * b.nc + j)];
+              if (b.follows) {  // the same rectangle of c, one block earlier
+                const auto before = block_at(plan, b.index - 1);
+                ASSERT_EQ(before.jc, b.jc);
+                const auto earlier = team_kernel::detail::item_at(plan, before, piece.index);
+                EXPECT_EQ(std::make_pair(earlier.rows.begin, earlier.rows.end),
+                          std::make_pair(area.rows.begin, area.rows.end));
+                EXPECT_EQ(std::make_pair(earlier.cols.begin, earlier.cols.end),
+                          std::make_pair(area.cols.begin, area.cols.end));
+                EXPECT_LT(before.first_piece + before.packs + piece.index, p);
+              }
+            }
+            for (int32_t s = 0; s < blocks; ++s) {
+              const auto i = static_cast<size_t>(s);
+              EXPECT_EQ(panels[i], std::vector<int>(panels[i].size(), 1)) << "block " << s;
+              EXPECT_EQ(adds[i], std::vector<int>(adds[i].size(), 1)) << "block " << s;
+              EXPECT_LT(last_pack[i], first_item[i]) << "block " << s;
+            }
+          }
 }
 
 // The team kernel must give the sequential kernel's bits on the same path,

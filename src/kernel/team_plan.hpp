@@ -1,0 +1,98 @@
+// Private to the team kernel: how one product is cut into pieces of work that the threads
+// take from one shared counter, and what each piece must wait for. Pure: tests check the
+// cut without starting a thread.
+//
+// The team runs the driver's loops (driver.hpp) over packed blocks of b, columns (jc)
+// outer, inner range (pc) inner; block s is b's kc x nc block number s in that order.
+// Each block brings two kinds of pieces, numbered block by block, pack pieces first:
+//   pack pieces  each packs a run of the block's nr-wide panels of b into the block's
+//                buffer, which the whole team then reads;
+//   items        each packs its rows of a (at most mc) and adds its rectangle of c for
+//                the block's inner range, against every panel it covers.
+// The counter hands the pieces out in that order, and a piece waits only for pieces
+// with smaller numbers:
+//   a pack piece of block s  every item of block s - 2: the team keeps two buffers of b,
+//                            so block s packs into the buffer block s - 2 was read from;
+//   an item of block s       every pack piece of block s, and, when block s - 1 covers
+//                            the same columns, the same item of block s - 1: both add
+//                            into the same rectangle of c.
+// No piece waits for a thread. A thread that loses its core delays only what needs the
+// piece it holds, and a thread that starts late takes whatever is left; and since every
+// wait is for a piece handed out earlier, one thread alone does every piece in order
+// and never waits (a team of one, or a nested region, cannot deadlock).
+#pragma once
+
+#include <cstdint>
+
+#include "common/even_split.hpp"
+#include "kernel/tiles/tile.hpp"
+
+namespace team_kernel::detail {
+
+// Items per thread in each packed block: enough that the last items, which
+// a slow thread may still hold when the others have nothing left, are a
+// small part of the block, yet each item a whole run of mc rows when the
+// result has that many.
+inline constexpr int32_t kItemsPerThread = 8;
+// Pack pieces per thread in each packed block.
+inline constexpr int32_t kPackPiecesPerThread = 4;
+// An item cut across the columns is at least this many tiles wide: each
+// item packs its own rows of a, so narrow items would pack the same rows
+// again and again.
+inline constexpr int32_t kMinItemColTiles = 4;
+
+// The cut of one m x k x n product for a team of `threads` on a tile kernel.
+struct team_plan {
+  int32_t m, k, n;         // the result's rows and columns, the inner range
+  int32_t mr, nr, kc, nc;  // the tile kernel's tile and blocks
+  int32_t col_blocks;      // blocks of nc columns (the last may be narrower)
+  int32_t depth_blocks;    // blocks of kc of the inner range (the last may be shallower)
+  int32_t row_items;       // items down the rows: even_part of m in whole mr tiles
+  int32_t col_items;       // items across a block's columns, in whole nr tiles
+  int32_t pack_pieces;     // pack pieces of a block
+};
+
+// Rows first: as many whole tiles per item as keep kItemsPerThread items per
+// thread, at most mc rows; the columns are cut too only when the rows alone
+// give fewer items. Pure; m, k, n >= 1, threads >= 1.
+team_plan plan_team(const block_kernel::detail::tile_kernel& kernel, int32_t m, int32_t k,
+                    int32_t n, int32_t threads);
+
+// One packed block of b and its pieces. jc, nc, pc, kc are relative to the
+// product's block; first_piece is the number of its first pack piece.
+struct packed_block {
+  int32_t index;
+  int32_t jc, nc, pc, kc;
+  int32_t packs;      // its pack pieces
+  int32_t col_items;  // its items across the columns (fewer in a narrow last block)
+  int32_t items;      // row_items * col_items
+  int64_t first_piece;
+  bool follows;  // block index - 1 covers the same columns (pc > 0)
+};
+
+int32_t block_count(const team_plan& plan);
+int64_t piece_count(const team_plan& plan);
+packed_block block_at(const team_plan& plan, int32_t index);
+
+// Piece number `piece` (in [0, piece_count)): its block, whether it packs b,
+// and its index among the block's pack pieces or items.
+struct team_piece {
+  packed_block block;
+  bool packs_b;
+  int32_t index;
+};
+team_piece piece_at(const team_plan& plan, int64_t piece);
+
+// The panels [begin, end) of the block that its pack piece `index` packs.
+dense_detail::item_range panels_of(const team_plan& plan, const packed_block& block, int32_t index);
+
+// The rows of the result (relative) and the columns inside the packed block
+// (from jc; begin a multiple of nr) of the block's item `index`. Items with
+// the same index in blocks of the same columns cover the same rectangle.
+struct item_area {
+  dense_detail::item_range rows;
+  dense_detail::item_range cols;
+};
+item_area item_at(const team_plan& plan, const packed_block& block, int32_t index);
+
+}  // namespace team_kernel::detail
