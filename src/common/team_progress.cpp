@@ -19,7 +19,6 @@ uint32_t* futex_word(std::atomic<uint32_t>* word) { return reinterpret_cast<uint
 }  // namespace
 
 void team_progress::finished() {
-  finished_.fetch_add(1);
   word_.fetch_add(1);
   // Sequential consistency on both sides: either this load sees the sleeper,
   // or the sleeper's load of the word (after it counted itself) sees the new

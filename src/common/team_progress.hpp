@@ -1,20 +1,20 @@
-// Waiting for the rest of a team without spinning: the count of a team's finished pieces of
-// work, which a thread that needs another's piece waits on by sleeping, not by spinning.
+// Waiting for the rest of a team without spinning: a word that changes whenever a piece of
+// the team's work is finished, which a thread that needs another's piece sleeps on.
 //
 // A busy machine is why: when the team has more threads than the machine has free cores,
 // a thread that spins while it waits burns the core that the thread it waits for needs.
 // So a thread waits here for at most kSpin (a few microseconds: long enough to catch a
 // partner that is about to finish, short enough to cost no one anything), then sleeps in
-// the kernel (a futex on the count's word) until another piece is finished, and checks
+// the kernel (a futex on the word) until another piece is finished, and checks
 // again. A sleeping thread leaves its core to whatever else can run, which may well be the
-// thread it waits for; on an idle machine the price is the wake-up, a few tens of
-// microseconds on a virtual machine (measured in team_kernel.hpp's header).
+// thread it waits for; on an idle machine the price is the wake-up (measured in
+// team_kernel.hpp's header).
 //
-// Shared mutable state: the count (std::atomic, read-modify-writes and loads in sequential
-// consistency), a 32-bit word that changes with it (the futex word) and the number of
-// sleepers, so that finished() makes a system call only when someone sleeps. Nothing else:
-// what a waiter waits for is its own predicate over marks that the pieces publish with
-// release stores before they call finished().
+// Shared mutable state: the word (the futex word) and the number of sleepers, so that
+// finished() makes a system call only when someone sleeps, both std::atomic with
+// read-modify-writes and loads in sequential consistency. Nothing else: what a waiter
+// waits for is its own predicate over marks that the pieces publish with release stores
+// before they call finished().
 #pragma once
 
 #include <atomic>
@@ -35,9 +35,6 @@ class team_progress {
   // One more piece is finished: call it after the piece has published its
   // results and marks, and every sleeping waiter wakes up to check again.
   void finished();
-
-  // The pieces finished so far.
-  int64_t finished_count() const { return finished_.load(); }
 
   // Returns once done() is true. done() must read only marks that become true
   // before some later call of finished(), or a waiter may sleep past it.
@@ -76,7 +73,6 @@ class team_progress {
   // for no reason at all, as a futex may.
   void sleep_unless_changed(uint32_t seen);
 
-  std::atomic<int64_t> finished_{0};
   std::atomic<uint32_t> word_{0};
   std::atomic<int32_t> sleepers_{0};
 };

@@ -46,7 +46,7 @@ inline constexpr char kScanValues[] = "scan values";         // a team's rows of
 inline constexpr char kPackB[] = "pack b";                   // a run of b's panels, for the team
 inline constexpr char kPackA[] = "pack a";                   // a block of a, for one thread
 inline constexpr char kMultiply[] = "multiply";              // tiles against packed panels
-inline constexpr char kWait[] = "wait";  // for another thread's work, or nothing left to take
+inline constexpr char kWait[] = "wait";  // for a piece of work another thread holds
 
 // The switch. Read through recording(), written by start() and stop() only.
 inline std::atomic<bool> g_recording{false};

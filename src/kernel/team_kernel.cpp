@@ -1,6 +1,6 @@
 // The block kernel on one OpenMP team that balances itself: the threads take the product's
 // pieces of work (team_plan.hpp) from one shared counter, and wait for one another's pieces
-// by sleeping (team_progress.hpp), never at a barrier.
+// by sleeping (team_progress.hpp), never at a barrier inside the region.
 //
 // When the machine has a 16-bit-range path, the team first scans the block's values the
 // same way: runs of rows from a counter of their own, and a run that finds a value outside
@@ -13,11 +13,14 @@
 //               panels are packed (and the same item of the block before, which adds into
 //               the same rectangle of c, is done), then multiplies.
 // Packing a before waiting gives the last pack pieces time to finish, so an item rarely
-// waits at all. Each thread's last step is to wait, sleeping, until every piece is
-// finished: the team then reaches the region's end together, and no thread spins in the
-// runtime's barrier while a partner still works.
+// waits at all. A thread that finds the counter empty leaves the region at once: the
+// runtime's barrier at its end is the one place where the team meets. Waiting for the
+// last pieces in the kit's own sleeping wait first was measured to lose more than it
+// saves (docs/team-kernel.md): the sleeper must be woken to leave, and on a busy machine
+// a woken thread may wait a whole time slice for a core, while the partner it would
+// have let through waits for it in the runtime's barrier anyway.
 //
-// Shared mutable state, besides c: the two counters (work_counter), the progress count
+// Shared mutable state, besides c: the counters (work_counter), the progress word
 // (team_progress), the scan's two words, and the board of marks below, all atomics.
 // Packed panels of b and rectangles of c pass between threads only through the marks: a
 // pack piece writes its panels before it counts itself in its block's `packs` word
@@ -199,8 +202,7 @@ void item_piece(team_call& call, const tile_kernel& kernel, const team_plan& pla
   marks.item_finished(b.index, piece.index);
 }
 
-// Thread t's part: the scan, then pieces until none is left, then the wait
-// for the pieces that others still hold.
+// Thread t's part: the scan, then pieces until none is left.
 void take_part(team_call& call, int32_t t) {
   const int which = call.kernels[1] != nullptr && scan_values(call, t) ? 1 : 0;
   const tile_kernel& kernel = *call.kernels[which];
@@ -216,8 +218,6 @@ void take_part(team_call& call, int32_t t) {
     }
     call.progress.finished();
   }
-  const int64_t all = call.scan_pieces + piece_count(plan);
-  wait_for(call, t, [&] { return call.progress.finished_count() == all; });
 }
 
 int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,

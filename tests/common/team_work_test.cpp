@@ -123,7 +123,6 @@ TEST(TeamProgress, AWaiterSleepsUntilThePieceItNeedsIsFinishedAndSeesItsResult) 
   const double cpu = thread_cpu_seconds() - cpu_before;
   partner.join();
   EXPECT_EQ(result, 42);
-  EXPECT_EQ(progress.finished_count(), 5);
   EXPECT_GE(waited, 0.09);
   EXPECT_LT(cpu, 0.02) << "the waiter burnt " << cpu << " s of CPU in " << waited << " s";
 }
