@@ -41,11 +41,16 @@ team_plan plan_team(const block_kernel::detail::tile_kernel& kernel, int32_t m, 
   p.nc = kernel.nc;
   p.col_blocks = units_of(n, kernel.nc);
   p.depth_blocks = units_of(k, kernel.kc);
-  const int64_t target = int64_t{kItemsPerThread} * threads;
   const int32_t row_tiles = units_of(m, kernel.mr);
-  const auto tiles_per_item =
-      static_cast<int32_t>(std::clamp<int64_t>(row_tiles / target, 1, kernel.mc / kernel.mr));
-  p.row_items = units_of(row_tiles, tiles_per_item);
+  const auto tiles_per_item = static_cast<int32_t>(std::clamp<int64_t>(
+      row_tiles / (int64_t{kBodyItemsPerThread} * threads), 1, kernel.mc / kernel.mr));
+  const auto tail_tiles =
+      static_cast<int32_t>(std::min<int64_t>(row_tiles, int64_t{tiles_per_item} * threads));
+  const int32_t body_tiles = row_tiles - tail_tiles;
+  p.body_rows = body_tiles * kernel.mr;  // below m: the tail holds at least one tile
+  p.body_items = units_of(body_tiles, tiles_per_item);
+  p.row_items = p.body_items + units_of(tail_tiles, std::max(1, tiles_per_item / kTailCut));
+  const int64_t target = int64_t{kItemsPerThread} * threads;
   const int32_t col_tiles = units_of(std::min(n, kernel.nc), kernel.nr);
   const int64_t wanted_cols = (target + p.row_items - 1) / p.row_items;
   p.col_items = static_cast<int32_t>(
@@ -103,8 +108,16 @@ item_range panels_of(const team_plan& plan, const packed_block& block, int32_t i
 }
 
 item_area item_at(const team_plan& plan, const packed_block& block, int32_t index) {
-  return {even_part(plan.m, plan.row_items, index / block.col_items, plan.mr),
-          even_part(block.nc, block.col_items, index % block.col_items, plan.nr)};
+  const int32_t row_item = index / block.col_items;
+  item_range rows{};
+  if (row_item < plan.body_items) {
+    rows = even_part(plan.body_rows, plan.body_items, row_item, plan.mr);
+  } else {
+    rows = even_part(plan.m - plan.body_rows, plan.row_items - plan.body_items,
+                     row_item - plan.body_items, plan.mr);
+    rows = {plan.body_rows + rows.begin, plan.body_rows + rows.end};
+  }
+  return {rows, even_part(block.nc, block.col_items, index % block.col_items, plan.nr)};
 }
 
 }  // namespace team_kernel::detail

@@ -29,10 +29,16 @@
 
 namespace team_kernel::detail {
 
-// Items per thread in each packed block: enough that the last items, which
-// a slow thread may still hold when the others have nothing left, are a
-// small part of the block, yet each item a whole run of mc rows when the
-// result has that many.
+// Rows are cut into body items and tail items. Body items are as tall as mc
+// allows (each packs its rows of a once and reads the packed panels of b
+// once, so tall items read b least often) while every thread has at least
+// kBodyItemsPerThread of them. The last rows, one body item per thread,
+// are cut kTailCut times finer: the last items, which a thread may still
+// hold when the others have nothing left, are small, so the team finishes
+// nearly together.
+inline constexpr int32_t kBodyItemsPerThread = 2;
+inline constexpr int32_t kTailCut = 4;
+// Items per thread in each packed block below which the columns are cut too.
 inline constexpr int32_t kItemsPerThread = 8;
 // Pack pieces per thread in each packed block.
 inline constexpr int32_t kPackPiecesPerThread = 4;
@@ -47,14 +53,16 @@ struct team_plan {
   int32_t mr, nr, kc, nc;  // the tile kernel's tile and blocks
   int32_t col_blocks;      // blocks of nc columns (the last may be narrower)
   int32_t depth_blocks;    // blocks of kc of the inner range (the last may be shallower)
-  int32_t row_items;       // items down the rows: even_part of m in whole mr tiles
+  int32_t body_rows;       // rows of the body items (whole mr tiles), then the tail's
+  int32_t body_items;      // items down the body rows: even_part in whole mr tiles
+  int32_t row_items;       // body items, then tail items down the rest of the rows
   int32_t col_items;       // items across a block's columns, in whole nr tiles
   int32_t pack_pieces;     // pack pieces of a block
 };
 
-// Rows first: as many whole tiles per item as keep kItemsPerThread items per
-// thread, at most mc rows; the columns are cut too only when the rows alone
-// give fewer items. Pure; m, k, n >= 1, threads >= 1.
+// Rows first, into body and tail items (see kBodyItemsPerThread); the
+// columns are cut too only when the rows alone give fewer than
+// kItemsPerThread items per thread. Pure; m, k, n >= 1, threads >= 1.
 team_plan plan_team(const block_kernel::detail::tile_kernel& kernel, int32_t m, int32_t k,
                     int32_t n, int32_t threads);
 

@@ -26,17 +26,19 @@ using test_support::owned_matrix;
 const block_kernel::detail::tile_kernel kZmm{12, 32, 96, 1024, 2048, {}, nullptr};
 const block_kernel::detail::tile_kernel kSmall{4, 8, 16, 8, 24, {}, nullptr};
 
-TEST(TeamPlan, RowsFirstInRunsOfAtMostMcColumnsOnlyWhenRowsAreTooFew) {
+TEST(TeamPlan, TallItemsThenAFinerTailColumnsOnlyWhenRowsAreTooFew) {
   struct row {
     int32_t m, n, threads, row_items, col_items;
   };
   for (const row& r : std::vector<row>{
-           {1024, 1024, 2, 18, 1},  // 86 row tiles: 16 items wanted, 5 tiles (60 rows) each
-           {4096, 4096, 2, 43, 1},  // 342 row tiles: whole runs of mc = 96 rows
-           {1024, 1024, 1, 11, 1},  // one thread: 8 items are enough, mc rows each
-           {64, 4096, 2, 6, 3},     // 6 row tiles: each cut into 3 runs of columns
-           {5, 3000, 8, 1, 16},     // one row tile: columns only, at least 4 tiles wide
-           {5, 100, 8, 1, 1},       // ... and never narrower
+           // 86 row tiles: 9 body items of mc = 96 rows or less, the last 16 tiles in 8 of 2
+           {1024, 1024, 2, 9 + 8, 1},
+           {4096, 4096, 2, 41 + 8, 1},  // 342 row tiles: 326 in 41 body items
+           {1024, 1024, 1, 10 + 4, 1},  // one thread: a tail of one body item
+           {100, 1000, 2, 3 + 4, 3},    // 9 row tiles: body items of 2, a tail of 1-tile items
+           {64, 4096, 2, 4 + 2, 3},     // 6 row tiles, each one item, cut into 3 runs of columns
+           {5, 3000, 8, 1, 16},         // one row tile: columns only, at least 4 tiles wide
+           {5, 100, 8, 1, 1},           // ... and never narrower
            {1, 1, 8, 1, 1}}) {
     SCOPED_TRACE(testing::Message() << r.m << "x" << r.n << " on " << r.threads);
     const auto plan = team_kernel::detail::plan_team(kZmm, r.m, 100, r.n, r.threads);
