@@ -15,7 +15,8 @@
 //                      tall (4096 x 64 x 4096) shape, m x k x n, on full-range values (the
 //                      int32 path); and both on small values (1 ... 100: a 16-bit-range path).
 // Every entry reports GOP/s. Compare ratios from one run, on a machine as quiet as you can get;
-// --benchmark_repetitions=3 --benchmark_report_aggregates_only=true gives medians.
+// --benchmark_repetitions=3 --benchmark_report_aggregates_only=true gives medians. The team
+// kernel beside busy processes is measured by team_kernel_under_load, built beside this program.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
