@@ -9,9 +9,10 @@
 // counter is empty, takes the next piece:
 //   pack piece  packs its panels of b into its block's buffer (one of two), once the block
 //               two before, which used that buffer, has been read;
-//   item        packs its rows of a into the thread's own buffer, waits until its block's
-//               panels are packed (and the same item of the block before, which adds into
-//               the same rectangle of c, is done), then multiplies.
+//   item        packs its rows of a into the thread's own buffer (unless its last item
+//               packed the same rows), waits until the panels it reads are packed (and the
+//               same item of the block before, which adds into the same rectangle of c, is
+//               done), then multiplies.
 // Packing a before waiting gives the last pack pieces time to finish, so an item rarely
 // waits at all. A thread that finds the counter empty leaves the region at once: the
 // runtime's barrier at its end is the one place where the team meets. Waiting for the
@@ -23,10 +24,10 @@
 // Shared mutable state, besides c: the counters (work_counter), the progress word
 // (team_progress), the scan's two words, and the board of marks below, all atomics.
 // Packed panels of b and rectangles of c pass between threads only through the marks: a
-// pack piece writes its panels before it counts itself in its block's `packs` word
-// (release) and an item reads them after it sees that count complete (acquire); an item
-// adds into its rectangle of c only after it sees the same item of the block before
-// marked done, and marks itself done (release) after its last write.
+// pack piece writes its panels before it sets its mark (release) and an item reads them
+// after it sees the marks of the pack pieces that hold them (acquire); an item adds into
+// its rectangle of c only after it sees the same item of the block before marked done,
+// and marks itself done (release) after its last write.
 #include <omp.h>
 
 #include <algorithm>
@@ -70,49 +71,53 @@ int32_t units_of(int32_t total, int32_t unit) {
 }
 
 // The marks of one call's pieces: int32 words, zeroed before the region and
-// touched inside it only through atomic_ref. Per block, two counts (its pack
-// pieces finished, its items finished); after them, per block, one word per
-// item, set when the item is done.
+// touched inside it only through atomic_ref. Per block, the count of its
+// items finished; after those counts, per block, one word per pack piece and
+// one per item, set when that piece is done.
 class board {
  public:
   board(int32_t* words, const team_plan& plan)
       : words_(words),
         blocks_(block_count(plan)),
-        items_(int64_t{plan.row_items} * plan.col_items) {}
+        per_block_(marks_per_block(plan)),
+        packs_(plan.pack_pieces) {}
 
   static size_t words_for(const team_plan& plan) {
-    return static_cast<size_t>(block_count(plan)) *
-           static_cast<size_t>(2 + int64_t{plan.row_items} * plan.col_items);
+    return static_cast<size_t>(block_count(plan)) * static_cast<size_t>(1 + marks_per_block(plan));
   }
 
-  int32_t packs_finished(int32_t block) const { return load(count(block, 0)); }
-  int32_t items_finished(int32_t block) const { return load(count(block, 1)); }
-  bool item_done(int32_t block, int32_t item) const { return load(mark(block, item)) != 0; }
+  int32_t items_finished(int32_t block) const { return load(words_ + block); }
+  bool pack_done(int32_t block, int32_t piece) const { return load(mark(block, piece)) != 0; }
+  bool item_done(int32_t block, int32_t item) const {
+    return load(mark(block, packs_ + item)) != 0;
+  }
 
-  void pack_finished(int32_t block) { add(count(block, 0)); }
+  void pack_finished(int32_t block, int32_t piece) { set(mark(block, piece)); }
   void item_finished(int32_t block, int32_t item) {
-    std::atomic_ref<int32_t>(*mark(block, item)).store(1, std::memory_order_release);
-    add(count(block, 1));
+    set(mark(block, packs_ + item));
+    std::atomic_ref<int32_t>(words_[block]).fetch_add(1, std::memory_order_release);
   }
 
  private:
-  int32_t* count(int32_t block, int32_t which) const {
-    return words_ + 2 * static_cast<size_t>(block) + static_cast<size_t>(which);
+  static int64_t marks_per_block(const team_plan& plan) {
+    return plan.pack_pieces + int64_t{plan.row_items} * plan.col_items;
   }
-  int32_t* mark(int32_t block, int32_t item) const {
-    return words_ + 2 * static_cast<size_t>(blocks_) +
-           static_cast<size_t>(block) * static_cast<size_t>(items_) + static_cast<size_t>(item);
+  int32_t* mark(int32_t block, int32_t which) const {
+    return words_ + static_cast<size_t>(blocks_) +
+           static_cast<size_t>(block) * static_cast<size_t>(per_block_) +
+           static_cast<size_t>(which);
   }
   static int32_t load(int32_t* word) {
     return std::atomic_ref<int32_t>(*word).load(std::memory_order_acquire);
   }
-  static void add(int32_t* word) {
-    std::atomic_ref<int32_t>(*word).fetch_add(1, std::memory_order_release);
+  static void set(int32_t* word) {
+    std::atomic_ref<int32_t>(*word).store(1, std::memory_order_release);
   }
 
   int32_t* words_;
   int32_t blocks_;
-  int64_t items_;
+  int64_t per_block_;
+  int32_t packs_;
 };
 
 // What the team shares in one call. [0] is the int32 kernel and its plan,
@@ -178,21 +183,38 @@ void pack_piece(team_call& call, const team_plan& plan, const tile_kernel& kerne
     kd::pack_b_panels(kernel, *call.op, b.pc, b.kc, b.jc, b.nc, panels.begin, panels.end,
                       call.b_packs[b.index % 2]);
   }
-  marks.pack_finished(b.index);
+  marks.pack_finished(b.index, piece.index);
 }
 
+// What a thread's buffer of a holds: the rows of one item of one block.
+struct packed_rows {
+  int32_t block = -1;
+  int32_t rows_begin = -1;
+};
+
 void item_piece(team_call& call, const tile_kernel& kernel, const team_plan& plan, board& marks,
-                const team_piece& piece, int32_t t) {
+                const team_piece& piece, int32_t t, packed_rows* held) {
   const packed_block& b = piece.block;
   const item_area area = item_at(plan, b, piece.index);
   int32_t* a_pack = call.a_packs + static_cast<size_t>(t) * call.a_words;
-  {
+  // Items of the same rows (a result cut across the columns) follow one
+  // another, so a thread often takes the next one and packs nothing.
+  if (held->block != b.index || held->rows_begin != area.rows.begin) {
     const trace::span packing(trace::kPackA, t);
     kd::pack_a_block(kernel, *call.op, b.pc, b.kc, area.rows.begin, area.rows.end, a_pack);
+    *held = {b.index, area.rows.begin};
   }
+  // Only the pack pieces that hold this item's panels.
+  const int32_t panels = units_of(b.nc, plan.nr);
+  const int32_t first = dense_detail::part_holding(panels, b.packs, area.cols.begin / plan.nr);
+  const int32_t last = dense_detail::part_holding(panels, b.packs, (area.cols.end - 1) / plan.nr);
   wait_for(call, t, [&] {
-    return marks.packs_finished(b.index) == b.packs &&
-           (!b.follows || marks.item_done(b.index - 1, piece.index));
+    for (int32_t q = first; q <= last; ++q) {
+      if (!marks.pack_done(b.index, q)) {
+        return false;
+      }
+    }
+    return !b.follows || marks.item_done(b.index - 1, piece.index);
   });
   {
     const trace::span multiplying(trace::kMultiply, t);
@@ -209,12 +231,13 @@ void take_part(team_call& call, int32_t t) {
   const team_plan& plan = call.plans[which];
   dense_detail::work_counter& pieces = *call.pieces[which];
   board marks(call.board_words, plan);
+  packed_rows held;
   for (int64_t p = pieces.take(); p >= 0; p = pieces.take()) {
     const team_piece piece = piece_at(plan, p);
     if (piece.packs_b) {
       pack_piece(call, plan, kernel, marks, piece, t);
     } else {
-      item_piece(call, kernel, plan, marks, piece, t);
+      item_piece(call, kernel, plan, marks, piece, t, &held);
     }
     call.progress.finished();
   }

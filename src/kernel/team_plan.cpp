@@ -42,14 +42,23 @@ team_plan plan_team(const block_kernel::detail::tile_kernel& kernel, int32_t m, 
   p.col_blocks = units_of(n, kernel.nc);
   p.depth_blocks = units_of(k, kernel.kc);
   const int32_t row_tiles = units_of(m, kernel.mr);
-  const auto tiles_per_item = static_cast<int32_t>(std::clamp<int64_t>(
-      row_tiles / (int64_t{kBodyItemsPerThread} * threads), 1, kernel.mc / kernel.mr));
-  const auto tail_tiles =
-      static_cast<int32_t>(std::min<int64_t>(row_tiles, int64_t{tiles_per_item} * threads));
-  const int32_t body_tiles = row_tiles - tail_tiles;
-  p.body_rows = body_tiles * kernel.mr;  // below m: the tail holds at least one tile
-  p.body_items = units_of(body_tiles, tiles_per_item);
-  p.row_items = p.body_items + units_of(tail_tiles, std::max(1, tiles_per_item / kTailCut));
+  const int32_t tallest = kernel.mc / kernel.mr;  // tiles of a body item at most
+  if (row_tiles <= tallest) {
+    p.body_rows = 0;  // one tail item: all the rows
+    p.body_items = 0;
+    p.row_items = 1;
+  } else {
+    const auto tiles_per_item = static_cast<int32_t>(
+        std::clamp<int64_t>(row_tiles / (int64_t{kBodyItemsPerThread} * threads), 1, tallest));
+    const auto tail_tiles =
+        static_cast<int32_t>(std::min<int64_t>(row_tiles, int64_t{tiles_per_item} * threads));
+    const int32_t body_tiles = row_tiles - tail_tiles;
+    const int32_t tail_item_tiles =
+        std::max(std::min(kMinTailTiles, tiles_per_item), tiles_per_item / kTailCut);
+    p.body_rows = body_tiles * kernel.mr;  // below m: the tail holds at least one tile
+    p.body_items = units_of(body_tiles, tiles_per_item);
+    p.row_items = p.body_items + units_of(tail_tiles, tail_item_tiles);
+  }
   const int64_t target = int64_t{kItemsPerThread} * threads;
   const int32_t col_tiles = units_of(std::min(n, kernel.nc), kernel.nr);
   const int64_t wanted_cols = (target + p.row_items - 1) / p.row_items;

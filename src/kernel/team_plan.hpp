@@ -13,9 +13,9 @@
 // with smaller numbers:
 //   a pack piece of block s  every item of block s - 2: the team keeps two buffers of b,
 //                            so block s packs into the buffer block s - 2 was read from;
-//   an item of block s       every pack piece of block s, and, when block s - 1 covers
-//                            the same columns, the same item of block s - 1: both add
-//                            into the same rectangle of c.
+//   an item of block s       the pack pieces of block s that hold the panels it reads,
+//                            and, when block s - 1 covers the same columns, the same
+//                            item of block s - 1: both add into the same rectangle of c.
 // No piece waits for a thread. A thread that loses its core delays only what needs the
 // piece it holds, and a thread that starts late takes whatever is left; and since every
 // wait is for a piece handed out earlier, one thread alone does every piece in order
@@ -30,21 +30,23 @@
 namespace team_kernel::detail {
 
 // Rows are cut into body items and tail items. Body items are as tall as mc
-// allows (each packs its rows of a once and reads the packed panels of b
-// once, so tall items read b least often) while every thread has at least
-// kBodyItemsPerThread of them. The last rows, one body item per thread,
-// are cut kTailCut times finer: the last items, which a thread may still
-// hold when the others have nothing left, are small, so the team finishes
-// nearly together.
+// allows (tall items read the packed panels of b least often: each panel
+// once per item) while every thread has at least kBodyItemsPerThread of
+// them. The last rows, one body item per thread, are cut kTailCut times
+// finer, to items of at least kMinTailTiles tiles: the last items, which a
+// thread may still hold when the others have nothing left, are small, so
+// the team finishes nearly together. A result of at most mc rows is one
+// item tall and cut across the columns only.
 inline constexpr int32_t kBodyItemsPerThread = 2;
 inline constexpr int32_t kTailCut = 4;
+inline constexpr int32_t kMinTailTiles = 2;
 // Items per thread in each packed block below which the columns are cut too.
 inline constexpr int32_t kItemsPerThread = 8;
 // Pack pieces per thread in each packed block.
 inline constexpr int32_t kPackPiecesPerThread = 4;
-// An item cut across the columns is at least this many tiles wide: each
-// item packs its own rows of a, so narrow items would pack the same rows
-// again and again.
+// An item cut across the columns is at least this many tiles wide: an item
+// packs its rows of a unless its thread's last item packed the same ones, so
+// narrow items would pack the same rows again and again.
 inline constexpr int32_t kMinItemColTiles = 4;
 
 // The cut of one m x k x n product for a team of `threads` on a tile kernel.

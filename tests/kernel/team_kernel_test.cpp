@@ -35,8 +35,8 @@ TEST(TeamPlan, TallItemsThenAFinerTailColumnsOnlyWhenRowsAreTooFew) {
            {1024, 1024, 2, 9 + 8, 1},
            {4096, 4096, 2, 41 + 8, 1},  // 342 row tiles: 326 in 41 body items
            {1024, 1024, 1, 10 + 4, 1},  // one thread: a tail of one body item
-           {100, 1000, 2, 3 + 4, 3},    // 9 row tiles: body items of 2, a tail of 1-tile items
-           {64, 4096, 2, 4 + 2, 3},     // 6 row tiles, each one item, cut into 3 runs of columns
+           {100, 1000, 2, 3 + 2, 4},    // 9 row tiles: body and tail items of 2, 4 column runs
+           {64, 4096, 2, 1, 16},        // at most mc rows: one item tall, 16 column runs
            {5, 3000, 8, 1, 16},         // one row tile: columns only, at least 4 tiles wide
            {5, 100, 8, 1, 1},           // ... and never narrower
            {1, 1, 8, 1, 1}}) {
