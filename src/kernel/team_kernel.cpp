@@ -7,8 +7,8 @@
 // 16 bits clears the team's `fits` word. Every thread waits for the whole scan, reads the
 // word, and so picks the same kernel and the same plan. Then each thread, until the
 // counter is empty, takes the next piece:
-//   pack piece  packs its panels of b into its block's buffer (one of two), once the block
-//               two before, which used that buffer, has been read;
+//   pack piece  packs its panels of b into its block's buffer (one of two, or the one),
+//               once the items of the block that used that buffer last have read them;
 //   item        packs its rows of a into the thread's own buffer (unless its last item
 //               packed the same rows), waits until the panels it reads are packed (and the
 //               same item of the block before, which adds into the same rectangle of c, is
@@ -71,51 +71,39 @@ int32_t units_of(int32_t total, int32_t unit) {
 }
 
 // The marks of one call's pieces: int32 words, zeroed before the region and
-// touched inside it only through atomic_ref. Per block, the count of its
-// items finished; after those counts, per block, one word per pack piece and
-// one per item, set when that piece is done.
+// touched inside it only through atomic_ref. Per block, one word per pack
+// piece and one per item, set when that piece is done.
 class board {
  public:
   board(int32_t* words, const team_plan& plan)
-      : words_(words),
-        blocks_(block_count(plan)),
-        per_block_(marks_per_block(plan)),
-        packs_(plan.pack_pieces) {}
+      : words_(words), per_block_(marks_per_block(plan)), packs_(plan.pack_pieces) {}
 
   static size_t words_for(const team_plan& plan) {
-    return static_cast<size_t>(block_count(plan)) * static_cast<size_t>(1 + marks_per_block(plan));
+    return static_cast<size_t>(block_count(plan)) * static_cast<size_t>(marks_per_block(plan));
   }
 
-  int32_t items_finished(int32_t block) const { return load(words_ + block); }
-  bool pack_done(int32_t block, int32_t piece) const { return load(mark(block, piece)) != 0; }
-  bool item_done(int32_t block, int32_t item) const {
-    return load(mark(block, packs_ + item)) != 0;
-  }
+  bool pack_done(int32_t block, int32_t piece) const { return load(mark(block, piece)); }
+  bool item_done(int32_t block, int32_t item) const { return load(mark(block, packs_ + item)); }
 
   void pack_finished(int32_t block, int32_t piece) { set(mark(block, piece)); }
-  void item_finished(int32_t block, int32_t item) {
-    set(mark(block, packs_ + item));
-    std::atomic_ref<int32_t>(words_[block]).fetch_add(1, std::memory_order_release);
-  }
+  void item_finished(int32_t block, int32_t item) { set(mark(block, packs_ + item)); }
 
  private:
   static int64_t marks_per_block(const team_plan& plan) {
     return plan.pack_pieces + int64_t{plan.row_items} * plan.col_items;
   }
   int32_t* mark(int32_t block, int32_t which) const {
-    return words_ + static_cast<size_t>(blocks_) +
-           static_cast<size_t>(block) * static_cast<size_t>(per_block_) +
+    return words_ + static_cast<size_t>(block) * static_cast<size_t>(per_block_) +
            static_cast<size_t>(which);
   }
-  static int32_t load(int32_t* word) {
-    return std::atomic_ref<int32_t>(*word).load(std::memory_order_acquire);
+  static bool load(int32_t* word) {
+    return std::atomic_ref<int32_t>(*word).load(std::memory_order_acquire) != 0;
   }
   static void set(int32_t* word) {
     std::atomic_ref<int32_t>(*word).store(1, std::memory_order_release);
   }
 
   int32_t* words_;
-  int32_t blocks_;
   int64_t per_block_;
   int32_t packs_;
 };
@@ -132,7 +120,7 @@ struct team_call {
   std::atomic<int32_t> scanned{0};   // scan pieces finished
   std::atomic<int32_t> fits{1};      // cleared by a scan piece that finds a value outside 16 bits
   dense_detail::team_progress progress;
-  int32_t* b_packs[2];  // the two buffers of packed b: block s uses b_packs[s % 2]
+  int32_t* b_packs[2];  // the buffers of packed b: block s uses b_packs[s % b_buffers]
   int32_t* a_packs;     // one buffer of a_words per thread
   size_t a_words;
   int32_t* board_words;
@@ -173,15 +161,33 @@ bool scan_values(team_call& call, int32_t t) {
 void pack_piece(team_call& call, const team_plan& plan, const tile_kernel& kernel, board& marks,
                 const team_piece& piece, int32_t t) {
   const packed_block& b = piece.block;
-  if (b.index >= 2) {  // the buffer is free once the block two before has been read
-    const int32_t before = block_at(plan, b.index - 2).items;
-    wait_for(call, t, [&] { return marks.items_finished(b.index - 2) == before; });
-  }
   const item_range panels = panels_of(plan, b, piece.index);
+  // The items that read the words these panels overwrite, in the last two
+  // blocks that used this buffer: a shallower last block of a column lays out
+  // fewer, shorter panels, so past its end the block before it is the last
+  // that wrote there.
+  const auto readers_done = [&](int32_t before) {
+    if (before < 0) {
+      return true;
+    }
+    const packed_block last = block_at(plan, before);
+    const item_range cols = overwritten_readers(plan, b, piece.index, last);
+    for (int32_t r = 0; r < plan.row_items; ++r) {
+      for (int32_t c = cols.begin; c < cols.end; ++c) {
+        if (!marks.item_done(before, r * last.col_items + c)) {
+          return false;
+        }
+      }
+    }
+    return true;
+  };
+  wait_for(call, t, [&] {
+    return readers_done(b.index - plan.b_buffers) && readers_done(b.index - 2 * plan.b_buffers);
+  });
   {
     const trace::span packing(trace::kPackB, t);
     kd::pack_b_panels(kernel, *call.op, b.pc, b.kc, b.jc, b.nc, panels.begin, panels.end,
-                      call.b_packs[b.index % 2]);
+                      call.b_packs[b.index % plan.b_buffers]);
   }
   marks.pack_finished(b.index, piece.index);
 }
@@ -219,7 +225,8 @@ void item_piece(team_call& call, const tile_kernel& kernel, const team_plan& pla
   {
     const trace::span multiplying(trace::kMultiply, t);
     kd::multiply_packed(kernel, *call.op, b.kc, b.jc, area.rows.begin, area.rows.end,
-                        area.cols.begin, area.cols.end, a_pack, call.b_packs[b.index % 2]);
+                        area.cols.begin, area.cols.end, a_pack,
+                        call.b_packs[b.index % plan.b_buffers]);
   }
   marks.item_finished(b.index, piece.index);
 }
@@ -275,8 +282,8 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
     const kd::pack_sizes narrow = kd::pack_sizes_for(*choice.narrow, op);
     sizes = {std::max(sizes.a_words, narrow.a_words), std::max(sizes.b_words, narrow.b_words)};
   }
-  const size_t b_buffers =
-      std::max(block_count(call.plans[0]), block_count(call.plans[1])) > 1 ? 2 : 1;
+  const auto b_buffers =
+      static_cast<size_t>(std::max(call.plans[0].b_buffers, call.plans[1].b_buffers));
   constexpr size_t kLine = kd::kPackAlign / sizeof(int32_t);
   const size_t board_words =
       (std::max(board::words_for(call.plans[0]), board::words_for(call.plans[1])) + kLine - 1) /

@@ -66,6 +66,8 @@ team_plan plan_team(const block_kernel::detail::tile_kernel& kernel, int32_t m, 
       std::clamp<int64_t>(wanted_cols, 1, std::max(1, col_tiles / kMinItemColTiles)));
   p.pack_pieces =
       static_cast<int32_t>(std::min<int64_t>(col_tiles, int64_t{kPackPiecesPerThread} * threads));
+  p.b_buffers = p.col_items == 1 && int64_t{p.col_blocks} * p.depth_blocks > 1 ? 2 : 1;
+  p.k_per_step = kernel.pack == block_kernel::detail::packing::int16_pairs ? 2 : 1;
   return p;
 }
 
@@ -114,6 +116,23 @@ team_piece piece_at(const team_plan& plan, int64_t piece) {
 
 item_range panels_of(const team_plan& plan, const packed_block& block, int32_t index) {
   return even_part(units_of(block.nc, plan.nr), block.packs, index);
+}
+
+item_range overwritten_readers(const team_plan& plan, const packed_block& writer, int32_t piece,
+                               const packed_block& reader) {
+  const item_range panels = panels_of(plan, writer, piece);
+  // Words per panel: a panel holds nr words per step of the block's depth.
+  const int64_t stride = int64_t{units_of(writer.kc, plan.k_per_step)} * plan.nr;
+  const int64_t reader_stride = int64_t{units_of(reader.kc, plan.k_per_step)} * plan.nr;
+  const int32_t reader_panels = units_of(reader.nc, plan.nr);
+  const auto first = static_cast<int32_t>(panels.begin * stride / reader_stride);
+  const auto end = static_cast<int32_t>(
+      std::min<int64_t>(reader_panels, (panels.end * stride + reader_stride - 1) / reader_stride));
+  if (first >= end) {
+    return {0, 0};
+  }
+  return {dense_detail::part_holding(reader_panels, reader.col_items, first),
+          dense_detail::part_holding(reader_panels, reader.col_items, end - 1) + 1};
 }
 
 item_area item_at(const team_plan& plan, const packed_block& block, int32_t index) {

@@ -11,8 +11,14 @@
 //                the block's inner range, against every panel it covers.
 // The counter hands the pieces out in that order, and a piece waits only for pieces
 // with smaller numbers:
-//   a pack piece of block s  every item of block s - 2: the team keeps two buffers of b,
-//                            so block s packs into the buffer block s - 2 was read from;
+//   a pack piece of block s  the items of blocks s - b_buffers and s - 2 b_buffers that
+//                            read the words its panels overwrite: block s packs into
+//                            the buffer those blocks were read from (the second, when
+//                            the first was a shallower last block of a column). Two
+//                            buffers let the next block be packed while the last is
+//                            read; they cost a second block of fresh memory, so only a
+//                            product whose items span whole blocks of columns (many
+//                            rows, long calls) has two;
 //   an item of block s       the pack pieces of block s that hold the panels it reads,
 //                            and, when block s - 1 covers the same columns, the same
 //                            item of block s - 1: both add into the same rectangle of c.
@@ -60,6 +66,8 @@ struct team_plan {
   int32_t row_items;       // body items, then tail items down the rest of the rows
   int32_t col_items;       // items across a block's columns, in whole nr tiles
   int32_t pack_pieces;     // pack pieces of a block
+  int32_t b_buffers;       // buffers of packed b: block s uses buffer s % b_buffers
+  int32_t k_per_step;      // elements of k per step of a packed panel: 2 for int16 pairs
 };
 
 // Rows first, into body and tail items (see kBodyItemsPerThread); the
@@ -95,6 +103,13 @@ team_piece piece_at(const team_plan& plan, int64_t piece);
 
 // The panels [begin, end) of the block that its pack piece `index` packs.
 dense_detail::item_range panels_of(const team_plan& plan, const packed_block& block, int32_t index);
+
+// The items of block `reader`, an earlier block that used the same buffer,
+// that read words which pack piece `piece` of block `writer` overwrites:
+// every row item, at the column items [begin, end) (empty for none). Blocks
+// of different depths lay their panels out at different strides.
+dense_detail::item_range overwritten_readers(const team_plan& plan, const packed_block& writer,
+                                             int32_t piece, const packed_block& reader);
 
 // The rows of the result (relative) and the columns inside the packed block
 // (from jc; begin a multiple of nr) of the block's item `index`. Items with

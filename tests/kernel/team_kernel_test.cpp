@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "block_case.hpp"
+#include "common/even_split.hpp"
 #include "kernel/team_plan.hpp"
 #include "kernel/testing.hpp"
 #include "support/capture.hpp"
@@ -25,6 +26,8 @@ using test_support::owned_matrix;
 // narrow last column and a shallow last depth on small products.
 const block_kernel::detail::tile_kernel kZmm{12, 32, 96, 1024, 2048, {}, nullptr};
 const block_kernel::detail::tile_kernel kSmall{4, 8, 16, 8, 24, {}, nullptr};
+const block_kernel::detail::tile_kernel kSmallPairs{
+    4, 8, 16, 8, 24, block_kernel::detail::packing::int16_pairs, nullptr};
 
 TEST(TeamPlan, TallItemsThenAFinerTailColumnsOnlyWhenRowsAreTooFew) {
   struct row {
@@ -50,10 +53,14 @@ TEST(TeamPlan, TallItemsThenAFinerTailColumnsOnlyWhenRowsAreTooFew) {
 // Every piece as the counter hands it out: per block, every panel of b packed
 // once before any item, every element of c added once; every piece waits only
 // for pieces handed out before it, and a block that follows another in the
-// same columns repeats its items' rectangles in the same order.
+// same columns repeats its items' rectangles in the same order. Each buffer of
+// b is followed word by word: a pack piece must wait for every item that read
+// a word it overwrites since that word was last written, whatever the depths
+// and widths of the blocks in between.
 TEST(TeamPlan, EveryPanelPackedAndEveryElementAddedOncePerBlockWaitingOnlyOnEarlierPieces) {
   using team_kernel::detail::block_at;
-  for (const auto& tile : {kSmall, kZmm})
+  using team_kernel::detail::packed_block;
+  for (const auto& tile : {kSmall, kSmallPairs, kZmm})
     for (int32_t m : {1, 5, 13, 64, 100})
       for (int32_t k : {1, 8, 9, 30})
         for (int32_t n : {1, 7, 40, 200})
@@ -62,19 +69,31 @@ TEST(TeamPlan, EveryPanelPackedAndEveryElementAddedOncePerBlockWaitingOnlyOnEarl
                                             << " on " << threads);
             const auto plan = team_kernel::detail::plan_team(tile, m, k, n, threads);
             const int32_t blocks = team_kernel::detail::block_count(plan);
+            const int32_t steps = tile.pack == block_kernel::detail::packing::int16_pairs ? 2 : 1;
+            const auto stride = [&](const packed_block& b) {  // words per panel
+              return int64_t{(b.kc + steps - 1) / steps} * tile.nr;
+            };
+            const auto panels_in = [&](const packed_block& b) {
+              return (b.nc + tile.nr - 1) / tile.nr;
+            };
             std::vector<std::vector<int>> panels(static_cast<size_t>(blocks));
             std::vector<std::vector<int>> adds(static_cast<size_t>(blocks));
             std::vector<int64_t> last_pack(static_cast<size_t>(blocks), -1);
             std::vector<int64_t> first_item(static_cast<size_t>(blocks), -1);
-            int32_t depth_covered = 0;  // columns of [0, n) x inner range, summed over blocks
+            int64_t depth_covered = 0;  // columns of [0, n) x inner range, summed over blocks
             for (int32_t s = 0; s < blocks; ++s) {
               const auto b = block_at(plan, s);
-              panels[static_cast<size_t>(s)].assign(
-                  static_cast<size_t>((b.nc + tile.nr - 1) / tile.nr), 0);
+              panels[static_cast<size_t>(s)].assign(static_cast<size_t>(panels_in(b)), 0);
               adds[static_cast<size_t>(s)].assign(static_cast<size_t>(m * b.nc), 0);
-              depth_covered += b.nc * b.kc;
+              depth_covered += int64_t{b.nc} * b.kc;
             }
-            EXPECT_EQ(depth_covered, n * k);
+            EXPECT_EQ(depth_covered, int64_t{n} * k);
+            // Per buffer and word: the block that wrote it last, or -1.
+            const auto words =
+                static_cast<size_t>(stride(block_at(plan, 0)) * panels_in(block_at(plan, 0)));
+            std::vector<std::vector<int32_t>> writer(static_cast<size_t>(plan.b_buffers),
+                                                     std::vector<int32_t>(words, -1));
+            std::vector<std::pair<int32_t, int64_t>> written;  // by the block being packed
             const int64_t pieces = team_kernel::detail::piece_count(plan);
             for (int64_t p = 0; p < pieces; ++p) {
               const auto piece = team_kernel::detail::piece_at(plan, p);
@@ -82,15 +101,34 @@ TEST(TeamPlan, EveryPanelPackedAndEveryElementAddedOncePerBlockWaitingOnlyOnEarl
               const auto s = static_cast<size_t>(b.index);
               if (piece.packs_b) {
                 const auto run = team_kernel::detail::panels_of(plan, b, piece.index);
-                for (int32_t q = run.begin; q < run.end; ++q) ++panels[s][static_cast<size_t>(q)];
-                last_pack[s] = p;
-                // It waits for the items of block s - 2, whose buffer it reuses.
-                if (b.index >= 2) {
-                  const auto two_before = block_at(plan, b.index - 2);
-                  EXPECT_LT(two_before.first_piece + two_before.packs + two_before.items - 1, p);
+                const int32_t buffer = b.index % plan.b_buffers;
+                for (int32_t q = run.begin; q < run.end; ++q) {
+                  ++panels[s][static_cast<size_t>(q)];
+                  for (int64_t w = q * stride(b); w < (q + 1) * stride(b); ++w) {
+                    written.emplace_back(buffer, w);
+                    const int32_t last =
+                        writer[static_cast<size_t>(buffer)][static_cast<size_t>(w)];
+                    if (last < 0) continue;
+                    const auto before = block_at(plan, last);
+                    const int64_t panel = w / stride(before);
+                    if (panel >= panels_in(before)) continue;  // no item of it read the word
+                    ASSERT_TRUE(last == b.index - plan.b_buffers ||
+                                last == b.index - 2 * plan.b_buffers)
+                        << "block " << b.index << " overwrites block " << last << " unwatched";
+                    const auto waited =
+                        team_kernel::detail::overwritten_readers(plan, b, piece.index, before);
+                    const int32_t reader = dense_detail::part_holding(
+                        panels_in(before), before.col_items, static_cast<int32_t>(panel));
+                    ASSERT_TRUE(waited.begin <= reader && reader < waited.end)
+                        << "block " << b.index << " piece " << piece.index << " word " << w;
+                  }
                 }
+                last_pack[s] = p;
                 continue;
               }
+              for (const auto& [buffer, w] : written)  // the block's packing is over
+                writer[static_cast<size_t>(buffer)][static_cast<size_t>(w)] = b.index;
+              written.clear();
               if (first_item[s] < 0) first_item[s] = p;
               const auto area = team_kernel::detail::item_at(plan, b, piece.index);
               ASSERT_LE(area.rows.end - area.rows.begin, tile.mc);
