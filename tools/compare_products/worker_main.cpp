@@ -31,7 +31,8 @@ using dense_core::matriz;
 
 using product_call = matriz* (*)(const matriz* a, const matriz* b, int32_t threads);
 
-// The mappings of the shared memory for the shape last multiplied.
+// The mappings of the shared memory for the shape last multiplied, and the
+// factors the product is given.
 struct mapped {
   int32_t rows = 0;
   int32_t inner = 0;
@@ -39,9 +40,13 @@ struct mapped {
   void* result = nullptr;   // read-write
   void* factors = nullptr;  // read-only
   wp::memory_layout layout{};
-  // Row tables that point into the mapped factors.
-  matriz a{nullptr, 0, 0};
-  matriz b{nullptr, 0, 0};
+  // The factors as the library makes matrices (malocar: a heap block per
+  // row), as the kit's own methods get them: rows laid out otherwise (one
+  // block, every row on a page boundary) would make a product faster or
+  // slower here than beside the kit's methods. Copied afresh before every
+  // call, so a product that writes into its const factors spoils only its own result.
+  matriz* a = nullptr;
+  matriz* b = nullptr;
 
   void release() {
     if (result != nullptr) {
@@ -50,9 +55,21 @@ struct mapped {
     if (factors != nullptr) {
       munmap(factors, layout.a_bytes + layout.b_bytes);
     }
-    std::free(a.mat);
-    std::free(b.mat);
+    dense_detail::release_matrix(a);
+    dense_detail::release_matrix(b);
     *this = mapped();
+  }
+
+  // The factors from the shared memory into a and b.
+  void copy_factors() const {
+    const auto* from = static_cast<const int32_t*>(factors);
+    for (const matriz* m : {a, b}) {
+      const size_t row_bytes = static_cast<size_t>(m->col) * sizeof(int32_t);
+      for (int32_t i = 0; i < m->lin; ++i) {
+        std::memcpy(m->mat[i], from, row_bytes);
+        from += m->col;
+      }
+    }
   }
 };
 
@@ -62,17 +79,8 @@ void copy_text(char* to, size_t size, const std::string& text) {
   to[n] = '\0';
 }
 
-int32_t** row_table(int32_t* first, int32_t rows, int32_t cols) {
-  auto** table = static_cast<int32_t**>(std::malloc(sizeof(int32_t*) * static_cast<size_t>(rows)));
-  if (table != nullptr) {
-    for (int32_t i = 0; i < rows; ++i) {
-      table[i] = first + static_cast<size_t>(i) * static_cast<size_t>(cols);
-    }
-  }
-  return table;
-}
-
-// Maps the shared memory for rows x inner x cols; false when it cannot.
+// Maps the shared memory for rows x inner x cols and makes the factors'
+// matrices; false when it cannot.
 bool map_shape(mapped& m, int32_t rows, int32_t inner, int32_t cols) {
   if (m.rows == rows && m.inner == inner && m.cols == cols && m.result != nullptr) {
     return true;
@@ -90,14 +98,12 @@ bool map_shape(mapped& m, int32_t rows, int32_t inner, int32_t cols) {
     m.release();
     return false;
   }
-  auto* a_values = static_cast<int32_t*>(m.factors);
-  auto* b_values = a_values + static_cast<size_t>(rows) * static_cast<size_t>(inner);
-  m.a = {row_table(a_values, rows, inner), rows, inner};
-  m.b = {row_table(b_values, inner, cols), inner, cols};
+  m.a = dense_detail::new_zeroed_matrix(rows, inner);
+  m.b = dense_detail::new_zeroed_matrix(inner, cols);
   m.rows = rows;
   m.inner = inner;
   m.cols = cols;
-  if (m.a.mat == nullptr || m.b.mat == nullptr) {
+  if (m.a == nullptr || m.b == nullptr) {
     m.release();
     return false;
   }
@@ -140,9 +146,10 @@ wp::reply multiply(const wp::request& q, product_call call, mapped& m,
     copy_text(r.text, sizeof r.text, "the worker could not map the factors");
     return r;
   }
+  m.copy_factors();
   sink.begin();
   const double start = textio::wtime();
-  matriz* c = call(&m.a, &m.b, q.threads);
+  matriz* c = call(m.a, m.b, q.threads);
   const double stop = textio::wtime();
   const std::string said = sink.end();
   r.seconds = stop - start;

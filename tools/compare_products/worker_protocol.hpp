@@ -11,10 +11,12 @@
 //   kMemoryFd   a memfd that compare_products sizes and fills: the result
 //               first, then both factors, laid out by memory_layout().
 // Every matrix in the shared memory is its rows one after another, each
-// `cols` int32 values. The worker maps the factors read-only, so a product
-// that writes into its const factors crashes instead of changing the
-// factors of the next call. The time is taken by the worker around the call
-// alone: starting the process, copying and the socket cost the row nothing.
+// `cols` int32 values. The worker maps the factors read-only and copies them,
+// before every call, into matrices made as the library makes them (a heap
+// block per row), so a product meets the same layout as the kit's methods
+// and a product that writes into its const factors spoils only its own
+// result. The time is taken by the worker around the call alone: starting
+// the process, copying and the socket cost the row nothing.
 #pragma once
 
 #include <cstddef>

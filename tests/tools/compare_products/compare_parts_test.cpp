@@ -328,13 +328,14 @@ TEST(CompareMethods, PeakMemoryCountsOnePartPerBand) {
   o.inner = 1;
   o.threads = {1, 2};
   EXPECT_DOUBLE_EQ(compare_products::peak_bytes(o, true), compare_products::peak_bytes(o, false));
-  // An added product shares both factors and a result with its worker for
-  // the whole run, and holds the worker's result and our copy while called.
+  // An added product shares both factors and a result with its worker, which
+  // keeps its own copy of the factors, for the whole run; it holds the
+  // worker's result and our copy while called.
   o.inner = 1000;
   o.threads = {1};
   o.methods = {&method("tipo0")};
   o.added = {{"a", "a.so", "a"}, {"b", "b.so", "b"}};
-  EXPECT_DOUBLE_EQ(compare_products::peak_bytes(o, true), (2 + 2 * 3 + 1 + 2) * one);
+  EXPECT_DOUBLE_EQ(compare_products::peak_bytes(o, true), (2 + 2 * 5 + 1 + 2) * one);
   o.added.clear();
   // Sizes near the int32 limit must not wrap around to something small.
   o.rows = o.inner = o.cols = 2147483647;
