@@ -128,7 +128,6 @@ TEST_F(AddedProducts, EachVerdictInItsRowsTheCsvAndTheExitStatus) {
        "linha 3, coluna 2;"},
       {"one_wrong", {"--verify", "freivalds"}, "DIFFERS", "differs", 1, "linha 3, coluna 2;"},
       {"null_write", {}, crashed, crashed, 1, "on 2 threads " + crashed},
-      {"writes_factor", {}, crashed, crashed, 1, "on 1 thread " + crashed},
       {"calls_exit", {}, "exited (status 3)", "exited (status 3)", 1, "exited (status 3)"},
       {"no_result",
        {},
@@ -248,6 +247,20 @@ TEST_F(AddedProducts, NoWorkerOutlivesAToolThatIsKilled) {
   waitpid(tool, &status, 0);
   ASSERT_TRUE(started) << "no worker loaded the product";
   EXPECT_TRUE(within(5.0, [&] { return processes_mapping(products_).empty(); }));
+}
+
+TEST_F(AddedProducts, TheStarterAndTheWorkedExamplesAreRightAtEveryThreadCount) {
+  std::vector<std::string> args = {"--shape",   "70x33x129", "--methods", "tipo1",
+                                   "--threads", "1,2,3",     "--repeat",  "1"};
+  const std::vector<std::string> names = {"my_product", "transposed_rows", "tiles_atomic"};
+  for (const auto& name : names) {
+    args.insert(args.end(), {"--add", name + "=" + EXERCISES_DIR + "/" + name + ".so"});
+  }
+  const auto r = run_program(kProgram, args);
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const auto& name : names) {
+    EXPECT_EQ(result_cells(r.out, name), std::vector<std::string>(3, "identical")) << r.out;
+  }
 }
 
 // The worker on its own: factors of any shape go over and the result comes
