@@ -12,13 +12,13 @@ double worker_and_copy(int32_t) { return 3; }
 
 }  // namespace
 
-added_product::added_product(added_spec spec, std::string worker_program, double timeout)
-    : spec_(std::move(spec)),
-      what_(spec_.path + ":" + spec_.symbol),
+added_product::added_product(added_entry given, std::string worker_program, double timeout)
+    : given_(std::move(given)),
+      what_(given_.path + ":" + given_.symbol),
       method_{},
       timeout_(timeout),
       worker_(std::make_unique<worker>(std::move(worker_program))) {
-  method_.name = spec_.label.c_str();
+  method_.name = given_.label.c_str();
   method_.what = what_.c_str();
   method_.help_label = nullptr;
   method_.help = nullptr;
@@ -29,8 +29,8 @@ added_product::added_product(added_spec spec, std::string worker_program, double
 }
 
 std::string added_product::load() {
-  const std::string why = worker_->load(spec_.path, spec_.symbol, timeout_);
-  return why.empty() ? why : "--add: " + spec_.path + why;
+  const std::string why = worker_->load(given_.path, given_.symbol, timeout_);
+  return why.empty() ? why : "--add: " + given_.path + why;
 }
 
 timed_call added_product::call() {

@@ -25,7 +25,7 @@ namespace compare_products {
 // runs it. It stays where it was made (rows point to its entry).
 class added_product {
  public:
-  added_product(added_spec spec, std::string worker_program, double timeout);
+  added_product(added_entry given, std::string worker_program, double timeout);
   added_product(const added_product&) = delete;
   added_product& operator=(const added_product&) = delete;
 
@@ -38,11 +38,11 @@ class added_product {
   timed_call call();
 
   const product_method& method() const { return method_; }
-  const added_spec& spec() const { return spec_; }
+  const added_entry& given() const { return given_; }
   const worker& process() const { return *worker_; }
 
  private:
-  added_spec spec_;
+  added_entry given_;
   std::string what_;  // PATH:SYMBOL, the table's "library call"
   product_method method_;
   double timeout_;

@@ -131,8 +131,8 @@ compare_products::matrix_file_shape check_factor_file(const std::string& path) {
 // library's constructors, which is why it happens there and not here.
 void load_added_products(const options& o) {
   const std::string program = compare_products::default_worker_program();
-  for (const auto& spec : o.added) {
-    g_added.emplace_back(spec, program, o.timeout);
+  for (const auto& given : o.added) {
+    g_added.emplace_back(given, program, o.timeout);
     const std::string why = g_added.back().load();
     if (!why.empty()) {
       refuse(why);

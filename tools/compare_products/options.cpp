@@ -89,20 +89,20 @@ bool is_label(const std::string& s) {
 // --add collects: each one adds a product.
 option add_entry(options& o) {
   return {"--add", 1, [&o](const std::vector<std::string>& v) -> std::string {
-            added_spec spec;
-            std::string why = read_added(v[0], &spec);
+            added_entry given;
+            std::string why = read_added(v[0], &given);
             if (!why.empty()) {
               return why;
             }
-            if (find_method(spec.label) != nullptr) {
-              return "--add: label '" + spec.label + "' is a method's name; choose another";
+            if (find_method(given.label) != nullptr) {
+              return "--add: label '" + given.label + "' is a method's name; choose another";
             }
             for (const auto& other : o.added) {
-              if (other.label == spec.label) {
-                return "--add: label '" + spec.label + "' is given twice";
+              if (other.label == given.label) {
+                return "--add: label '" + given.label + "' is given twice";
               }
             }
-            o.added.push_back(std::move(spec));
+            o.added.push_back(std::move(given));
             return {};
           }};
 }
@@ -152,31 +152,31 @@ std::string check_combinations(options& o, bool seed_given) {
 
 }  // namespace
 
-std::string read_added(const std::string& text, added_spec* out) {
+std::string read_added(const std::string& text, added_entry* out) {
   const std::string expected = "--add: expected LABEL=PATH.so[:SYMBOL], got '" + text + "'";
   const size_t eq = text.find('=');
   if (eq == std::string::npos) {
     return expected;
   }
-  added_spec spec;
-  spec.label = text.substr(0, eq);
-  spec.path = text.substr(eq + 1);
-  const size_t colon = spec.path.rfind(':');
-  if (colon != std::string::npos && is_c_name(spec.path.substr(colon + 1))) {
-    spec.symbol = spec.path.substr(colon + 1);
-    spec.path.erase(colon);
-  } else if (colon != std::string::npos && colon + 1 == spec.path.size()) {
+  added_entry given;
+  given.label = text.substr(0, eq);
+  given.path = text.substr(eq + 1);
+  const size_t colon = given.path.rfind(':');
+  if (colon != std::string::npos && is_c_name(given.path.substr(colon + 1))) {
+    given.symbol = given.path.substr(colon + 1);
+    given.path.erase(colon);
+  } else if (colon != std::string::npos && colon + 1 == given.path.size()) {
     return expected;  // "x.so:" names no symbol
   } else {
-    spec.symbol = spec.label;
+    given.symbol = given.label;
   }
-  if (spec.label.empty() || spec.path.empty()) {
+  if (given.label.empty() || given.path.empty()) {
     return expected;
   }
-  if (!is_label(spec.label)) {
-    return "--add: label '" + spec.label + "' may hold only letters, digits, '-', '_' and '.'";
+  if (!is_label(given.label)) {
+    return "--add: label '" + given.label + "' may hold only letters, digits, '-', '_' and '.'";
   }
-  *out = std::move(spec);
+  *out = std::move(given);
   return {};
 }
 

@@ -22,7 +22,7 @@ inline constexpr int32_t kDefaultLimit = 100;
 inline constexpr double kDefaultTimeout = 60.0;
 
 // One --add LABEL=PATH.so[:SYMBOL], as given.
-struct added_spec {
+struct added_entry {
   std::string label;   // its name in the table, the CSV, --raw and the plot
   std::string path;    // the shared object
   std::string symbol;  // the function; the label when ":SYMBOL" is left out
@@ -32,7 +32,7 @@ struct added_spec {
 // when that is a C name, so a path may hold ':' too. A label takes
 // letters, digits, '-', '_' and '.'. Empty when it took the value, else the
 // refusal: "--add: expected LABEL=PATH.so[:SYMBOL], got 'x'".
-std::string read_added(const std::string& text, added_spec* out);
+std::string read_added(const std::string& text, added_entry* out);
 
 // How each result is checked (--verify).
 enum class check_rule {
@@ -50,7 +50,7 @@ struct options : tool_common::shape_choice {
   std::vector<int32_t> sizes;
   std::vector<int32_t> threads;                // ascending, no repeats
   std::vector<const product_method*> methods;  // entries of methods(), in table order
-  std::vector<added_spec> added;               // --add, in the order given
+  std::vector<added_entry> added;              // --add, in the order given
   double timeout = kDefaultTimeout;
   int32_t repeat = 0;  // --repeat: exactly this many rounds; 0: until steady (--time)
   double time_budget = kDefaultTime;

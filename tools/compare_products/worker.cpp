@@ -12,10 +12,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -75,9 +75,7 @@ int reap(pid_t pid) {
 }
 
 double monotonic_seconds() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 // Waits until `fd` can be read or `seconds` have passed; false on the time.
