@@ -153,7 +153,7 @@ std::string check_combinations(options& o, bool seed_given) {
 }  // namespace
 
 std::string read_added(const std::string& text, added_entry* out) {
-  const std::string expected = "--add: expected LABEL=PATH.so[:SYMBOL], got '" + text + "'";
+  std::string expected = "--add: expected LABEL=PATH.so[:SYMBOL], got '" + text + "'";
   const size_t eq = text.find('=');
   if (eq == std::string::npos) {
     return expected;
