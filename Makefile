@@ -14,7 +14,7 @@ DEPS = scripts/deps.sh
 # make's own lines ("Entering directory ...") would only hide the programs' output.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps test run bench configure release clean check-asan check-tsan fuzz lint
+.PHONY: all deps test run try bench configure release clean check-asan check-tsan fuzz lint
 
 all: test
 
@@ -36,13 +36,32 @@ test:
 # The library, the tools and the examples in Release (no tests, no benchmarks,
 # so neither GoogleTest nor Google Benchmark is needed), then the kit's main program.
 # The build shows what it compiles but no "Built target" line for what is up to date.
+RUN_CONFIGURE = cmake -S . -B $(RUN_BUILD) -DCMAKE_BUILD_TYPE=Release \
+  -DDENSE_BUILD_TESTS=OFF -DDENSE_BUILD_BENCH=OFF -DDENSE_BUILD_EXAMPLES=ON -DDENSE_MPI=OFF \
+  -DCMAKE_TARGET_MESSAGES=OFF
 run:
 	@$(DEPS) run
-	@test -f $(RUN_BUILD)/CMakeCache.txt || cmake -S . -B $(RUN_BUILD) -DCMAKE_BUILD_TYPE=Release \
-	  -DDENSE_BUILD_TESTS=OFF -DDENSE_BUILD_BENCH=OFF -DDENSE_BUILD_EXAMPLES=ON -DDENSE_MPI=OFF \
-	  -DCMAKE_TARGET_MESSAGES=OFF
+	@test -f $(RUN_BUILD)/CMakeCache.txt || $(RUN_CONFIGURE)
 	@cmake --build $(RUN_BUILD) -j $(JOBS)
 	@$(RUN_BUILD)/bin/compare_products $(ARGS)
+
+# Your own product beside the kit's (docs/exercises.md): the Release build of `make run`, then
+# SRC compiled into a shared object with the command line that build wrote (the kit's headers and
+# warning set, no library on its link line), then compare_products with it at 1 ... max threads
+# beside tipo1, omp and kernel. Its rows are named after the file; SYMBOL is the function it
+# exports (by default the file's name, as in the starter); ARGS passes further options.
+SRC ?= exercises/my_product.cpp
+TRY_LABEL = $(basename $(notdir $(SRC)))
+SYMBOL ?= $(TRY_LABEL)
+try:
+	@$(DEPS) run
+	@test -f $(RUN_BUILD)/CMakeCache.txt || $(RUN_CONFIGURE)
+	@cmake --build $(RUN_BUILD) -j $(JOBS) --target compare_products
+	@mkdir -p $(RUN_BUILD)/try
+	@echo "compiling $(SRC) into $(RUN_BUILD)/try/$(TRY_LABEL).so"
+	@$$(cat $(RUN_BUILD)/exercises/compile_command) '$(SRC)' -o '$(RUN_BUILD)/try/$(TRY_LABEL).so'
+	@$(RUN_BUILD)/bin/compare_products --add '$(TRY_LABEL)=$(RUN_BUILD)/try/$(TRY_LABEL).so:$(SYMBOL)' \
+	  --methods tipo1,omp,kernel $(ARGS)
 
 # Release build of the library, the programs and the benchmarks.
 release:

@@ -16,9 +16,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <dense/textio.hpp>
+#include <deque>
 #include <string>
 #include <utility>
 
+#include "added.hpp"
 #include "matrix_file_check.hpp"
 #include "options.hpp"
 #include "outputs.hpp"
@@ -31,6 +33,7 @@
 #include "tools/common/exit_status.hpp"
 #include "tools/common/machine.hpp"
 #include "tools/common/memory.hpp"
+#include "worker.hpp"
 
 namespace {
 
@@ -40,6 +43,9 @@ using dense_core::matriz;
 
 // Library stdout goes to a scratch file around every library call.
 compare_products::stdout_sink g_sink;
+
+// The products given with --add, each with its worker process (stopped at exit, see worker.hpp).
+std::deque<compare_products::added_product> g_added;
 
 // The places the run will write, claimed before it starts.
 struct outputs {
@@ -124,7 +130,22 @@ compare_products::matrix_file_shape check_factor_file(const std::string& path) {
   return shape;
 }
 
-// Factor files well formed with shapes that multiply, and a run that fits in memory.
+// Each added product loaded in a worker of its own: a file that cannot be
+// opened or has no such symbol is refused before any work. Loading runs the
+// library's constructors, which is why it happens there and not here.
+void load_added_products(const options& o) {
+  const std::string program = compare_products::default_worker_program();
+  for (const auto& given : o.added) {
+    g_added.emplace_back(given, program, o.timeout);
+    const std::string why = g_added.back().load();
+    if (!why.empty()) {
+      refuse(why);
+    }
+  }
+}
+
+// Factor files well formed with shapes that multiply, a run that fits in
+// memory, and the added products ready.
 void check_inputs(options& o) {
   if (!o.load_a.empty()) {
     const auto a = check_factor_file(o.load_a);
@@ -150,6 +171,7 @@ void check_inputs(options& o) {
       refuse(why);
     }
   }
+  load_added_products(o);
 }
 
 // ---- Step 2: the output places, claimed now so that a bad path is refused before the work -----
@@ -419,7 +441,7 @@ int main(int argc, char** argv) {
   std::atexit(at_exit);
   claim_outputs(o);
   run_result run;
-  const compare_products::run_context ctx{&g_sink, refuse};
+  const compare_products::run_context ctx{&g_sink, refuse, &g_added};
   compare_products::measure_all(o, ctx, !o.quiet && isatty(2) == 1, run);
   int status = run.status;
   if (!report(o, run) && status == tool_common::kExitOk) {

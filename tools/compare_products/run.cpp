@@ -21,6 +21,7 @@
 #include "rounds.hpp"
 #include "tools/common/exit_status.hpp"
 #include "tools/common/freivalds.hpp"
+#include "worker.hpp"
 
 namespace compare_products {
 namespace {
@@ -201,6 +202,25 @@ void measure_shape(const options& o, const run_context& ctx, const shape& s, boo
       calls.push_back(r.skipped.empty() ? in_process(m->run, ctx.sink) : timed_call());
     }
   }
+  // The added products after the methods, at every requested thread count.
+  if (ctx.added != nullptr) {
+    for (added_product& p : *ctx.added) {
+      for (int32_t t : measured_thread_counts(p.method(), o.threads)) {
+        row r;
+        r.method = &p.method();
+        r.threads = t;
+        r.rows = s.rows;
+        r.inner = s.inner;
+        r.cols = s.cols;
+        if (!o.sizes.empty()) {
+          r.skipped =
+              sweep_skip_reason(run.rows, r.method, t, s.rows, s.inner, s.cols, kSweepRowLimit);
+        }
+        run.rows.push_back(r);
+        calls.push_back(r.skipped.empty() ? p.call() : timed_call());
+      }
+    }
+  }
   std::vector<candidate> candidates;
   for (size_t i = first; i < run.rows.size(); ++i) {
     if (calls[i - first]) {
@@ -233,13 +253,14 @@ void measure_shape(const options& o, const run_context& ctx, const shape& s, boo
   };
   std::vector<row_verdict> differences;
   const tool_common::cpu_ticks before = tool_common::read_cpu_ticks();
-  const double own_before = tool_common::own_cpu_seconds();
+  // The workers of the added products work for us: their CPU time is ours too.
+  const double own_before = tool_common::own_cpu_seconds() + workers_cpu_seconds();
   const int32_t rounds = run_rounds(candidates, rules, rc, &differences);
   const tool_common::cpu_ticks after = tool_common::read_cpu_ticks();
   run.ticks_in_rounds.busy += after.busy - before.busy;
   run.ticks_in_rounds.idle += after.idle - before.idle;
   run.ticks_in_rounds.steal += after.steal - before.steal;
-  run.own_seconds_in_rounds += tool_common::own_cpu_seconds() - own_before;
+  run.own_seconds_in_rounds += tool_common::own_cpu_seconds() + workers_cpu_seconds() - own_before;
   for (size_t i = first; i < run.rows.size(); ++i) {
     run.rows[i].shape_rounds = rounds;
   }
