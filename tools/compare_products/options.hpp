@@ -10,14 +10,15 @@
 
 namespace compare_products {
 
-inline constexpr int32_t kMaxThreads = 256;
-inline constexpr int32_t kMaxRepeat = 1000;
-inline constexpr int32_t kDefaultSize = 512;
+using tool_common::kDefaultLimit;
+using tool_common::kDefaultSize;
+using tool_common::kMaxRepeat;
+using tool_common::kMaxThreads;
+
 // Without --repeat: rounds go on until every row is steady or this many
 // seconds of rounds have passed, for one shape (a sweep limits each row instead).
 inline constexpr double kDefaultTime = 10.0;
 inline constexpr double kMaxTime = 86400.0;
-inline constexpr int32_t kDefaultLimit = 100;
 // Seconds one call of a product given with --add may take before it is stopped (--timeout).
 inline constexpr double kDefaultTimeout = 60.0;
 
