@@ -30,6 +30,12 @@ using dense_core::matriz;
 
 std::string errno_text() { return std::strerror(errno); }
 
+// The context's refusal ends the process; the abort only tells the compiler so.
+[[noreturn]] void refuse(const run_context& ctx, const std::string& why) {
+  ctx.refuse(why);
+  std::abort();
+}
+
 std::string threads_text(int32_t t) {
   return std::to_string(t) + (t == 1 ? " thread" : " threads");
 }
@@ -40,7 +46,7 @@ std::string threads_text(int32_t t) {
 matriz* read_factor_file(const run_context& ctx, const std::string& path) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) {
-    ctx.refuse("--load: " + path + ": " + errno_text());
+    refuse(ctx, "--load: " + path + ": " + errno_text());
   }
   int32_t lin = 0, col = 0, nlinhas = 0;
   int32_t* tabela = nullptr;
@@ -55,7 +61,7 @@ matriz* read_factor_file(const run_context& ctx, const std::string& path) {
   std::fclose(f);
   // The memory check said it would fit; the heap disagreed.
   if (m == nullptr) {
-    ctx.refuse("--load: " + path + ": not enough memory for its matrix");
+    refuse(ctx, "--load: " + path + ": not enough memory for its matrix");
   }
   return m;
 }
@@ -64,8 +70,8 @@ matriz* random_factor(const run_context& ctx, const options& o, int32_t rows, in
                       uint64_t* seed_state) {
   matriz* m = dense_detail::new_zeroed_matrix(rows, cols);
   if (m == nullptr) {
-    ctx.refuse(o.shape_option + ": not enough memory for a " + std::to_string(rows) + "x" +
-               std::to_string(cols) + " factor");
+    refuse(ctx, o.shape_option + ": not enough memory for a " + std::to_string(rows) + "x" +
+                    std::to_string(cols) + " factor");
   }
   if (o.seeded) {
     fill_seeded(m, o.limit, seed_state);

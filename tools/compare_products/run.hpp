@@ -68,7 +68,7 @@ struct run_result {
 // products given with --add, loaded, are measured after the methods (may be null).
 struct run_context {
   stdout_sink* sink;
-  [[noreturn]] void (*refuse)(const std::string& why);
+  void (*refuse)(const std::string& why);  // never returns
   std::deque<added_product>* added = nullptr;
 };
 
