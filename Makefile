@@ -70,6 +70,13 @@ release:
 	  -DCMAKE_BUILD_TYPE=Release -DDENSE_BUILD_TESTS=OFF -DDENSE_BUILD_BENCH=ON
 	@cmake --build $(RELEASE_BUILD) -j $(JOBS)
 
+# Every measured number of the docs from one run on this machine: the Release build, then
+# scripts/measurements.sh writes docs/measurements.md and the pictures beside it (a few minutes;
+# run it on a quiet machine and commit what it wrote).
+.PHONY: measurements
+measurements: release
+	@RELEASE_BUILD=$(RELEASE_BUILD) scripts/measurements.sh
+
 # Release build, then every benchmark program (reported, never asserted).
 bench: release
 	@for b in $(RELEASE_BUILD)/bin/bench_*; do \

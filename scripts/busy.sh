@@ -21,6 +21,7 @@ shift
 spinners=()
 command_pid=
 
+# shellcheck disable=SC2317  # called by the trap below
 stop_all() {
   # The command first if it still runs (this script was interrupted), then the loops.
   if [[ -n $command_pid ]]; then
@@ -38,12 +39,14 @@ trap 'exit 129' HUP
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# $PPID inside the loop is this script: the loop checks now and then that it
-# still exists, between stretches of pure arithmetic that keep the core busy.
+# Each loop checks now and then that this script ($1 in the loop: its id is
+# passed rather than read as $PPID, which would already name another process
+# if this script died before the loop started), between stretches of pure
+# arithmetic that keep the core busy.
 # shellcheck disable=SC2016
-loop='while kill -0 "$PPID" 2>/dev/null; do i=0; while [ $i -lt 20000 ]; do i=$((i + 1)); done; done'
+loop='while kill -0 "$1" 2>/dev/null; do i=0; while [ $i -lt 20000 ]; do i=$((i + 1)); done; done'
 for ((n = 0; n < count; n++)); do
-  sh -c "$loop" &
+  sh -c "$loop" busy "$$" &
   spinners+=("$!")
 done
 

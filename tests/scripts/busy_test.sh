@@ -34,6 +34,7 @@ interrupted (Ctrl-C)|2|sleep 30|INT|130
 terminated|2|sleep 30|TERM|143
 hung up|1|sleep 30|HUP|129
 killed outright|2|sleep 30|KILL|137
+killed while starting|2|sleep 30|KILL at once|137
 bad count|x|true|none|2
 '
 while IFS='|' read -r name count command signal want; do
@@ -43,7 +44,12 @@ while IFS='|' read -r name count command signal want; do
   read -ra words <<<"$command"
   setsid env --default-signal=INT "$busy" "$count" "${words[@]}" &
   pid=$!
-  if [[ $signal != none ]]; then
+  if [[ $signal == *' at once' ]]; then
+    # Before the busy processes have started, or while they start.
+    signal=${signal% at once}
+    sleep 0.0$((RANDOM % 5))
+    kill -s "$signal" "$pid"
+  elif [[ $signal != none ]]; then
     # The busy processes and the command, all running.
     if ! wait_for_count "$pid" $((count + 1)); then
       fail "$name: expected $count busy processes and the command, found: $(in_session "$pid")"
