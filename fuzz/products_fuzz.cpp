@@ -8,16 +8,15 @@
 // mismatch), then the elements of a and b, 4 bytes each (missing bytes 0).
 #include <cstdint>
 #include <cstdlib>
-#include <vector>
-
 #include <dense/dense_arith.hpp>
 #include <dense/dense_core.hpp>
-#include "fuzz_support.hpp"
 #include <dense/team_rows.hpp>
 #include <dense/workers_cyclic.hpp>
 #include <dense/workers_ranges.hpp>
+#include <vector>
 
 #include "common/matrix_records.hpp"
+#include "fuzz_support.hpp"
 
 namespace {
 
@@ -101,7 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         m->mat[i][j] = static_cast<int32_t>(v);
       }
   const std::vector<int32_t> a_before = values(&a.m), b_before = values(&b.m);
-  const std::vector<int32_t> product = mismatch ? std::vector<int32_t>{} : reference_product(a.m, b.m);
+  const std::vector<int32_t> product =
+      mismatch ? std::vector<int32_t>{} : reference_product(a.m, b.m);
   const std::vector<int32_t>* want = mismatch ? nullptr : &product;
   const std::vector<int32_t> zeros(static_cast<size_t>(lin * col), 0);
 
@@ -122,11 +122,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                  on_mismatch, "workers_ranges::multiplicarTh exit"),
                  want, "workers_ranges::multiplicarTh");
   // A mismatch with a single column of a may be refused either way first.
-  expect_product(
-      guarded_product([&] { return workers_ranges::multiplicarThblocos(&a.m, &b.m, n); },
-                      mismatch && inner < 2 ? ending::either : on_mismatch,
-                      "workers_ranges::multiplicarThblocos exit"),
-      inner >= 2 ? want : nullptr, "workers_ranges::multiplicarThblocos");
+  expect_product(guarded_product([&] { return workers_ranges::multiplicarThblocos(&a.m, &b.m, n); },
+                                 mismatch && inner < 2 ? ending::either : on_mismatch,
+                                 "workers_ranges::multiplicarThblocos exit"),
+                 inner >= 2 ? want : nullptr, "workers_ranges::multiplicarThblocos");
 
   owned c(lin, col);
   const int32_t omp = team_rows::multiplicarOMP(&a.m, &b.m, &c.m, n);

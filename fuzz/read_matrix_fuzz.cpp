@@ -6,13 +6,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <dense/dense_core.hpp>
+#include <dense/textio.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include <dense/dense_core.hpp>
 #include "fuzz_support.hpp"
-#include <dense/textio.hpp>
 
 namespace {
 
@@ -96,9 +96,9 @@ void check_matrix(FILE* f, const file_lines& ref, int32_t lin, int32_t col, cons
   bool too_many_numbers = false;
   for (int32_t r = 0; r < lin && nlinhas - 2 == lin; ++r) {
     const size_t i = static_cast<size_t>(r) + 2;
-    too_many_numbers = too_many_numbers ||
-                       reference_split(ref.lines[i], ',', ref.table[i]).values.size() >
-                           static_cast<size_t>(col);
+    too_many_numbers =
+        too_many_numbers ||
+        reference_split(ref.lines[i], ',', ref.table[i]).values.size() > static_cast<size_t>(col);
   }
   if (nlinhas - 2 != lin || too_many_numbers) {
     check(e.exited && e.status == 1,

@@ -7,12 +7,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <dense/dense_core.hpp>
+#include <dense/textio.hpp>
 #include <string>
 #include <vector>
 
-#include <dense/dense_core.hpp>
 #include "fuzz_support.hpp"
-#include <dense/textio.hpp>
 
 namespace {
 
@@ -77,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t rlin = -1, rcol = -1, nlinhas = -1;
   int32_t* table = nullptr;
   auto params = [&] { textio::extrai_parametros_matriz(in, &rlin, &rcol, &table, &nlinhas); };
-  check(!run_guarded(params).exited, "extrai_parametros_matriz ended the process on a written file");
+  check(!run_guarded(params).exited,
+        "extrai_parametros_matriz ended the process on a written file");
   check(rlin == lin && rcol == col, "a written file reads back with other counts");
   check(nlinhas == lin + 2, "a written file reads back with another line count");
   const file_lines ref = reference_lines(written);

@@ -6,10 +6,10 @@
 // text (up to its first NUL).
 #include <cstdint>
 #include <cstdlib>
+#include <dense/textio.hpp>
 #include <string>
 
 #include "fuzz_support.hpp"
-#include <dense/textio.hpp>
 
 namespace {
 

@@ -508,7 +508,7 @@ struct fake_rows {
     }
   }
   std::vector<compare_products::candidate> candidates(
-      std::function<dense_core::matriz*(size_t row)> product) {
+      const std::function<dense_core::matriz*(size_t row)>& product) {
     std::vector<compare_products::candidate> list;
     for (size_t i = 0; i < rows.size(); ++i) {
       list.push_back({&rows[i], i,

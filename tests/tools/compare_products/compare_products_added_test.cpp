@@ -227,6 +227,7 @@ TEST_F(AddedProducts, NoWorkerOutlivesAToolThatIsKilled) {
   std::vector<std::string> args = {program,     "--add", add,         "--size", "8",
                                    "--methods", "tipo1", "--timeout", "600"};
   std::vector<char*> argv;
+  argv.reserve(args.size());
   for (auto& a : args) {
     argv.push_back(a.data());
   }
@@ -254,7 +255,12 @@ TEST_F(AddedProducts, TheStarterAndTheWorkedExamplesAreRightAtEveryThreadCount) 
                                    "--threads", "1,2,3",     "--repeat",  "1"};
   const std::vector<std::string> names = {"my_product", "transposed_rows", "tiles_atomic"};
   for (const auto& name : names) {
-    args.insert(args.end(), {"--add", name + "=" + EXERCISES_DIR + "/" + name + ".so"});
+    args.emplace_back("--add");
+    std::string added = name;
+    added += "=" EXERCISES_DIR "/";
+    added += name;
+    added += ".so";
+    args.push_back(added);
   }
   const auto r = run_program(kProgram, args);
   EXPECT_EQ(r.status, 0) << r.err;

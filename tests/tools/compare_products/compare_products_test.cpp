@@ -719,6 +719,7 @@ TEST_F(CompareProducts, TheTableNeverLandsInAFileOpenedOnAClosedStdout) {
   const std::string csv = path("x.csv");
   std::vector<std::string> argv_s{kProgram, "--shape", "3x4x2", "--repeat", "1", "--csv", csv};
   std::vector<char*> argv;
+  argv.reserve(argv_s.size());
   for (auto& a : argv_s) {
     argv.push_back(a.data());
   }
