@@ -14,7 +14,7 @@ DEPS = scripts/deps.sh
 # make's own lines ("Entering directory ...") would only hide the programs' output.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps test run bench configure release clean check-asan check-tsan fuzz lint
+.PHONY: all deps test run try bench configure release clean check-asan check-tsan fuzz lint format
 
 all: test
 
@@ -36,13 +36,32 @@ test:
 # The library, the tools and the examples in Release (no tests, no benchmarks,
 # so neither GoogleTest nor Google Benchmark is needed), then the kit's main program.
 # The build shows what it compiles but no "Built target" line for what is up to date.
+RUN_CONFIGURE = cmake -S . -B $(RUN_BUILD) -DCMAKE_BUILD_TYPE=Release \
+  -DDENSE_BUILD_TESTS=OFF -DDENSE_BUILD_BENCH=OFF -DDENSE_BUILD_EXAMPLES=ON -DDENSE_MPI=OFF \
+  -DCMAKE_TARGET_MESSAGES=OFF
 run:
 	@$(DEPS) run
-	@test -f $(RUN_BUILD)/CMakeCache.txt || cmake -S . -B $(RUN_BUILD) -DCMAKE_BUILD_TYPE=Release \
-	  -DDENSE_BUILD_TESTS=OFF -DDENSE_BUILD_BENCH=OFF -DDENSE_BUILD_EXAMPLES=ON -DDENSE_MPI=OFF \
-	  -DCMAKE_TARGET_MESSAGES=OFF
+	@test -f $(RUN_BUILD)/CMakeCache.txt || $(RUN_CONFIGURE)
 	@cmake --build $(RUN_BUILD) -j $(JOBS)
 	@$(RUN_BUILD)/bin/compare_products $(ARGS)
+
+# Your own product beside the kit's (docs/exercises.md): the Release build of `make run`, then
+# SRC compiled into a shared object with the command line that build wrote (the kit's headers and
+# warning set, no library on its link line), then compare_products with it at 1 ... max threads
+# beside tipo1, omp and kernel. Its rows are named after the file; SYMBOL is the function it
+# exports (by default the file's name, as in the starter); ARGS passes further options.
+SRC ?= exercises/my_product.cpp
+TRY_LABEL = $(basename $(notdir $(SRC)))
+SYMBOL ?= $(TRY_LABEL)
+try:
+	@$(DEPS) run
+	@test -f $(RUN_BUILD)/CMakeCache.txt || $(RUN_CONFIGURE)
+	@cmake --build $(RUN_BUILD) -j $(JOBS) --target compare_products
+	@mkdir -p $(RUN_BUILD)/try
+	@echo "compiling $(SRC) into $(RUN_BUILD)/try/$(TRY_LABEL).so"
+	@$$(cat $(RUN_BUILD)/exercises/compile_command) '$(SRC)' -o '$(RUN_BUILD)/try/$(TRY_LABEL).so'
+	@$(RUN_BUILD)/bin/compare_products --add '$(TRY_LABEL)=$(RUN_BUILD)/try/$(TRY_LABEL).so:$(SYMBOL)' \
+	  --methods tipo1,omp,kernel $(ARGS)
 
 # Release build of the library, the programs and the benchmarks.
 release:
@@ -50,6 +69,13 @@ release:
 	@test -f $(RELEASE_BUILD)/CMakeCache.txt || cmake -S . -B $(RELEASE_BUILD) \
 	  -DCMAKE_BUILD_TYPE=Release -DDENSE_BUILD_TESTS=OFF -DDENSE_BUILD_BENCH=ON
 	@cmake --build $(RELEASE_BUILD) -j $(JOBS)
+
+# Every measured number of the docs from one run on this machine: the Release build, then
+# scripts/measurements.sh writes docs/measurements.md and the pictures beside it (a few minutes;
+# run it on a quiet machine and commit what it wrote).
+.PHONY: measurements
+measurements: release
+	@RELEASE_BUILD=$(RELEASE_BUILD) scripts/measurements.sh
 
 # Release build, then every benchmark program (reported, never asserted).
 bench: release
@@ -127,26 +153,34 @@ fuzz:
 	    -artifact_prefix=$(FUZZ_BUILD)/artifacts/$$t- $(FUZZ_BUILD)/corpus/$$t fuzz/corpus/$$t; \
 	done
 
-# ---- Lint: one style in the library, its headers and the tools, with the
-# checked-in .clang-format and .clang-tidy. Every finding fails the target.
+# ---- Lint: one style in every C++ folder of the kit, with the checked-in
+# .clang-format and .clang-tidy. Every finding fails the target; `make format`
+# rewrites the files in clang-format's layout.
 LINT_BUILD ?= build-lint
-LINT_DIRS ?= src include tools
-LINT_SOURCES = $(shell find $(LINT_DIRS) -name '*.cpp' | sort)
+LINT_DIRS ?= src include tools tests bench fuzz examples exercises
 LINT_FILES = $(shell find $(LINT_DIRS) \( -name '*.cpp' -o -name '*.hpp' \) | sort)
+# clang-tidy reads each source's flags from the compile database of the kit's
+# own build (the fuzz targets are in it too, as the tests' replay programs).
+# The small projects the package tests build apart (tests/*/consumer) have no
+# entry there and are only formatted.
+LINT_SOURCES = $(shell find $(LINT_DIRS) -name '*.cpp' -not -path '*/consumer/*' | sort)
 
-# clang-tidy reads each source's flags from the compile database of a build
-# directory of its own (configured only, never built); its headers under
-# LINT_DIRS are checked where the sources include them. Both checks always
-# run, so one call lists every finding.
+# The build folder is configured only, never built. Both checks always run,
+# so one call lists every finding.
 lint:
+	@$(DEPS) run test ci
 	cmake -S . -B $(LINT_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
-	  -DDENSE_BUILD_TESTS=OFF -DDENSE_BUILD_BENCH=OFF -DDENSE_NATIVE=OFF > /dev/null
+	  -DDENSE_BUILD_TESTS=ON -DDENSE_BUILD_BENCH=ON -DDENSE_NATIVE=OFF > /dev/null
 	@status=0; \
 	echo "== clang-format"; clang-format --dry-run --Werror $(LINT_FILES) || status=1; \
 	echo "== clang-tidy"; printf '%s\n' $(LINT_SOURCES) | \
 	  xargs -P $(JOBS) -n 4 clang-tidy -p $(LINT_BUILD) --quiet --warnings-as-errors='*' \
 	    --header-filter='^$(CURDIR)/($(subst $() ,|,$(LINT_DIRS)))/' || status=1; \
 	exit $$status
+
+format:
+	@$(DEPS) ci
+	clang-format -i $(LINT_FILES)
 
 clean:
 	rm -rf $(BUILD) $(RUN_BUILD) $(RELEASE_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(LINT_BUILD)

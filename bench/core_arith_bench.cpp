@@ -2,7 +2,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-
 #include <dense/dense_arith.hpp>
 #include <dense/dense_core.hpp>
 

@@ -4,12 +4,13 @@
 // of a product's 1-thread and 2-thread times in the same run.
 #include <benchmark/benchmark.h>
 
-#include "bench_support.hpp"
 #include <dense/dense_arith.hpp>
 #include <dense/dense_core.hpp>
 #include <dense/team_rows.hpp>
 #include <dense/workers_cyclic.hpp>
 #include <dense/workers_ranges.hpp>
+
+#include "bench_support.hpp"
 
 namespace {
 
@@ -59,12 +60,17 @@ void BM_multiplicarOMP(benchmark::State& state) {
 }
 
 void sizes(benchmark::internal::Benchmark* b) {
-  for (int64_t n : {512, 1024}) b->Arg(n);
+  for (int64_t n : {512, 1024}) {
+    b->Arg(n);
+  }
 }
 
 void sizes_and_threads(benchmark::internal::Benchmark* b) {
-  for (int64_t n : {512, 1024})
-    for (int64_t t : {1, 2}) b->Args({n, t});
+  for (int64_t n : {512, 1024}) {
+    for (int64_t t : {1, 2}) {
+      b->Args({n, t});
+    }
+  }
 }
 
 }  // namespace

@@ -23,7 +23,9 @@ struct fixture {
   long bytes = 0;
 
   fixture() {
-    if (dense_core::malocar(&m) != 1) std::abort();
+    if (dense_core::malocar(&m) != 1) {
+      std::abort();
+    }
     std::mt19937 gen(12345);
     std::uniform_int_distribution<int32_t> value(INT32_MIN, INT32_MAX);
     for (int32_t i = 0; i < kSide; ++i) {
@@ -98,7 +100,9 @@ void BM_ToCharsLoop(benchmark::State& state) {
 void BM_ExtraiFileinMatriz(benchmark::State& state) {
   fixture& d = data();
   dense_core::matriz back{nullptr, kSide, kSide};
-  if (dense_core::malocar(&back) != 1) std::abort();
+  if (dense_core::malocar(&back) != 1) {
+    std::abort();
+  }
   for (auto _ : state) {
     int32_t lin = 0;
     int32_t col = 0;
@@ -125,29 +129,39 @@ void BM_ExtraiFileinMatriz(benchmark::State& state) {
 void BM_FromCharsLoop(benchmark::State& state) {
   fixture& d = data();
   dense_core::matriz back{nullptr, kSide, kSide};
-  if (dense_core::malocar(&back) != 1) std::abort();
+  if (dense_core::malocar(&back) != 1) {
+    std::abort();
+  }
   std::vector<char> text(static_cast<size_t>(d.bytes));
   for (auto _ : state) {
     std::rewind(d.file);
-    if (std::fread(text.data(), 1, text.size(), d.file) != text.size()) std::abort();
+    if (std::fread(text.data(), 1, text.size(), d.file) != text.size()) {
+      std::abort();
+    }
     const char* p = text.data() + 15;
     const char* const end = text.data() + text.size();
     auto take = [&](int32_t& v, char after) {
       const auto r = std::from_chars(p, end, v);
-      if (r.ec != std::errc() || r.ptr == end || *r.ptr != after) std::abort();
+      if (r.ec != std::errc() || r.ptr == end || *r.ptr != after) {
+        std::abort();
+      }
       p = r.ptr + 1;
     };
     int32_t lin = 0;
     int32_t col = 0;
     take(lin, '#');
     take(col, '#');
-    if (lin != kSide || col != kSide || *p++ != '\n') std::abort();
+    if (lin != kSide || col != kSide || *p++ != '\n') {
+      std::abort();
+    }
     for (int32_t i = 0; i < lin; ++i) {
       int32_t* row = back.mat[i];
       for (int32_t j = 0; j < col; ++j) {
         take(row[j], ',');
       }
-      if (*p++ != '\n') std::abort();
+      if (*p++ != '\n') {
+        std::abort();
+      }
     }
     benchmark::DoNotOptimize(back.mat[kSide - 1][kSide - 1]);
   }

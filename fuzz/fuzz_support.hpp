@@ -34,7 +34,9 @@ exit_record run_guarded(F& body) {
 [[noreturn]] void fail(const char* what);
 
 inline void check(bool ok, const char* what) {
-  if (!ok) fail(what);
+  if (!ok) {
+    fail(what);
+  }
 }
 
 // A readable, seekable regular file in memory holding `bytes` (memfd), opened

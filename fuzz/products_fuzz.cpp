@@ -8,16 +8,15 @@
 // mismatch), then the elements of a and b, 4 bytes each (missing bytes 0).
 #include <cstdint>
 #include <cstdlib>
-#include <vector>
-
 #include <dense/dense_arith.hpp>
 #include <dense/dense_core.hpp>
-#include "fuzz_support.hpp"
 #include <dense/team_rows.hpp>
 #include <dense/workers_cyclic.hpp>
 #include <dense/workers_ranges.hpp>
+#include <vector>
 
 #include "common/matrix_records.hpp"
+#include "fuzz_support.hpp"
 
 namespace {
 
@@ -29,33 +28,41 @@ struct owned {
   matriz m{nullptr, 0, 0};
   owned(int32_t lin, int32_t col) : m{nullptr, lin, col} {
     m.mat = static_cast<int32_t**>(std::calloc(static_cast<size_t>(lin), sizeof(int32_t*)));
-    for (int32_t i = 0; i < lin; ++i)
+    for (int32_t i = 0; i < lin; ++i) {
       m.mat[i] = static_cast<int32_t*>(std::calloc(static_cast<size_t>(col), sizeof(int32_t)));
+    }
   }
   owned(const owned&) = delete;
   owned& operator=(const owned&) = delete;
   ~owned() {
-    for (int32_t i = 0; i < m.lin; ++i) std::free(m.mat[i]);
+    for (int32_t i = 0; i < m.lin; ++i) {
+      std::free(m.mat[i]);
+    }
     std::free(m.mat);
   }
 };
 
 std::vector<int32_t> values(const matriz* m) {
   std::vector<int32_t> out;
-  for (int32_t i = 0; i < m->lin; ++i)
-    for (int32_t j = 0; j < m->col; ++j) out.push_back(m->mat[i][j]);
+  for (int32_t i = 0; i < m->lin; ++i) {
+    for (int32_t j = 0; j < m->col; ++j) {
+      out.push_back(m->mat[i][j]);
+    }
+  }
   return out;
 }
 
 std::vector<int32_t> reference_product(const matriz& a, const matriz& b) {
   std::vector<int32_t> out;
-  for (int32_t i = 0; i < a.lin; ++i)
+  for (int32_t i = 0; i < a.lin; ++i) {
     for (int32_t j = 0; j < b.col; ++j) {
       uint32_t sum = 0;
-      for (int32_t k = 0; k < a.col; ++k)
+      for (int32_t k = 0; k < a.col; ++k) {
         sum += static_cast<uint32_t>(a.mat[i][k]) * static_cast<uint32_t>(b.mat[k][j]);
+      }
       out.push_back(static_cast<int32_t>(sum));
     }
+  }
   return out;
 }
 
@@ -78,37 +85,52 @@ matriz* guarded_product(F&& product, ending expected, const char* what) {
   auto call = [&] { got = product(); };
   const exit_record e = run_guarded(call);
   check(!e.exited || e.status == 1, what);
-  if (expected != ending::either) check(e.exited == (expected == ending::exits), what);
+  if (expected != ending::either) {
+    check(e.exited == (expected == ending::exits), what);
+  }
   return got;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 6) return 0;
+  if (size < 6) {
+    return 0;
+  }
   const int32_t lin = 1 + data[0] % 9, inner = 1 + data[1] % 9, col = 1 + data[2] % 9;
+  // A signed selector from one byte, on purpose: negative ones must be refused.
+  // NOLINTNEXTLINE(bugprone-signed-char-misuse)
   const auto tipo = static_cast<int32_t>(static_cast<int8_t>(data[3]));
   const int32_t n = data[4] % 11 - 2;
   const bool mismatch = (data[5] & 1) != 0;
   owned a(lin, inner), b(inner + (mismatch ? 1 : 0), col);
   size_t at = 6;
-  for (matriz* m : {&a.m, &b.m})
-    for (int32_t i = 0; i < m->lin; ++i)
+  for (matriz* m : {&a.m, &b.m}) {
+    for (int32_t i = 0; i < m->lin; ++i) {
       for (int32_t j = 0; j < m->col; ++j) {
         uint32_t v = 0;
-        for (int s = 0; s < 4; ++s, ++at)
-          if (at < size) v |= static_cast<uint32_t>(data[at]) << (8 * s);
+        for (int s = 0; s < 4; ++s, ++at) {
+          if (at < size) {
+            v |= static_cast<uint32_t>(data[at]) << (8 * s);
+          }
+        }
         m->mat[i][j] = static_cast<int32_t>(v);
       }
+    }
+  }
   const std::vector<int32_t> a_before = values(&a.m), b_before = values(&b.m);
-  const std::vector<int32_t> product = mismatch ? std::vector<int32_t>{} : reference_product(a.m, b.m);
+  const std::vector<int32_t> product =
+      mismatch ? std::vector<int32_t>{} : reference_product(a.m, b.m);
   const std::vector<int32_t>* want = mismatch ? nullptr : &product;
   const std::vector<int32_t> zeros(static_cast<size_t>(lin * col), 0);
 
   expect_product(dense_arith::mmultiplicar(&a.m, &b.m, tipo), want, "mmultiplicar");
 
   std::vector<int32_t> twice;
-  for (int32_t v : a_before) twice.push_back(static_cast<int32_t>(2u * static_cast<uint32_t>(v)));
+  twice.reserve(a_before.size());
+  for (int32_t v : a_before) {
+    twice.push_back(static_cast<int32_t>(2u * static_cast<uint32_t>(v)));
+  }
   expect_product(dense_arith::msomar(&a.m, &a.m, tipo), &twice, "msomar");
 
   expect_product(workers_cyclic::multiplicarTh(&a.m, &b.m, n),
@@ -122,11 +144,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                  on_mismatch, "workers_ranges::multiplicarTh exit"),
                  want, "workers_ranges::multiplicarTh");
   // A mismatch with a single column of a may be refused either way first.
-  expect_product(
-      guarded_product([&] { return workers_ranges::multiplicarThblocos(&a.m, &b.m, n); },
-                      mismatch && inner < 2 ? ending::either : on_mismatch,
-                      "workers_ranges::multiplicarThblocos exit"),
-      inner >= 2 ? want : nullptr, "workers_ranges::multiplicarThblocos");
+  expect_product(guarded_product([&] { return workers_ranges::multiplicarThblocos(&a.m, &b.m, n); },
+                                 mismatch && inner < 2 ? ending::either : on_mismatch,
+                                 "workers_ranges::multiplicarThblocos exit"),
+                 inner >= 2 ? want : nullptr, "workers_ranges::multiplicarThblocos");
 
   owned c(lin, col);
   const int32_t omp = team_rows::multiplicarOMP(&a.m, &b.m, &c.m, n);

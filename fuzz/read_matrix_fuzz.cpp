@@ -6,13 +6,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <dense/dense_core.hpp>
+#include <dense/textio.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include <dense/dense_core.hpp>
 #include "fuzz_support.hpp"
-#include <dense/textio.hpp>
 
 namespace {
 
@@ -31,8 +31,9 @@ void check_line_table(FILE* f, const file_lines& ref) {
   const exit_record e = run_guarded(call);
   check(!e.exited, "contabiliza_file ended the process");
   check(n == static_cast<int32_t>(ref.table.size()), "contabiliza_file miscounted the lines");
-  for (size_t k = 0; k < ref.table.size(); ++k)
+  for (size_t k = 0; k < ref.table.size(); ++k) {
     check(table[k] == ref.table[k], "contabiliza_file stored a wrong line length");
+  }
   std::free(table);
 }
 
@@ -77,15 +78,18 @@ std::vector<int32_t> expected_elements(const file_lines& ref, int32_t lin, int32
   for (int32_t r = 0; r < lin; ++r) {
     const size_t i = static_cast<size_t>(r) + 2;
     const split_result s = reference_split(ref.lines[i], ',', ref.table[i]);
-    for (int32_t j = 0; j < col; ++j)
+    for (int32_t j = 0; j < col; ++j) {
       out.push_back(static_cast<size_t>(j) < s.values.size() ? s.values[j] : 0);
+    }
   }
   return out;
 }
 
 void check_matrix(FILE* f, const file_lines& ref, int32_t lin, int32_t col, const int32_t* table,
                   int32_t nlinhas) {
-  if (lin < 1 || col < 1 || int64_t{lin} * col > kMaxElements) return;
+  if (lin < 1 || col < 1 || int64_t{lin} * col > kMaxElements) {
+    return;
+  }
   dense_core::matriz m{nullptr, lin, col};
   check(dense_core::malocar(&m) == 1, "malocar refused a small matrix");
   dense_core::mgerar(&m, 0x7eadbeef);
@@ -96,9 +100,9 @@ void check_matrix(FILE* f, const file_lines& ref, int32_t lin, int32_t col, cons
   bool too_many_numbers = false;
   for (int32_t r = 0; r < lin && nlinhas - 2 == lin; ++r) {
     const size_t i = static_cast<size_t>(r) + 2;
-    too_many_numbers = too_many_numbers ||
-                       reference_split(ref.lines[i], ',', ref.table[i]).values.size() >
-                           static_cast<size_t>(col);
+    too_many_numbers =
+        too_many_numbers ||
+        reference_split(ref.lines[i], ',', ref.table[i]).values.size() > static_cast<size_t>(col);
   }
   if (nlinhas - 2 != lin || too_many_numbers) {
     check(e.exited && e.status == 1,
@@ -107,9 +111,11 @@ void check_matrix(FILE* f, const file_lines& ref, int32_t lin, int32_t col, cons
     check(!e.exited, "filein_matriz ended the process on a file of the right line count");
     const std::vector<int32_t> want = expected_elements(ref, lin, col);
     size_t at = 0;
-    for (int32_t i = 0; i < lin; ++i)
-      for (int32_t j = 0; j < col; ++j)
+    for (int32_t i = 0; i < lin; ++i) {
+      for (int32_t j = 0; j < col; ++j) {
         check(m.mat[i][j] == want[at++], "filein_matriz read a wrong element");
+      }
+    }
 
     // What was read writes back as the canonical form of the same values.
     FILE* out = open_scratch();
@@ -148,8 +154,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     check(nlinhas == static_cast<int32_t>(ref.lines.size()), "wrong line count handed out");
     check(table != nullptr, "no line table handed out");
-    for (size_t k = 0; k < ref.table.size(); ++k)
+    for (size_t k = 0; k < ref.table.size(); ++k) {
       check(table[k] == ref.table[k], "wrong line table entry");
+    }
     // One entry per line, then the terminating -1; never sized by the row
     // count, which is handed out as the size line says.
     const size_t have = allocated_size(table);

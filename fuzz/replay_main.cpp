@@ -35,10 +35,15 @@ int main(int argc, char** argv) {
     const std::filesystem::path arg(argv[i]);
     if (std::filesystem::is_directory(arg)) {
       std::vector<std::filesystem::path> files;
-      for (const auto& entry : std::filesystem::directory_iterator(arg))
-        if (entry.is_regular_file()) files.push_back(entry.path());
+      for (const auto& entry : std::filesystem::directory_iterator(arg)) {
+        if (entry.is_regular_file()) {
+          files.push_back(entry.path());
+        }
+      }
       std::sort(files.begin(), files.end());
-      for (const auto& f : files) failures += replay(f);
+      for (const auto& f : files) {
+        failures += replay(f);
+      }
     } else {
       failures += replay(arg);
     }

@@ -7,12 +7,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <dense/dense_core.hpp>
+#include <dense/textio.hpp>
 #include <string>
 #include <vector>
 
-#include <dense/dense_core.hpp>
 #include "fuzz_support.hpp"
-#include <dense/textio.hpp>
 
 namespace {
 
@@ -30,14 +30,18 @@ struct shaped {
       return;
     }
     m.mat = static_cast<int32_t**>(std::calloc(static_cast<size_t>(lin) + 1, sizeof(int32_t*)));
-    for (int32_t i = 0; i < lin; ++i) m.mat[i] = static_cast<int32_t*>(std::calloc(1, 4));
+    for (int32_t i = 0; i < lin; ++i) {
+      m.mat[i] = static_cast<int32_t*>(std::calloc(1, 4));
+    }
   }
   ~shaped() {
     if (m.lin >= 1 && m.col >= 1) {
       dense_core::mliberar(&m);
       return;
     }
-    for (int32_t i = 0; i < m.lin; ++i) std::free(m.mat[i]);
+    for (int32_t i = 0; i < m.lin; ++i) {
+      std::free(m.mat[i]);
+    }
     std::free(m.mat);
   }
 };
@@ -45,7 +49,9 @@ struct shaped {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 2) return 0;
+  if (size < 2) {
+    return 0;
+  }
   const int32_t lin = data[0] % 13;
   const int32_t col = data[1] % 13;
   std::vector<int32_t> values(static_cast<size_t>(lin * col));
@@ -53,15 +59,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t v = 0;
     for (size_t b = 0; b < 4; ++b) {
       const size_t at = 2 + 4 * k + b;
-      if (at < size) v |= static_cast<uint32_t>(data[at]) << (8 * b);
+      if (at < size) {
+        v |= static_cast<uint32_t>(data[at]) << (8 * b);
+      }
     }
     values[k] = static_cast<int32_t>(v);
   }
 
   shaped source(lin, col);
   size_t at = 0;
-  for (int32_t i = 0; i < lin; ++i)
-    for (int32_t j = 0; j < col; ++j) source.m.mat[i][j] = values[at++];
+  for (int32_t i = 0; i < lin; ++i) {
+    for (int32_t j = 0; j < col; ++j) {
+      source.m.mat[i][j] = values[at++];
+    }
+  }
 
   FILE* out = open_scratch();
   int32_t ret = -1;
@@ -77,22 +88,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t rlin = -1, rcol = -1, nlinhas = -1;
   int32_t* table = nullptr;
   auto params = [&] { textio::extrai_parametros_matriz(in, &rlin, &rcol, &table, &nlinhas); };
-  check(!run_guarded(params).exited, "extrai_parametros_matriz ended the process on a written file");
+  check(!run_guarded(params).exited,
+        "extrai_parametros_matriz ended the process on a written file");
   check(rlin == lin && rcol == col, "a written file reads back with other counts");
   check(nlinhas == lin + 2, "a written file reads back with another line count");
   const file_lines ref = reference_lines(written);
-  for (size_t k = 0; k < ref.table.size(); ++k)
+  for (size_t k = 0; k < ref.table.size(); ++k) {
     check(table[k] == ref.table[k], "wrong line table entry for a written file");
+  }
 
   shaped back(lin, col);
-  for (int32_t i = 0; i < lin; ++i)
-    for (int32_t j = 0; j < col; ++j) back.m.mat[i][j] = ~values[static_cast<size_t>(i * col + j)];
+  for (int32_t i = 0; i < lin; ++i) {
+    for (int32_t j = 0; j < col; ++j) {
+      back.m.mat[i][j] =
+          ~values[static_cast<size_t>(i) * static_cast<size_t>(col) + static_cast<size_t>(j)];
+    }
+  }
   auto read = [&] { textio::filein_matriz(back.m.mat, lin, col, in, table, nlinhas); };
   check(!run_guarded(read).exited, "filein_matriz ended the process on a written file");
   at = 0;
-  for (int32_t i = 0; i < lin; ++i)
-    for (int32_t j = 0; j < col; ++j)
+  for (int32_t i = 0; i < lin; ++i) {
+    for (int32_t j = 0; j < col; ++j) {
       check(back.m.mat[i][j] == values[at++], "a written file read back a different element");
+    }
+  }
 
   for (int32_t k = 1; k <= nlinhas; ++k) {
     char* line = textio::get_line_file(in, k, 0, table);

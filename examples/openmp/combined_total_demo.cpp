@@ -27,7 +27,9 @@ int main() {
 #pragma omp parallel default(none) shared(a, b, n, sum)
   {
 #pragma omp for schedule(static) reduction(+ : sum)
-    for (int i = 0; i < n; i++) sum += a[i] * b[i];
+    for (int i = 0; i < n; i++) {
+      sum += a[i] * b[i];
+    }
   }
 
   std::printf("   Sum = %lf\n", sum);

@@ -21,25 +21,35 @@ int main() {
   double c[kRowsA][kColsB];
 
   for (int i = 0; i < kRowsA; i++) {
-    for (int j = 0; j < kColsA; j++) a[i][j] = i + j;
+    for (int j = 0; j < kColsA; j++) {
+      a[i][j] = i + j;
+    }
   }
   for (int i = 0; i < kColsA; i++) {
-    for (int j = 0; j < kColsB; j++) b[i][j] = i * j;
+    for (int j = 0; j < kColsB; j++) {
+      b[i][j] = i * j;
+    }
   }
   for (int i = 0; i < kRowsA; i++) {
-    for (int j = 0; j < kColsB; j++) c[i][j] = 0.0;
+    for (int j = 0; j < kColsB; j++) {
+      c[i][j] = 0.0;
+    }
   }
 
   for (int i = 0; i < kRowsA; i++) {
     for (int j = 0; j < kColsB; j++) {
-      for (int k = 0; k < kColsA; k++) c[i][j] += a[i][k] * b[k][j];
+      for (int k = 0; k < kColsA; k++) {
+        c[i][j] += a[i][k] * b[k][j];
+      }
     }
   }
 
   std::printf("******************************************************\n");
   std::printf("Result Matrix:\n");
   for (int i = 0; i < kRowsA; i++) {
-    for (int j = 0; j < kColsB; j++) std::printf("%6.2f   ", c[i][j]);
+    for (int j = 0; j < kColsB; j++) {
+      std::printf("%6.2f   ", c[i][j]);
+    }
     std::printf("\n");
   }
   std::printf("******************************************************\n");

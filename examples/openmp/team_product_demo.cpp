@@ -39,15 +39,21 @@ int main() {
 
 #pragma omp for schedule(static, chunk)
     for (int i = 0; i < kRowsA; i++) {
-      for (int j = 0; j < kColsA; j++) a[i][j] = i + j;
+      for (int j = 0; j < kColsA; j++) {
+        a[i][j] = i + j;
+      }
     }
 #pragma omp for schedule(static, chunk)
     for (int i = 0; i < kColsA; i++) {
-      for (int j = 0; j < kColsB; j++) b[i][j] = i * j;
+      for (int j = 0; j < kColsB; j++) {
+        b[i][j] = i * j;
+      }
     }
 #pragma omp for schedule(static, chunk)
     for (int i = 0; i < kRowsA; i++) {
-      for (int j = 0; j < kColsB; j++) c[i][j] = 0.0;
+      for (int j = 0; j < kColsB; j++) {
+        c[i][j] = 0.0;
+      }
     }
 
     std::printf("Thread %d starting matrix multiply...\n", tid);
@@ -55,7 +61,9 @@ int main() {
     for (int i = 0; i < kRowsA; i++) {
       std::printf("Thread=%d did row=%d\n", tid, i);
       for (int j = 0; j < kColsB; j++) {
-        for (int k = 0; k < kColsA; k++) c[i][j] += a[i][k] * b[k][j];
+        for (int k = 0; k < kColsA; k++) {
+          c[i][j] += a[i][k] * b[k][j];
+        }
       }
     }
   }
@@ -63,7 +71,9 @@ int main() {
   std::printf("******************************************************\n");
   std::printf("Result Matrix:\n");
   for (int i = 0; i < kRowsA; i++) {
-    for (int j = 0; j < kColsB; j++) std::printf("%6.2f   ", c[i][j]);
+    for (int j = 0; j < kColsB; j++) {
+      std::printf("%6.2f   ", c[i][j]);
+    }
     std::printf("\n");
   }
   std::printf("******************************************************\n");

@@ -23,7 +23,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
 #include <dense/textio.hpp>
 
 namespace {
@@ -121,7 +120,9 @@ int main(int argc, char** argv) {
     }
     created++;
   }
-  for (size_t i = 0; i < created; i++) pthread_join(threads[i], nullptr);
+  for (size_t i = 0; i < created; i++) {
+    pthread_join(threads[i], nullptr);
+  }
   const double end = textio::wtime();
 
   std::printf("%d %f / total = %d\n", nthreads, end - start, total);

@@ -1,8 +1,8 @@
 // Band descriptors, result parts and the block product of dense_arith.
 #include <cstdlib>
+#include <dense/dense_arith.hpp>
 #include <vector>
 
-#include <dense/dense_arith.hpp>
 #include "support/capture.hpp"
 #include "support/matrices.hpp"
 
@@ -76,12 +76,16 @@ TEST(ParticionarMatriz, DivisorOfOneOrOfTheFullCount) {
 
   submatriz** rows = partition(m, 0, 5);
   ASSERT_NE(rows, nullptr);
-  for (int32_t t = 0; t < 5; ++t) EXPECT_EQ(bounds_of(rows, 5)[t], (bounds{t, t + 1, 0, 3}));
+  for (int32_t t = 0; t < 5; ++t) {
+    EXPECT_EQ(bounds_of(rows, 5)[t], (bounds{t, t + 1, 0, 3}));
+  }
   dense_arith::detail::release_partition(rows, 5);
 
   submatriz** cols = partition(m, 1, 3);
   ASSERT_NE(cols, nullptr);
-  for (int32_t t = 0; t < 3; ++t) EXPECT_EQ(bounds_of(cols, 3)[t], (bounds{0, 5, t, t + 1}));
+  for (int32_t t = 0; t < 3; ++t) {
+    EXPECT_EQ(bounds_of(cols, 3)[t], (bounds{0, 5, t, t + 1}));
+  }
   dense_arith::detail::release_partition(cols, 3);
 }
 
@@ -90,7 +94,9 @@ TEST(ParticionarMatriz, OtherOrientationsCutColumnsAndMayLeaveEmptyBands) {
   submatriz** parts = partition(m, 2, 6);
   ASSERT_NE(parts, nullptr);
   const auto got = bounds_of(parts, 6);
-  for (int32_t t = 0; t < 5; ++t) EXPECT_EQ(got[t], (bounds{0, 3, 0, 0})) << "band " << t;
+  for (int32_t t = 0; t < 5; ++t) {
+    EXPECT_EQ(got[t], (bounds{0, 3, 0, 0})) << "band " << t;
+  }
   EXPECT_EQ(got[5], (bounds{0, 3, 0, 4}));
   dense_arith::detail::release_partition(parts, 6);
 
@@ -178,10 +184,14 @@ TEST(MultiplicarSubmatriz, BandsOfBothFactorsAddUpToTheProduct) {
   for (int32_t t = 0; t < 3; ++t) {
     EXPECT_EQ(dense_arith::multiplicar_submatriz(ap[t], bp[t], cp[t]), 0);
     const auto part = test_support::values_of(cp[t]->matriz);
-    for (size_t e = 0; e < part.size(); ++e) total[e] += part[e];
+    for (size_t e = 0; e < part.size(); ++e) {
+      total[e] += part[e];
+    }
   }
   const auto want = test_support::reference_product(a.get(), b.get());
-  for (size_t e = 0; e < want.size(); ++e) EXPECT_EQ(total[e], want[e]) << "element " << e;
+  for (size_t e = 0; e < want.size(); ++e) {
+    EXPECT_EQ(total[e], want[e]) << "element " << e;
+  }
   dense_arith::detail::release_parts(cp, 3);
   dense_arith::detail::release_partition(bp, 3);
   dense_arith::detail::release_partition(ap, 3);

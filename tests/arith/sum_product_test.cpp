@@ -3,10 +3,10 @@
 
 #include <climits>
 #include <cstdint>
+#include <dense/dense_arith.hpp>
 #include <fstream>
 #include <vector>
 
-#include <dense/dense_arith.hpp>
 #include "support/capture.hpp"
 #include "support/matrices.hpp"
 
@@ -88,10 +88,12 @@ TEST(SeqSum, EveryVisitingOrderAgreesAndWraps) {
   a.at(2, 4) = INT32_MAX;
   b.at(2, 4) = 1;
   std::vector<int32_t> expected;
-  for (int32_t i = 0; i < 3; ++i)
-    for (int32_t j = 0; j < 5; ++j)
+  for (int32_t i = 0; i < 3; ++i) {
+    for (int32_t j = 0; j < 5; ++j) {
       expected.push_back(static_cast<int32_t>(static_cast<uint32_t>(a.at(i, j)) +
                                               static_cast<uint32_t>(b.at(i, j))));
+    }
+  }
   EXPECT_EQ(expected.back(), INT32_MIN);
   for (int32_t tipo : kTipos) {
     result_ptr r(dense_arith::msomar(a.get(), b.get(), tipo));
@@ -101,9 +103,10 @@ TEST(SeqSum, EveryVisitingOrderAgreesAndWraps) {
   const auto before = a.values();
   result_ptr twice(dense_arith::msomar(a.get(), a.get(), 0));
   EXPECT_EQ(a.values(), before);
-  for (size_t k = 0; k < before.size(); ++k)
+  for (size_t k = 0; k < before.size(); ++k) {
     EXPECT_EQ(values_of(twice.get())[k],
               static_cast<int32_t>(2u * static_cast<uint32_t>(before[k])));
+  }
 }
 
 TEST(SumProductRefusals, MessagesAndNullResultsInOrder) {

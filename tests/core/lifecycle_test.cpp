@@ -4,9 +4,9 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <dense/dense_core.hpp>
 #include <fstream>
 
-#include <dense/dense_core.hpp>
 #include "support/capture.hpp"
 #include "support/matrices.hpp"
 
@@ -25,7 +25,9 @@ struct lib_matrix {
     EXPECT_EQ(dense_core::malocar(&m), 1);
   }
   ~lib_matrix() {
-    if (m.mat) dense_core::mliberar(&m);
+    if (m.mat) {
+      dense_core::mliberar(&m);
+    }
   }
 };
 

@@ -1,9 +1,9 @@
 // The copying partition: band sizes, copied elements, refusals, independence from the source.
 #include <cstdlib>
+#include <dense/dense_core.hpp>
 #include <string>
 #include <vector>
 
-#include <dense/dense_core.hpp>
 #include "support/capture.hpp"
 #include "support/matrices.hpp"
 
@@ -19,7 +19,9 @@ struct partition {
   banda** bands = nullptr;
   int32_t n = 0;
   ~partition() {
-    if (!bands) return;
+    if (!bands) {
+      return;
+    }
     for (int32_t k = 0; k < n; ++k) {
       test_support::matrix_deleter{}(bands[k]->matriz);
       std::free(bands[k]);
@@ -36,7 +38,9 @@ const char kNoColumns[] =
 
 std::string repeat(const char* text, int times) {
   std::string out;
-  for (int k = 0; k < times; ++k) out += text;
+  for (int k = 0; k < times; ++k) {
+    out += text;
+  }
   return out;
 }
 
@@ -50,17 +54,21 @@ TEST(CopyingPartition, TwoBandsOfRowsAndOfColumns) {
   ASSERT_NE(rows.bands, nullptr);
   EXPECT_EQ(rows[0].lin, 2);
   EXPECT_EQ(rows[1].lin, 3);
-  for (int32_t i = 0; i < 5; ++i)
-    for (int32_t j = 0; j < 4; ++j)
+  for (int32_t i = 0; i < 5; ++i) {
+    for (int32_t j = 0; j < 4; ++j) {
       EXPECT_EQ(rows[i < 2 ? 0 : 1].mat[i < 2 ? i : i - 2][j], a.at(i, j));
+    }
+  }
 
   partition cols{dense_core::particionar_matriz(c.get()->mat, 3, 5, 1, 2), 2};
   ASSERT_NE(cols.bands, nullptr);
   EXPECT_EQ(cols[0].col, 2);
   EXPECT_EQ(cols[1].col, 3);
-  for (int32_t i = 0; i < 3; ++i)
-    for (int32_t j = 0; j < 5; ++j)
+  for (int32_t i = 0; i < 3; ++i) {
+    for (int32_t j = 0; j < 5; ++j) {
       EXPECT_EQ(cols[j < 2 ? 0 : 1].mat[i][j < 2 ? j : j - 2], c.at(i, j));
+    }
+  }
 }
 
 // Whatever the band count or orientation, gluing the bands back together in
@@ -85,11 +93,13 @@ TEST(CopyingPartition, EveryBandCountReassemblesTheSource) {
           EXPECT_EQ(b.mat, nullptr);
           continue;
         }
-        for (int32_t x = 0; x < size; ++x)
-          for (int32_t y = 0; y < (orient == 0 ? 10 : 7); ++y)
+        for (int32_t x = 0; x < size; ++x) {
+          for (int32_t y = 0; y < (orient == 0 ? 10 : 7); ++y) {
             ASSERT_EQ(orient == 0 ? b.mat[x][y] : b.mat[y][x],
                       orient == 0 ? a.at(offset + x, y) : a.at(y, offset + x))
                 << "orient " << orient << " n " << n << " band " << k;
+          }
+        }
         offset += size;
       }
       EXPECT_EQ(offset, d);
@@ -103,8 +113,11 @@ TEST(CopyingPartition, BandsStayWhenTheSourceChanges) {
   const auto before = a.values();
   partition whole{dense_core::particionar_matriz(a.get()->mat, 4, 4, 0, 1), 1};
   partition halves{dense_core::particionar_matriz(a.get()->mat, 4, 4, 1, 2), 2};
-  for (int32_t i = 0; i < 4; ++i)
-    for (int32_t j = 0; j < 4; ++j) a.at(i, j) = -1;
+  for (int32_t i = 0; i < 4; ++i) {
+    for (int32_t j = 0; j < 4; ++j) {
+      a.at(i, j) = -1;
+    }
+  }
   EXPECT_EQ(values_of(&whole[0]), before);
   EXPECT_EQ(halves[1].mat[3][1], before[15]);
   EXPECT_EQ(halves[0].mat[0][0], before[0]);

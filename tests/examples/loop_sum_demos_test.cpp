@@ -85,6 +85,7 @@ TEST(OwnCopyDemo, SharedSumHoldsOneThreadNumberAndPrivatesStayPrivate) {
     const auto lines = split_lines(r.out);
     ASSERT_EQ(lines.size(), static_cast<size_t>(team + 2));
     std::vector<std::string> expected_private;
+    expected_private.reserve(team);
     for (int t = 0; t < team; t++) {
       expected_private.push_back(format("   Private Sum(%d) = %d.000000", t, t));
     }

@@ -26,7 +26,9 @@ std::string closed_form_block() {
   const int s2 = 1015;
   std::string block = std::string(54, '*') + "\nResult Matrix:\n";
   for (int i = 0; i < kRows; i++) {
-    for (int j = 0; j < kCols; j++) block += format("%6.2f   ", j * (i * s1 + s2) * 1.0);
+    for (int j = 0; j < kCols; j++) {
+      block += format("%6.2f   ", j * (i * s1 + s2) * 1.0);
+    }
     block += "\n";
   }
   return block + std::string(54, '*') + "\nDone.\n";
@@ -51,7 +53,9 @@ TEST(TeamProductDemo, OneThreadRunsEveryRowInOrder) {
   std::string expected =
       "Starting matrix multiple example with 1 threads\nInitializing matrices...\n"
       "Thread 0 starting matrix multiply...\n";
-  for (int i = 0; i < kRows; i++) expected += format("Thread=0 did row=%d\n", i);
+  for (int i = 0; i < kRows; i++) {
+    expected += format("Thread=0 did row=%d\n", i);
+  }
   EXPECT_EQ(r.out, expected + closed_form_block());
 }
 
@@ -93,11 +97,15 @@ TEST(TeamProductDemo, SharesRowsInChunksOfTenAndPrintsTheSerialBlock) {
     }
     EXPECT_EQ(started.size(), static_cast<size_t>(team));
     EXPECT_TRUE(started.empty() || (*started.begin() == 0 && *started.rbegin() == team - 1));
-    for (int row = 0; row < kRows; row++) EXPECT_EQ(rows_seen.count(row), 1u) << "row " << row;
+    for (int row = 0; row < kRows; row++) {
+      EXPECT_EQ(rows_seen.count(row), 1u) << "row " << row;
+    }
     for (int tid = 0; tid < team; tid++) {
       std::vector<int> expected;
       for (int row = 0; row < kRows; row++) {
-        if ((row / 10) % team == tid) expected.push_back(row);
+        if ((row / 10) % team == tid) {
+          expected.push_back(row);
+        }
       }
       EXPECT_EQ(rows_of[tid], expected) << "rows of thread " << tid;
     }

@@ -55,14 +55,18 @@ std::string format(const char* fmt, ...) {
   char buf[256];
   const int len = std::vsnprintf(buf, sizeof buf, fmt, ap);
   va_end(ap);
-  if (len < 0 || static_cast<size_t>(len) >= sizeof buf) throw std::length_error("format");
+  if (len < 0 || static_cast<size_t>(len) >= sizeof buf) {
+    throw std::length_error("format");
+  }
   return std::string(buf, static_cast<size_t>(len));
 }
 
 temp_path::temp_path() {
   std::string pattern = testing::TempDir() + "dense_examples_XXXXXX";
   const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) throw std::runtime_error("mkstemp failed");
+  if (fd < 0) {
+    throw std::runtime_error("mkstemp failed");
+  }
   ::close(fd);
   ::unlink(pattern.c_str());  // the program under test creates it
   path_ = pattern;

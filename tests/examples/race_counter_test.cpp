@@ -28,9 +28,13 @@ bool is_final_line(const std::string& line, int threads, int total) {
   }
   const std::string seconds = line.substr(head.size(), line.size() - head.size() - tail.size());
   const size_t dot = seconds.find('.');
-  if (dot == 0 || dot == std::string::npos || seconds.size() != dot + 7) return false;
+  if (dot == 0 || dot == std::string::npos || seconds.size() != dot + 7) {
+    return false;
+  }
   for (size_t k = 0; k < seconds.size(); k++) {
-    if (k != dot && (seconds[k] < '0' || seconds[k] > '9')) return false;
+    if (k != dot && (seconds[k] < '0' || seconds[k] > '9')) {
+      return false;
+    }
   }
   return true;
 }
@@ -153,7 +157,9 @@ test_support::child_result run_limited(const std::string& threads, const std::st
 }
 
 TEST(RaceCounter, ReportsAnAllocationThatFails) {
-  if (examples_test::built_with_sanitizer()) GTEST_SKIP() << "sanitizers need the address space";
+  if (examples_test::built_with_sanitizer()) {
+    GTEST_SKIP() << "sanitizers need the address space";
+  }
   // 100 million handles and records need far more than the 256 MiB allowed.
   const auto r = run_limited("100000000", "1");
   EXPECT_EQ(r.status, 1);
@@ -161,7 +167,9 @@ TEST(RaceCounter, ReportsAnAllocationThatFails) {
 }
 
 TEST(RaceCounter, ReportsTheSecondAllocationFailingAlone) {
-  if (examples_test::built_with_sanitizer()) GTEST_SKIP() << "sanitizers need the address space";
+  if (examples_test::built_with_sanitizer()) {
+    GTEST_SKIP() << "sanitizers need the address space";
+  }
   // 12 million handles (96 MiB) fit in the 256 MiB allowed, and so would the records (192 MiB)
   // alone; both together do not, so whichever comes second fails while the first succeeded.
   const auto r = run_limited("12000000", "1");
@@ -170,7 +178,9 @@ TEST(RaceCounter, ReportsTheSecondAllocationFailingAlone) {
 }
 
 TEST(RaceCounter, JoinsOnlyTheThreadsItCouldCreate) {
-  if (examples_test::built_with_sanitizer()) GTEST_SKIP() << "sanitizers need the address space";
+  if (examples_test::built_with_sanitizer()) {
+    GTEST_SKIP() << "sanitizers need the address space";
+  }
   // 200 stacks of 8 MiB do not fit in 256 MiB: creation fails part way.
   const auto r = run_limited("200", "0");
   EXPECT_EQ(r.status, 1);

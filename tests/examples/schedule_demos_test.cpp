@@ -86,7 +86,9 @@ std::vector<int> iterations_of(const std::vector<std::string>& lines) {
   std::vector<int> iterations;
   for (const auto& line : lines) {
     const size_t at = line.find("(i=");
-    if (at != std::string::npos) iterations.push_back(std::stoi(line.substr(at + 3)));
+    if (at != std::string::npos) {
+      iterations.push_back(std::stoi(line.substr(at + 3)));
+    }
   }
   return iterations;
 }
@@ -192,7 +194,9 @@ TEST(VectorAddDemo, OneThreadAddsInOrder) {
   const auto r = run_program(VECTOR_ADD_DEMO, {}, omp_env("1"));
   EXPECT_EQ(r.status, 0);
   std::string expected = "Number of threads = 1\nThread 0 starting...\n";
-  for (int i = 0; i < 20; i++) expected += format("Thread 0: c[%d]= %d.000000\n", i, 2 * i);
+  for (int i = 0; i < 20; i++) {
+    expected += format("Thread 0: c[%d]= %d.000000\n", i, 2 * i);
+  }
   EXPECT_EQ(r.out, expected);
 }
 
@@ -207,7 +211,10 @@ TEST(VectorAddDemo, EveryElementIsAddedOnceBySomeThread) {
               std::vector<std::string>{format("Number of threads = %d", team)});
 
     std::vector<std::string> expected_starts;
-    for (int t = 0; t < team; t++) expected_starts.push_back(format("Thread %d starting...", t));
+    expected_starts.reserve(team);
+    for (int t = 0; t < team; t++) {
+      expected_starts.push_back(format("Thread %d starting...", t));
+    }
 
     std::vector<std::string> starts;
     std::map<int, int> runs_of_element;
@@ -226,7 +233,9 @@ TEST(VectorAddDemo, EveryElementIsAddedOnceBySomeThread) {
       }
     }
     EXPECT_EQ(sorted(starts), sorted(expected_starts));
-    for (int i = 0; i < 20; i++) EXPECT_EQ(runs_of_element[i], 1) << "c[" << i << "]";
+    for (int i = 0; i < 20; i++) {
+      EXPECT_EQ(runs_of_element[i], 1) << "c[" << i << "]";
+    }
     // One iteration at a time, handed out in ascending order: each thread's run ascends.
     for (const auto& [tid, elements] : elements_of) {
       EXPECT_TRUE(std::is_sorted(elements.begin(), elements.end())) << "thread " << tid;

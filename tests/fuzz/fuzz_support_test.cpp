@@ -95,7 +95,8 @@ TEST(ReferenceLines, TableCountsOnlyNewlineTerminatedLines) {
 TEST(ReferenceSizeLine, NeedsANewlineWithinTwentyCharactersFromByte15) {
   EXPECT_FALSE(reference_size_line("#Linha#Coluna#\n").ok);
   EXPECT_FALSE(reference_size_line("").ok);
-  EXPECT_FALSE(reference_size_line("#Linha#\n3#4#\n").ok);  // short header: byte 15 is past the size line
+  EXPECT_FALSE(
+      reference_size_line("#Linha#\n3#4#\n").ok);  // short header: byte 15 is past the size line
 
   const size_line s = reference_size_line("#Linha#Coluna#\n3#4\n");
   EXPECT_TRUE(s.ok);
@@ -112,8 +113,7 @@ TEST(ReferenceSizeLine, NeedsANewlineWithinTwentyCharactersFromByte15) {
 }
 
 TEST(ReferenceFile, IsTheDocumentedFormat) {
-  EXPECT_EQ(reference_file(2, 3, {1, 2, 3, -4, 5, 6}),
-            "#Linha#Coluna#\n2#3#\n1,2,3,\n-4,5,6,\n");
+  EXPECT_EQ(reference_file(2, 3, {1, 2, 3, -4, 5, 6}), "#Linha#Coluna#\n2#3#\n1,2,3,\n-4,5,6,\n");
   EXPECT_EQ(reference_file(0, 0, {}), "#Linha#Coluna#\n0#0#\n");
   EXPECT_EQ(reference_file(2, 0, {}), "#Linha#Coluna#\n2#0#\n\n\n");
 }

@@ -2,11 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <dense/dense_core.hpp>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include <dense/dense_core.hpp>
 #include "support/capture.hpp"
 #include "support/matrices.hpp"
 

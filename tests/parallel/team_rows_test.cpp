@@ -1,14 +1,13 @@
 // The OpenMP product and its block variant.
-#include <dense/team_rows.hpp>
-
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-
 #include <dense/dense_arith.hpp>
+#include <dense/team_rows.hpp>
+
 #include "common/matrix_records.hpp"
 #include "product_cases.hpp"
 
@@ -31,12 +30,17 @@ dense_core::matriz* omp_product(const dense_core::matriz* a, const dense_core::m
 
 TEST(MultiplicarOMP, MatchesTheReferenceOnEveryShapeAndThreadCount) {
   uint32_t seed = 3000;
-  for (const auto& s : shapes())
-    for (int32_t n : thread_counts(s)) expect_right_product(omp_product, s, n, seed++);
+  for (const auto& s : shapes()) {
+    for (int32_t n : thread_counts(s)) {
+      expect_right_product(omp_product, s, n, seed++);
+    }
+  }
 }
 
 TEST(MultiplicarOMP, ThreadCountsBelowOneUseTheDefaultTeam) {
-  for (int32_t n : {0, -1, INT32_MIN}) expect_right_product(omp_product, {9, 4, 3}, n, 41);
+  for (int32_t n : {0, -1, INT32_MIN}) {
+    expect_right_product(omp_product, {9, 4, 3}, n, 41);
+  }
 }
 
 TEST(MultiplicarOMP, AHugeThreadCountIsHarmless) {
@@ -55,17 +59,26 @@ TEST(MultiplicarOMP, AsManyThreadsAsAHundredThousandRowsGiveTheProduct) {
 void huge_team_under_low_address_space() {
   constexpr int32_t n = 100000;
   owned_matrix a(n, 1), b(1, 1, {3}), c(n, 1);
-  for (int32_t i = 0; i < n; ++i) a.at(i, 0) = i;
+  for (int32_t i = 0; i < n; ++i) {
+    a.at(i, 0) = i;
+  }
   long long pages = 0;
   FILE* statm = std::fopen("/proc/self/statm", "r");
-  if (statm == nullptr || std::fscanf(statm, "%lld", &pages) != 1) std::exit(3);
+  if (statm == nullptr || std::fscanf(statm, "%lld", &pages) != 1) {
+    std::exit(3);
+  }
   std::fclose(statm);
   const auto room = static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE) + (256 << 20));
   const rlimit low{room, room};
-  if (setrlimit(RLIMIT_AS, &low) != 0) std::exit(4);
+  if (setrlimit(RLIMIT_AS, &low) != 0) {
+    std::exit(4);
+  }
   const int32_t rc = team_rows::multiplicarOMP(a.get(), b.get(), c.get(), n);
-  for (int32_t i = 0; i < n; ++i)
-    if (c.at(i, 0) != 3 * i) std::exit(2);
+  for (int32_t i = 0; i < n; ++i) {
+    if (c.at(i, 0) != 3 * i) {
+      std::exit(2);
+    }
+  }
   std::printf("rc %d", rc);
   std::exit(0);
 }
@@ -98,7 +111,9 @@ TEST(MultiplicarOMP, AddsOntoWhatCHolds) {
   ASSERT_EQ(team_rows::multiplicarOMP(a.get(), b.get(), c.get(), 4), 0);
   ASSERT_EQ(team_rows::multiplicarOMP(a.get(), b.get(), c.get(), 3), 0);
   auto want = test_support::reference_product(a.get(), b.get());
-  for (auto& v : want) v = static_cast<int32_t>(2u * static_cast<uint32_t>(v));
+  for (auto& v : want) {
+    v = static_cast<int32_t>(2u * static_cast<uint32_t>(v));
+  }
   EXPECT_EQ(c.values(), want);
 }
 
@@ -171,8 +186,9 @@ TEST(MultiplicarOMPblocos, HandsTheDescriptorsToTheKernel) {
   dense_arith::submatriz** bp = dense_arith::particionar_matriz(b.get()->mat, 6, 5, 0, 3);
   dense_arith::submatriz** cp = dense_arith::csubmatrizv2(4, 5, 1);
   // Every band pair added into the one part gives the whole product.
-  for (int32_t t = 0; t < 3; ++t)
+  for (int32_t t = 0; t < 3; ++t) {
     EXPECT_EQ(team_rows::multiplicarOMPblocos(ap[t], bp[t], cp[0]), 0);
+  }
   EXPECT_EQ(test_support::values_of(cp[0]->matriz),
             test_support::reference_product(a.get(), b.get()));
   // A refusal of the kernel is the caller's -1, not a success.

@@ -7,12 +7,15 @@
 
 #include <algorithm>
 #include <climits>
+#include <dense/team_rows.hpp>
 #include <vector>
 
 #include "support/capture.hpp"
 #include "support/matrices.hpp"
-#include <dense/team_rows.hpp>
 
+// The linker's --wrap names the stand-ins __wrap_X and the runtime's own
+// entry points __real_X: names that are reserved, on purpose.
+// NOLINTBEGIN(bugprone-reserved-identifier)
 extern "C" {
 void __real_GOMP_parallel(void (*fn)(void*), void* data, unsigned num_threads, unsigned flags);
 int __real_omp_get_num_threads();
@@ -41,6 +44,7 @@ int __wrap_omp_get_num_threads() {
 }
 int __wrap_omp_get_thread_num() { return g_fake.active ? g_fake.me : __real_omp_get_thread_num(); }
 }
+// NOLINTEND(bugprone-reserved-identifier)
 
 namespace {
 
@@ -58,9 +62,13 @@ std::vector<int32_t> rows_of(int size, int me, int32_t rows) {
   const auto want = test_support::reference_product(a.get(), b.get());
   std::vector<int32_t> written;
   for (int32_t i = 0; i < rows; ++i) {
-    if (c.at(i, 0) == 0) continue;
+    if (c.at(i, 0) == 0) {
+      continue;
+    }
     written.push_back(i);
-    for (int32_t j = 0; j < 4; ++j) EXPECT_EQ(c.at(i, j), want[static_cast<size_t>(i * 4 + j)]);
+    for (int32_t j = 0; j < 4; ++j) {
+      EXPECT_EQ(c.at(i, j), want[static_cast<size_t>(i * 4 + j)]);
+    }
   }
   return written;
 }
@@ -73,7 +81,9 @@ TEST(TeamSplit, TenRowsOnFourThreadsGiveTheFirstTwoThreadsOneRowMore) {
 }
 
 TEST(TeamSplit, ThreadsBeyondTheRowsGetNone) {
-  for (int me = 0; me < 4; ++me) EXPECT_EQ(rows_of(6, me, 4), std::vector<int32_t>{me});
+  for (int me = 0; me < 4; ++me) {
+    EXPECT_EQ(rows_of(6, me, 4), std::vector<int32_t>{me});
+  }
   EXPECT_TRUE(rows_of(6, 4, 4).empty());
   EXPECT_TRUE(rows_of(6, 5, 4).empty());
 }

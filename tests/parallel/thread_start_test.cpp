@@ -6,12 +6,14 @@
 
 #include <atomic>
 #include <cerrno>
+#include <dense/workers_cyclic.hpp>
+#include <dense/workers_ranges.hpp>
 #include <vector>
 
 #include "product_cases.hpp"
-#include <dense/workers_cyclic.hpp>
-#include <dense/workers_ranges.hpp>
 
+// The linker's --wrap names the stand-in __wrap_pthread_create and the real one __real_...
+// NOLINTNEXTLINE(bugprone-reserved-identifier)
 extern "C" int __real_pthread_create(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
 
 namespace {
@@ -36,14 +38,20 @@ void* idle(void*) { return nullptr; }
 std::vector<int32_t> changed_rows(int32_t** c, int32_t rows, int32_t cols,
                                   const std::vector<std::vector<int32_t>>& before) {
   std::vector<int32_t> out;
-  for (int32_t i = 0; i < rows; ++i)
-    if (std::vector<int32_t>(c[i], c[i] + cols) != before[static_cast<size_t>(i)]) out.push_back(i);
+  for (int32_t i = 0; i < rows; ++i) {
+    if (std::vector<int32_t>(c[i], c[i] + cols) != before[static_cast<size_t>(i)]) {
+      out.push_back(i);
+    }
+  }
   return out;
 }
 
 std::vector<std::vector<int32_t>> snapshot(int32_t** c, int32_t rows, int32_t cols) {
   std::vector<std::vector<int32_t>> out;
-  for (int32_t i = 0; i < rows; ++i) out.emplace_back(c[i], c[i] + cols);
+  out.reserve(static_cast<size_t>(rows));
+  for (int32_t i = 0; i < rows; ++i) {
+    out.emplace_back(c[i], c[i] + cols);
+  }
   return out;
 }
 
@@ -81,15 +89,20 @@ void observe(void* (*fn)(void*), void* arg) {
 
 }  // namespace
 
+// NOLINTNEXTLINE(bugprone-reserved-identifier)
 extern "C" int __wrap_pthread_create(pthread_t* thread, const pthread_attr_t* attr,
                                      void* (*fn)(void*), void* arg) {
-  if (attr != nullptr) g_attr_seen = true;
+  if (attr != nullptr) {
+    g_attr_seen = true;
+  }
   const int call = g_calls++;
   switch (g_policy.load()) {
     case policy::fail_all:
       return EAGAIN;
     case policy::fail_odd:
-      if (call % 2 == 1) return EAGAIN;
+      if (call % 2 == 1) {
+        return EAGAIN;
+      }
       break;
     case policy::observe:
       observe(fn, arg);
@@ -140,7 +153,9 @@ TEST_F(ThreadStart, EveryProductIsRightWhenNoThreadCanBeCreated) {
   uint32_t seed = 1;
   for (const auto& p : products()) {
     SCOPED_TRACE(p.name);
-    for (int32_t n : {1, 2, 3, 4}) expect_right_product(p.fn, {10, 6, 7}, n, seed++);
+    for (int32_t n : {1, 2, 3, 4}) {
+      expect_right_product(p.fn, {10, 6, 7}, n, seed++);
+    }
   }
   EXPECT_GT(g_calls.load(), 0);
 }
@@ -150,7 +165,9 @@ TEST_F(ThreadStart, EveryProductIsRightWhenEveryOtherThreadFails) {
   uint32_t seed = 100;
   for (const auto& p : products()) {
     SCOPED_TRACE(p.name);
-    for (int32_t n : {2, 3, 5}) expect_right_product(p.fn, {11, 5, 9}, n, seed++);
+    for (int32_t n : {2, 3, 5}) {
+      expect_right_product(p.fn, {11, 5, 9}, n, seed++);
+    }
   }
 }
 
@@ -183,7 +200,9 @@ TEST_F(ThreadStart, RangeRowsGiveTheRemainderToTheLastThread) {
   g_policy = policy::pass;
   ASSERT_EQ(g_seen.size(), 4u);
   const std::vector<std::vector<int32_t>> want = {{0, 1}, {2, 3}, {4, 5}, {6, 7, 8, 9}};
-  for (int32_t t = 0; t < 4; ++t) EXPECT_EQ(g_seen[t].rows, want[t]) << "thread " << t;
+  for (int32_t t = 0; t < 4; ++t) {
+    EXPECT_EQ(g_seen[t].rows, want[t]) << "thread " << t;
+  }
 
   // More threads than rows: only the last thread has rows.
   g_seen.clear();
@@ -191,7 +210,9 @@ TEST_F(ThreadStart, RangeRowsGiveTheRemainderToTheLastThread) {
   result_ptr d(workers_ranges::multiplicarTh(a.get(), b.get(), 12));
   g_policy = policy::pass;
   ASSERT_EQ(g_seen.size(), 12u);
-  for (int32_t t = 0; t < 11; ++t) EXPECT_TRUE(g_seen[t].rows.empty()) << "thread " << t;
+  for (int32_t t = 0; t < 11; ++t) {
+    EXPECT_TRUE(g_seen[t].rows.empty()) << "thread " << t;
+  }
   EXPECT_EQ(g_seen[11].rows, (std::vector<int32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
   EXPECT_EQ(test_support::values_of(d.get()), test_support::reference_product(a.get(), b.get()));
 }

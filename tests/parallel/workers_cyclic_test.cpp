@@ -1,7 +1,6 @@
 // Threaded products with rows dealt out in turn and one band per thread.
-#include <dense/workers_cyclic.hpp>
-
 #include <climits>
+#include <dense/workers_cyclic.hpp>
 
 #include "product_cases.hpp"
 
@@ -17,9 +16,11 @@ using test_support::result_ptr;
 
 TEST(CyclicMultiplicarTh, MatchesTheReferenceOnEveryShapeAndThreadCount) {
   uint32_t seed = 10;
-  for (const auto& s : shapes())
-    for (int32_t n : thread_counts(s))
+  for (const auto& s : shapes()) {
+    for (int32_t n : thread_counts(s)) {
       expect_right_product(workers_cyclic::multiplicarTh, s, n, seed++);
+    }
+  }
 }
 
 TEST(CyclicMultiplicarTh, WrapsAt32Bits) {
@@ -71,16 +72,20 @@ TEST(CyclicMultNormalJob, WritesExactlyTheRowsDealtToIt) {
   owned_matrix a(10, 3), b(3, 4), c(10, 4);
   test_support::fill_random(a, 21);
   test_support::fill_random(b, 22);
-  for (int32_t i = 0; i < 10; ++i)
-    for (int32_t j = 0; j < 4; ++j) c.at(i, j) = 7;
+  for (int32_t i = 0; i < 10; ++i) {
+    for (int32_t j = 0; j < 4; ++j) {
+      c.at(i, j) = 7;
+    }
+  }
   const auto want = test_support::reference_product(a.get(), b.get());
   workers_cyclic::normal_job_arg job{a.get()->mat, b.get()->mat, c.get()->mat, 1, 10, 4, 4, 3};
   EXPECT_EQ(workers_cyclic::mult_normal_job(&job), nullptr);
   for (int32_t i = 0; i < 10; ++i) {
     const bool mine = i % 4 == 1;
-    for (int32_t j = 0; j < 4; ++j)
+    for (int32_t j = 0; j < 4; ++j) {
       EXPECT_EQ(c.at(i, j), mine ? 7 + want[static_cast<size_t>(i * 4 + j)] : 7)
           << "row " << i << " column " << j;
+    }
   }
 }
 
@@ -97,11 +102,14 @@ TEST(CyclicMultNormalJob, AThreadPastTheRowsOrWithABadStepDoesNothing) {
 
 TEST(CyclicMultiplicarThblocos, MatchesTheReferenceForEveryValidThreadCount) {
   uint32_t seed = 500;
-  for (const auto& s : shapes())
+  for (const auto& s : shapes()) {
     for (int32_t n : {1, 2, 3, 4, 8, s.inner}) {
-      if (n > s.inner) continue;
+      if (n > s.inner) {
+        continue;
+      }
       expect_right_product(workers_cyclic::multiplicarThblocos, s, n, seed++);
     }
+  }
 }
 
 TEST(CyclicMultiplicarThblocos, WrapsAt32Bits) {

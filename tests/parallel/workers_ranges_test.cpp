@@ -1,7 +1,6 @@
 // Threaded products with one row range per thread and two bands on two threads.
-#include <dense/workers_ranges.hpp>
-
 #include <climits>
+#include <dense/workers_ranges.hpp>
 
 #include "product_cases.hpp"
 
@@ -17,14 +16,17 @@ using test_support::result_ptr;
 
 TEST(RangesMultiplicarTh, MatchesTheReferenceOnEveryShapeAndThreadCount) {
   uint32_t seed = 1000;
-  for (const auto& s : shapes())
-    for (int32_t n : thread_counts(s))
+  for (const auto& s : shapes()) {
+    for (int32_t n : thread_counts(s)) {
       expect_right_product(workers_ranges::multiplicarTh, s, n, seed++);
+    }
+  }
 }
 
 TEST(RangesMultiplicarTh, ThreadCountsBelowOneComputeOnOneThread) {
-  for (int32_t n : {0, -1, INT32_MIN})
+  for (int32_t n : {0, -1, INT32_MIN}) {
     expect_right_product(workers_ranges::multiplicarTh, {5, 4, 3}, n, 40);
+  }
 }
 
 TEST(RangesMultiplicarTh, WrapsAt32Bits) {
@@ -59,8 +61,11 @@ std::vector<int32_t> rows_written(int32_t lo, int32_t hi, int32_t id) {
   owned_matrix a(10, 3), b(3, 4), c(10, 4);
   test_support::fill_random(a, 61);
   test_support::fill_random(b, 62);
-  for (int32_t i = 0; i < 10; ++i)
-    for (int32_t j = 0; j < 4; ++j) c.at(i, j) = 7;
+  for (int32_t i = 0; i < 10; ++i) {
+    for (int32_t j = 0; j < 4; ++j) {
+      c.at(i, j) = 7;
+    }
+  }
   const auto want = test_support::reference_product(a.get(), b.get());
   workers_ranges::thread_arg job{id, 4, lo, hi, c.get(), a.get(), b.get()};
   EXPECT_EQ(workers_ranges::exec_thread(&job), nullptr);
@@ -68,11 +73,15 @@ std::vector<int32_t> rows_written(int32_t lo, int32_t hi, int32_t id) {
   for (int32_t i = 0; i < 10; ++i) {
     bool row_changed = false;
     for (int32_t j = 0; j < 4; ++j) {
-      if (c.at(i, j) == 7) continue;
+      if (c.at(i, j) == 7) {
+        continue;
+      }
       row_changed = true;
       EXPECT_EQ(c.at(i, j), 7 + want[static_cast<size_t>(i * 4 + j)]) << i << "," << j;
     }
-    if (row_changed) changed.push_back(i);
+    if (row_changed) {
+      changed.push_back(i);
+    }
   }
   return changed;
 }
@@ -93,9 +102,12 @@ TEST(RangesExecThread, ARangeOutsideTheMatrixIsCutToItsRows) {
 TEST(RangesMultiplicarThblocos, MatchesTheReferenceWhateverTheThreadCount) {
   uint32_t seed = 2000;
   for (const auto& s : shapes()) {
-    if (s.inner < 2) continue;
-    for (int32_t n : {-1, 0, 1, 2, 3, 5, 64})
+    if (s.inner < 2) {
+      continue;
+    }
+    for (int32_t n : {-1, 0, 1, 2, 3, 5, 64}) {
       expect_right_product(workers_ranges::multiplicarThblocos, s, n, seed++);
+    }
   }
 }
 

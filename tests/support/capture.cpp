@@ -9,7 +9,9 @@ namespace test_support {
 std::string capture_stdout(const std::function<void()>& body) {
   std::fflush(stdout);
   FILE* sink = std::tmpfile();
-  if (!sink) throw std::runtime_error("tmpfile failed");
+  if (!sink) {
+    throw std::runtime_error("tmpfile failed");
+  }
   const int saved = ::dup(1);
   ::dup2(::fileno(sink), 1);
   body();
@@ -21,7 +23,9 @@ std::string capture_stdout(const std::function<void()>& body) {
   std::rewind(sink);
   char buf[4096];
   size_t got;
-  while ((got = std::fread(buf, 1, sizeof buf, sink)) > 0) bytes.append(buf, got);
+  while ((got = std::fread(buf, 1, sizeof buf, sink)) > 0) {
+    bytes.append(buf, got);
+  }
   std::fclose(sink);
   return bytes;
 }

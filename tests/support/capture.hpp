@@ -20,11 +20,11 @@ std::string capture_stdout(const std::function<void()>& body);
 // Runs `statement` in a child process and expects it to end with exit status
 // `status` after writing exactly `expected` to stdout. The child points its
 // stdout at stderr, which is what the death test compares.
-#define EXPECT_EXIT_STDOUT(statement, status, expected)                          \
-  EXPECT_EXIT(                                                                   \
-      {                                                                          \
-        std::fflush(stdout);                                                     \
-        ::dup2(2, 1);                                                            \
-        statement;                                                               \
-      },                                                                         \
+#define EXPECT_EXIT_STDOUT(statement, status, expected) \
+  EXPECT_EXIT(                                          \
+      {                                                 \
+        std::fflush(stdout);                            \
+        ::dup2(2, 1);                                   \
+        statement;                                      \
+      },                                                \
       ::testing::ExitedWithCode(status), ::testing::Eq(std::string(expected)))

@@ -19,7 +19,9 @@ std::string slurp(FILE* f) {
   std::rewind(f);
   char buf[4096];
   size_t got;
-  while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, got);
+  while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) {
+    bytes.append(buf, got);
+  }
   return bytes;
 }
 
@@ -30,24 +32,41 @@ child_result run_program(const std::string& program, const std::vector<std::stri
   std::vector<std::string> argv_s{program};
   argv_s.insert(argv_s.end(), args.begin(), args.end());
   std::vector<char*> argv;
-  for (auto& s : argv_s) argv.push_back(s.data());
+  argv.reserve(argv_s.size());
+  for (auto& s : argv_s) {
+    argv.push_back(s.data());
+  }
   argv.push_back(nullptr);
 
   std::map<std::string, std::string> merged;
   for (char** e = environ; *e; ++e) {
     const char* eq = std::strchr(*e, '=');
-    if (eq) merged[std::string(*e, static_cast<size_t>(eq - *e))] = eq + 1;
+    if (eq) {
+      merged[std::string(*e, static_cast<size_t>(eq - *e))] = eq + 1;
+    }
   }
-  for (const auto& [k, v] : env) merged[k] = v;
+  for (const auto& [k, v] : env) {
+    merged[k] = v;
+  }
   std::vector<std::string> env_s;
-  for (const auto& [k, v] : merged) env_s.push_back(k + "=" + v);
+  env_s.reserve(merged.size());
+  for (const auto& [k, v] : merged) {
+    env_s.push_back(k);
+    env_s.back() += "=";
+    env_s.back() += v;
+  }
   std::vector<char*> envp;
-  for (auto& s : env_s) envp.push_back(s.data());
+  envp.reserve(env_s.size());
+  for (auto& s : env_s) {
+    envp.push_back(s.data());
+  }
   envp.push_back(nullptr);
 
   FILE* out = std::tmpfile();
   FILE* err = std::tmpfile();
-  if (!out || !err) throw std::runtime_error("tmpfile failed");
+  if (!out || !err) {
+    throw std::runtime_error("tmpfile failed");
+  }
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);

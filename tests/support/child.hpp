@@ -9,9 +9,9 @@
 namespace test_support {
 
 struct child_result {
-  std::string out;   // every byte written to stdout
-  std::string err;   // every byte written to stderr
-  int status = -1;   // exit status, or 128 + signal number when killed
+  std::string out;  // every byte written to stdout
+  std::string err;  // every byte written to stderr
+  int status = -1;  // exit status, or 128 + signal number when killed
 };
 
 // Starts `program` with `args` (not counting argv[0], which is `program`),

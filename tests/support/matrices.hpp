@@ -2,11 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <dense/dense_core.hpp>
 #include <initializer_list>
 #include <memory>
 #include <vector>
-
-#include <dense/dense_core.hpp>
 
 namespace test_support {
 

@@ -3,13 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dense/textio.hpp>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "support/capture.hpp"
 #include "support/matrices.hpp"
-#include <dense/textio.hpp>
 #include "textio_files.hpp"
 
 using test_support::capture_stdout;
@@ -73,10 +73,9 @@ TEST(MalformedFile, RowLineNotExactlyAsLongAsItsEntryIsRefused) {
   // The 2 x 2 file's lines are 14, 5, 5, 5 long; each table below puts a row
   // line's newline somewhere else than the file has it.
   const std::string bytes = "#Linha#Coluna#\n2#2#\n1,2,\n3,4,\n";
-  for (const std::vector<int32_t>& table : {std::vector<int32_t>{14, 5, 8, 5},
-                                            std::vector<int32_t>{14, 5, 5, 9},
-                                            std::vector<int32_t>{14, 5, 4, 6},
-                                            std::vector<int32_t>{14, 5, 5, 4}}) {
+  for (const std::vector<int32_t>& table :
+       {std::vector<int32_t>{14, 5, 8, 5}, std::vector<int32_t>{14, 5, 5, 9},
+        std::vector<int32_t>{14, 5, 4, 6}, std::vector<int32_t>{14, 5, 5, 4}}) {
     auto f = stream_of(bytes);
     owned_matrix m(2, 2);
     EXPECT_EXIT_STDOUT(textio::filein_matriz(m.get()->mat, 2, 2, f.get(), table.data(), 4), 1,
@@ -115,8 +114,8 @@ TEST(MalformedFile, RowLineWithMoreNumbersThanColumnsIsRefused) {
     extract(f.get(), p);
     owned_matrix m(2, 2);
     if (r.refused) {
-      EXPECT_EXIT_STDOUT(
-          textio::filein_matriz(m.get()->mat, 2, 2, f.get(), p.tabela, p.nlinhas), 1, kLineCount)
+      EXPECT_EXIT_STDOUT(textio::filein_matriz(m.get()->mat, 2, 2, f.get(), p.tabela, p.nlinhas), 1,
+                         kLineCount)
           << r.line;
     } else {
       EXPECT_EQ(capture_stdout([&] {
@@ -132,13 +131,15 @@ TEST(MalformedFile, RowLineWithMoreNumbersThanColumnsIsRefused) {
   file_params p;
   extract(f.get(), p);
   owned_matrix narrow(2, 1);
-  EXPECT_EXIT_STDOUT(
-      textio::filein_matriz(narrow.get()->mat, 2, 1, f.get(), p.tabela, p.nlinhas), 1, kLineCount);
+  EXPECT_EXIT_STDOUT(textio::filein_matriz(narrow.get()->mat, 2, 1, f.get(), p.tabela, p.nlinhas),
+                     1, kLineCount);
 }
 
 TEST(MalformedFile, MoreLinesThanAnnouncedAllGetEntries) {
   std::string bytes = "#Linha#Coluna#\n1#2#\n";
-  for (int i = 0; i < 200; ++i) bytes += std::to_string(i) + "," + std::to_string(-i) + ",\n";
+  for (int i = 0; i < 200; ++i) {
+    bytes += std::to_string(i) + "," + std::to_string(-i) + ",\n";
+  }
   auto f = stream_of(bytes);
   file_params p;
   extract(f.get(), p);
@@ -211,13 +212,19 @@ TEST(MalformedFile, LineCutShortByTheEndOfTheStreamIsNullAndSilent) {
     for (int32_t line = 1; line <= 4; ++line) {
       // Lines whose newline still lies inside the cut are read as usual.
       size_t end = 0;
-      for (int32_t k = 0; k < line; ++k) end = whole.find('\n', end) + 1;
-      if (end <= cut) continue;
+      for (int32_t k = 0; k < line; ++k) {
+        end = whole.find('\n', end) + 1;
+      }
+      if (end <= cut) {
+        continue;
+      }
       char* got = reinterpret_cast<char*>(1);
       EXPECT_EQ(capture_stdout([&] { got = textio::get_line_file(f, line, 0, table.data()); }), "")
           << "cut " << cut << " line " << line;
       EXPECT_EQ(got, nullptr) << "cut " << cut << " line " << line;
-      if (got != reinterpret_cast<char*>(1)) std::free(got);
+      if (got != reinterpret_cast<char*>(1)) {
+        std::free(got);
+      }
     }
     std::fclose(f);
   }
@@ -335,11 +342,14 @@ TEST(MalformedFile, RandomJunkNeverLeavesTheTables) {
     bytes += std::to_string(round % 3 == 0 ? rows : small(gen)) + "#" + std::to_string(small(gen)) +
              (round % 5 == 0 ? "" : "#") + "\n";
     for (int r = 0; r < rows; ++r) {
-      for (int n = small(gen) * 3; n > 0; --n)
+      for (int n = small(gen) * 3; n > 0; --n) {
         bytes += round % 2 ? pieces[piece(gen)] : static_cast<char>(byte(gen));
+      }
       bytes += '\n';
     }
-    for (int n = small(gen); n > 0; --n) bytes += static_cast<char>(byte(gen));
+    for (int n = small(gen); n > 0; --n) {
+      bytes += static_cast<char>(byte(gen));
+    }
 
     auto f = stream_of(bytes);
     file_params p;

@@ -2,13 +2,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dense/dense_core.hpp>
+#include <dense/textio.hpp>
 #include <string>
 #include <vector>
 
-#include <dense/dense_core.hpp>
 #include "support/capture.hpp"
 #include "support/matrices.hpp"
-#include <dense/textio.hpp>
 #include "textio_files.hpp"
 
 using dense_core::matriz;
@@ -96,10 +96,14 @@ TEST(FileoutMatriz, ElevenCharacterNumberAtEachPlaceAroundTheBlockEnd) {
     // to the start; the numbers after INT32_MIN are all different.
     owned_matrix m(1, kCols);
     const size_t odd = (start - before_row) % 2;
-    if (odd != 0) m.at(0, 0) = 10;
+    if (odd != 0) {
+      m.at(0, 0) = 10;
+    }
     const auto col = static_cast<int32_t>(odd + (start - before_row - 3 * odd) / 2);
     m.at(0, col) = INT32_MIN;
-    for (int32_t j = col + 1; j < kCols; ++j) m.at(0, j) = -j;
+    for (int32_t j = col + 1; j < kCols; ++j) {
+      m.at(0, j) = -j;
+    }
     const std::string expected = printf_file(m);
     ASSERT_EQ(expected.compare(start, 12, "-2147483648,"), 0) << start;
     ASSERT_EQ(written_by(m.get()), expected) << "INT32_MIN at byte " << start;
@@ -146,8 +150,15 @@ TEST(MatrixFile, EveryWrittenFileReadsBackIdenticallyAndSilently) {
   // Full-range values: the sign of a ten-digit number is no digit, so no
   // value the writer produces is reported as too long. The wide shapes have
   // rows longer than the reader's block.
-  for (auto [rows, cols] : {std::pair{1, 1}, {1, 1000}, {3, 7}, {17, 33}, {64, 5}, {250, 1},
-                            {100, 100}, {3000, 7}, {2, 60000}}) {
+  for (auto [rows, cols] : {std::pair{1, 1},
+                            {1, 1000},
+                            {3, 7},
+                            {17, 33},
+                            {64, 5},
+                            {250, 1},
+                            {100, 100},
+                            {3000, 7},
+                            {2, 60000}}) {
     owned_matrix m(rows, cols);
     test_support::fill_random(m, static_cast<uint32_t>(rows + 1000 * cols), INT32_MIN, INT32_MAX);
     m.at(rows - 1, cols - 1) = INT32_MIN;
@@ -188,7 +199,9 @@ TEST(MatrixFile, RowNumbersOfElevenDigitsWarnOnceEachAndReadWhole) {
     file_params p;
     matriz m{};
     std::string expected;
-    for (int i = 0; i < r.warnings; ++i) expected += warning;
+    for (int i = 0; i < r.warnings; ++i) {
+      expected += warning;
+    }
     EXPECT_EQ(capture_stdout([&] { m = read_back(f.get(), p); }), expected) << r.line;
     ASSERT_NE(m.mat, nullptr) << r.line;
     EXPECT_EQ(test_support::values_of(&m), r.values) << r.line;
@@ -351,8 +364,9 @@ TEST(GetLineFile, RefusesEveryLinePastTheTable) {
   auto f = stream_of(kTwoByThree);
   file_params p;
   extract(f.get(), p);
-  for (const int32_t past : {5, 6, 1000, INT32_MAX})
+  for (const int32_t past : {5, 6, 1000, INT32_MAX}) {
     EXPECT_EQ(take_line(textio::get_line_file(f.get(), past, 0, p.tabela)), "<null>") << past;
+  }
   EXPECT_EQ(take_line(textio::get_line_file(f.get(), 4, 0, p.tabela)), "-4,5,6,");
   // A table of no line at all: even line 1 is past it.
   auto g = stream_of("no newline at all\n");

@@ -1,11 +1,11 @@
 // The number splitter.
 #include <cstdlib>
+#include <dense/textio.hpp>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "support/capture.hpp"
-#include <dense/textio.hpp>
 
 using test_support::capture_stdout;
 
@@ -42,7 +42,9 @@ int32_t strtol_low_bits(const std::string& word) {
 // How many digits strtol reads in `word`: after white space and a sign.
 size_t digits_read(const std::string& word) {
   const size_t start = word.find_first_not_of(" \t\n\v\f\r");
-  if (start == std::string::npos) return 0;
+  if (start == std::string::npos) {
+    return 0;
+  }
   const size_t first = start + (word[start] == '+' || word[start] == '-' ? 1 : 0);
   const size_t end = word.find_first_not_of("0123456789", first);
   return (end == std::string::npos ? word.size() : end) - first;
@@ -143,7 +145,9 @@ TEST(Splitv2, AnyWordConvertsAsStrtolConvertsItsCopy) {
   std::uniform_int_distribution<size_t> length(0, 40);
   for (int round = 0; round < 3000; ++round) {
     std::string word;
-    for (size_t n = length(gen); n > 0; --n) word += alphabet[pick(gen)];
+    for (size_t n = length(gen); n > 0; --n) {
+      word += alphabet[pick(gen)];
+    }
     auto r = split(word + ";", ';', 1, 1);
     ASSERT_EQ(r.out[0], strtol_low_bits(word)) << '"' << word << '"';
     ASSERT_EQ(r.printed, digits_read(word) > 10 ? kTooLong : "") << '"' << word << '"';
@@ -162,7 +166,9 @@ TEST(Splitv2, ShortSignedWordsConvertAsStrtolDoes) {
   std::uniform_int_distribution<size_t> length(0, 12);
   for (int round = 0; round < 5000; ++round) {
     std::string word;
-    for (size_t n = length(gen); n > 0; --n) word += alphabet[pick(gen)];
+    for (size_t n = length(gen); n > 0; --n) {
+      word += alphabet[pick(gen)];
+    }
     auto r = split(word + ";", ';', 1, 1);
     ASSERT_EQ(r.out[0], strtol_low_bits(word)) << '"' << word << '"';
   }

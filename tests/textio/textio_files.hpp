@@ -4,11 +4,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <dense/textio.hpp>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <dense/textio.hpp>
 
 namespace textio_test {
 
@@ -18,7 +17,9 @@ inline constexpr char kSizeLineOverflow[] = "ERRO: Estouro de precis\xEF\xBF\xBD
 
 struct file_closer {
   void operator()(FILE* f) const {
-    if (f != nullptr) std::fclose(f);
+    if (f != nullptr) {
+      std::fclose(f);
+    }
   }
 };
 using stream_ptr = std::unique_ptr<FILE, file_closer>;
@@ -26,7 +27,9 @@ using stream_ptr = std::unique_ptr<FILE, file_closer>;
 // A seekable file holding exactly `bytes`, positioned at byte 0.
 inline stream_ptr stream_of(const std::string& bytes) {
   FILE* f = std::tmpfile();
-  if (f == nullptr) std::abort();
+  if (f == nullptr) {
+    std::abort();
+  }
   std::fwrite(bytes.data(), 1, bytes.size(), f);
   std::rewind(f);
   return stream_ptr(f);
@@ -65,14 +68,17 @@ inline void extract(FILE* f, file_params& p) {
 inline std::vector<int32_t> table_of(const std::string& bytes) {
   std::vector<int32_t> table;
   size_t start = 0;
-  for (size_t nl; (nl = bytes.find('\n', start)) != std::string::npos; start = nl + 1)
+  for (size_t nl; (nl = bytes.find('\n', start)) != std::string::npos; start = nl + 1) {
     table.push_back(static_cast<int32_t>(nl - start) + (table.empty() ? 0 : 1));
+  }
   return table;
 }
 
 // A line returned by get_line_file, freed here.
 inline std::string take_line(char* line) {
-  if (line == nullptr) return "<null>";
+  if (line == nullptr) {
+    return "<null>";
+  }
   std::string s(line);
   std::free(line);
   return s;

@@ -82,13 +82,15 @@ std::string read_seconds(const std::string& option, const std::string& text, dou
 std::string read_count_list(const std::string& option, const std::string& what,
                             const std::string& text, int64_t hi, std::vector<int32_t>* out) {
   std::vector<int32_t> counts;
+  bool ok = true;
   for (const auto& part : split(text, ',')) {
     int64_t n = 0;
-    if (!parse_whole(part, 1, hi, &n)) {
-      return option + ": expected " + what + " from 1 to " + std::to_string(hi) +
-             " separated by commas, got '" + text + "'";
-    }
+    ok = ok && parse_whole(part, 1, hi, &n);
     counts.push_back(static_cast<int32_t>(n));
+  }
+  if (!ok) {
+    return option + ": expected " + what + " from 1 to " + std::to_string(hi) +
+           " separated by commas, got '" + text + "'";
   }
   std::sort(counts.begin(), counts.end());
   counts.erase(std::unique(counts.begin(), counts.end()), counts.end());
@@ -113,6 +115,21 @@ std::string read_shape(const std::string& option, const std::string& text, int32
   return {};
 }
 
+namespace {
+
+// "--methods: unknown method 'x' (known: a, b, all)".
+std::string unknown_name(const std::string& option, const std::string& what,
+                         const std::string& name, const std::vector<std::string>& known) {
+  std::string list;
+  for (const auto& k : known) {
+    list += k;
+    list += ", ";
+  }
+  return option + ": unknown " + what + " '" + name + "' (known: " + list + "all)";
+}
+
+}  // namespace
+
 std::string read_names(const std::string& option, const std::string& what, const std::string& text,
                        const std::vector<std::string>& known, std::vector<bool>* chosen) {
   std::vector<bool> named(known.size(), false);
@@ -123,11 +140,7 @@ std::string read_names(const std::string& option, const std::string& what, const
     }
     const auto at = std::find(known.begin(), known.end(), part);
     if (at == known.end()) {
-      std::string list;
-      for (const auto& k : known) {
-        list += k + ", ";
-      }
-      return option + ": unknown " + what + " '" + part + "' (known: " + list + "all)";
+      return unknown_name(option, what, part, known);
     }
     named[static_cast<size_t>(at - known.begin())] = true;
   }
@@ -185,7 +198,7 @@ std::string read_options(int argc, const char* const* argv, const std::vector<op
     if (entry == table.end()) {
       return "unknown option '" + name + "' (see --help)";
     }
-    const std::string missing = entry->missing.empty() ? name + ": missing value" : entry->missing;
+    std::string missing = entry->missing.empty() ? name + ": missing value" : entry->missing;
     std::vector<std::string> values;
     if (entry->values == 0) {
       if (inline_value) {

@@ -62,9 +62,13 @@ std::string read_path(const std::string& option, const std::string& text, std::s
 // less): the thread or rank counts a program measures by default.
 std::vector<int32_t> doubling_counts(int32_t top);
 
-// ---- The shape of the factors, shared by every program that multiplies ------------------------
+// ---- What every program that multiplies shares ---------------------------------------------
 
 inline constexpr int64_t kMaxDimension = 2147483647;
+inline constexpr int32_t kMaxThreads = 256;    // --threads: each count from 1 to this
+inline constexpr int32_t kMaxRepeat = 1000;    // --repeat: from 1 to this
+inline constexpr int32_t kDefaultSize = 512;   // --size when no option fixes the shape
+inline constexpr int32_t kDefaultLimit = 100;  // --limit: values from 1 to this
 
 // A is rows x inner, B inner x cols. `shape_option` names what fixed it, for
 // the memory refusals ("--size", "--shape", ...); `shape_given` lists the

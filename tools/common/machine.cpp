@@ -55,6 +55,40 @@ double own_cpu_seconds() {
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+bool parse_process_ticks(const std::string& proc_pid_stat, uint64_t* ticks) {
+  // The name ends at the last ')': a name of its own may hold ") ".
+  const size_t name_end = proc_pid_stat.rfind(')');
+  if (name_end == std::string::npos) {
+    return false;
+  }
+  // After the name: state (field 3) ... utime (14), stime (15).
+  std::istringstream words(proc_pid_stat.substr(name_end + 1));
+  std::string word;
+  for (int field = 3; field < 14; ++field) {
+    if (!(words >> word)) {
+      return false;
+    }
+  }
+  uint64_t user = 0;
+  uint64_t system = 0;
+  if (!(words >> user >> system)) {
+    return false;
+  }
+  *ticks = user + system;
+  return true;
+}
+
+double process_cpu_seconds(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::stringstream text;
+  text << in.rdbuf();
+  uint64_t ticks = 0;
+  if (!parse_process_ticks(text.str(), &ticks)) {
+    return 0.0;
+  }
+  return static_cast<double>(ticks) / ticks_per_second();
+}
+
 double ticks_per_second() {
   const long hz = sysconf(_SC_CLK_TCK);
   return hz > 0 ? static_cast<double>(hz) : 100.0;

@@ -30,6 +30,16 @@ cpu_ticks read_cpu_ticks();
 // CPU time (user + system) this process and its threads have used, in seconds.
 double own_cpu_seconds();
 
+// The user + system clock ticks of one process from the text of its
+// /proc/PID/stat (fields 14 and 15, counted after the command name in
+// parentheses, which may itself hold spaces and parentheses); false when the
+// text has no such fields.
+bool parse_process_ticks(const std::string& proc_pid_stat, uint64_t* ticks);
+
+// CPU time (user + system) process `pid` has used so far, in seconds; 0 when
+// it cannot be read (the process is gone).
+double process_cpu_seconds(int pid);
+
 // Clock ticks per second (sysconf(_SC_CLK_TCK)).
 double ticks_per_second();
 

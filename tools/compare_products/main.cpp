@@ -16,9 +16,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <dense/textio.hpp>
+#include <deque>
+#include <functional>
 #include <string>
 #include <utility>
 
+#include "added.hpp"
 #include "matrix_file_check.hpp"
 #include "options.hpp"
 #include "outputs.hpp"
@@ -31,6 +34,7 @@
 #include "tools/common/exit_status.hpp"
 #include "tools/common/machine.hpp"
 #include "tools/common/memory.hpp"
+#include "worker.hpp"
 
 namespace {
 
@@ -40,6 +44,9 @@ using dense_core::matriz;
 
 // Library stdout goes to a scratch file around every library call.
 compare_products::stdout_sink g_sink;
+
+// The products given with --add, each with its worker process (stopped at exit, see worker.hpp).
+std::deque<compare_products::added_product> g_added;
 
 // The places the run will write, claimed before it starts.
 struct outputs {
@@ -124,7 +131,22 @@ compare_products::matrix_file_shape check_factor_file(const std::string& path) {
   return shape;
 }
 
-// Factor files well formed with shapes that multiply, and a run that fits in memory.
+// Each added product loaded in a worker of its own: a file that cannot be
+// opened or has no such symbol is refused before any work. Loading runs the
+// library's constructors, which is why it happens there and not here.
+void load_added_products(const options& o) {
+  const std::string program = compare_products::default_worker_program();
+  for (const auto& given : o.added) {
+    g_added.emplace_back(given, program, o.timeout);
+    const std::string why = g_added.back().load();
+    if (!why.empty()) {
+      refuse(why);
+    }
+  }
+}
+
+// Factor files well formed with shapes that multiply, a run that fits in
+// memory, and the added products ready.
 void check_inputs(options& o) {
   if (!o.load_a.empty()) {
     const auto a = check_factor_file(o.load_a);
@@ -150,6 +172,7 @@ void check_inputs(options& o) {
       refuse(why);
     }
   }
+  load_added_products(o);
 }
 
 // ---- Step 2: the output places, claimed now so that a bad path is refused before the work -----
@@ -291,72 +314,54 @@ bool write_matrix(const std::string& path, const matriz* m) {
   return std::fclose(f) == 0 && ok;
 }
 
-// The plot, or one line saying why there is none. False when it should have
-// been drawn and was not.
-bool write_plot(const options& o, const run_result& run) {
-  if (o.plot.empty()) {
+// A picture drawn by gnuplot into `file`, claimed for `option` at `path`, or
+// one line saying why there is none: `empty_why` when there is nothing to
+// draw. False when it should have been drawn and was not.
+bool draw(const char* option, const std::string& path, compare_products::output_file& file,
+          const char* empty_why, const std::function<std::string()>& script) {
+  if (path.empty()) {
     return true;
   }
   if (g_out.gnuplot.empty()) {
     std::fprintf(stderr,
-                 "compare_products: --plot: gnuplot is not installed (Debian: apt-get install "
-                 "gnuplot-nox); no plot written\n");
+                 "compare_products: %s: gnuplot is not installed (Debian: apt-get install "
+                 "gnuplot-nox); no picture written\n",
+                 option);
     return true;
   }
-  if (!compare_products::has_rate(run.rows)) {
-    g_out.plot.abandon();
-    std::fprintf(stderr,
-                 "compare_products: --plot: no row has a measured rate (every row skipped or "
-                 "faster than the clock); no plot written\n");
+  if (empty_why != nullptr) {
+    file.abandon();
+    std::fprintf(stderr, "compare_products: %s: %s; no picture written\n", option, empty_why);
     return true;
   }
   std::string png;
-  const std::string script =
-      compare_products::gnuplot_script(run.rows, o, tool_common::machine_label());
-  if (!compare_products::run_gnuplot(g_out.gnuplot, script, &png)) {
-    g_out.plot.abandon();
-    std::fprintf(stderr, "compare_products: --plot: gnuplot could not draw '%s'\n", o.plot.c_str());
+  if (!compare_products::run_gnuplot(g_out.gnuplot, script(), &png)) {
+    file.abandon();
+    std::fprintf(stderr, "compare_products: %s: gnuplot could not draw '%s'\n", option,
+                 path.c_str());
     return false;
   }
-  if (!g_out.plot.commit(png)) {
-    std::fprintf(stderr, "compare_products: --plot: could not write '%s'\n", o.plot.c_str());
+  if (!file.commit(png)) {
+    std::fprintf(stderr, "compare_products: %s: could not write '%s'\n", option, path.c_str());
     return false;
   }
   return true;
 }
 
-// The timeline, or one line saying why there is none. False when it should
-// have been drawn and was not.
+bool write_plot(const options& o, const run_result& run) {
+  return draw(
+      "--plot", o.plot, g_out.plot,
+      compare_products::has_rate(run.rows)
+          ? nullptr
+          : "no row has a measured rate (every row skipped or faster than the clock)",
+      [&] { return compare_products::gnuplot_script(run.rows, o, tool_common::machine_label()); });
+}
+
 bool write_timeline(const options& o, const run_result& run) {
-  if (o.timeline.empty()) {
-    return true;
-  }
-  if (g_out.gnuplot.empty()) {
-    std::fprintf(stderr,
-                 "compare_products: --timeline: gnuplot is not installed (Debian: apt-get install "
-                 "gnuplot-nox); no timeline drawn\n");
-    return true;
-  }
-  if (run.traced.empty()) {
-    g_out.timeline.abandon();
-    std::fprintf(stderr, "compare_products: --timeline: no threaded row ran; no timeline drawn\n");
-    return true;
-  }
-  std::string png;
-  const std::string script =
-      compare_products::timeline_script(run.traced, tool_common::machine_label());
-  if (!compare_products::run_gnuplot(g_out.gnuplot, script, &png)) {
-    g_out.timeline.abandon();
-    std::fprintf(stderr, "compare_products: --timeline: gnuplot could not draw '%s'\n",
-                 o.timeline.c_str());
-    return false;
-  }
-  if (!g_out.timeline.commit(png)) {
-    std::fprintf(stderr, "compare_products: --timeline: could not write '%s'\n",
-                 o.timeline.c_str());
-    return false;
-  }
-  return true;
+  return draw("--timeline", o.timeline, g_out.timeline,
+              run.traced.empty() ? "no threaded row ran" : nullptr, [&] {
+                return compare_products::timeline_script(run.traced, tool_common::machine_label());
+              });
 }
 
 int write_outputs(const options& o, const run_result& run, int status) {
@@ -419,7 +424,7 @@ int main(int argc, char** argv) {
   std::atexit(at_exit);
   claim_outputs(o);
   run_result run;
-  const compare_products::run_context ctx{&g_sink, refuse};
+  const compare_products::run_context ctx{&g_sink, refuse, &g_added};
   compare_products::measure_all(o, ctx, !o.quiet && isatty(2) == 1, run);
   int status = run.status;
   if (!report(o, run) && status == tool_common::kExitOk) {

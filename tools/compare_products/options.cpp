@@ -68,6 +68,45 @@ option verify_entry(options& o) {
           }};
 }
 
+bool is_c_name(const std::string& s) {
+  if (s.empty() || (s[0] >= '0' && s[0] <= '9')) {
+    return false;
+  }
+  return std::all_of(s.begin(), s.end(), [](char ch) {
+    return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') ||
+           ch == '_';
+  });
+}
+
+// Labels go into the table, whose cells are set apart by spaces, and into the CSV.
+bool is_label(const std::string& s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char ch) {
+    return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') ||
+           ch == '_' || ch == '-' || ch == '.';
+  });
+}
+
+// --add collects: each one adds a product.
+option add_entry(options& o) {
+  return {"--add", 1, [&o](const std::vector<std::string>& v) -> std::string {
+            added_entry given;
+            std::string why = read_added(v[0], &given);
+            if (!why.empty()) {
+              return why;
+            }
+            if (find_method(given.label) != nullptr) {
+              return "--add: label '" + given.label + "' is a method's name; choose another";
+            }
+            for (const auto& other : o.added) {
+              if (other.label == given.label) {
+                return "--add: label '" + given.label + "' is given twice";
+              }
+            }
+            o.added.push_back(std::move(given));
+            return {};
+          }};
+}
+
 option load_entry(options& o) {
   return {"--load", 2,
           [&o](const std::vector<std::string>& v) -> std::string {
@@ -113,6 +152,34 @@ std::string check_combinations(options& o, bool seed_given) {
 
 }  // namespace
 
+std::string read_added(const std::string& text, added_entry* out) {
+  std::string expected = "--add: expected LABEL=PATH.so[:SYMBOL], got '" + text + "'";
+  const size_t eq = text.find('=');
+  if (eq == std::string::npos) {
+    return expected;
+  }
+  added_entry given;
+  given.label = text.substr(0, eq);
+  given.path = text.substr(eq + 1);
+  const size_t colon = given.path.rfind(':');
+  if (colon != std::string::npos && is_c_name(given.path.substr(colon + 1))) {
+    given.symbol = given.path.substr(colon + 1);
+    given.path.erase(colon);
+  } else if (colon != std::string::npos && colon + 1 == given.path.size()) {
+    return expected;  // "x.so:" names no symbol
+  } else {
+    given.symbol = given.label;
+  }
+  if (given.label.empty() || given.path.empty()) {
+    return expected;
+  }
+  if (!is_label(given.label)) {
+    return "--add: label '" + given.label + "' may hold only letters, digits, '-', '_' and '.'";
+  }
+  *out = std::move(given);
+  return {};
+}
+
 std::vector<int32_t> default_thread_counts(int32_t cpus) {
   return tool_common::doubling_counts(std::min(cpus, kMaxThreads));
 }
@@ -140,6 +207,11 @@ parse_result parse_options(int argc, const char* const* argv,
        [&o](const std::vector<std::string>& v) {
          o.time_given = true;
          return tc::read_seconds("--time", v[0], 0.1, kMaxTime, &o.time_budget);
+       }},
+      add_entry(o),
+      {"--timeout", 1,
+       [&o](const std::vector<std::string>& v) {
+         return tc::read_seconds("--timeout", v[0], 0.1, kMaxTime, &o.timeout);
        }},
       tc::path_entry("--csv", &o.csv),
       tc::path_entry("--raw", &o.raw),
@@ -212,6 +284,17 @@ std::string help_text() {
       " random 0/1 vectors, O(n^2) per result), or\n"
       "                      auto (default: exact up to the work of a 1024x1024x1024 product,\n"
       "                      freivalds above)\n"
+      "  --add LABEL=PATH.so[:SYMBOL]\n"
+      "                      also measure a product of your own: SYMBOL (default: LABEL) in the\n"
+      "                      shared object PATH.so, a function with C linkage and the signature "
+      "of\n"
+      "                      the threaded products, matriz* (const matriz* a, const matriz* b,\n"
+      "                      int32_t threads); one row per thread count, named LABEL and checked\n"
+      "                      like every other; it runs in a worker process, so a crash shows as\n"
+      "                      'crashed (signal N, NAME)' in its row and exits 1, as a wrong\n"
+      "                      result does; repeatable\n"
+      "  --timeout SECONDS   stop a call of an added product after this long and report it as\n"
+      "                      'timed out' (default 60)\n"
       "  --load A.txt B.txt  read both factors from matrix text files instead\n"
       "  --save DIR          write A.txt, B.txt and the product C.txt into DIR (created if "
       "missing;\n"
@@ -231,6 +314,7 @@ std::string help_text() {
       "\n"
       "Example:\n"
       "  compare_products --size 300 --threads 1,2 --methods tipo0,tipo1,omp --csv run.csv\n"
+      "  compare_products --add mine=./my_product.so:my_product --methods tipo1,omp,kernel\n"
       "\n"
       "Exit status: 0 all results identical, 1 a result failed its check (the method is named\n"
       "on stderr), 2 bad input or an output path that cannot be created, refused before any\n"

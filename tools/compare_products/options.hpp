@@ -10,14 +10,30 @@
 
 namespace compare_products {
 
-inline constexpr int32_t kMaxThreads = 256;
-inline constexpr int32_t kMaxRepeat = 1000;
-inline constexpr int32_t kDefaultSize = 512;
+using tool_common::kDefaultLimit;
+using tool_common::kDefaultSize;
+using tool_common::kMaxRepeat;
+using tool_common::kMaxThreads;
+
 // Without --repeat: rounds go on until every row is steady or this many
 // seconds of rounds have passed, for one shape (a sweep limits each row instead).
 inline constexpr double kDefaultTime = 10.0;
 inline constexpr double kMaxTime = 86400.0;
-inline constexpr int32_t kDefaultLimit = 100;
+// Seconds one call of a product given with --add may take before it is stopped (--timeout).
+inline constexpr double kDefaultTimeout = 60.0;
+
+// One --add LABEL=PATH.so[:SYMBOL], as given.
+struct added_entry {
+  std::string label;   // its name in the table, the CSV, --raw and the plot
+  std::string path;    // the shared object
+  std::string symbol;  // the function; the label when ":SYMBOL" is left out
+};
+
+// Reads LABEL=PATH.so[:SYMBOL]. The symbol is what follows the last ':'
+// when that is a C name, so a path may hold ':' too. A label takes
+// letters, digits, '-', '_' and '.'. Empty when it took the value, else the
+// refusal: "--add: expected LABEL=PATH.so[:SYMBOL], got 'x'".
+std::string read_added(const std::string& text, added_entry* out);
 
 // How each result is checked (--verify).
 enum class check_rule {
@@ -35,6 +51,8 @@ struct options : tool_common::shape_choice {
   std::vector<int32_t> sizes;
   std::vector<int32_t> threads;                // ascending, no repeats
   std::vector<const product_method*> methods;  // entries of methods(), in table order
+  std::vector<added_entry> added;              // --add, in the order given
+  double timeout = kDefaultTimeout;
   int32_t repeat = 0;  // --repeat: exactly this many rounds; 0: until steady (--time)
   double time_budget = kDefaultTime;
   bool time_given = false;

@@ -23,8 +23,16 @@ double peak_bytes(const options& o, bool with_threads) {
       worst_parts = std::max(worst_parts, m->held_products(t));
     }
   }
-  return matrix_bytes(o.rows, o.inner) + matrix_bytes(o.inner, o.cols) +
-         (1 + worst_parts) * product;
+  const double factors = matrix_bytes(o.rows, o.inner) + matrix_bytes(o.inner, o.cols);
+  // Each added product keeps both factors and a result in the memory it
+  // shares with its worker, and the worker its own copy of the factors, for
+  // the whole run; while it is called, the worker's result and our copy of
+  // it come on top.
+  const auto added = static_cast<double>(o.added.size());
+  if (added > 0) {
+    worst_parts = std::max(worst_parts, 2.0);
+  }
+  return factors + added * (2 * factors + product) + (1 + worst_parts) * product;
 }
 
 }  // namespace compare_products

@@ -81,9 +81,32 @@ constexpr const char* kColours[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728",
                                     "#9467bd", "#8c564b", "#e377c2", "#7f7f7f",
                                     "#bcbd22", "#17becf", "#000000", "#b15928"};
 
-std::string colour_of(const product_method* m) {
-  const auto index = static_cast<size_t>(m - methods().data());
-  return index < methods().size() ? kColours[index % std::size(kColours)] : "#444444";
+// Products given with --add: darker colours, none of them the table's, in the order they came.
+constexpr const char* kAddedColours[] = {"#e6007e", "#006d2c", "#08306b", "#7a0177", "#8c2d04"};
+
+// The place of `m` in the table of methods, or the table's size for a product given with --add.
+size_t table_index(const product_method* m) {
+  size_t i = 0;
+  while (i < methods().size() && &methods()[i] != m) {
+    ++i;
+  }
+  return i;
+}
+
+std::string colour_of(const product_method* m, const std::vector<row>& rows) {
+  const size_t index = table_index(m);
+  if (index < methods().size()) {
+    return kColours[index % std::size(kColours)];
+  }
+  std::vector<const product_method*> added;
+  for (const auto& r : rows) {
+    if (table_index(r.method) == methods().size() &&
+        std::find(added.begin(), added.end(), r.method) == added.end()) {
+      added.push_back(r.method);
+    }
+  }
+  const auto nth = static_cast<size_t>(std::find(added.begin(), added.end(), m) - added.begin());
+  return kAddedColours[nth % std::size(kAddedColours)];
 }
 
 std::string threads_label(int32_t t) {
@@ -146,7 +169,7 @@ std::string lines_script(const std::vector<row>& rows, const std::string& title)
     data += block(name, points);
     rates += std::string(i == 0 ? "" : ", ") + "$" + name +
              " using 1:2:3:4 with yerrorlines lw 2 pt 7 ps 0.6 lc rgb \"" +
-             colour_of(lines[i].method) + "\" dt " + (lines[i].threads == 1 ? "1" : "2") +
+             colour_of(lines[i].method, rows) + "\" dt " + (lines[i].threads == 1 ? "1" : "2") +
              " title \"" + lines[i].method->name + ", " + threads_label(lines[i].threads) + "\"";
   }
   std::string speedups = "plot 1 with lines lc rgb \"#999999\" dt 3 notitle";
@@ -161,7 +184,7 @@ std::string lines_script(const std::vector<row>& rows, const std::string& title)
     const std::string name = "speedup" + std::to_string(i);
     data += block(name, points);
     speedups += ", $" + name + " using 1:2:3:4 with yerrorlines lw 2 pt 7 ps 0.6 lc rgb \"" +
-                colour_of(scaling[i]) + "\" dt 2 title \"" + scaling[i]->name + "\"";
+                colour_of(scaling[i], rows) + "\" dt 2 title \"" + scaling[i]->name + "\"";
   }
   return data +
          "set terminal pngcairo size 1100,1000 noenhanced\n"

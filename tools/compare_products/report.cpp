@@ -48,6 +48,17 @@ std::string csv_field(const std::string& text) {
   return quoted + "\"";
 }
 
+// The fields joined by commas, and a newline.
+template <size_t N>
+std::string csv_line(const std::string (&fields)[N]) {
+  std::string line;
+  for (size_t i = 0; i < N; ++i) {
+    line += fields[i];
+    line += i + 1 < N ? ',' : '\n';
+  }
+  return line;
+}
+
 bool same_shape(const row& x, const row& y) {
   return x.rows == y.rows && x.inner == y.inner && x.cols == y.cols;
 }
@@ -76,7 +87,13 @@ std::string compact(double value) {
 std::string ratio(double x) { return compact(x) + "x"; }
 
 std::string range_text(const tool_common::interval& r) {
-  return "(" + compact(r.low) + kDash + compact(r.high) + ")";
+  // Appended piece by piece: g++ 12 warns (-Wrestrict, wrongly) about a chain of + here.
+  std::string text = "(";
+  text += compact(r.low);
+  text += kDash;
+  text += compact(r.high);
+  text += ")";
+  return text;
 }
 
 // The per-round ratios `reference` time over `r`'s time, for the rounds both ran in.
@@ -277,21 +294,32 @@ std::string format_csv(const std::vector<row>& rows, const options& o,
     if (!r.stopped.empty()) {
       result = r.stopped;
     }
-    out += csv_field(m.name) + "," + csv_field(m.what) + "," + std::to_string(r.threads) + "," +
-           std::to_string(r.rows) + "," + std::to_string(r.inner) + "," + std::to_string(r.cols) +
-           "," + std::to_string(r.seconds.size()) + "," + number(timed, "%.6f", r.median_s) + "," +
-           number(r.gops > 0.0, "%.4f", r.gops) + "," +
-           number(r.vs_tipo0.count > 0 || r.self_tipo0, "%.4f",
-                  r.self_tipo0 ? 1.0 : r.vs_tipo0.median) +
-           "," + number(one, "%.4f", r.self_one ? 1.0 : r.vs_one.median) + "," + csv_field(result) +
-           "," + number(timed && !r.check_seconds.empty(), "%.6f", r.check_s) + "," + seed + "," +
-           number(timed, "%.6f", timed ? *lo : 0.0) + "," +
-           number(timed, "%.6f", timed ? *hi : 0.0) + "," +
-           number(timed, "%.6f", r.seconds_range.low) + "," +
-           number(timed, "%.6f", r.seconds_range.high) + "," +
-           (r.skipped.empty() ? std::to_string(r.shape_rounds) : "") + "," +
-           number(one, "%.4f", r.self_one ? 1.0 : r.vs_one.range.low) + "," +
-           number(one, "%.4f", r.self_one ? 1.0 : r.vs_one.range.high) + "," + busy + "\n";
+    const std::string fields[] = {
+        csv_field(m.name),
+        csv_field(m.what),
+        std::to_string(r.threads),
+        std::to_string(r.rows),
+        std::to_string(r.inner),
+        std::to_string(r.cols),
+        std::to_string(r.seconds.size()),
+        number(timed, "%.6f", r.median_s),
+        number(r.gops > 0.0, "%.4f", r.gops),
+        number(r.vs_tipo0.count > 0 || r.self_tipo0, "%.4f",
+               r.self_tipo0 ? 1.0 : r.vs_tipo0.median),
+        number(one, "%.4f", r.self_one ? 1.0 : r.vs_one.median),
+        csv_field(result),
+        number(timed && !r.check_seconds.empty(), "%.6f", r.check_s),
+        seed,
+        number(timed, "%.6f", timed ? *lo : 0.0),
+        number(timed, "%.6f", timed ? *hi : 0.0),
+        number(timed, "%.6f", r.seconds_range.low),
+        number(timed, "%.6f", r.seconds_range.high),
+        r.skipped.empty() ? std::to_string(r.shape_rounds) : "",
+        number(one, "%.4f", r.self_one ? 1.0 : r.vs_one.range.low),
+        number(one, "%.4f", r.self_one ? 1.0 : r.vs_one.range.high),
+        busy,
+    };
+    out += csv_line(fields);
   }
   return out;
 }
@@ -300,10 +328,11 @@ std::string format_raw(const std::vector<raw_call>& calls, const std::vector<row
   std::string out = "round,position,method,threads,rows,inner,cols,seconds\n";
   for (const auto& c : calls) {
     const row& r = rows[c.row];
-    out += std::to_string(c.round) + "," + std::to_string(c.position) + "," +
-           csv_field(r.method->name) + "," + std::to_string(r.threads) + "," +
-           std::to_string(r.rows) + "," + std::to_string(r.inner) + "," + std::to_string(r.cols) +
-           "," + format_number("%.9f", c.seconds) + "\n";
+    const std::string fields[] = {std::to_string(c.round),   std::to_string(c.position),
+                                  csv_field(r.method->name), std::to_string(r.threads),
+                                  std::to_string(r.rows),    std::to_string(r.inner),
+                                  std::to_string(r.cols),    format_number("%.9f", c.seconds)};
+    out += csv_line(fields);
   }
   return out;
 }

@@ -21,6 +21,7 @@
 #include "rounds.hpp"
 #include "tools/common/exit_status.hpp"
 #include "tools/common/freivalds.hpp"
+#include "worker.hpp"
 
 namespace compare_products {
 namespace {
@@ -28,6 +29,12 @@ namespace {
 using dense_core::matriz;
 
 std::string errno_text() { return std::strerror(errno); }
+
+// The context's refusal ends the process; the abort only tells the compiler so.
+[[noreturn]] void refuse(const run_context& ctx, const std::string& why) {
+  ctx.refuse(why);
+  std::abort();
+}
 
 std::string threads_text(int32_t t) {
   return std::to_string(t) + (t == 1 ? " thread" : " threads");
@@ -39,7 +46,7 @@ std::string threads_text(int32_t t) {
 matriz* read_factor_file(const run_context& ctx, const std::string& path) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) {
-    ctx.refuse("--load: " + path + ": " + errno_text());
+    refuse(ctx, "--load: " + path + ": " + errno_text());
   }
   int32_t lin = 0, col = 0, nlinhas = 0;
   int32_t* tabela = nullptr;
@@ -54,7 +61,7 @@ matriz* read_factor_file(const run_context& ctx, const std::string& path) {
   std::fclose(f);
   // The memory check said it would fit; the heap disagreed.
   if (m == nullptr) {
-    ctx.refuse("--load: " + path + ": not enough memory for its matrix");
+    refuse(ctx, "--load: " + path + ": not enough memory for its matrix");
   }
   return m;
 }
@@ -63,8 +70,8 @@ matriz* random_factor(const run_context& ctx, const options& o, int32_t rows, in
                       uint64_t* seed_state) {
   matriz* m = dense_detail::new_zeroed_matrix(rows, cols);
   if (m == nullptr) {
-    ctx.refuse(o.shape_option + ": not enough memory for a " + std::to_string(rows) + "x" +
-               std::to_string(cols) + " factor");
+    refuse(ctx, o.shape_option + ": not enough memory for a " + std::to_string(rows) + "x" +
+                    std::to_string(cols) + " factor");
   }
   if (o.seeded) {
     fill_seeded(m, o.limit, seed_state);
@@ -201,6 +208,25 @@ void measure_shape(const options& o, const run_context& ctx, const shape& s, boo
       calls.push_back(r.skipped.empty() ? in_process(m->run, ctx.sink) : timed_call());
     }
   }
+  // The added products after the methods, at every requested thread count.
+  if (ctx.added != nullptr) {
+    for (added_product& p : *ctx.added) {
+      for (int32_t t : measured_thread_counts(p.method(), o.threads)) {
+        row r;
+        r.method = &p.method();
+        r.threads = t;
+        r.rows = s.rows;
+        r.inner = s.inner;
+        r.cols = s.cols;
+        if (!o.sizes.empty()) {
+          r.skipped =
+              sweep_skip_reason(run.rows, r.method, t, s.rows, s.inner, s.cols, kSweepRowLimit);
+        }
+        run.rows.push_back(r);
+        calls.push_back(r.skipped.empty() ? p.call() : timed_call());
+      }
+    }
+  }
   std::vector<candidate> candidates;
   for (size_t i = first; i < run.rows.size(); ++i) {
     if (calls[i - first]) {
@@ -233,13 +259,14 @@ void measure_shape(const options& o, const run_context& ctx, const shape& s, boo
   };
   std::vector<row_verdict> differences;
   const tool_common::cpu_ticks before = tool_common::read_cpu_ticks();
-  const double own_before = tool_common::own_cpu_seconds();
+  // The workers of the added products work for us: their CPU time is ours too.
+  const double own_before = tool_common::own_cpu_seconds() + workers_cpu_seconds();
   const int32_t rounds = run_rounds(candidates, rules, rc, &differences);
   const tool_common::cpu_ticks after = tool_common::read_cpu_ticks();
   run.ticks_in_rounds.busy += after.busy - before.busy;
   run.ticks_in_rounds.idle += after.idle - before.idle;
   run.ticks_in_rounds.steal += after.steal - before.steal;
-  run.own_seconds_in_rounds += tool_common::own_cpu_seconds() - own_before;
+  run.own_seconds_in_rounds += tool_common::own_cpu_seconds() + workers_cpu_seconds() - own_before;
   for (size_t i = first; i < run.rows.size(); ++i) {
     run.rows[i].shape_rounds = rounds;
   }

@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <dense/dense_core.hpp>
+#include <deque>
 #include <string>
 #include <vector>
 
+#include "added.hpp"
 #include "options.hpp"
 #include "report.hpp"
 #include "rounds.hpp"
@@ -62,10 +64,12 @@ struct run_result {
 };
 
 // How the run reaches the rest of the program: the library's stdout goes
-// through `sink`; a refusal ends the process with kExitRefused.
+// through `sink`; a refusal ends the process with kExitRefused; the
+// products given with --add, loaded, are measured after the methods (may be null).
 struct run_context {
   stdout_sink* sink;
-  [[noreturn]] void (*refuse)(const std::string& why);
+  void (*refuse)(const std::string& why);  // never returns
+  std::deque<added_product>* added = nullptr;
 };
 
 // Measures every shape of `o`, in order, into `run`, showing progress on

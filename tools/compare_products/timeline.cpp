@@ -200,7 +200,10 @@ std::string timeline_script(const std::vector<traced_product>& products,
         continue;  // a phase of another product: no entry in this panel's legend
       }
       const std::string block = "$p" + std::to_string(p) + "_" + std::to_string(ph);
-      script += block + " << EOD\n" + data + "EOD\n";
+      script += block;
+      script += " << EOD\n";
+      script += data;
+      script += "EOD\n";
       plot += std::string(any ? ", " : "") + block +
               " using 1:2:3:4:5:6 with boxxyerror lc rgb \"" +
               kPhaseColours[ph % std::size(kPhaseColours)] + "\" title \"" +

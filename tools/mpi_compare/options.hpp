@@ -24,12 +24,12 @@ struct method_info {
 // Every method, indexed by `method`.
 const std::vector<method_info>& methods();
 
-inline constexpr int32_t kMaxThreads = 256;
-inline constexpr int32_t kMaxRepeat = 1000;
-inline constexpr int32_t kDefaultSize = 512;
+using tool_common::kDefaultLimit;
+using tool_common::kDefaultSize;
+using tool_common::kMaxRepeat;
+using tool_common::kMaxThreads;
 inline constexpr int32_t kDefaultRepeat = 3;
 inline constexpr uint32_t kDefaultSeed = 1;
-inline constexpr int32_t kDefaultLimit = 100;
 
 // Factors are rows x inner and inner x cols; shape_option names the option
 // that fixed the shape, in refusals.

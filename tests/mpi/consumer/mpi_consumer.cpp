@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-
 #include <dense/dense_core.hpp>
 #include <dense/mpi_products.hpp>
 

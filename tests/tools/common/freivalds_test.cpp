@@ -32,7 +32,8 @@ struct product_case {
     const auto exact = test_support::reference_product(a.get(), b.get());
     for (int32_t i = 0; i < s.m; ++i) {
       for (int32_t j = 0; j < s.n; ++j) {
-        c.at(i, j) = exact[static_cast<size_t>(i * s.n + j)];
+        c.at(i, j) =
+            exact[static_cast<size_t>(i) * static_cast<size_t>(s.n) + static_cast<size_t>(j)];
       }
     }
   }

@@ -2,6 +2,7 @@
 #include "tools/common/machine.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -27,6 +28,29 @@ TEST(Machine, OthersAndStealFromTwoSnapshots) {
   EXPECT_FALSE(tool_common::load_between(b, b, 0.0, 100.0).known);
   EXPECT_FALSE(tool_common::load_between(b, a, 0.0, 1201.0).known);
   EXPECT_FALSE(tool_common::parse_cpu_ticks("intr 1 2 3\n", &a));
+}
+
+TEST(Machine, ProcessTicksCountUserAndSystemTimeAfterTheName) {
+  // pid (comm) state ppid pgrp session tty tpgid flags minflt cminflt majflt cmajflt utime stime
+  uint64_t ticks = 0;
+  ASSERT_TRUE(tool_common::parse_process_ticks(
+      "42 (worker) S 1 42 42 0 -1 4194560 10 0 0 0 250 31 0 0 20 0 1 0\n", &ticks));
+  EXPECT_EQ(ticks, 281u);
+  // A name may hold spaces and ") ": the fields count from the last ')'.
+  ASSERT_TRUE(tool_common::parse_process_ticks(
+      "43 (a) 7 (b) R 1 43 43 0 -1 4194560 10 0 0 0 5 6 0 0 20 0 1 0\n", &ticks));
+  EXPECT_EQ(ticks, 11u);
+  EXPECT_FALSE(tool_common::parse_process_ticks("43 (a) R 1 2\n", &ticks));
+  EXPECT_FALSE(tool_common::parse_process_ticks("", &ticks));
+  // Our own process, read for real, after a tenth of a second of work: /proc/PID/stat
+  // counts it as getrusage does (to within a tick or two).
+  const double start = tool_common::own_cpu_seconds();
+  volatile uint64_t spin = 0;
+  while (tool_common::own_cpu_seconds() < start + 0.1) {
+    spin = spin + 1;
+  }
+  EXPECT_GE(tool_common::process_cpu_seconds(static_cast<int>(getpid())), start + 0.05);
+  EXPECT_EQ(tool_common::process_cpu_seconds(-1), 0.0);  // no such process
 }
 
 }  // namespace

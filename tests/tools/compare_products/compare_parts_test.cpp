@@ -183,6 +183,39 @@ TEST(CompareOptions, RefusesEachBadValueNamingItsOption) {
   EXPECT_NE(unknown.find("kernel, all)"), std::string::npos) << unknown;
 }
 
+TEST(CompareOptions, AddCollectsLabelsPathsAndSymbolsAndRefusesClashes) {
+  auto r = parse({"--add", "mine=./my.so:my_product", "--add=two=/a:b/lib.so", "--add",
+                  "x.1=lib:odd.so:f_2", "--timeout", "2.5"});
+  ASSERT_EQ(r.error, "");
+  ASSERT_EQ(r.opts.added.size(), 3u);
+  // Each as label, path, symbol; the symbol is the label when the text after ':' is no C name.
+  const std::vector<std::vector<std::string>> expected = {{"mine", "./my.so", "my_product"},
+                                                          {"two", "/a:b/lib.so", "two"},
+                                                          {"x.1", "lib:odd.so", "f_2"}};
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const auto& a = r.opts.added[i];
+    EXPECT_EQ((std::vector<std::string>{a.label, a.path, a.symbol}), expected[i]);
+  }
+  EXPECT_EQ(r.opts.timeout, 2.5);
+  EXPECT_EQ(parse({}).opts.timeout, compare_products::kDefaultTimeout);
+
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+      {{"--add", "mine"}, "--add: expected LABEL=PATH.so[:SYMBOL], got 'mine'"},
+      {{"--add", "=x.so"}, "--add: expected LABEL=PATH.so[:SYMBOL], got '=x.so'"},
+      {{"--add", "m="}, "--add: expected LABEL=PATH.so[:SYMBOL], got 'm='"},
+      {{"--add", "m=x.so:"}, "--add: expected LABEL=PATH.so[:SYMBOL], got 'm=x.so:'"},
+      {{"--add", "my product=x.so"},
+       "--add: label 'my product' may hold only letters, digits, '-', '_' and '.'"},
+      {{"--add", "kernel=x.so"}, "--add: label 'kernel' is a method's name; choose another"},
+      {{"--add", "m=x.so", "--add", "m=y.so"}, "--add: label 'm' is given twice"},
+      {{"--timeout", "0.05"}, "--timeout: expected seconds from 0.1 to 86400, got '0.05'"},
+      {{"--timeout", "x"}, "--timeout: expected seconds from 0.1 to 86400, got 'x'"},
+  };
+  for (const auto& [args, why] : refused) {
+    EXPECT_EQ(parse(args).error, why) << args.back();
+  }
+}
+
 TEST(CompareOptions, DefaultThreadCountsDoubleUpToTheCpus) {
   EXPECT_EQ(compare_products::default_thread_counts(1), (std::vector<int32_t>{1}));
   EXPECT_EQ(compare_products::default_thread_counts(2), (std::vector<int32_t>{1, 2}));
@@ -296,6 +329,15 @@ TEST(CompareMethods, PeakMemoryCountsOnePartPerBand) {
   o.inner = 1;
   o.threads = {1, 2};
   EXPECT_DOUBLE_EQ(compare_products::peak_bytes(o, true), compare_products::peak_bytes(o, false));
+  // An added product shares both factors and a result with its worker, which
+  // keeps its own copy of the factors, for the whole run; it holds the
+  // worker's result and our copy while called.
+  o.inner = 1000;
+  o.threads = {1};
+  o.methods = {&method("tipo0")};
+  o.added = {{"a", "a.so", "a"}, {"b", "b.so", "b"}};
+  EXPECT_DOUBLE_EQ(compare_products::peak_bytes(o, true), (2 + 2 * 5 + 1 + 2) * one);
+  o.added.clear();
   // Sizes near the int32 limit must not wrap around to something small.
   o.rows = o.inner = o.cols = 2147483647;
   EXPECT_GT(compare_products::peak_bytes(o, false), 1e19);
@@ -466,7 +508,7 @@ struct fake_rows {
     }
   }
   std::vector<compare_products::candidate> candidates(
-      std::function<dense_core::matriz*(size_t row)> product) {
+      const std::function<dense_core::matriz*(size_t row)>& product) {
     std::vector<compare_products::candidate> list;
     for (size_t i = 0; i < rows.size(); ++i) {
       list.push_back({&rows[i], i,

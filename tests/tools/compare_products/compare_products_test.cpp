@@ -441,7 +441,7 @@ TEST_F(CompareProducts, WithoutGnuplotSaysSoAndStillPrintsTheTable) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(without_busy_warning(r.err),
             "compare_products: --plot: gnuplot is not installed (Debian: apt-get install "
-            "gnuplot-nox); no plot written\n");
+            "gnuplot-nox); no picture written\n");
   EXPECT_EQ(table_rows(r.out).size(), 2u) << r.out;
   EXPECT_FALSE(exists(path("gops.png")));
 }
@@ -456,7 +456,7 @@ TEST_F(CompareProducts, SkipsThePlotWhenNoRowHasARate) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(without_busy_warning(r.err),
             "compare_products: --plot: no row has a measured rate (every row skipped or faster "
-            "than the clock); no plot written\n");
+            "than the clock); no picture written\n");
   EXPECT_FALSE(exists(path("none.png")));
 }
 
@@ -719,6 +719,7 @@ TEST_F(CompareProducts, TheTableNeverLandsInAFileOpenedOnAClosedStdout) {
   const std::string csv = path("x.csv");
   std::vector<std::string> argv_s{kProgram, "--shape", "3x4x2", "--repeat", "1", "--csv", csv};
   std::vector<char*> argv;
+  argv.reserve(argv_s.size());
   for (auto& a : argv_s) {
     argv.push_back(a.data());
   }

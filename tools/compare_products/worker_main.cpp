@@ -1,0 +1,213 @@
+// compare_products_worker: runs one product given to compare_products with --add, in a process of
+// its own (see worker_protocol.hpp for the requests, the replies and the shared memory).
+//
+// It is linked with the whole of libdense and exports its symbols, so a
+// student's shared object, linked with no library at all, finds malocar, the
+// kernel and the team kernel here. It serves requests until compare_products
+// closes its end of the socket, and dies with compare_products (SIGKILL on
+// the parent's death), so no worker outlives the run that started it.
+#include <dlfcn.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <dense/dense_core.hpp>
+#include <dense/textio.hpp>
+#include <string>
+
+#include "common/matrix_records.hpp"
+#include "stdout_sink.hpp"
+#include "worker_protocol.hpp"
+
+namespace {
+
+namespace wp = compare_products::worker_protocol;
+using dense_core::matriz;
+
+using product_call = matriz* (*)(const matriz* a, const matriz* b, int32_t threads);
+
+// The mappings of the shared memory for the shape last multiplied, and the
+// factors the product is given.
+struct mapped {
+  int32_t rows = 0;
+  int32_t inner = 0;
+  int32_t cols = 0;
+  void* result = nullptr;   // read-write
+  void* factors = nullptr;  // read-only
+  wp::memory_layout layout{};
+  // The factors as the library makes matrices (malocar: a heap block per
+  // row), as the kit's own methods get them: rows laid out otherwise (one
+  // block, every row on a page boundary) would make a product faster or
+  // slower here than beside the kit's methods. Copied afresh before every
+  // call, so a product that writes into its const factors spoils only its own result.
+  matriz* a = nullptr;
+  matriz* b = nullptr;
+
+  void release() {
+    if (result != nullptr) {
+      munmap(result, layout.result_bytes);
+    }
+    if (factors != nullptr) {
+      munmap(factors, layout.a_bytes + layout.b_bytes);
+    }
+    dense_detail::release_matrix(a);
+    dense_detail::release_matrix(b);
+    *this = mapped();
+  }
+
+  // The factors from the shared memory into a and b.
+  void copy_factors() const {
+    const auto* from = static_cast<const int32_t*>(factors);
+    for (const matriz* m : {a, b}) {
+      const size_t row_bytes = static_cast<size_t>(m->col) * sizeof(int32_t);
+      for (int32_t i = 0; i < m->lin; ++i) {
+        std::memcpy(m->mat[i], from, row_bytes);
+        from += m->col;
+      }
+    }
+  }
+};
+
+void copy_text(char* to, size_t size, const std::string& text) {
+  const size_t n = text.size() < size - 1 ? text.size() : size - 1;
+  std::memcpy(to, text.data(), n);
+  to[n] = '\0';
+}
+
+// Maps the shared memory for rows x inner x cols and makes the factors'
+// matrices; false when it cannot.
+bool map_shape(mapped& m, int32_t rows, int32_t inner, int32_t cols) {
+  if (m.rows == rows && m.inner == inner && m.cols == cols && m.result != nullptr) {
+    return true;
+  }
+  m.release();
+  const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  m.layout = wp::layout_for(rows, inner, cols, page);
+  m.result =
+      mmap(nullptr, m.layout.result_bytes, PROT_READ | PROT_WRITE, MAP_SHARED, wp::kMemoryFd, 0);
+  m.factors = mmap(nullptr, m.layout.a_bytes + m.layout.b_bytes, PROT_READ, MAP_SHARED,
+                   wp::kMemoryFd, static_cast<off_t>(m.layout.factors_offset));
+  if (m.result == MAP_FAILED || m.factors == MAP_FAILED) {
+    m.result = m.result == MAP_FAILED ? nullptr : m.result;
+    m.factors = m.factors == MAP_FAILED ? nullptr : m.factors;
+    m.release();
+    return false;
+  }
+  m.a = dense_detail::new_zeroed_matrix(rows, inner);
+  m.b = dense_detail::new_zeroed_matrix(inner, cols);
+  m.rows = rows;
+  m.inner = inner;
+  m.cols = cols;
+  if (m.a == nullptr || m.b == nullptr) {
+    m.release();
+    return false;
+  }
+  return true;
+}
+
+wp::reply load(const wp::request& q, void** library, product_call* call) {
+  wp::reply r{};
+  // Loading runs the library's constructors: they may print, and stdout is not ours to give.
+  *library = dlopen(q.path, RTLD_NOW | RTLD_LOCAL);
+  if (*library == nullptr) {
+    r.kind = wp::reply_kind::cannot_open;
+    const char* why = dlerror();
+    copy_text(r.text, sizeof r.text, why != nullptr ? why : "unknown error");
+    return r;
+  }
+  dlerror();
+  void* symbol = dlsym(*library, q.symbol);
+  const char* why = dlerror();
+  if (symbol == nullptr || why != nullptr) {
+    r.kind = wp::reply_kind::no_symbol;
+    copy_text(r.text, sizeof r.text, why != nullptr ? why : "");
+    return r;
+  }
+  // POSIX gives an object pointer; the contract says it is a function of this type.
+  *call = reinterpret_cast<product_call>(symbol);
+  r.kind = wp::reply_kind::loaded;
+  return r;
+}
+
+wp::reply multiply(const wp::request& q, product_call call, mapped& m,
+                   compare_products::stdout_sink& sink) {
+  wp::reply r{};
+  if (call == nullptr) {
+    r.kind = wp::reply_kind::not_loaded;
+    return r;
+  }
+  if (!map_shape(m, q.rows, q.inner, q.cols)) {
+    r.kind = wp::reply_kind::no_result;
+    copy_text(r.text, sizeof r.text, "the worker could not map the factors");
+    return r;
+  }
+  m.copy_factors();
+  sink.begin();
+  const double start = textio::wtime();
+  matriz* c = call(m.a, m.b, q.threads);
+  const double stop = textio::wtime();
+  const std::string said = sink.end();
+  r.seconds = stop - start;
+  if (c == nullptr) {
+    r.kind = wp::reply_kind::no_result;
+    copy_text(r.text, sizeof r.text, said);
+    return r;
+  }
+  r.lin = c->lin;
+  r.col = c->col;
+  if (c->mat == nullptr) {
+    r.kind = wp::reply_kind::no_storage;
+  } else if (c->lin != q.rows || c->col != q.cols) {
+    r.kind = wp::reply_kind::wrong_shape;
+  } else {
+    auto* to = static_cast<int32_t*>(m.result);
+    const size_t row_bytes = static_cast<size_t>(q.cols) * sizeof(int32_t);
+    for (int32_t i = 0; i < q.rows; ++i) {
+      std::memcpy(to + static_cast<size_t>(i) * static_cast<size_t>(q.cols), c->mat[i], row_bytes);
+    }
+    r.kind = wp::reply_kind::product;
+  }
+  // The contract hands the caller a matrix to release with mliberar and free.
+  dense_detail::release_matrix(c);
+  return r;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Die with the process that started us, and not be left behind if it is already gone.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (argc < 2 || std::to_string(getppid()) != argv[1]) {
+    return 1;
+  }
+  // A crash ends the worker with its signal whatever runtime is linked in (a
+  // sanitizer would otherwise report it and exit), so compare_products can name it.
+  for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) {
+    std::signal(sig, SIG_DFL);
+  }
+  void* library = nullptr;
+  product_call call = nullptr;
+  mapped m;
+  compare_products::stdout_sink sink;
+  for (;;) {
+    wp::request q{};
+    const ssize_t got = recv(wp::kRequestFd, &q, sizeof q, 0);
+    if (got != static_cast<ssize_t>(sizeof q)) {
+      break;  // compare_products closed its end (or sent nonsense): done
+    }
+    q.path[sizeof q.path - 1] = '\0';
+    q.symbol[sizeof q.symbol - 1] = '\0';
+    const wp::reply r =
+        q.kind == wp::request_kind::load ? load(q, &library, &call) : multiply(q, call, m, sink);
+    if (send(wp::kRequestFd, &r, sizeof r, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof r)) {
+      break;
+    }
+  }
+  m.release();
+  return 0;
+}
