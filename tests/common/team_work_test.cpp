@@ -39,20 +39,27 @@ hand_out take_all(int64_t total, int threads, int late, int64_t late_after) {
     EXPECT_EQ(counter.take(), -1) << "a counter that ran out must stay out";
   };
   std::vector<std::thread> team;
-  for (int t = 0; t < threads; ++t) team.emplace_back(take, static_cast<size_t>(t));
+  team.reserve(static_cast<size_t>(threads) + static_cast<size_t>(late));
+  for (int t = 0; t < threads; ++t) {
+    team.emplace_back(take, static_cast<size_t>(t));
+  }
   for (int l = 0; l < late; ++l) {
     team.emplace_back([&, l] {
-      while (gone.load() < late_after) std::this_thread::yield();
+      while (gone.load() < late_after) {
+        std::this_thread::yield();
+      }
       out.gone_at_start[static_cast<size_t>(l)] = gone.load();
-      take(static_cast<size_t>(threads + l));
+      take(static_cast<size_t>(threads) + static_cast<size_t>(l));
     });
   }
-  for (auto& th : team) th.join();
+  for (auto& th : team) {
+    th.join();
+  }
   return out;
 }
 
 TEST(WorkCounter, EveryPieceExactlyOnceInIncreasingOrderWhateverTheTeam) {
-  for (int threads : {1, 2, 3, 8, 17})
+  for (int threads : {1, 2, 3, 8, 17}) {
     for (int64_t total : {0, 1, 5, 2000}) {
       SCOPED_TRACE(testing::Message() << total << " pieces on " << threads << " threads");
       const hand_out out = take_all(total, threads, 0, 0);
@@ -66,6 +73,7 @@ TEST(WorkCounter, EveryPieceExactlyOnceInIncreasingOrderWhateverTheTeam) {
       std::iota(want.begin(), want.end(), 0);
       EXPECT_EQ(all, want);
     }
+  }
 }
 
 // A thread that starts late gets only pieces nobody took before it came, and
@@ -76,12 +84,14 @@ TEST(WorkCounter, ALateThreadTakesOnlyWhatIsLeft) {
     SCOPED_TRACE(testing::Message() << "late after " << late_after);
     const hand_out out = take_all(kTotal, 3, 2, late_after);
     std::vector<int64_t> all;
-    for (const auto& mine : out.taken) all.insert(all.end(), mine.begin(), mine.end());
+    for (const auto& mine : out.taken) {
+      all.insert(all.end(), mine.begin(), mine.end());
+    }
     std::sort(all.begin(), all.end());
     ASSERT_EQ(all.size(), static_cast<size_t>(kTotal));
     EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
     for (int l = 0; l < 2; ++l) {
-      const auto& mine = out.taken[static_cast<size_t>(3 + l)];
+      const auto& mine = out.taken[3 + static_cast<size_t>(l)];
       // Pieces go in order, so everything it got was handed out after it came.
       if (!mine.empty()) {
         EXPECT_GE(mine.front(), out.gone_at_start[static_cast<size_t>(l)]);
@@ -136,6 +146,7 @@ TEST(TeamProgress, NoWakeUpIsLostAlongAChainOfWaiters) {
   std::atomic<int64_t> turn{0};
   int64_t last = -1;  // plain data handed round the ring
   std::vector<std::thread> ring;
+  ring.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     ring.emplace_back([&, t] {
       for (int r = 0; r < kRounds; ++r) {
@@ -148,7 +159,9 @@ TEST(TeamProgress, NoWakeUpIsLostAlongAChainOfWaiters) {
       }
     });
   }
-  for (auto& th : ring) th.join();
+  for (auto& th : ring) {
+    th.join();
+  }
   EXPECT_EQ(last, int64_t{kThreads} * kRounds - 1);
 }
 

@@ -60,10 +60,10 @@ TEST(TeamPlan, TallItemsThenAFinerTailColumnsOnlyWhenRowsAreTooFew) {
 TEST(TeamPlan, EveryPanelPackedAndEveryElementAddedOncePerBlockWaitingOnlyOnEarlierPieces) {
   using team_kernel::detail::block_at;
   using team_kernel::detail::packed_block;
-  for (const auto& tile : {kSmall, kSmallPairs, kZmm})
-    for (int32_t m : {1, 5, 13, 64, 100})
-      for (int32_t k : {1, 8, 9, 30})
-        for (int32_t n : {1, 7, 40, 200})
+  for (const auto& tile : {kSmall, kSmallPairs, kZmm}) {
+    for (int32_t m : {1, 5, 13, 64, 100}) {
+      for (int32_t k : {1, 8, 9, 30}) {
+        for (int32_t n : {1, 7, 40, 200}) {
           for (int32_t threads : {1, 2, 3, 8}) {
             SCOPED_TRACE(testing::Message() << "mr " << tile.mr << ": " << m << "x" << k << "x" << n
                                             << " on " << threads);
@@ -84,7 +84,8 @@ TEST(TeamPlan, EveryPanelPackedAndEveryElementAddedOncePerBlockWaitingOnlyOnEarl
             for (int32_t s = 0; s < blocks; ++s) {
               const auto b = block_at(plan, s);
               panels[static_cast<size_t>(s)].assign(static_cast<size_t>(panels_in(b)), 0);
-              adds[static_cast<size_t>(s)].assign(static_cast<size_t>(m * b.nc), 0);
+              adds[static_cast<size_t>(s)].assign(
+                  static_cast<size_t>(m) * static_cast<size_t>(b.nc), 0);
               depth_covered += int64_t{b.nc} * b.kc;
             }
             EXPECT_EQ(depth_covered, int64_t{n} * k);
@@ -108,10 +109,14 @@ TEST(TeamPlan, EveryPanelPackedAndEveryElementAddedOncePerBlockWaitingOnlyOnEarl
                     written.emplace_back(buffer, w);
                     const int32_t last =
                         writer[static_cast<size_t>(buffer)][static_cast<size_t>(w)];
-                    if (last < 0) continue;
+                    if (last < 0) {
+                      continue;
+                    }
                     const auto before = block_at(plan, last);
                     const int64_t panel = w / stride(before);
-                    if (panel >= panels_in(before)) continue;  // no item of it read the word
+                    if (panel >= panels_in(before)) {
+                      continue;  // no item of it read the word
+                    }
                     ASSERT_TRUE(last == b.index - plan.b_buffers ||
                                 last == b.index - 2 * plan.b_buffers)
                         << "block " << b.index << " overwrites block " << last << " unwatched";
@@ -126,16 +131,22 @@ TEST(TeamPlan, EveryPanelPackedAndEveryElementAddedOncePerBlockWaitingOnlyOnEarl
                 last_pack[s] = p;
                 continue;
               }
-              for (const auto& [buffer, w] : written)  // the block's packing is over
+              for (const auto& [buffer, w] : written) {  // the block's packing is over
                 writer[static_cast<size_t>(buffer)][static_cast<size_t>(w)] = b.index;
+              }
               written.clear();
-              if (first_item[s] < 0) first_item[s] = p;
+              if (first_item[s] < 0) {
+                first_item[s] = p;
+              }
               const auto area = team_kernel::detail::item_at(plan, b, piece.index);
               ASSERT_LE(area.rows.end - area.rows.begin, tile.mc);
               ASSERT_EQ(area.cols.begin % tile.nr, 0);
-              for (int32_t i = area.rows.begin; i < area.rows.end; ++i)
-                for (int32_t j = area.cols.begin; j < area.cols.end; ++j)
-                  ++adds[s][static_cast<size_t>(i * b.nc + j)];
+              for (int32_t i = area.rows.begin; i < area.rows.end; ++i) {
+                for (int32_t j = area.cols.begin; j < area.cols.end; ++j) {
+                  ++adds[s][static_cast<size_t>(i) * static_cast<size_t>(b.nc) +
+                            static_cast<size_t>(j)];
+                }
+              }
               if (b.follows) {  // the same rectangle of c, one block earlier
                 const auto before = block_at(plan, b.index - 1);
                 ASSERT_EQ(before.jc, b.jc);
@@ -154,6 +165,10 @@ TEST(TeamPlan, EveryPanelPackedAndEveryElementAddedOncePerBlockWaitingOnlyOnEarl
               EXPECT_LT(last_pack[i], first_item[i]) << "block " << s;
             }
           }
+        }
+      }
+    }
+  }
 }
 
 // The team kernel must give the sequential kernel's bits on the same path,
@@ -166,19 +181,23 @@ TEST(TeamKernel, SameBitsAsTheSequentialKernelOnEveryPathAndTeam) {
     int32_t i0, k0, j0, extra;  // where it starts, and how much larger the matrices are
   };
   std::vector<shape> shapes;
-  for (int32_t s : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 15, 16, 17, 31, 32, 33})
+  for (int32_t s : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 15, 16, 17, 31, 32, 33}) {
     shapes.push_back({s, 41 - s, s + 3, 0, 0, 0, 0});
+  }
   for (const shape& s : std::vector<shape>{{37, 53, 101, 0, 0, 0, 0},
                                            {211, 7, 97, 0, 0, 0, 0},
                                            {3000, 8, 5, 0, 0, 0, 0},     // tall
                                            {5, 8, 3000, 0, 0, 0, 0},     // flat
                                            {29, 300, 1100, 0, 0, 0, 0},  // several blocks of b
                                            {31, 45, 43, 3, 5, 7, 11},
-                                           {17, 33, 65, 1, 2, 9, 6}})
+                                           {17, 33, 65, 1, 2, 9, 6}}) {
     shapes.push_back(s);
+  }
 
   for (path p : {path::scalar_i32, path::avx2_i32, path::avx512_i32}) {
-    if (!block_kernel::path_available(p)) continue;
+    if (!block_kernel::path_available(p)) {
+      continue;
+    }
     for (const shape& s : shapes) {
       const int32_t rows = s.i0 + s.m + s.extra;
       const int32_t inner = s.k0 + s.k + s.extra;
