@@ -21,7 +21,7 @@ bin=$build/bin
 page=docs/measurements.md
 cores=$(nproc)
 
-for program in bench_kernel bench_trace compare_products; do
+for program in bench_kernel bench_trace compare_products team_kernel_under_load; do
   if [[ ! -x $bin/$program ]]; then
     echo "$0: $bin/$program is missing: run \`make measurements\` (or \`make release\` first)" >&2
     exit 1
@@ -154,10 +154,17 @@ TEXT
     --size 1024
 }
 
-# The team kernel on a busy machine: its own benchmark, added with the
-# team kernel's self-balancing. Writes nothing yet.
 section_team_kernel_busy() {
-  :
+  say <<'TEXT'
+## The team kernel beside busy processes
+
+`team_kernel_under_load` starts its own busy processes (plain spinning loops at normal priority,
+not pinned: none, one, then one per core) and times the team kernel on 1 and 2 threads at
+n = 1024 and 2048, and the rows team (`omp`) at 1024, in rounds that alternate which thread count
+goes first; each ratio is taken within its round. Read in [team-kernel.md](team-kernel.md).
+
+TEXT
+  measure "$bin/team_kernel_under_load"
 }
 
 section_sweep() {
