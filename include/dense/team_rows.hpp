@@ -8,8 +8,8 @@
 // and a thread that finishes first waits at the region's end by the OpenMP
 // runtime's policy (GNU's default: spinning, up to 300,000 times). On 2 cores
 // beside one spinning program, one of two threads shares its core and the
-// second thread gains nothing: 0.96-1.01x of one thread at n = 1024; beside
-// two, every thread shares a core and two threads give 1.36-1.47x
+// second thread gains nothing: 0.94-1.01x of one thread at n = 1024; beside
+// two, every thread shares a core and two threads give 1.29-1.47x
 // (team_kernel_under_load, docs/team-kernel.md). The team kernel, which
 // balances itself, is the product to use there.
 #pragma once
