@@ -19,7 +19,9 @@
 // last pieces in the kit's own sleeping wait first was measured to lose more than it
 // saves (docs/team-kernel.md): the sleeper must be woken to leave, and on a busy machine
 // a woken thread may wait a whole time slice for a core, while the partner it would
-// have let through waits for it in the runtime's barrier anyway.
+// have let through waits for it in the runtime's barrier anyway. A member woken on the
+// caller's CPU moves off it for the call (team_cpus.hpp), or a busy machine would give
+// the whole team one core.
 //
 // Shared mutable state, besides c: the counters (work_counter), the progress word
 // (team_progress), the scan's two words, and the board of marks below, all atomics.
@@ -29,6 +31,7 @@
 // its rectangle of c only after it sees the same item of the block before marked done,
 // and marks itself done (release) after its last write.
 #include <omp.h>
+#include <sched.h>
 
 #include <algorithm>
 #include <atomic>
@@ -40,6 +43,7 @@
 #include "common/even_split.hpp"
 #include "common/matrix_records.hpp"
 #include "common/messages.hpp"
+#include "common/team_cpus.hpp"
 #include "common/team_progress.hpp"
 #include "common/team_size.hpp"
 #include "common/trace.hpp"
@@ -314,8 +318,12 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
   call.pieces[1] = &narrow_pieces;
   // The runtime may give fewer threads than asked: the pieces go to whichever
   // threads it gave, and never more than the buffers were sized for.
+  const int caller_cpu = sched_getcpu();
 #pragma omp parallel num_threads(team)
-  take_part(call, omp_get_thread_num());
+  {
+    const dense_detail::off_callers_cpu spread(caller_cpu, omp_get_thread_num());
+    take_part(call, omp_get_thread_num());
+  }
   std::free(block.base);
   return 0;
 }
