@@ -96,20 +96,8 @@ std::string range_text(const tool_common::interval& r) {
   return text;
 }
 
-// The per-round ratios `reference` time over `r`'s time, for the rounds both ran in.
 tool_common::summary paired(const row& r, const row& reference) {
-  std::map<int32_t, double> theirs;
-  for (size_t i = 0; i < reference.seconds.size(); ++i) {
-    theirs[reference.rounds[i]] = reference.seconds[i];
-  }
-  std::vector<double> ratios;
-  for (size_t i = 0; i < r.seconds.size(); ++i) {
-    const auto at = theirs.find(r.rounds[i]);
-    if (at != theirs.end() && at->second > 0.0 && r.seconds[i] > 0.0) {
-      ratios.push_back(at->second / r.seconds[i]);
-    }
-  }
-  return tool_common::summarise(ratios);
+  return tool_common::summarise(paired_ratios(r, reference));
 }
 
 // How a paired speedup reads in the table.
@@ -162,6 +150,21 @@ std::string padded(const std::string& s, size_t width, bool right) {
 }
 
 }  // namespace
+
+std::vector<double> paired_ratios(const row& r, const row& reference) {
+  std::map<int32_t, double> theirs;
+  for (size_t i = 0; i < reference.seconds.size(); ++i) {
+    theirs[reference.rounds[i]] = reference.seconds[i];
+  }
+  std::vector<double> ratios;
+  for (size_t i = 0; i < r.seconds.size(); ++i) {
+    const auto at = theirs.find(r.rounds[i]);
+    if (at != theirs.end() && at->second > 0.0 && r.seconds[i] > 0.0) {
+      ratios.push_back(at->second / r.seconds[i]);
+    }
+  }
+  return ratios;
+}
 
 bool noisy(const row& r) {
   return ran(r) && r.median_s > 0.0 &&

@@ -40,6 +40,9 @@ struct row {
   double check_s = 0.0;     // median of check_seconds
 };
 
+// The ratios `reference`'s time over `r`'s time, one per round that both ran in.
+std::vector<double> paired_ratios(const row& r, const row& reference);
+
 // Whether a row's median interval is wider than +-10% of its median.
 bool noisy(const row& r);
 

@@ -79,7 +79,15 @@ bool finished(const std::vector<candidate>& candidates, const std::vector<row_st
     return true;
   }
   for (size_t i = 0; i < candidates.size(); ++i) {
-    if (states[i].active && !steady(candidates[i].out->seconds, rules.target)) {
+    const candidate& c = candidates[i];
+    if (!states[i].active) {
+      continue;
+    }
+    if (!steady(c.out->seconds, rules.target, kClockResolution)) {
+      return false;
+    }
+    if (c.one_thread != nullptr &&
+        !steady(paired_ratios(*c.out, *c.one_thread), rules.target, 0.0)) {
       return false;
     }
   }
@@ -117,13 +125,13 @@ std::vector<size_t> shuffled_order(size_t count, tool_common::splitmix64& gen) {
   return order;
 }
 
-bool steady(const std::vector<double>& times, double target) {
-  if (times.empty()) {
+bool steady(const std::vector<double>& values, double target, double floor) {
+  if (values.empty()) {
     return true;
   }
-  const double mid = tool_common::median(times);
-  const tool_common::interval range = tool_common::median_interval(times);
-  const double slack = std::max(target * mid, kClockResolution);
+  const double mid = tool_common::median(values);
+  const tool_common::interval range = tool_common::median_interval(values);
+  const double slack = std::max(target * mid, floor);
   return range.low >= mid - slack && range.high <= mid + slack;
 }
 

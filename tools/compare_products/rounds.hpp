@@ -52,6 +52,9 @@ struct candidate {
   row* out;
   size_t index;  // the row's place in the run's list of rows, for --raw
   timed_call call;
+  // The same method on one thread, whose time over this row's (the speedup
+  // over one thread) must be steady too before the rounds stop; may be null.
+  const row* one_thread = nullptr;
 };
 
 // When the rounds stop.
@@ -60,7 +63,8 @@ struct round_rules {
   int32_t min_rounds = 5;
   int32_t max_rounds = 1000;
   // Stop once every row's interval lies within +-target of its median (or
-  // within the clock's resolution of it)...
+  // within the clock's resolution of it), and so does the interval of every
+  // speedup over one thread...
   double target = 0.05;
   // ... or once the rounds have taken this long (0: no such limit).
   double time_budget = 10.0;
@@ -111,9 +115,9 @@ int32_t run_rounds(const std::vector<candidate>& candidates, const round_rules& 
 // every position once.
 std::vector<size_t> shuffled_order(size_t count, tool_common::splitmix64& gen);
 
-// Whether `times`' median interval lies within +-target of its median, or
-// within the clock's resolution (a microsecond) of it.
-bool steady(const std::vector<double>& times, double target);
+// Whether the median interval of `values` lies within +-target of their
+// median, or within `floor` of it (for times: the clock's resolution).
+bool steady(const std::vector<double>& values, double target, double floor);
 
 // In a sweep: why `method` on `threads` threads is left out of the size
 // rows x inner x cols, or empty. It is left out when its median at the

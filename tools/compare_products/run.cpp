@@ -157,6 +157,22 @@ void trace_rows(run_result& run, size_t first, const round_context& rc, stdout_s
   }
 }
 
+// The row of the same method on one thread in this shape (rows `first` on),
+// when row `i` runs on more threads and that row runs too; else null.
+const row* one_thread_row(const run_result& run, size_t first, size_t i) {
+  const row& r = run.rows[i];
+  if (r.threads == 1 || r.method->threads != threading::requested) {
+    return nullptr;
+  }
+  for (size_t j = first; j < run.rows.size(); ++j) {
+    const row& other = run.rows[j];
+    if (other.method == r.method && other.threads == 1 && other.skipped.empty()) {
+      return &other;
+    }
+  }
+  return nullptr;
+}
+
 void measure_shape(const options& o, const run_context& ctx, const shape& s, bool last,
                    bool show_progress, run_result& run) {
   progress(show_progress, "preparing the factors ...");
@@ -230,7 +246,7 @@ void measure_shape(const options& o, const run_context& ctx, const shape& s, boo
   std::vector<candidate> candidates;
   for (size_t i = first; i < run.rows.size(); ++i) {
     if (calls[i - first]) {
-      candidates.push_back({&run.rows[i], i, calls[i - first]});
+      candidates.push_back({&run.rows[i], i, calls[i - first], one_thread_row(run, first, i)});
     }
   }
 

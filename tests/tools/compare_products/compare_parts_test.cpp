@@ -576,6 +576,47 @@ TEST(CompareRounds, EveryRowOnceARoundInAnOrderShuffledFromTheSeed) {
   EXPECT_EQ(run(7, compare_products::round_rules{}).size(), 5u);
 }
 
+TEST(CompareRounds, GoOnWhileASpeedupOverOneThreadIsNotSteady) {
+  test_support::owned_matrix a(1, 1, {3});
+  test_support::owned_matrix reference(1, 1, {9});
+  compare_products::stdout_sink sink;
+  const compare_products::result_check check = compare_products::exact_check(reference.get(), sink);
+  // Times of a microsecond or two are steady within the clock's step, but
+  // their ratio swings between 1 and 2: the rounds must go on for it.
+  auto run = [&](bool paired) {
+    fake_rows f(2);
+    auto candidates = f.candidates([](size_t) { return heap_matrix(1, 1, {9}); });
+    int32_t calls = 0;
+    candidates[1].call = [&calls](const dense_core::matriz*, const dense_core::matriz*, int32_t) {
+      compare_products::call_result got;
+      got.product = heap_matrix(1, 1, {9});
+      got.seconds = ++calls % 2 == 0 ? 1e-6 : 2e-6;
+      return got;
+    };
+    candidates[0].call = [](const dense_core::matriz*, const dense_core::matriz*, int32_t) {
+      compare_products::call_result got;
+      got.product = heap_matrix(1, 1, {9});
+      got.seconds = 2e-6;
+      return got;
+    };
+    if (paired) {
+      candidates[1].one_thread = &f.rows[0];
+    }
+    tool_common::splitmix64 order{3};
+    compare_products::round_context ctx;
+    ctx.a = ctx.b = a.get();
+    ctx.check = &check;
+    ctx.order = &order;
+    compare_products::round_rules rules;
+    rules.time_budget = 0.0;
+    rules.max_rounds = 40;
+    std::vector<compare_products::row_verdict> differences;
+    return compare_products::run_rounds(candidates, rules, ctx, &differences);
+  };
+  EXPECT_EQ(run(false), 5);
+  EXPECT_EQ(run(true), 40);
+}
+
 TEST(CompareRounds, ReportsEachRowsFirstFailureAndStopsARowThatCannotGoOn) {
   test_support::owned_matrix a(2, 2, {1, 2, 3, 4});
   test_support::owned_matrix reference(2, 2, {7, 10, 15, 22});  // a x a
