@@ -20,20 +20,20 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <initializer_list>
-#include <random>
-#include <string>
-
-#include "bench_support.hpp"
 #include <dense/block_kernel.hpp>
-#include "kernel/driver.hpp"
-#include "kernel/testing.hpp"
 #include <dense/dense_arith.hpp>
 #include <dense/dense_core.hpp>
 #include <dense/team_kernel.hpp>
 #include <dense/team_rows.hpp>
 #include <dense/workers_cyclic.hpp>
 #include <dense/workers_ranges.hpp>
+#include <initializer_list>
+#include <random>
+#include <string>
+
+#include "bench_support.hpp"
+#include "kernel/driver.hpp"
+#include "kernel/testing.hpp"
 
 #if __has_include(<eigen3/Eigen/Dense>)
 #include <eigen3/Eigen/Dense>
@@ -338,9 +338,10 @@ __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default"))) vo
     for (int32_t k = 0; k < n; ++k) {
       const auto aik = static_cast<uint32_t>(a[i][k]);
       const int32_t* b_row = b[k];
-      for (int32_t j = 0; j < n; ++j)
+      for (int32_t j = 0; j < n; ++j) {
         c_row[j] = static_cast<int32_t>(static_cast<uint32_t>(c_row[j]) +
                                         aik * static_cast<uint32_t>(b_row[j]));
+      }
     }
   }
 }
@@ -416,22 +417,39 @@ template <typename Fn>
 void add(const std::string& name, Fn&& fn, bool sized, bool threaded = false) {
   auto* bench = benchmark::RegisterBenchmark(name.c_str(), std::forward<Fn>(fn));
   bench->Unit(benchmark::kMillisecond);
-  if (threaded) bench->UseRealTime();
-  if (sized)
-    for (int64_t n : kSizes) bench->Arg(n);
+  if (threaded) {
+    bench->UseRealTime();
+  }
+  if (sized) {
+    for (int64_t n : kSizes) {
+      bench->Arg(n);
+    }
+  }
 }
 
 void register_all() {
   const block_kernel::cpu_features f = block_kernel::host_features();
-  if (f.avx512f) add("BM_peak_avx512", BM_peak_avx512, false);
-  if (f.avx2) add("BM_peak_avx2", BM_peak_avx2, false);
-  if (f.avx512bw) add("BM_peak_vpmaddwd_avx512", BM_peak_vpmaddwd_avx512, false);
-  if (f.avx512vnni) add("BM_peak_vpdpwssd_avx512", BM_peak_vpdpwssd_avx512, false);
-  if (f.avx2) add("BM_peak_vpmaddwd_avx2", BM_peak_vpmaddwd_avx2, false);
+  if (f.avx512f) {
+    add("BM_peak_avx512", BM_peak_avx512, false);
+  }
+  if (f.avx2) {
+    add("BM_peak_avx2", BM_peak_avx2, false);
+  }
+  if (f.avx512bw) {
+    add("BM_peak_vpmaddwd_avx512", BM_peak_vpmaddwd_avx512, false);
+  }
+  if (f.avx512vnni) {
+    add("BM_peak_vpdpwssd_avx512", BM_peak_vpdpwssd_avx512, false);
+  }
+  if (f.avx2) {
+    add("BM_peak_vpmaddwd_avx2", BM_peak_vpmaddwd_avx2, false);
+  }
   using block_kernel::path;
   for (auto p : {path::avx512_i32, path::avx2_i32, path::scalar_i32, path::avx512vnni_i16,
                  path::avx512bw_i16, path::avxvnni_i16, path::avx2_i16}) {
-    if (!block_kernel::path_available(p)) continue;
+    if (!block_kernel::path_available(p)) {
+      continue;
+    }
     add(
         std::string("BM_mmsubmatriz/") + block_kernel::path_name(p),
         [p](benchmark::State& state) { BM_mmsubmatriz(state, p); }, true);
@@ -468,7 +486,9 @@ void register_all() {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    return 1;
+  }
   register_all();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -38,7 +38,9 @@ TEST(EvenSplit, PartsDifferByAtMostOneUnitAndTheFirstTakeTheExtra) {
 std::vector<int32_t> items_of(dense_detail::item_range part) {
   std::vector<int32_t> items;
   for (int64_t i = part.begin; i < part.end; ++i) {
-    if (i == int64_t{part.begin} + 2 && part.end - i > 1000) i = int64_t{part.end} - 2;
+    if (i == int64_t{part.begin} + 2 && part.end - i > 1000) {
+      i = int64_t{part.end} - 2;
+    }
     items.push_back(static_cast<int32_t>(i));
   }
   return items;
@@ -70,8 +72,9 @@ TEST(EvenSplit, EveryItemLiesInThePartTheInverseNames) {
       const int64_t units = (int64_t{got.end} - got.begin + r.unit - 1) / r.unit;
       fewest = std::min(fewest, units);
       most = std::max(most, units);
-      for (const int32_t i : items_of(got))
+      for (const int32_t i : items_of(got)) {
         ASSERT_EQ(part_holding(r.total, r.parts, i, r.unit), p) << "item " << i << " of " << p;
+      }
     }
     EXPECT_EQ(expected_begin, r.total);  // the parts cover every item
     EXPECT_LE(most - fewest, 1);

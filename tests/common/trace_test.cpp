@@ -28,6 +28,7 @@ TEST(Trace, OffRecordsNothingAndOnKeepsEverySpanOfEveryThreadWhole) {
   trace::start();
   const double before = trace::now();
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([t] {
       for (int i = 0; i < kSpans; ++i) {
@@ -43,7 +44,7 @@ TEST(Trace, OffRecordsNothingAndOnKeepsEverySpanOfEveryThreadWhole) {
   const auto spans = trace::stop();
   ASSERT_EQ(spans.size(), static_cast<size_t>(kThreads * kSpans + 1));
   std::map<int64_t, int> per_thread;
-  std::vector<bool> seen(kThreads * kSpans, false);
+  std::vector<bool> seen(static_cast<size_t>(kThreads) * kSpans, false);
   double last_start = 0.0;
   for (const auto& s : spans) {
     EXPECT_GE(s.start, last_start);  // handed over in start order

@@ -42,8 +42,11 @@ void fill_extremes(owned_matrix& m, uint32_t seed) {
       0,         1 << 30,       -(1 << 30), 65537,         -65536};
   std::mt19937 gen(seed);
   std::uniform_int_distribution<size_t> pick(0, std::size(kValues) - 1);
-  for (int32_t i = 0; i < m.get()->lin; ++i)
-    for (int32_t j = 0; j < m.get()->col; ++j) m.at(i, j) = kValues[pick(gen)];
+  for (int32_t i = 0; i < m.get()->lin; ++i) {
+    for (int32_t j = 0; j < m.get()->col; ++j) {
+      m.at(i, j) = kValues[pick(gen)];
+    }
+  }
 }
 
 }  // namespace kernel_test

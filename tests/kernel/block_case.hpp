@@ -3,9 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <dense/dense_arith.hpp>
 #include <vector>
 
-#include <dense/dense_arith.hpp>
 #include "support/matrices.hpp"
 
 namespace kernel_test {

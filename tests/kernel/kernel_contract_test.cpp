@@ -5,14 +5,14 @@
 
 #include <array>
 #include <climits>
+#include <dense/block_kernel.hpp>
+#include <dense/team_kernel.hpp>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "block_case.hpp"
-#include <dense/block_kernel.hpp>
-#include <dense/team_kernel.hpp>
 #include "kernel/testing.hpp"
 #include "support/capture.hpp"
 
@@ -36,8 +36,9 @@ class KernelPath : public testing::TestWithParam<kernel_run> {
  protected:
   void SetUp() override {
     if (GetParam().path != kAuto &&
-        !block_kernel::path_available(static_cast<path>(GetParam().path)))
+        !block_kernel::path_available(static_cast<path>(GetParam().path))) {
       GTEST_SKIP() << "this CPU or build lacks the path";
+    }
   }
 
   int run(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
@@ -100,7 +101,7 @@ TEST_P(KernelPath, AwkwardShapesAroundTheTileSizes) {
   const std::vector<int32_t> sizes = {1,  2,  3,  4,  5,  6,  7,  8,  9, 10,
                                       15, 16, 17, 31, 32, 33, 63, 64, 65};
   const size_t count = sizes.size();
-  for (size_t x = 0; x < count; ++x)
+  for (size_t x = 0; x < count; ++x) {
     for (size_t y = 0; y < count; ++y) {
       const int32_t m = sizes[x];
       const int32_t n = sizes[y];
@@ -108,8 +109,11 @@ TEST_P(KernelPath, AwkwardShapesAroundTheTileSizes) {
       SCOPED_TRACE(testing::Message() << m << "x" << k << "x" << n);
       block_case t(m, k, k, n, m, n, static_cast<uint32_t>(x * 100 + y));
       expect_block_product(t);
-      if (HasFailure()) return;
+      if (HasFailure()) {
+        return;
+      }
     }
+  }
 }
 
 TEST_P(KernelPath, ShapesSpanningSeveralCacheBlocks) {
@@ -216,9 +220,10 @@ TEST_P(KernelPath, BandsOfTheInnerDimensionAddUpToTheProduct) {
     dense_arith::submatriz part_desc{part.get(), &part_block};
     ASSERT_EQ(run(&a_desc, &b_desc, &part_desc), 0);
     const std::vector<int32_t> values = part.values();
-    for (size_t i = 0; i < sum.size(); ++i)
+    for (size_t i = 0; i < sum.size(); ++i) {
       sum[i] =
           static_cast<int32_t>(static_cast<uint32_t>(sum[i]) + static_cast<uint32_t>(values[i]));
+    }
   }
   EXPECT_EQ(sum, test_support::reference_product(t.a.get(), t.b.get()));
 }
@@ -302,29 +307,36 @@ TEST_P(KernelPath, ConcurrentCallsOverSharedFactors) {
   std::vector<dense_arith::bloco> a_bands(kThreads);
   std::vector<dense_arith::bloco> b_bands(kThreads);
   std::vector<dense_arith::bloco> part_blocks(kThreads, dense_arith::bloco{0, 70, 0, 90});
-  std::vector<dense_arith::submatriz> descs(3 * kThreads);
+  std::vector<dense_arith::submatriz> descs(size_t{3} * kThreads);
   std::vector<int> results(kThreads, 1);
   for (int w = 0; w < kThreads; ++w) {
     parts.push_back(std::make_unique<owned_matrix>(70, 90));
     a_bands[w] = {0, 70, 50 * w, 50 * (w + 1)};
     b_bands[w] = {50 * w, 50 * (w + 1), 0, 90};
-    descs[3 * w] = {t.a.get(), &a_bands[w]};
-    descs[3 * w + 1] = {t.b.get(), &b_bands[w]};
-    descs[3 * w + 2] = {parts[w]->get(), &part_blocks[w]};
+    const size_t first = size_t{3} * static_cast<size_t>(w);
+    descs[first] = {t.a.get(), &a_bands[w]};
+    descs[first + 1] = {t.b.get(), &b_bands[w]};
+    descs[first + 2] = {parts[w]->get(), &part_blocks[w]};
   }
   std::vector<std::thread> threads;
-  for (int w = 0; w < kThreads; ++w)
+  threads.reserve(kThreads);
+  for (int w = 0; w < kThreads; ++w) {
+    const size_t first = size_t{3} * static_cast<size_t>(w);
     threads.emplace_back(
-        [&, w] { results[w] = run(&descs[3 * w], &descs[3 * w + 1], &descs[3 * w + 2]); });
-  for (auto& th : threads) th.join();
+        [&, w, first] { results[w] = run(&descs[first], &descs[first + 1], &descs[first + 2]); });
+  }
+  for (auto& th : threads) {
+    th.join();
+  }
 
   std::vector<int32_t> sum(static_cast<size_t>(70 * 90), 0);
   for (int w = 0; w < kThreads; ++w) {
     EXPECT_EQ(results[w], 0);
     const std::vector<int32_t> values = parts[w]->values();
-    for (size_t i = 0; i < sum.size(); ++i)
+    for (size_t i = 0; i < sum.size(); ++i) {
       sum[i] =
           static_cast<int32_t>(static_cast<uint32_t>(sum[i]) + static_cast<uint32_t>(values[i]));
+    }
   }
   EXPECT_EQ(sum, test_support::reference_product(t.a.get(), t.b.get()));
 }
@@ -334,7 +346,8 @@ std::string param_name(const testing::TestParamInfo<kernel_run>& info) {
   if (team == 0) {
     return p == kAuto ? "mmsubmatriz" : block_kernel::path_name(static_cast<path>(p));
   }
-  return (p == kAuto ? std::string("mmsubmatrizOMP") : block_kernel::path_name(static_cast<path>(p))) +
+  return (p == kAuto ? std::string("mmsubmatrizOMP")
+                     : block_kernel::path_name(static_cast<path>(p))) +
          "_team" + std::to_string(team);
 }
 
@@ -351,7 +364,6 @@ INSTANTIATE_TEST_SUITE_P(Paths, KernelPath,
 // every path and team size is compared with the sequential kernel in
 // team_kernel_test.cpp.
 INSTANTIATE_TEST_SUITE_P(Team, KernelPath,
-                         testing::Values(kernel_run{kAuto, 3}, kernel_run{kScalar, 5}),
-                         param_name);
+                         testing::Values(kernel_run{kAuto, 3}, kernel_run{kScalar, 5}), param_name);
 
 }  // namespace

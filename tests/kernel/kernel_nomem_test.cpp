@@ -17,7 +17,10 @@ bool g_refuse_malloc = false;  // test-only switch; the library itself keeps no 
 int g_refused = 0;
 }  // namespace
 
+// The names --wrap=malloc gives the stand-in and the real one: reserved on purpose.
+// NOLINTNEXTLINE(bugprone-reserved-identifier)
 extern "C" void* __real_malloc(size_t size);
+// NOLINTNEXTLINE(bugprone-reserved-identifier)
 extern "C" void* __wrap_malloc(size_t size) {
   if (g_refuse_malloc) {
     ++g_refused;
@@ -33,9 +36,11 @@ using block_kernel::path;
 TEST(KernelWithoutMemory, FallsBackToThePlainLoopOnEveryPath) {
   // team 0: the sequential kernel; otherwise the team kernel on that many threads.
   for (path p : {path::scalar_i32, path::avx2_i32, path::avx512_i32, path::scalar_i16,
-                 path::avx2_i16, path::avx512bw_i16, path::avx512vnni_i16, path::avxvnni_i16})
+                 path::avx2_i16, path::avx512bw_i16, path::avx512vnni_i16, path::avxvnni_i16}) {
     for (int32_t team : {0, 1, 3}) {
-      if (!block_kernel::path_available(p)) continue;
+      if (!block_kernel::path_available(p)) {
+        continue;
+      }
       SCOPED_TRACE(testing::Message() << block_kernel::path_name(p) << " team " << team);
       kernel_test::block_case t(30, 41, 41, 35, 32, 37, 8U);
       t.set_block(1, 29, 2, 40, 3, 34);
@@ -52,6 +57,7 @@ TEST(KernelWithoutMemory, FallsBackToThePlainLoopOnEveryPath) {
       EXPECT_EQ(rc, 0);
       EXPECT_EQ(t.c.values(), want);
     }
+  }
 }
 
 TEST(KernelWithoutMemory, PrintsNothing) {

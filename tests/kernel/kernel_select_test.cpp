@@ -110,7 +110,9 @@ TEST(KernelSelect, AnUnavailablePathIsRefusedSilently) {
   EXPECT_EQ(t.c.values(), before);
   for (path p : {path::avx2_i32, path::avx512_i32, path::avx2_i16, path::avx512bw_i16,
                  path::avx512vnni_i16, path::avxvnni_i16}) {
-    if (block_kernel::path_available(p)) continue;
+    if (block_kernel::path_available(p)) {
+      continue;
+    }
     EXPECT_EQ(block_kernel::mmsubmatriz_on(p, &t.a_desc, &t.b_desc, &t.c_desc), -1);
     EXPECT_EQ(t.c.values(), before);
   }
@@ -125,7 +127,9 @@ TEST(KernelSelect, EveryPathGivesTheScalarPathsBits) {
       block_kernel::mmsubmatriz_on(path::scalar_i32, &truth.a_desc, &truth.b_desc, &truth.c_desc),
       0);
   for (path p : {path::avx2_i32, path::avx512_i32}) {
-    if (!block_kernel::path_available(p)) continue;
+    if (!block_kernel::path_available(p)) {
+      continue;
+    }
     SCOPED_TRACE(block_kernel::path_name(p));
     kernel_test::block_case t(150, 290, 290, 140, 160, 150, 77U, INT32_MIN, INT32_MAX);
     t.set_block(3, 149, 1, 289, 2, 139);

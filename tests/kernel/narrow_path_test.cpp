@@ -70,8 +70,11 @@ void fill_values(owned_matrix& m, fill how, uint32_t seed) {
       break;
     case fill::edges:
       test_support::fill_random(m, seed, 0, 1);
-      for (int32_t i = 0; i < m.get()->lin; ++i)
-        for (int32_t j = 0; j < m.get()->col; ++j) m.at(i, j) = m.at(i, j) ? 32767 : -32768;
+      for (int32_t i = 0; i < m.get()->lin; ++i) {
+        for (int32_t j = 0; j < m.get()->col; ++j) {
+          m.at(i, j) = m.at(i, j) ? 32767 : -32768;
+        }
+      }
       break;
     case fill::all_min:
       test_support::fill_random(m, seed, -32768, -32768);
@@ -86,14 +89,16 @@ struct shape {
 
 std::vector<shape> awkward_shapes() {
   std::vector<shape> shapes;
-  for (int32_t s : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 15, 16, 17, 31, 32, 33})
-    shapes.push_back({s, s % 2 ? s + 4 : s + 5, 37 - s, 0, 0, 0, 0});   // odd and even k
+  for (int32_t s : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 15, 16, 17, 31, 32, 33}) {
+    shapes.push_back({s, s % 2 ? s + 4 : s + 5, 37 - s, 0, 0, 0, 0});  // odd and even k
+  }
   for (const shape& s : std::vector<shape>{{3000, 8, 5, 0, 0, 0, 0},    // tall
                                            {5, 9, 3000, 0, 0, 0, 0},    // flat, odd k
                                            {20, 2051, 40, 0, 0, 0, 0},  // several blocks of k
                                            {29, 45, 43, 3, 5, 7, 11},   // inside larger matrices
-                                           {17, 33, 65, 1, 2, 9, 6}})
+                                           {17, 33, 65, 1, 2, 9, 6}}) {
     shapes.push_back(s);
+  }
   return shapes;
 }
 
@@ -109,7 +114,9 @@ void expect_same_as_int32(path p, int32_t team, const shape& s, fill how, int32_
   for (block_case* x : {&truth, &t}) {
     fill_values(x->a, how, 1U);
     fill_values(x->b, how, 2U);
-    if (planted != 0) x->a.at(s.i0 + s.m / 2, s.k0 + s.k - 1) = planted;
+    if (planted != 0) {
+      x->a.at(s.i0 + s.m / 2, s.k0 + s.k - 1) = planted;
+    }
     x->set_block(s.i0, s.i0 + s.m, s.k0, s.k0 + s.k, s.j0, s.j0 + s.n);
   }
   ASSERT_EQ(
@@ -124,14 +131,19 @@ void expect_same_as_int32(path p, int32_t team, const shape& s, fill how, int32_
 
 TEST(NarrowPath, SameBitsAsTheInt32PathOnAwkwardShapesAndEdgeValues) {
   for (path p : kNarrowPaths) {
-    if (!block_kernel::path_available(p)) continue;
-    for (const shape& s : awkward_shapes())
+    if (!block_kernel::path_available(p)) {
+      continue;
+    }
+    for (const shape& s : awkward_shapes()) {
       for (fill how : {fill::full16, fill::edges, fill::all_min}) {
         SCOPED_TRACE(testing::Message() << block_kernel::path_name(p) << " " << s.m << "x" << s.k
                                         << "x" << s.n << " fill " << static_cast<int>(how));
         expect_same_as_int32(p, 0, s, how, 0);
-        if (HasFatalFailure()) return;
+        if (HasFatalFailure()) {
+          return;
+        }
       }
+    }
   }
 }
 
@@ -139,14 +151,17 @@ TEST(NarrowPath, OneValueOutsideSixteenBitsSendsTheCallToTheInt32Path) {
   // Packed as int16 these values would read as -32768 and 32767: only the
   // int32 path gives the right sums.
   for (path p : kNarrowPaths) {
-    if (!block_kernel::path_available(p)) continue;
-    for (int32_t planted : {32768, -32769})
+    if (!block_kernel::path_available(p)) {
+      continue;
+    }
+    for (int32_t planted : {32768, -32769}) {
       for (const shape& s : {shape{9, 17, 33, 0, 0, 0, 0}, shape{29, 45, 43, 3, 5, 7, 11}}) {
         SCOPED_TRACE(testing::Message() << block_kernel::path_name(p) << " " << planted << " "
                                         << s.m << "x" << s.k << "x" << s.n);
         expect_same_as_int32(p, 0, s, fill::full16, planted);
         expect_same_as_int32(p, 3, s, fill::full16, planted);
       }
+    }
   }
 }
 
@@ -155,14 +170,19 @@ TEST(NarrowPath, ThroughTheTeamKernelOnOneToEightThreads) {
                                      {61, 31, 47, 2, 3, 1, 5}, {300, 8, 5, 0, 0, 0, 0},
                                      {5, 9, 700, 0, 0, 0, 0},  {40, 1030, 70, 0, 0, 0, 0}};
   for (path p : kNarrowPaths) {
-    if (!block_kernel::path_available(p)) continue;
-    for (int32_t team = 1; team <= 8; ++team)
+    if (!block_kernel::path_available(p)) {
+      continue;
+    }
+    for (int32_t team = 1; team <= 8; ++team) {
       for (const shape& s : shapes) {
         SCOPED_TRACE(testing::Message() << block_kernel::path_name(p) << " on " << team << " "
                                         << s.m << "x" << s.k << "x" << s.n);
         expect_same_as_int32(p, team, s, fill::edges, 0);
-        if (HasFatalFailure()) return;
+        if (HasFatalFailure()) {
+          return;
+        }
       }
+    }
   }
 }
 

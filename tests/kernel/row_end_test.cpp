@@ -28,15 +28,21 @@ class guarded_span {
     const size_t usable = (bytes + page - 1) / page * page;
     size_ = usable + page;
     void* map = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (map == MAP_FAILED) return;
+    if (map == MAP_FAILED) {
+      return;
+    }
     base_ = static_cast<char*>(map);
-    if (mprotect(base_ + usable, page, PROT_NONE) != 0) return;
+    if (mprotect(base_ + usable, page, PROT_NONE) != 0) {
+      return;
+    }
     start_ = base_ + usable - bytes;
   }
   guarded_span(const guarded_span&) = delete;
   guarded_span& operator=(const guarded_span&) = delete;
   ~guarded_span() {
-    if (base_ != nullptr) munmap(base_, size_);
+    if (base_ != nullptr) {
+      munmap(base_, size_);
+    }
   }
   void* start() const { return start_; }  // null when the mapping failed
 
@@ -58,8 +64,12 @@ class guarded_matrix {
     for (int32_t i = 0; i < rows; ++i) {
       spans_.push_back(std::make_unique<guarded_span>(static_cast<size_t>(cols) * sizeof(int32_t)));
       auto* row = static_cast<int32_t*>(spans_.back()->start());
-      if (table == nullptr || row == nullptr) return;
-      for (int32_t j = 0; j < cols; ++j) row[j] = value(gen);
+      if (table == nullptr || row == nullptr) {
+        return;
+      }
+      for (int32_t j = 0; j < cols; ++j) {
+        row[j] = value(gen);
+      }
       table[i] = row;
     }
     m_ = {table, rows, cols};
@@ -99,7 +109,9 @@ TEST(RowEnds, NoPathReadsPastTheEndOfARowOrOfARowTable) {
     const dense_arith::submatriz da{a.get(), &a_block};
     const dense_arith::submatriz db{b.get(), &b_block};
     for (int32_t p = 0; p <= static_cast<int32_t>(path::avxvnni_i16); ++p) {
-      if (!block_kernel::path_available(static_cast<path>(p))) continue;
+      if (!block_kernel::path_available(static_cast<path>(p))) {
+        continue;
+      }
       for (int32_t team : {0, 3}) {  // 0: the sequential kernel
         SCOPED_TRACE(testing::Message() << block_kernel::path_name(static_cast<path>(p)) << " team "
                                         << team << " k " << s.inner - s.k0);
