@@ -239,10 +239,27 @@ TEXT
     --repeat 5 --limit 2147483647
 }
 
-# Students' own products beside the kit's (compare_products --add), as worked
-# examples. Writes nothing yet.
+# Students' own products beside the kit's (compare_products --add): the
+# starter and the two worked examples of docs/exercises.md, built by this
+# Release build as shared objects, once quiet and once beside a busy process.
 section_student_products() {
-  :
+  local added=() name
+  for name in my_product transposed_rows tiles_atomic; do
+    added+=(--add "$name=$build/exercises/$name.so")
+  done
+  say <<'TEXT'
+## Students' products beside the kit's
+
+The starter of [exercises.md](exercises.md) (`exercises/my_product.cpp`) and its two worked
+examples (`exercises/examples/`), each given to `compare_products` with `--add` as a student
+would, beside `tipo1`, `omp` and `kernel`: quiet, then beside one busy process (the case the
+atomic counter of `tiles_atomic` is for).
+
+TEXT
+  measure "$bin/compare_products" --methods tipo1,omp,kernel --threads 1,2 --size 1024 --time 5 \
+    "${added[@]}"
+  measure scripts/busy.sh 1 "$bin/compare_products" --methods tipo1,omp,kernel --threads 1,2 \
+    --size 1024 --time 5 "${added[@]}"
 }
 
 # ---- the page's head, written last: it knows the whole run -------------------------------------
