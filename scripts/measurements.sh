@@ -154,6 +154,23 @@ TEXT
     --size 1024
 }
 
+section_team_kernel_quiet() {
+  say <<'TEXT'
+## The team kernel on a quiet machine
+
+The block kernel on a team (`BM_team_kernel/.../threads:T`: `team_kernel::mmsubmatrizOMP` on T
+threads; on one thread it is the kernel alone) at n = 1024, 2048 and 4096, and on the flat
+64 × 4096 × 4096 and the tall 4096 × 64 × 4096 products, values over the whole int32 range (the
+`avx512_i32`-class path), timed in wall-clock time so that the ratio of two rows is a speedup.
+Read in [team-kernel.md](team-kernel.md).
+
+TEXT
+  measure "$bin/bench_kernel" \
+    '--benchmark_filter=^BM_team_kernel/m:[0-9]+/k:[0-9]+/n:[0-9]+/threads:(1|2)/small:0/' \
+    --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+    --benchmark_enable_random_interleaving=true
+}
+
 section_team_kernel_busy() {
   say <<'TEXT'
 ## The team kernel beside busy processes
@@ -325,8 +342,8 @@ fi
 
 : >"$body"
 for section in section_kernel section_make_run section_three_runs section_busy \
-  section_team_kernel_busy section_sweep section_timelines section_trace_cost section_mpi \
-  section_student_products; do
+  section_team_kernel_quiet section_team_kernel_busy section_sweep section_timelines \
+  section_trace_cost section_mpi section_student_products; do
   section_start=$SECONDS
   "$section"
   echo "measurements: $section took $((SECONDS - section_start)) s" >&2

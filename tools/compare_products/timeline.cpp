@@ -32,6 +32,15 @@ std::string json_text(const std::string& s) {
   return out;
 }
 
+// A JSON string: the text escaped, between double quotes (appended piece by
+// piece: g++ 12 warns, wrongly, about "\"" + text + "\"" in Release builds).
+std::string json_string(const std::string& s) {
+  std::string quoted = "\"";
+  quoted += json_text(s);
+  quoted += '"';
+  return quoted;
+}
+
 // A name gnuplot can show between double quotes.
 std::string gnuplot_text(const std::string& s) {
   std::string out;
@@ -44,9 +53,22 @@ std::string gnuplot_text(const std::string& s) {
   return out;
 }
 
-// A colour per phase, in the order phases are first met.
-constexpr const char* kPhaseColours[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd",
-                                         "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22", "#17becf"};
+// Each phase the kit's products mark has its own colour in every picture:
+// work in colours, waiting in greys.
+namespace trace = dense_detail::trace;
+struct phase_colour {
+  const char* phase;
+  const char* colour;
+};
+constexpr phase_colour kKnownPhases[] = {
+    {trace::kPartition, "#1f77b4"},     {trace::kStartThreads, "#ff7f0e"},
+    {trace::kRows, "#8c564b"},          {trace::kBandProduct, "#9467bd"},
+    {trace::kWaitForThread, "#b0b0b0"}, {trace::kAddPart, "#d62728"},
+    {trace::kScanValues, "#e377c2"},    {trace::kPackB, "#2ca02c"},
+    {trace::kPackA, "#bcbd22"},         {trace::kMultiply, "#17becf"},
+    {trace::kWait, "#606060"}};
+// Phases of no known name, in the order met.
+constexpr const char* kOtherColours[] = {"#000080", "#808000", "#800080", "#008080"};
 
 }  // namespace
 
@@ -113,13 +135,13 @@ std::string chrome_trace_json(const std::vector<traced_product>& products) {
   for (size_t p = 0; p < products.size(); ++p) {
     const traced_product& tp = products[p];
     const int pid = static_cast<int>(p) + 1;
-    metadata("process_name", pid, 0, "name", "\"" + json_text(tp.name) + "\"");
+    metadata("process_name", pid, 0, "name", json_string(tp.name));
     metadata("process_sort_index", pid, 0, "sort_index", std::to_string(pid));
     metadata("thread_name", pid, 0, "name", "\"product\"");
     complete("product", pid, 0, 0.0, tp.total_us);
     for (size_t l = 0; l < tp.lanes.size(); ++l) {
       const int tid = static_cast<int>(l) + 1;
-      metadata("thread_name", pid, tid, "name", "\"" + json_text(tp.lanes[l].name) + "\"");
+      metadata("thread_name", pid, tid, "name", json_string(tp.lanes[l].name));
       metadata("thread_sort_index", pid, tid, "sort_index", std::to_string(tid));
       for (const auto& s : tp.lanes[l].spans) {
         complete(s.phase, pid, tid, s.start_us, s.end_us);
@@ -132,29 +154,36 @@ std::string chrome_trace_json(const std::vector<traced_product>& products) {
 std::string timeline_script(const std::vector<traced_product>& products,
                             const std::string& machine) {
   std::vector<std::string> phases;
+  std::vector<std::string> colours;
+  for (const auto& k : kKnownPhases) {
+    phases.emplace_back(k.phase);
+    colours.emplace_back(k.colour);
+  }
   for (const auto& p : products) {
     for (const auto& l : p.lanes) {
       for (const auto& s : l.spans) {
         if (std::find(phases.begin(), phases.end(), s.phase) == phases.end()) {
           phases.push_back(s.phase);
+          colours.emplace_back(kOtherColours[colours.size() % std::size(kOtherColours)]);
         }
       }
     }
   }
   const int panels = static_cast<int>(products.size());
-  std::string script = "set terminal pngcairo size 1200," + std::to_string(120 + 220 * panels) +
+  std::string script = "set terminal pngcairo size 1200," + std::to_string(140 + 230 * panels) +
                        " noenhanced\n"
                        "set multiplot layout " +
                        std::to_string(panels) + ",1 title \"" + gnuplot_text(machine) +
                        "\"\n"
-                       "set tmargin 4\n"
+                       // Above each panel, room for its legend and its title.
+                       "set tmargin 5\n"
+                       "set lmargin 18\n"
+                       "set rmargin 6\n"
                        "set style fill solid 0.9 noborder\n"
                        "set xlabel \"milliseconds from the start of the product\"\n"
                        // Above each panel, in one row: the phases that panel shows.
-                       "set key outside top center horizontal samplen 2\n"
-                       "set grid xtics\n"
-                       "set lmargin 18\n"
-                       "set rmargin 6\n";
+                       "set key outside top center horizontal maxrows 1 samplen 2\n"
+                       "set grid xtics\n";
   for (size_t p = 0; p < products.size(); ++p) {
     const traced_product& tp = products[p];
     const double total_ms = tp.total_us / 1000.0;
@@ -205,8 +234,7 @@ std::string timeline_script(const std::vector<traced_product>& products,
       script += data;
       script += "EOD\n";
       plot += std::string(any ? ", " : "") + block +
-              " using 1:2:3:4:5:6 with boxxyerror lc rgb \"" +
-              kPhaseColours[ph % std::size(kPhaseColours)] + "\" title \"" +
+              " using 1:2:3:4:5:6 with boxxyerror lc rgb \"" + colours[ph] + "\" title \"" +
               gnuplot_text(phases[ph]) + "\"";
       any = true;
     }
