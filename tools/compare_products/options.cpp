@@ -181,7 +181,7 @@ std::string read_added(const std::string& text, added_entry* out) {
 }
 
 std::vector<int32_t> default_thread_counts(int32_t cpus) {
-  return tool_common::doubling_counts(std::min(cpus, kMaxThreads));
+  return tool_common::doubling_counts(std::min(cpus, tool_common::kMaxThreads));
 }
 
 parse_result parse_options(int argc, const char* const* argv,
@@ -197,9 +197,9 @@ parse_result parse_options(int argc, const char* const* argv,
       tc::size_entry(&o),
       tc::shape_entry(&o),
       sizes_entry(o),
-      tc::threads_entry(&o.threads, kMaxThreads),
+      tc::threads_entry(&o.threads, tool_common::kMaxThreads),
       methods_entry(o),
-      tc::repeat_entry(&o.repeat, kMaxRepeat),
+      tc::repeat_entry(&o.repeat, tool_common::kMaxRepeat),
       tc::limit_entry(&o.limit, &o.limit_given),
       tc::seed_entry(&o.seed, &o.seeded),
       verify_entry(o),
@@ -233,8 +233,8 @@ parse_result parse_options(int argc, const char* const* argv,
 
 std::string help_text() {
   char defaults[160];
-  std::snprintf(defaults, sizeof defaults, "%d, so A and B are %dx%d", kDefaultSize, kDefaultSize,
-                kDefaultSize);
+  std::snprintf(defaults, sizeof defaults, "%d, so A and B are %dx%d", tool_common::kDefaultSize,
+                tool_common::kDefaultSize, tool_common::kDefaultSize);
   std::string text =
       "Usage: compare_products [OPTION]...\n"
       "Multiplies two random int32 matrices A (MxK) and B (KxN) with every method of libdense,\n"

@@ -10,11 +10,6 @@
 
 namespace compare_products {
 
-using tool_common::kDefaultLimit;
-using tool_common::kDefaultSize;
-using tool_common::kMaxRepeat;
-using tool_common::kMaxThreads;
-
 // Without --repeat: rounds go on until every row is steady or this many
 // seconds of rounds have passed, for one shape (a sweep limits each row instead).
 inline constexpr double kDefaultTime = 10.0;
@@ -46,7 +41,7 @@ enum class check_rule {
 // shape_option names the option that fixed the shape ("--size", "--shape",
 // "--sizes", "--load") in size refusals.
 struct options : tool_common::shape_choice {
-  options() { rows = inner = cols = kDefaultSize; }
+  options() { rows = inner = cols = tool_common::kDefaultSize; }
   // --sizes: the square sizes of a sweep, ascending, no repeats; empty for one shape.
   std::vector<int32_t> sizes;
   std::vector<int32_t> threads;                // ascending, no repeats
@@ -56,7 +51,7 @@ struct options : tool_common::shape_choice {
   int32_t repeat = 0;  // --repeat: exactly this many rounds; 0: until steady (--time)
   double time_budget = kDefaultTime;
   bool time_given = false;
-  int32_t limit = kDefaultLimit;
+  int32_t limit = tool_common::kDefaultLimit;
   bool limit_given = false;
   bool seeded = false;  // --seed given: the factors come from a seeded generator
   uint32_t seed = 0;
@@ -88,7 +83,7 @@ struct parse_result {
 parse_result parse_options(int argc, const char* const* argv,
                            const std::vector<int32_t>& default_threads);
 
-// 1, 2, 4, ... below `cpus`, then `cpus` itself, never above kMaxThreads:
+// 1, 2, 4, ... below `cpus`, then `cpus` itself, never above tool_common::kMaxThreads:
 // ascending, without repeats.
 std::vector<int32_t> default_thread_counts(int32_t cpus);
 

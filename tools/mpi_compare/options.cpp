@@ -41,9 +41,9 @@ parse_result parse_options(int argc, const char* const* argv) {
   const std::vector<tc::option> table = {
       tc::size_entry(&o),
       tc::shape_entry(&o),
-      tc::threads_entry(&o.threads, kMaxThreads),
+      tc::threads_entry(&o.threads, tool_common::kMaxThreads),
       methods_entry,
-      tc::repeat_entry(&o.repeat, kMaxRepeat),
+      tc::repeat_entry(&o.repeat, tool_common::kMaxRepeat),
       tc::seed_entry(&o.seed, &o.seed_given),
       tc::limit_entry(&o.limit, &o.limit_given),
       tc::path_entry("--csv", &o.csv),

@@ -24,22 +24,18 @@ struct method_info {
 // Every method, indexed by `method`.
 const std::vector<method_info>& methods();
 
-using tool_common::kDefaultLimit;
-using tool_common::kDefaultSize;
-using tool_common::kMaxRepeat;
-using tool_common::kMaxThreads;
 inline constexpr int32_t kDefaultRepeat = 3;
 inline constexpr uint32_t kDefaultSeed = 1;
 
 // Factors are rows x inner and inner x cols; shape_option names the option
 // that fixed the shape, in refusals.
 struct options : tool_common::shape_choice {
-  options() { rows = inner = cols = kDefaultSize; }
+  options() { rows = inner = cols = tool_common::kDefaultSize; }
   std::vector<int32_t> threads{1};  // per rank; ascending, no repeats
   std::vector<method> methods{method::rows, method::summa, method::summa_blocks};
   int32_t repeat = kDefaultRepeat;
   uint32_t seed = kDefaultSeed;
-  int32_t limit = kDefaultLimit;  // values from 1 to limit
+  int32_t limit = tool_common::kDefaultLimit;  // values from 1 to limit
   bool seed_given = false;
   bool limit_given = false;
   std::string csv;

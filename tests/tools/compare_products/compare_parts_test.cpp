@@ -60,9 +60,9 @@ const compare_products::product_method& method(const char* name) {
 TEST(CompareOptions, DefaultsMeasureEveryMethodOnTheDefaultThreads) {
   const auto r = parse({});
   ASSERT_EQ(r.error, "");
-  EXPECT_EQ(r.opts.rows, compare_products::kDefaultSize);
-  EXPECT_EQ(r.opts.inner, compare_products::kDefaultSize);
-  EXPECT_EQ(r.opts.cols, compare_products::kDefaultSize);
+  EXPECT_EQ(r.opts.rows, tool_common::kDefaultSize);
+  EXPECT_EQ(r.opts.inner, tool_common::kDefaultSize);
+  EXPECT_EQ(r.opts.cols, tool_common::kDefaultSize);
   EXPECT_EQ(r.opts.threads, (std::vector<int32_t>{1, 2}));
   EXPECT_EQ(r.opts.methods.size(), compare_products::methods().size());
   EXPECT_EQ(r.opts.repeat, 0);  // rounds until steady, for at most --time seconds
@@ -221,7 +221,7 @@ TEST(CompareOptions, DefaultThreadCountsDoubleUpToTheCpus) {
   EXPECT_EQ(compare_products::default_thread_counts(2), (std::vector<int32_t>{1, 2}));
   EXPECT_EQ(compare_products::default_thread_counts(6), (std::vector<int32_t>{1, 2, 4, 6}));
   EXPECT_EQ(compare_products::default_thread_counts(8), (std::vector<int32_t>{1, 2, 4, 8}));
-  EXPECT_EQ(compare_products::default_thread_counts(1000).back(), compare_products::kMaxThreads);
+  EXPECT_EQ(compare_products::default_thread_counts(1000).back(), tool_common::kMaxThreads);
   // Past the cap: ascending, without repeating 256.
   const std::vector<int32_t> capped{1, 2, 4, 8, 16, 32, 64, 128, 256};
   EXPECT_EQ(compare_products::default_thread_counts(256), capped);
