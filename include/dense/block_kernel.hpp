@@ -13,8 +13,9 @@ namespace block_kernel {
 // are not consulted. Only c's matrix is written, and only inside that block;
 // the factors are only read.
 //
-// Keeps no state and takes no lock: calls on different threads that write
-// different result matrices may run at once over shared factors. Working
+// Keeps no state from call to call (only which instruction set this CPU has,
+// read once per process) and takes no lock: calls on different threads that
+// write different result matrices may run at once over shared factors. Working
 // buffers are taken from the heap in each call and freed before it returns;
 // if the heap refuses them the same sums are computed without buffers.
 //
