@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # measurements.sh: every number the kit's pages quote, measured in one run on
 # this machine, written to docs/measurements.md together with the pictures
-# the pages show (docs/sweep.png, docs/threads-*.png and their traces).
+# the pages show (docs/sweep.png, docs/roofline.png, docs/threads-*.png and their
+# traces).
 #
 # `make measurements` builds the Release programs first (`make release`) and
 # then runs this script from the repository root. Run it on a quiet machine
@@ -112,6 +113,7 @@ TEXT
     '--benchmark_filter=^BM_peak_|^BM_mmsubmatriz/.*/1024$|^BM_ikj/1024$|^BM_range_scan/1024$' \
     --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
     --benchmark_enable_random_interleaving=true
+  cp "$scratch/out.txt" "$scratch/peaks.txt"
 }
 
 section_make_run() {
@@ -131,8 +133,10 @@ section_three_runs() {
   say <<'TEXT'
 ## One comparison, three times
 
-The same command three times in a row: on a quiet machine each row's interval overlaps the same
-row's interval in the other two runs. Read in [measuring.md](measuring.md).
+The same command three times in a row. An interval describes its own run: the machine drifts by
+a few per cent from one run to the next, so a row's interval need not overlap the same row's
+interval in the next run, while the paired speedups over one thread stay close. Read in
+[measuring.md](measuring.md).
 
 TEXT
   for _ in 1 2 3; do
@@ -195,6 +199,7 @@ README's "How each product's speed grows with n").
 
 TEXT
   measure "$bin/compare_products" --sizes 256,512,1024,2048 --seed 1 --plot docs/sweep.png
+  cp "$scratch/out.txt" "$scratch/sweep.txt"
 }
 
 section_timelines() {
@@ -279,6 +284,352 @@ TEXT
     --size 1024 --time 5 "${added[@]}"
 }
 
+# ---- scaling, bandwidth, roofline, placement: figures computed from the runs above ------------
+
+# Thread counts 1, 2, 4, ... up to the number of CPUs, then twice that many (more threads than
+# cores: what a sweep on this machine cannot show, it shows as the missing cores).
+thread_list() {
+  local list=1 t=1
+  while ((t < cores)); do
+    t=$((t * 2 > cores ? cores : t * 2))
+    list+=",$t"
+  done
+  echo "$list,$((2 * cores))"
+}
+
+# The strong-scaling table of a compare_products CSV (columns found by their header names): for
+# every row on more than one thread, the paired speedup over one thread with its interval, the
+# efficiency S/p, the serial fraction that speedup implies (Karp–Flatt: e = (1/S - 1/p)/(1 - 1/p),
+# its interval from the speedup's), and what Amdahl's law with that e predicts on 8 and 64
+# threads (a model, not a measurement).
+scaling_table() {
+  say <<'TEXT'
+| method | n | threads p | speedup S (interval) | efficiency S / p | serial fraction e (Karp–Flatt, interval) | Amdahl with e: 8 threads | 64 threads |
+|---|---:|---:|---|---:|---|---:|---:|
+TEXT
+  awk -F, -v cores="$cores" '
+    function kf(s, p) { return (1 / s - 1 / p) / (1 - 1 / p) }
+    function amdahl(e, q) { return e <= 0 || e >= 1 ? "-" : sprintf("%.1fx", 1 / (e + (1 - e) / q)) }
+    NR == 1 { for (i = 1; i <= NF; i++) { col[$i] = i }; next }
+    {
+      p = $col["threads"] + 0; s = $col["speedup_vs_one_thread"]
+      lo = $col["speedup_vs_one_thread_low"]; hi = $col["speedup_vs_one_thread_high"]
+      if (p <= 1 || s == "" || s + 0 <= 0) { next }
+      note = p > cores ? sprintf(" (%d cores)", cores) : ""
+      range = (lo != "" && hi != "" && lo + 0 > 0) ? \
+        sprintf(" (%.3f to %.3f)", kf(hi, p), kf(lo, p)) : ""
+      printf "| `%s` | %d | %d%s | %.2fx (%.2f–%.2f) | %.0f%% | %.3f%s | %s | %s |\n", \
+        $col["method"], $col["rows"], p, note, s, lo, hi, 100 * s / p, kf(s, p), range, \
+        amdahl(kf(s, p), 8), amdahl(kf(s, p), 64)
+    }' "$1" | say
+  say <<<""
+}
+
+section_thread_sweep() {
+  local csv=out/measurements/thread-sweep.csv threads
+  threads=$(thread_list)
+  mkdir -p out/measurements
+  say <<TEXT
+## Strong scaling: one product, more threads
+
+The same 1024 × 1024 product (the same numbers: \`--seed 1\`) on $threads threads, for the four
+products that hand out rows or pieces of the result: \`cyclic\` (the slow i-j-k nest), \`ranges\`
+and \`omp\` (i-k-j rows) and the team kernel. $cores cores: the last thread count has more threads
+than cores. Under the table, computed from its CSV: the speedup S over one thread (the median of
+the per-round ratios, with its 95% interval), the efficiency S / p, the serial fraction that
+speedup implies by the Karp–Flatt metric, e = (1/S − 1/p) / (1 − 1/p), with the interval that
+the speedup's interval gives, and what Amdahl's law, S = 1 / (e + (1 − e) / p), predicts from
+that e on 8 and 64 threads (a model, not a measurement: "-" where e is not between 0 and 1). Read in
+[scaling.md](scaling.md).
+
+TEXT
+  measure "$bin/compare_products" --methods cyclic,ranges,omp,kernel --threads "$threads" \
+    --size 1024 --seed 1 --csv "$csv"
+  scaling_table "$csv"
+}
+
+section_weak_scaling() {
+  local csv=out/measurements/weak-scaling.csv n1=1024 n2
+  # The size whose product is `cores` times the work of n1 (work grows as n^3).
+  n2=$(awk -v n="$n1" -v p="$cores" 'BEGIN { printf "%d", n * p ^ (1 / 3) + 0.5 }')
+  mkdir -p out/measurements
+  say <<TEXT
+## Weak scaling: the work per thread held constant
+
+Strong scaling keeps the product and adds threads; weak scaling grows the product with the
+threads, so that each thread has the same work: n = $n1 on 1 thread against n = $n2 on $cores
+threads ($n2³ is $cores × $n1³ to within a fraction of a per cent). In one sweep, so that both
+sizes are measured the same way. Under the table, computed from its CSV: the weak-scaling
+efficiency, the time of the small product on one thread over the time of the large one on
+$cores threads, corrected for the small difference in work (1 would be perfect: more threads
+finish proportionally more work in the same time). Read in [scaling.md](scaling.md).
+
+TEXT
+  measure "$bin/compare_products" --methods omp,kernel --sizes "$n1,$n2" --threads "1,$cores" \
+    --seed 1 --csv "$csv"
+  say <<'TEXT'
+| method | 1 thread, small product: median s | more threads, large product: median s | work ratio | weak-scaling efficiency |
+|---|---:|---:|---:|---:|
+TEXT
+  awk -F, -v n1="$n1" -v n2="$n2" -v p="$cores" '
+    NR == 1 { for (i = 1; i <= NF; i++) { col[$i] = i }; next }
+    {
+      m = $col["method"]; n = $col["rows"] + 0; t = $col["threads"] + 0
+      s = $col["median_seconds"]
+      if (s == "") { next }
+      if (n == n1 && t == 1) { small[m] = s }
+      if (n == n2 && t == p) { large[m] = s; order[++count] = m }
+    }
+    END {
+      w = (n2 / n1) ^ 3
+      for (i = 1; i <= count; i++) {
+        m = order[i]
+        if (!(m in small)) { continue }
+        printf "| `%s` | %.6f | %.6f | %.3f (%d threads) | %.0f%% |\n", m, small[m], large[m], w, p, \
+          100 * small[m] * w / p / large[m]
+      }
+    }' "$csv" | say
+  say <<<""
+}
+
+section_stream() {
+  say <<'TEXT'
+## Memory bandwidth: the streaming benchmark
+
+`stream_bench` (`bench/stream_bench.cpp`) streams arrays far larger than the caches through the
+cores, as the STREAM benchmark does, and reports the bytes moved per second: the machine's
+memory bandwidth, the slanted roof of the roofline below. Read in [roofline.md](roofline.md).
+
+TEXT
+  if [[ ! -x $bin/stream_bench ]]; then
+    say <<<"Not measured: \`$bin/stream_bench\` is not built here."
+    say <<<""
+    : >"$scratch/stream.txt"
+    return
+  fi
+  measure "$bin/stream_bench"
+  cp "$scratch/out.txt" "$scratch/stream.txt"
+}
+
+# The highest bandwidth stream_bench printed, in GB/s (10^9 bytes per second): a figure written
+# "12.3 GB/s", or Google Benchmark's "bytes_per_second=12.3G/s" (k, M, G, T; Ki, Mi, Gi, Ti).
+stream_gbs() {
+  awk '
+    function scale(u) {
+      if (u ~ /^Ti/) return 1099.511627776; if (u ~ /^T/) return 1000
+      if (u ~ /^Gi/) return 1.073741824; if (u ~ /^G/) return 1
+      if (u ~ /^Mi/) return 0.001048576; if (u ~ /^M/) return 0.001
+      if (u ~ /^Ki/) return 0.000001024; if (u ~ /^k/) return 0.000001
+      return 0.000000001
+    }
+    {
+      line = $0
+      while (match(line, /[0-9]+(\.[0-9]+)? ?GB\/s/)) {
+        v = substr(line, RSTART, RLENGTH) + 0
+        if (v > best) best = v
+        line = substr(line, RSTART + RLENGTH)
+      }
+      line = $0
+      while (match(line, /bytes_per_second=[0-9]+(\.[0-9]+)?(Ki|Mi|Gi|Ti|k|M|G|T)?\/s/)) {
+        t = substr(line, RSTART + 17, RLENGTH - 17)
+        v = t + 0; u = t; sub(/^[0-9.]+/, "", u)
+        v *= scale(u)
+        if (v > best) best = v
+        line = substr(line, RSTART + RLENGTH)
+      }
+    }
+    END { if (best > 0) printf "%.1f\n", best }' "$scratch/stream.txt"
+}
+
+section_roofline() {
+  local gbs data=$scratch/roofline.dat script=$scratch/roofline.gp
+  gbs=$(stream_gbs)
+  # Peaks: the median line of each BM_peak_* probe.
+  awk '/^BM_peak_.*_median/ {
+      name = $1; sub(/^BM_peak_/, "", name); sub(/_median$/, "", name)
+      if (match($0, /GOP=[0-9.]+/)) print name, substr($0, RSTART + 4, RLENGTH - 4)
+    }' "$scratch/peaks.txt" >"$scratch/peaks.dat"
+  # Products: every row of the size sweep that has a rate, at x = 2n^3 / (3 * 4 n^2) = n / 6
+  # operations per byte (each matrix moved once: the least traffic a product can have).
+  awk '$1 ~ /^[0-9]+$/ && $3 ~ /^[0-9]+$/ && $5 ~ /^[0-9.]+$/ {
+      print $2 ($3 > 1 ? "/" $3 : ""), $1, $1 / 6, $5
+    }' "$scratch/sweep.txt" >"$data"
+  say <<TEXT
+## The roofline
+
+Each product of the size sweep placed against what the machine can do. The horizontal roofs are
+the register-only peaks of the first section (\`BM_peak_*\`, one core); the slanted roof is the
+memory bandwidth of the streaming benchmark (${gbs:+$gbs GB/s}${gbs:-not measured}) times the operations per
+byte. A product sits at x = 2n³ / (3 · 4n²) = n / 6 operations per byte: each of its three
+matrices moved between memory and the cores once, the least traffic a product of that size can
+have; its height is its GOP/s in the sweep (one point per size: 256, 512, 1024, 2048). Read in
+[roofline.md](roofline.md).
+
+![roofline: peaks, bandwidth and the kit's products](roofline.png)
+
+| roof | GOP/s (one core) |
+|---|---:|
+TEXT
+  awk '{ printf "| `BM_peak_%s` | %s |\n", $1, $2 }' "$scratch/peaks.dat" | say
+  if [[ -n $gbs ]]; then
+    say <<TEXT
+| memory bandwidth | $gbs GB/s |
+| ridge point of \`BM_peak_avx512\` | $(awk -v b="$gbs" '$1 == "avx512" { printf "%.1f", $2 / b }' \
+      "$scratch/peaks.dat") operations per byte |
+TEXT
+  fi
+  say <<<""
+  {
+    echo "set terminal pngcairo size 1400,800 noenhanced font ',10'"
+    echo "set output 'docs/roofline.png'"
+    echo "set title 'Roofline: $(lscpu | sed -n 's/^Model name: *//p' | head -1 | tr -d "'"), $cores cores, $(date -u +%Y-%m-%d); peaks of one core, memory bandwidth ${gbs:+$gbs GB/s}${gbs:-not measured}'"
+    echo "set logscale xy 2"
+    echo "set xlabel 'operations per byte moved (n / 6 for an n x n product)'"
+    echo "set ylabel 'GOP/s'"
+    echo "set xrange [0.25:1024]"
+    echo "set yrange [1:2048]"
+    echo "set grid"
+    echo "set key outside right top"
+    echo "set samples 400"
+    local i=0 name peak
+    while read -r name peak; do
+      i=$((i + 1))
+      if [[ -n $gbs ]]; then
+        echo "roof$i(x) = ($gbs * x < $peak) ? $gbs * x : $peak"
+      else
+        echo "roof$i(x) = $peak"
+      fi
+    done <"$scratch/peaks.dat"
+    # The highest peak on every core: the roof of the threaded rows.
+    awk -v c="$cores" -v b="${gbs:-0}" '{ p = $2 > p ? $2 : p }
+      END { if (b > 0) { printf "roofall(x) = (%s * x < %s) ? %s * x : %s\n", b, c * p, b, c * p }
+            else { printf "roofall(x) = %s\n", c * p } }' "$scratch/peaks.dat"
+    local plots=() series title
+    i=0
+    while read -r name peak; do
+      i=$((i + 1))
+      plots+=("roof$i(x) with lines dashtype 2 lw 2 title 'peak $name, one core ($peak GOP/s)'")
+    done <"$scratch/peaks.dat"
+    plots+=("roofall(x) with lines dashtype 3 lw 2 lc rgb 'black' title 'highest peak x $cores cores'")
+    # One data file per series, so that each is drawn as one line through its sizes; nine
+    # colours, drawn with round points and then with square ones.
+    local k=0 file colours=('#e6194b' '#3cb44b' '#4363d8' '#f58231' '#911eb4' '#008080' '#9a6324'
+      '#800000' '#000075')
+    while read -r series; do
+      k=$((k + 1))
+      file=$scratch/roofline-$k.dat
+      awk -v s="$series" '$1 == s { print $3, $4 }' "$data" >"$file"
+      title=${series/\// on }
+      if [[ $series == */* ]]; then
+        title+=" threads"
+      fi
+      plots+=("'$file' using 1:2 with linespoints lw 2 pt $((k > 9 ? 5 : 7)) lc rgb '${colours[k % ${#colours[@]}]}' title '$title'")
+    done < <(cut -d' ' -f1 "$data" | awk '!seen[$0]++')
+    local IFS=,
+    echo "plot ${plots[*]}"
+  } >"$script"
+  if ! command -v gnuplot >/dev/null 2>&1; then
+    say <<<"Not drawn: gnuplot is not installed here."
+    say <<<""
+    return
+  fi
+  gnuplot "$script"
+}
+
+section_cyclic_start() {
+  local i json
+  mkdir -p out/measurements
+  say <<'TEXT'
+## How long cyclic-blocks takes to start its threads
+
+`cyclic-blocks` on 2 threads, traced in five separate runs (one traced call each, after five
+rounds), and from each trace the calling thread's `start threads` (the calls of `pthread_create`
+for both workers) and when each worker's `band product` ran, in ms from the start of the call.
+A `start threads` that lasts as long as thread 0's band, with thread 1 starting only after
+thread 0 ended, is a caller that got no core while thread 0 ran. Read in
+[threads-at-work.md](threads-at-work.md).
+
+| run | call, ms | start threads, ms | thread 0's band, ms | thread 1's band, ms |
+|---|---:|---:|---|---|
+TEXT
+  for i in 1 2 3 4 5; do
+    json=out/measurements/cyclic-start-$i.json
+    "$bin/compare_products" --methods cyclic-blocks --threads 2 --size 1024 --repeat 5 --quiet \
+      --trace "$json"
+    awk -F'[:,]' -v run="$i" '
+      /"ph":"X"/ {
+        name = ""; ts = 0; dur = 0
+        for (f = 1; f <= NF; f++) {
+          if ($f ~ /"name"$/) { name = $(f + 1); gsub(/"/, "", name) }
+          if ($f ~ /"ts"$/) { ts = $(f + 1) / 1000 }
+          if ($f ~ /"dur"$/) { dur = $(f + 1) / 1000 }
+        }
+        if (name == "product") { call = dur }
+        if (name == "start threads") { start = dur }
+        if (name == "band product") {
+          band[++bands] = sprintf("%.2f to %.2f", ts, ts + dur)
+        }
+      }
+      END { printf "| %d | %.2f | %.2f | %s | %s |\n", run, call, start, band[1], band[2] }' \
+      "$json" | say
+  done
+  say <<<""
+  say <<'TEXT'
+The command of each run:
+
+```sh
+build-release/bin/compare_products --methods cyclic-blocks --threads 2 --size 1024 --repeat 5 --quiet --trace out/measurements/cyclic-start-1.json
+```
+
+TEXT
+}
+
+section_false_sharing() {
+  say <<'TEXT'
+## False sharing
+
+`false_sharing_demo` (`examples/`): each thread increments a counter of its own, once with the
+counters side by side in one cache line and once with each counter on a line of its own; it
+prints both times and their ratio. Three runs. Read in [false-sharing.md](false-sharing.md).
+
+TEXT
+  if [[ ! -x $bin/false_sharing_demo ]]; then
+    say <<<"Not measured: \`$bin/false_sharing_demo\` is not built here."
+    say <<<""
+    return
+  fi
+  local _
+  for _ in 1 2 3; do
+    measure "$bin/false_sharing_demo"
+  done
+}
+
+section_placement() {
+  say <<'TEXT'
+## Thread placement: OMP_PROC_BIND, OMP_PLACES, taskset
+
+The same comparison (`omp` and `kernel`, 1 and 2 threads, n = 1024) with the threads left where
+the scheduler puts them, bound to cores by the OpenMP runtime (`OMP_PROC_BIND=close` and
+`spread` with `OMP_PLACES=cores`), and with the whole program held on one CPU by `taskset -c 0`;
+then the default and `close` beside one busy process. Read in [placement.md](placement.md).
+
+TEXT
+  # shellcheck disable=SC2054  # commas inside words: the options' own lists
+  local common=(--methods omp,kernel --threads 1,2 --size 1024 --time 5 --seed 1)
+  measure "$bin/compare_products" "${common[@]}"
+  measure env OMP_PROC_BIND=close OMP_PLACES=cores "$bin/compare_products" "${common[@]}"
+  measure env OMP_PROC_BIND=spread OMP_PLACES=cores "$bin/compare_products" "${common[@]}"
+  if command -v taskset >/dev/null 2>&1; then
+    measure taskset -c 0 "$bin/compare_products" "${common[@]}"
+  else
+    say <<<"Not measured: \`taskset\` (util-linux) is not installed here."
+    say <<<""
+  fi
+  measure scripts/busy.sh 1 "$bin/compare_products" "${common[@]}"
+  measure scripts/busy.sh 1 env OMP_PROC_BIND=close OMP_PLACES=cores "$bin/compare_products" \
+    "${common[@]}"
+}
+
 # ---- the page's head, written last: it knows the whole run -------------------------------------
 
 header() {
@@ -342,8 +693,10 @@ fi
 
 : >"$body"
 for section in section_kernel section_make_run section_three_runs section_busy \
-  section_team_kernel_quiet section_team_kernel_busy section_sweep section_timelines \
-  section_trace_cost section_mpi section_student_products; do
+  section_thread_sweep section_weak_scaling section_team_kernel_quiet section_team_kernel_busy \
+  section_sweep section_stream section_roofline section_timelines section_cyclic_start \
+  section_trace_cost section_false_sharing section_placement section_mpi \
+  section_student_products; do
   section_start=$SECONDS
   "$section"
   echo "measurements: $section took $((SECONDS - section_start)) s" >&2
