@@ -202,6 +202,44 @@ TEXT
   cp "$scratch/out.txt" "$scratch/sweep.txt"
 }
 
+# Every lane of a trace in one table: for each traced row, when each thread's first phase began
+# and its last one ended, and the longest phase, in ms from the start of the call (the lane
+# `product` is the whole call).
+trace_summary() {
+  say <<'TEXT'
+| row | lane | from, ms | to, ms | longest phase, ms |
+|---|---|---:|---:|---|
+TEXT
+  awk -F'[:,{}]' '
+    function field(key,   f, v) {
+      for (f = 1; f < NF; f++) {
+        if ($f == "\"" key "\"") { v = $(f + 1); gsub(/"/, "", v); return v }
+      }
+      return ""
+    }
+    function label(   v) {
+      if (!match($0, /"args":\{"name":"[^"]*"/)) { return "" }
+      v = substr($0, RSTART + 16, RLENGTH - 17); return v
+    }
+    /"ph":"M"/ && /"process_name"/ { row[field("pid")] = label() }
+    /"ph":"M"/ && /"thread_name"/ { lane[field("pid") "," field("tid")] = label() }
+    /"ph":"X"/ {
+      key = field("pid") "," field("tid"); ts = field("ts") / 1000; end = ts + field("dur") / 1000
+      if (!(key in from)) { from[key] = ts; to[key] = end; keys[++count] = key }
+      if (ts < from[key]) { from[key] = ts }
+      if (end > to[key]) { to[key] = end }
+      if (end - ts > longest[key]) { longest[key] = end - ts; what[key] = field("name") }
+    }
+    END {
+      for (i = 1; i <= count; i++) {
+        k = keys[i]; split(k, part, ",")
+        printf "| %s | %s | %.3f | %.3f | %s %.3f |\n", row[part[1]], lane[k], from[k], to[k], \
+          what[k], longest[k]
+      }
+    }' "$1" | say
+  say <<<""
+}
+
 section_timelines() {
   say <<'TEXT'
 ## Threads at work
@@ -215,6 +253,9 @@ ui.perfetto.dev). First with nothing started beside it:
 TEXT
   measure "$bin/compare_products" --methods cyclic-blocks,ranges,omp,kernel --threads 2 \
     --size 1024 --repeat 5 --trace docs/threads-quiet.json --timeline docs/threads-quiet.png
+  say <<<"The lanes of this trace (docs/threads-quiet.json):"
+  say <<<""
+  trace_summary docs/threads-quiet.json
   say <<'TEXT'
 Then beside one busy process that `scripts/busy.sh` starts, which takes a core away from one
 of the threads now and then:
@@ -224,6 +265,9 @@ of the threads now and then:
 TEXT
   measure scripts/busy.sh 1 "$bin/compare_products" --methods omp,kernel --threads 2 \
     --size 1024 --repeat 5 --trace docs/threads-busy.json --timeline docs/threads-busy.png
+  say <<<"The lanes of this trace (docs/threads-busy.json):"
+  say <<<""
+  trace_summary docs/threads-busy.json
 }
 
 section_trace_cost() {
