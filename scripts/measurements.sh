@@ -440,54 +440,47 @@ section_stream() {
   say <<'TEXT'
 ## Memory bandwidth: the streaming benchmark
 
-`stream_bench` (`bench/stream_bench.cpp`) streams arrays far larger than the caches through the
-cores, as the STREAM benchmark does, and reports the bytes moved per second: the machine's
-memory bandwidth, the slanted roof of the roofline below. Read in [roofline.md](roofline.md).
+`bench_stream` (`bench/stream_bench.cpp`) runs McCalpin's four STREAM loops (copy, scale, add,
+triad) over arrays of 32-bit numbers, on one thread and on every core, once on arrays far larger
+than the caches (n:16777216, 64 MiB each: memory's bandwidth) and once on arrays that stay in a
+core's L2 cache (n:65536); `GB` is a rate, 10^9 bytes moved per second. Triad is the figure the
+roofline below draws. Medians of three repetitions. Read in [roofline.md](roofline.md).
 
 TEXT
-  if [[ ! -x $bin/stream_bench ]]; then
-    say <<<"Not measured: \`$bin/stream_bench\` is not built here."
+  local program=
+  if [[ -x $bin/bench_stream ]]; then
+    program=$bin/bench_stream
+  elif [[ -x $bin/stream_bench ]]; then
+    program=$bin/stream_bench
+  fi
+  : >"$scratch/stream.txt"
+  if [[ -z $program ]]; then
+    say <<<"Not measured: \`$bin/bench_stream\` is not built here."
     say <<<""
-    : >"$scratch/stream.txt"
     return
   fi
-  measure "$bin/stream_bench"
+  measure "$program" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
   cp "$scratch/out.txt" "$scratch/stream.txt"
 }
 
-# The highest bandwidth stream_bench printed, in GB/s (10^9 bytes per second): a figure written
-# "12.3 GB/s", or Google Benchmark's "bytes_per_second=12.3G/s" (k, M, G, T; Ki, Mi, Gi, Ti).
+# The rate, in GB/s, of the first benchmark of the streaming run whose name matches the pattern:
+# its median line when there are aggregates (counter "GB=12.3/s", or "GB=1.2k/s").
 stream_gbs() {
-  awk '
-    function scale(u) {
-      if (u ~ /^Ti/) return 1099.511627776; if (u ~ /^T/) return 1000
-      if (u ~ /^Gi/) return 1.073741824; if (u ~ /^G/) return 1
-      if (u ~ /^Mi/) return 0.001048576; if (u ~ /^M/) return 0.001
-      if (u ~ /^Ki/) return 0.000001024; if (u ~ /^k/) return 0.000001
-      return 0.000000001
-    }
-    {
-      line = $0
-      while (match(line, /[0-9]+(\.[0-9]+)? ?GB\/s/)) {
-        v = substr(line, RSTART, RLENGTH) + 0
-        if (v > best) best = v
-        line = substr(line, RSTART + RLENGTH)
-      }
-      line = $0
-      while (match(line, /bytes_per_second=[0-9]+(\.[0-9]+)?(Ki|Mi|Gi|Ti|k|M|G|T)?\/s/)) {
-        t = substr(line, RSTART + 17, RLENGTH - 17)
-        v = t + 0; u = t; sub(/^[0-9.]+/, "", u)
-        v *= scale(u)
-        if (v > best) best = v
-        line = substr(line, RSTART + RLENGTH)
-      }
-    }
-    END { if (best > 0) printf "%.1f\n", best }' "$scratch/stream.txt"
+  awk -v pattern="$1" '
+    $1 ~ pattern && $1 !~ /_(mean|stddev|cv)$/ && match($0, /GB=[0-9.]+k?\//) {
+      v = substr($0, RSTART + 3, RLENGTH - 4)
+      if (v ~ /k$/) { v = substr(v, 1, length(v) - 1) * 1000 }
+      printf "%.1f\n", v
+      exit
+    }' "$scratch/stream.txt"
 }
 
 section_roofline() {
-  local gbs data=$scratch/roofline.dat script=$scratch/roofline.gp
-  gbs=$(stream_gbs)
+  local data=$scratch/roofline.dat script=$scratch/roofline.gp memory all one l2
+  memory="^BM_stream_triad/n:16777216/threads:"
+  all=$(stream_gbs "${memory}${cores}/")
+  one=$(stream_gbs "${memory}1/")
+  l2=$(stream_gbs "^BM_stream_triad/n:65536/threads:1/")
   # Peaks: the median line of each BM_peak_* probe.
   awk '/^BM_peak_.*_median/ {
       name = $1; sub(/^BM_peak_/, "", name); sub(/_median$/, "", name)
@@ -498,67 +491,67 @@ section_roofline() {
   awk '$1 ~ /^[0-9]+$/ && $3 ~ /^[0-9]+$/ && $5 ~ /^[0-9.]+$/ {
       print $2 ($3 > 1 ? "/" $3 : ""), $1, $1 / 6, $5
     }' "$scratch/sweep.txt" >"$data"
+  local top top_one
+  top=$(awk -v c="$cores" '{ p = $2 > p ? $2 : p } END { print c * p }' "$scratch/peaks.dat")
+  top_one=$(awk '{ p = $2 > p ? $2 : p } END { print p }' "$scratch/peaks.dat")
   say <<TEXT
 ## The roofline
 
-Each product of the size sweep placed against what the machine can do. The horizontal roofs are
-the register-only peaks of the first section (\`BM_peak_*\`, one core); the slanted roof is the
-memory bandwidth of the streaming benchmark (${gbs:+$gbs GB/s}${gbs:-not measured}) times the operations per
-byte. A product sits at x = 2n³ / (3 · 4n²) = n / 6 operations per byte: each of its three
-matrices moved between memory and the cores once, the least traffic a product of that size can
-have; its height is its GOP/s in the sweep (one point per size: 256, 512, 1024, 2048). Read in
-[roofline.md](roofline.md).
+Each product of the size sweep placed against what the machine can do. The flat roofs are the
+register-only peaks of the first section (\`BM_peak_*\`, one core), and the highest of them times
+the $cores cores; the slanted roofs are the triad bandwidths of the streaming benchmark times the
+operations per byte: memory on every core and on one core, and a core's L2 cache. A product sits
+at x = 2n³ / (3 · 4n²) = n / 6 operations per byte: each of its three matrices moved between
+memory and the cores once, the least traffic a product of that size can have; its height is its
+GOP/s in the sweep (one point per size: 256, 512, 1024, 2048). Read in [roofline.md](roofline.md).
 
 ![roofline: peaks, bandwidth and the kit's products](roofline.png)
 
-| roof | GOP/s (one core) |
+| roof | rate |
 |---|---:|
 TEXT
-  awk '{ printf "| `BM_peak_%s` | %s |\n", $1, $2 }' "$scratch/peaks.dat" | say
-  if [[ -n $gbs ]]; then
-    say <<TEXT
-| memory bandwidth | $gbs GB/s |
-| ridge point of \`BM_peak_avx512\` | $(awk -v b="$gbs" '$1 == "avx512" { printf "%.1f", $2 / b }' \
-      "$scratch/peaks.dat") operations per byte |
-TEXT
+  awk '{ printf "| `BM_peak_%s`, one core | %s GOP/s |\n", $1, $2 }' "$scratch/peaks.dat" | say
+  say <<<"| the highest peak × $cores cores | $top GOP/s |"
+  local name value
+  for name in "memory, $cores cores:$all" "memory, one core:$one" "L2 cache, one core:$l2"; do
+    value=${name##*:}
+    say <<<"| triad bandwidth, ${name%:*} | ${value:-not measured}${value:+ GB/s} |"
+  done
+  if [[ -n $all ]]; then
+    say <<<"| ridge point of the highest peak × $cores cores on memory's bandwidth | $(awk -v p="$top" -v b="$all" 'BEGIN { printf "%.1f", p / b }') operations per byte |"
   fi
   say <<<""
   {
     echo "set terminal pngcairo size 1400,800 noenhanced font ',10'"
     echo "set output 'docs/roofline.png'"
-    echo "set title 'Roofline: $(lscpu | sed -n 's/^Model name: *//p' | head -1 | tr -d "'"), $cores cores, $(date -u +%Y-%m-%d); peaks of one core, memory bandwidth ${gbs:+$gbs GB/s}${gbs:-not measured}'"
+    echo "set title \"Roofline: $(lscpu | sed -n 's/^Model name: *//p' | head -1 | tr -d '"'), $cores cores, $(date -u +%Y-%m-%d): the peaks of one core and the STREAM triad bandwidth\""
     echo "set logscale xy 2"
     echo "set xlabel 'operations per byte moved (n / 6 for an n x n product)'"
     echo "set ylabel 'GOP/s'"
-    echo "set xrange [0.25:1024]"
+    echo "set xrange [0.0625:1024]"
     echo "set yrange [1:2048]"
     echo "set grid"
     echo "set key outside right top"
     echo "set samples 400"
-    local i=0 name peak
+    local plots=() i=0 peak
     while read -r name peak; do
       i=$((i + 1))
-      if [[ -n $gbs ]]; then
-        echo "roof$i(x) = ($gbs * x < $peak) ? $gbs * x : $peak"
-      else
-        echo "roof$i(x) = $peak"
-      fi
+      plots+=("$peak with lines dashtype 2 lw 2 title 'peak $name, one core ($peak GOP/s)'")
     done <"$scratch/peaks.dat"
-    # The highest peak on every core: the roof of the threaded rows.
-    awk -v c="$cores" -v b="${gbs:-0}" '{ p = $2 > p ? $2 : p }
-      END { if (b > 0) { printf "roofall(x) = (%s * x < %s) ? %s * x : %s\n", b, c * p, b, c * p }
-            else { printf "roofall(x) = %s\n", c * p } }' "$scratch/peaks.dat"
-    local plots=() series title
-    i=0
-    while read -r name peak; do
-      i=$((i + 1))
-      plots+=("roof$i(x) with lines dashtype 2 lw 2 title 'peak $name, one core ($peak GOP/s)'")
-    done <"$scratch/peaks.dat"
-    plots+=("roofall(x) with lines dashtype 3 lw 2 lc rgb 'black' title 'highest peak x $cores cores'")
+    plots+=("$top with lines dashtype 3 lw 2 lc rgb 'black' title 'highest peak x $cores cores ($top GOP/s)'")
+    if [[ -n $all ]]; then
+      plots+=("($all * x < $top ? $all * x : 1/0) with lines lw 3 lc rgb 'black' title 'memory, $cores cores ($all GB/s)'")
+    fi
+    if [[ -n $one ]]; then
+      plots+=("($one * x < $top_one ? $one * x : 1/0) with lines lw 2 lc rgb 'gray40' title 'memory, one core ($one GB/s)'")
+    fi
+    if [[ -n $l2 ]]; then
+      plots+=("($l2 * x < $top_one ? $l2 * x : 1/0) with lines lw 2 dashtype 4 lc rgb 'gray40' title 'L2 cache, one core ($l2 GB/s)'")
+    fi
     # One data file per series, so that each is drawn as one line through its sizes; nine
     # colours, drawn with round points and then with square ones.
-    local k=0 file colours=('#e6194b' '#3cb44b' '#4363d8' '#f58231' '#911eb4' '#008080' '#9a6324'
-      '#800000' '#000075')
+    local k=0 file series title colours=('#e6194b' '#3cb44b' '#4363d8' '#f58231' '#911eb4'
+      '#008080' '#9a6324' '#800000' '#000075')
     while read -r series; do
       k=$((k + 1))
       file=$scratch/roofline-$k.dat
