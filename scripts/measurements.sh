@@ -376,7 +376,7 @@ section_thread_sweep() {
   say <<TEXT
 ## Strong scaling: one product, more threads
 
-The same 1024 × 1024 product (the same numbers: \`--seed 1\`) on $threads threads, for the four
+The same 1024 × 1024 product (the same numbers: \`--seed 1\`) on ${threads//,/, } threads, for the four
 products that hand out rows or pieces of the result: \`cyclic\` (the slow i-j-k nest), \`ranges\`
 and \`omp\` (i-k-j rows) and the team kernel. $cores cores: the last thread count has more threads
 than cores. Under the table, computed from its CSV: the speedup S over one thread (the median of
@@ -611,12 +611,13 @@ TEXT
       "$json" | say
   done
   say <<<""
-  say <<'TEXT'
-The command of each run:
+  say <<TEXT
+The command of each run (the trace's number changes from run to run):
 
-```sh
-build-release/bin/compare_products --methods cyclic-blocks --threads 2 --size 1024 --repeat 5 --quiet --trace out/measurements/cyclic-start-1.json
-```
+\`\`\`sh
+$(shown "$bin/compare_products" --methods cyclic-blocks --threads 2 --size 1024 --repeat 5 --quiet \
+    --trace out/measurements/cyclic-start-1.json)
+\`\`\`
 
 TEXT
 }
