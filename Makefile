@@ -14,7 +14,7 @@ DEPS = scripts/deps.sh
 # make's own lines ("Entering directory ...") would only hide the programs' output.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps test run try bench configure release clean check-asan check-tsan fuzz lint format
+.PHONY: all deps test run try bench configure release clean check-asan check-tsan fuzz lint format docs-check
 
 all: test
 
@@ -26,12 +26,23 @@ deps:
 configure:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Debug
 
-# Build everything in Debug, run every test.
+# Build everything in Debug, run every test (the pages' check of docs-check among them).
 test:
 	@$(DEPS) run test
 	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Debug
 	@cmake --build $(BUILD) -j $(JOBS)
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The pages checked (scripts/docs_check.py): every figure a lesson quotes is on
+# docs/measurements.md or marked † as no measurement; every command of a ```sh block names a
+# make target and a program that exist, with options the program accepts (asked of the program
+# itself); every link, picture and anchor holds. The Debug build of `make test` provides the
+# programs; `make test` runs the same check as its test docs.check.
+docs-check:
+	@$(DEPS) run test
+	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Debug
+	@cmake --build $(BUILD) -j $(JOBS)
+	@scripts/docs_check.py --build $(BUILD)
 
 # The library, the tools and the examples in Release (no tests, no benchmarks,
 # so neither GoogleTest nor Google Benchmark is needed), then the kit's main program.
