@@ -31,7 +31,9 @@ configured and built build folder of the kit.
    - the options given to compare_products or mpi_compare are accepted by the
      program's own option reader: `PROGRAM --dry-run ARGS` exits 0 when it
      accepts them and 2 when it refuses. A program without --dry-run is one
-     finding (compare_products) or not checked (mpi_compare).
+     finding (compare_products) or not checked (mpi_compare). The program runs in DIR, with
+     paths into build-run/, build-release/ or build/ read in BUILD, so an input that only an
+     earlier command of the page makes (a --save, a make try) is refused.
    A variable set alone earlier in the block (E=build-run/exercises) is
    substituted in the words after it.
 3. Links. Every [text](target), ![alt](target), [label]: target and HTML
@@ -58,6 +60,7 @@ MEASURED = re.compile(
     r"|(?P<ratio>[x×])(?!\w)|(?P<percent> ?%)|(?P<rate> ?GOP/s|/s)|(?P<gb> ?GB/s)|(?P<word>[ x]\w))?")
 TIME_SCALE = {"s": 1.0, "ms": 1e-3, "µs": 1e-6, "us": 1e-6, "ns": 1e-9}
 DRY_RUN_PROGRAMS = ("compare_products", "mpi_compare")
+BUILD_PATH = re.compile(r"(^|[=:,])(?:\./)?build(?:-run|-release)?/")
 KIT_PROGRAM = re.compile(r"(?:^|/)bin/([\w.+-]+)$")
 LINK = re.compile(r"(!?)\[([^\]]*)\]\(\s*<?([^)\s>]*)>?(?:\s+\"[^\"]*\")?\s*\)")
 REFERENCE = re.compile(r"^\s{0,3}\[[^\]]+\]:\s*<?(\S+?)>?(?:\s|$)")
@@ -277,6 +280,9 @@ class Kit:
         return self._run(name, args)
 
     def _run(self, name, args):
+        # The pages' build folders are all this build; other paths are read from the kit's
+        # top folder, where the pages' commands run (a dry run leaves nothing behind).
+        args = [BUILD_PATH.sub(lambda m: m.group(1) + self.build + "/", a) for a in args]
         env = dict(os.environ, OMPI_ALLOW_RUN_AS_ROOT="1", OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1")
         try:
             r = subprocess.run([self.program(name), "--dry-run"] + args, cwd=self.root, env=env,
