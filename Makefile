@@ -14,7 +14,7 @@ DEPS = scripts/deps.sh
 # make's own lines ("Entering directory ...") would only hide the programs' output.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps test run try bench configure release clean check-asan check-tsan fuzz lint format
+.PHONY: all deps test run try bench configure release clean check-asan check-tsan fuzz lint format docs-check
 
 all: test
 
@@ -26,12 +26,23 @@ deps:
 configure:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Debug
 
-# Build everything in Debug, run every test.
+# Build everything in Debug, run every test (the pages' check of docs-check among them).
 test:
 	@$(DEPS) run test
 	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Debug
 	@cmake --build $(BUILD) -j $(JOBS)
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The pages checked (scripts/docs_check.py): every figure a lesson quotes is on
+# docs/measurements.md or marked † as no measurement; every command of a ```sh block names a
+# make target and a program that exist, with options the program accepts (asked of the program
+# itself); every link, picture and anchor holds. The Debug build of `make test` provides the
+# programs; `make test` runs the same check as its test docs.check.
+docs-check:
+	@$(DEPS) run test
+	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Debug
+	@cmake --build $(BUILD) -j $(JOBS)
+	@scripts/docs_check.py --build $(BUILD)
 
 # The library, the tools and the examples in Release (no tests, no benchmarks,
 # so neither GoogleTest nor Google Benchmark is needed), then the kit's main program.
@@ -89,7 +100,7 @@ TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 # Seconds each fuzz target runs for in `make fuzz`.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS ?= splitv2 read_matrix roundtrip products
+FUZZ_TARGETS ?= splitv2 read_matrix roundtrip products file_check
 # Test directories whose programs start threads or OpenMP teams (tests/common: the
 # recorder of threads' phases, and the work counter and progress of self-balancing teams).
 TSAN_TEST_DIRS ?= tests/common tests/parallel tests/kernel
@@ -165,7 +176,11 @@ LINT_FILES = $(shell find $(LINT_DIRS) \( -name '*.cpp' -o -name '*.hpp' \) | so
 # entry there and are only formatted.
 LINT_SOURCES = $(shell find $(LINT_DIRS) -name '*.cpp' -not -path '*/consumer/*' | sort)
 
-# The build folder is configured only, never built. Both checks always run,
+# clang-tidy sees only the code the preprocessor keeps on this machine; code behind
+# a switch that depends on what is installed or on the CPU (`#if __has_include`,
+# `#if defined(__AVX512F__)`) is checked for braces on its text by
+# scripts/check_braces.py, so the verdict is the same on every machine.
+# The build folder is configured only, never built. Every check always runs,
 # so one call lists every finding.
 lint:
 	@$(DEPS) run test ci
@@ -173,6 +188,7 @@ lint:
 	  -DDENSE_BUILD_TESTS=ON -DDENSE_BUILD_BENCH=ON -DDENSE_NATIVE=OFF > /dev/null
 	@status=0; \
 	echo "== clang-format"; clang-format --dry-run --Werror $(LINT_FILES) || status=1; \
+	echo "== braces, behind every switch"; scripts/check_braces.py $(LINT_FILES) || status=1; \
 	echo "== clang-tidy"; printf '%s\n' $(LINT_SOURCES) | \
 	  xargs -P $(JOBS) -n 4 clang-tidy -p $(LINT_BUILD) --quiet --warnings-as-errors='*' \
 	    --header-filter='^$(CURDIR)/($(subst $() ,|,$(LINT_DIRS)))/' || status=1; \

@@ -363,8 +363,11 @@ using eigen_matrix = Eigen::Matrix<int32_t, Eigen::Dynamic, Eigen::Dynamic, Eige
 
 eigen_matrix to_eigen(const matriz* m) {
   eigen_matrix out(m->lin, m->col);
-  for (int32_t i = 0; i < m->lin; ++i)
-    for (int32_t j = 0; j < m->col; ++j) out(i, j) = m->mat[i][j];
+  for (int32_t i = 0; i < m->lin; ++i) {
+    for (int32_t j = 0; j < m->col; ++j) {
+      out(i, j) = m->mat[i][j];
+    }
+  }
   return out;
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <thread>
 #include <vector>
@@ -70,6 +71,27 @@ TEST(Trace, OffRecordsNothingAndOnKeepsEverySpanOfEveryThreadWhole) {
   { const trace::span after_stop(trace::kRows, 1); }
   trace::start();
   EXPECT_TRUE(trace::stop().empty());
+}
+
+// A span around a sleep of known length records that length: start and end
+// come from two readings of the clock, taken when the span begins and ends.
+// (A span recorded with end = start would pass every check above.)
+TEST(Trace, ASpanAroundASleepRecordsTheSleepsLength) {
+  constexpr double kSleep = 0.020;  // seconds
+  trace::start();
+  const double before = trace::now();
+  {
+    const trace::span s(trace::kWait, 3);
+    std::this_thread::sleep_for(std::chrono::duration<double>(kSleep));
+  }
+  const double after = trace::now();
+  const auto spans = trace::stop();
+  ASSERT_EQ(spans.size(), 1u);
+  // The clock has microseconds: allow one tick of rounding at each end.
+  constexpr double kTick = 1e-6;
+  EXPECT_GE(spans[0].end - spans[0].start, kSleep - kTick);
+  EXPECT_LE(before, spans[0].start);
+  EXPECT_LE(spans[0].end, after);
 }
 
 }  // namespace

@@ -9,7 +9,9 @@ namespace {
 
 constexpr char kHeader[] = "#Linha#Coluna#\n";
 constexpr int kMaxSizeLine = 19;  // characters before the newline that the readers accept
-constexpr int kMaxNumber = 11;    // characters of a number that the readers convert whole
+// Digits of a number (leading zeros count) that the readers convert without a warning: a
+// longer one prints "Numero mto grande" on stdout, in the middle of the table.
+constexpr int kMaxDigits = 10;
 
 std::string at_line(int64_t line, const std::string& what) {
   return "line " + std::to_string(line) + ": " + what;
@@ -20,20 +22,17 @@ std::string at_line(int64_t line, const std::string& what) {
 bool read_number(FILE* f, int first, char delim, int64_t lo, int64_t hi, int64_t* value,
                  std::string* why) {
   bool negative = false;
-  int length = 0;
   int digits = 0;
   int64_t v = 0;
   int ch = first;
   if (ch == '-') {
     negative = true;
-    ++length;
     ch = std::fgetc(f);
   }
   while (ch >= '0' && ch <= '9') {
-    ++length;
     ++digits;
-    if (length > kMaxNumber) {
-      *why = "a number is longer than " + std::to_string(kMaxNumber) + " characters";
+    if (digits > kMaxDigits) {
+      *why = "a number has more than " + std::to_string(kMaxDigits) + " digits";
       return false;
     }
     v = v * 10 + (ch - '0');

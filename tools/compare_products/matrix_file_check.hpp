@@ -23,8 +23,9 @@ struct matrix_file_shape {
 //   "#Linha#Coluna#\n", then "R#C#\n" with R and C from 1 to 2147483647 and
 //   the line at most 19 characters, then R lines of C numbers each followed
 //   by ',', each line ending in '\n', and nothing after the last one.
-// Numbers are an optional '-' and decimal digits, at most 11 characters, and
-// lie in the int32 range. The first fault is described in `error` with its
+// Numbers are an optional '-' and 1 to 10 decimal digits (leading zeros
+// count: the readers warn on stdout about a longer one), and lie in the
+// int32 range. The first fault is described in `error` with its
 // line number, counted from 1.
 matrix_file_shape check_matrix_file(FILE* f);
 

@@ -245,6 +245,7 @@ TEST(MatrixFileCheck, AcceptsWhatTheWriterWrites) {
   EXPECT_EQ(shape.rows, 2);
   EXPECT_EQ(shape.cols, 3);
   EXPECT_EQ(check("#Linha#Coluna#\n1#1#\n2147483647,\n").error, "");
+  EXPECT_EQ(check("#Linha#Coluna#\n1#1#\n-0000000001,\n").error, "");
 }
 
 TEST(MatrixFileCheck, NamesTheFirstFaultWithItsLine) {
@@ -259,7 +260,7 @@ TEST(MatrixFileCheck, NamesTheFirstFaultWithItsLine) {
       {"#Linha#Coluna#\n2#-1#\n", "line 2: a size is below 1"},
       {"#Linha#Coluna#\n1#1#x\n1,\n",
        "line 2: expected the size line ROWS#COLUMNS# to end after the second '#'"},
-      {"#Linha#Coluna#\n00000000001#000000001#\n1,\n",
+      {"#Linha#Coluna#\n0000000001#000000001#\n1,\n",
        "line 2: the size line is longer than 19 characters"},
       {"#Linha#Coluna#\n2#2#\n1,2,\n", "line 4: the file ends before row 2 of 2"},
       {"#Linha#Coluna#\n1#3#\n1,2,\n", "line 3: expected 3 numbers, found 2"},
@@ -270,7 +271,11 @@ TEST(MatrixFileCheck, NamesTheFirstFaultWithItsLine) {
       {"#Linha#Coluna#\n1#2#\n1,x,\n", "line 3: expected a number"},
       {"#Linha#Coluna#\n1#2#\n1;2,\n", "line 3: expected ',' after a number"},
       {"#Linha#Coluna#\n1#1#\n2147483648,\n", "line 3: the number 2147483648 is out of range"},
-      {"#Linha#Coluna#\n1#1#\n000000000001,\n", "line 3: a number is longer than 11 characters"},
+      {"#Linha#Coluna#\n1#1#\n000000000001,\n", "line 3: a number has more than 10 digits"},
+      // Eleven digits: in range, but the readers would print a warning.
+      {"#Linha#Coluna#\n1#1#\n-00000000001,\n", "line 3: a number has more than 10 digits"},
+      {"#Linha#Coluna#\n00000000001#1#\n1,\n",
+       "line 2: expected the size line ROWS#COLUMNS# (a number has more than 10 digits)"},
       {"#Linha#Coluna#\n1#1#\n5,\n6,\n", "line 4: text after the last of the 1 rows"},
       {"#Linha#Coluna#\n1#1#\n5,\nx", "line 4: text after the last of the 1 rows"},
   };
