@@ -36,6 +36,11 @@ struct candidate {
   const measured_row* one_thread = nullptr;
 };
 
+// How long the rounds of one shape may take by default, in seconds.
+inline constexpr double kDefaultTime = 10.0;
+// The longest --time the programs accept: a day.
+inline constexpr double kMaxTime = 86400.0;
+
 // When the rounds stop.
 struct round_rules {
   int32_t exact_rounds = 0;  // --repeat N: exactly N rounds; 0: the rules below
@@ -47,7 +52,7 @@ struct round_rules {
   // speedup over one thread...
   double target = 0.05;
   // ... or once the rounds have taken this long (0: no such limit).
-  double time_budget = 10.0;
+  double time_budget = kDefaultTime;
   // A row leaves the rounds once its calls have taken this long in all (0:
   // never): in a sweep, the slow loop nests would otherwise take minutes.
   double row_budget = 0.0;
