@@ -125,7 +125,7 @@ std::string speedup_cell(const summary& s, bool self, double noise_above, marks*
   return ratio(s.median) + " " + range_text(s.range) + (wide ? kNoisyMark : "");
 }
 
-std::string notes(const marks& used, const machine_load& load, const char* unit) {
+std::string mark_notes(const marks& used, const char* unit) {
   std::string out;
   if (used.noisy) {
     out += std::string(kNoisyMark) +
@@ -147,14 +147,20 @@ std::string notes(const marks& used, const machine_load& load, const char* unit)
            std::to_string(kFewestForInterval) +
            "; the figure is the median of those rounds, with no interval.\n";
   }
+  return out;
+}
+
+std::string load_line(const machine_load& load) {
   if (load.known) {
-    out += format_number("machine: other programs used %.0f%%", load.others_percent) +
+    return format_number("machine: other programs used %.0f%%", load.others_percent) +
            " of its CPU time during the timed rounds; the hypervisor took " +
            format_number("%.0f%%", load.steal_percent) + " (steal).\n";
-  } else {
-    out += "machine: the rounds were too short to tell how busy it was.\n";
   }
-  return out;
+  return "machine: the rounds were too short to tell how busy it was.\n";
+}
+
+std::string notes(const marks& used, const machine_load& load, const char* unit) {
+  return mark_notes(used, unit) + load_line(load);
 }
 
 std::string aligned_table(const std::vector<std::vector<std::string>>& cells,

@@ -59,8 +59,14 @@ std::string rate_cell(const measured_row& r, marks* used);
 // a noisy interval is marked like a noisy rate.
 std::string speedup_cell(const summary& s, bool self, double noise_above, marks* used);
 
-// The lines that explain the marks used, then how busy the machine was. The
-// noise line speaks of one `unit` ("thread", "rank").
+// The lines that explain the marks used; the noise line speaks of one
+// `unit` ("thread", "rank").
+std::string mark_notes(const marks& used, const char* unit);
+
+// "machine: other programs used N% of its CPU time during the timed rounds; ...".
+std::string load_line(const machine_load& load);
+
+// mark_notes, then load_line.
 std::string notes(const marks& used, const machine_load& load, const char* unit);
 
 // Columns as many terminal cells wide as they have characters (not bytes),
