@@ -21,23 +21,20 @@
 #include "rounds.hpp"
 #include "tools/common/exit_status.hpp"
 #include "tools/common/freivalds.hpp"
+#include "tools/common/text.hpp"
 #include "worker.hpp"
 
 namespace compare_products {
 namespace {
 
 using dense_core::matriz;
-
-std::string errno_text() { return std::strerror(errno); }
+using tool_common::errno_text;
+using tool_common::threads_text;
 
 // The context's refusal ends the process; the abort only tells the compiler so.
 [[noreturn]] void refuse(const run_context& ctx, const std::string& why) {
   ctx.refuse(why);
   std::abort();
-}
-
-std::string threads_text(int32_t t) {
-  return std::to_string(t) + (t == 1 ? " thread" : " threads");
 }
 
 // ---- Step 3: the factors of one shape ---------------------------------------------------------
