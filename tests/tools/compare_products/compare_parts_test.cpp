@@ -25,6 +25,7 @@
 #include "tools/compare_products/plot.hpp"
 #include "tools/compare_products/report.hpp"
 #include "tools/compare_products/rounds.hpp"
+#include "tools/compare_products/run.hpp"
 #include "tools/compare_products/stdout_sink.hpp"
 #include "tools/compare_products/timeline.hpp"
 
@@ -760,6 +761,41 @@ TEST(CompareRounds, ASweepSkipsARowPredictedToTakeTooLongOrThatTimedOut) {
     EXPECT_EQ(tool_common::sweep_skip_reason(earlier, {c.n, c.n, c.n}, 2.5), c.why)
         << c.name << " " << c.n;
   }
+}
+
+TEST(CompareRounds, APlanListsEveryRowInTableOrderWithItsCallOrWhyItIsSkipped) {
+  compare_products::options o;
+  o.methods = {&method("tipo0"), &method("omp"), &method("cyclic-blocks")};
+  o.threads = {1, 4};
+  o.sizes = {2, 8};  // a sweep: rows that timed out at a smaller size are not tried again
+  compare_products::stdout_sink sink;
+  const compare_products::run_context ctx{&sink, nullptr};
+  compare_products::row timed_out;
+  timed_out.method = &method("omp");
+  timed_out.threads = 4;
+  timed_out.size = {2, 2, 2};
+  timed_out.stopped = tool_common::kTimedOut;
+  const auto plan = compare_products::plan_rows(o, {8, 3, 8}, {timed_out}, ctx);
+  const struct {
+    const char* name;
+    int32_t threads;
+    std::string skipped;
+  } want[] = {
+      {"tipo0", 1, ""},
+      {"omp", 1, ""},
+      {"omp", 4, "timed out at n = 2; measure it alone with --size 8"},
+      {"cyclic-blocks", 1, ""},
+      {"cyclic-blocks", 4, compare_products::skip_reason(method("cyclic-blocks"), 3, 4)},
+  };
+  ASSERT_EQ(plan.size(), std::size(want));
+  for (size_t i = 0; i < plan.size(); ++i) {
+    EXPECT_EQ(plan[i].r.method, &method(want[i].name)) << i;
+    EXPECT_EQ(plan[i].r.threads, want[i].threads) << i;
+    EXPECT_EQ(plan[i].r.size, (tool_common::shape{8, 3, 8})) << i;
+    EXPECT_EQ(plan[i].r.skipped, want[i].skipped) << i;
+    EXPECT_EQ(static_cast<bool>(plan[i].call), want[i].skipped.empty()) << i;  // a call only to run
+  }
+  EXPECT_FALSE(want[4].skipped.empty());
 }
 
 TEST(StdoutSink, CatchesPrintedBytesAndRestoresStdout) {
