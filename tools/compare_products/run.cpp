@@ -243,8 +243,9 @@ int32_t measure_rows(const options& o, const std::vector<timed_call>& calls, siz
       candidates.push_back({&run.rows[i], i, calls[i - first], one_thread_row(run, first, i)});
     }
   }
-  const std::string at_size =
-      o.sizes.empty() ? "" : "n = " + std::to_string(run.rows[first].size.rows) + ", ";
+  const std::string at_size = o.sizes.empty() || first == run.rows.size()
+                                  ? ""
+                                  : "n = " + std::to_string(run.rows[first].size.rows) + ", ";
   rc.order = &run.order;
   rc.raw = &run.raw;
   rc.progress = [&](int32_t round, size_t i) {
