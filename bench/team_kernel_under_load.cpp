@@ -2,13 +2,14 @@
 // what a second thread gains when other programs keep the machine's cores busy.
 //
 // For each load (a number of busy processes: plain spinning loops at normal priority, not
-// pinned, started before the load's rows and killed after them) and each size, it runs
-// rounds. A round times the product on 1 thread and on 2 threads, in an order that
-// alternates from round to round, each for at least --seconds of repeated calls, and
-// takes the ratio of the two speeds within the round: both saw the same load at nearly
-// the same moment. Before each timing it sleeps a little, so that the OpenMP runtime's
-// idle threads, which spin for a few milliseconds after a parallel region (see
-// docs/team-kernel.md), are asleep and take nothing from the single thread.
+// pinned, started before the load's rows and killed after them) and each size, it measures
+// the product on 1 and on 2 threads through the kit's rounds (tools/common/rounds.hpp): one
+// untimed call of each, then rounds, each timing both in a shuffled order, each timing at
+// least --seconds of repeated calls, and takes the ratio of the two speeds within the round:
+// both saw the same load at nearly the same moment. Before each timing it sleeps a little,
+// so that the OpenMP runtime's idle threads, which spin for a few milliseconds after a
+// parallel region (see docs/team-kernel.md), are asleep and take nothing from the single
+// thread.
 //
 // Rows: the team kernel (team_kernel::mmsubmatrizOMP) at every --sizes, and the rows
 // team (team_rows::multiplicarOMP, static schedule) at --rows-size. What else the
@@ -41,6 +42,8 @@
 #include "tools/common/cli.hpp"
 #include "tools/common/exit_status.hpp"
 #include "tools/common/machine.hpp"
+#include "tools/common/report_cells.hpp"
+#include "tools/common/rounds.hpp"
 #include "tools/common/statistics.hpp"
 
 extern char** environ;
@@ -162,8 +165,9 @@ void rows_team_call(dense_core::matriz* a, dense_core::matriz* b, dense_core::ma
 constexpr product kTeamKernel{"team kernel", team_kernel_call};
 constexpr product kRowsTeam{"rows team", rows_team_call};
 
-// GOP/s of `p` on `threads` threads: calls repeated for at least `seconds`.
-double speed(const product& p, square& a, square& b, square& c, int32_t threads, double seconds) {
+// The time of one call of `p` on `threads` threads: calls repeated for at least `seconds`.
+double seconds_per_call(const product& p, square& a, square& b, square& c, int32_t threads,
+                        double seconds) {
   std::this_thread::sleep_for(kSettle);
   const auto start = std::chrono::steady_clock::now();
   int64_t calls = 0;
@@ -173,48 +177,52 @@ double speed(const product& p, square& a, square& b, square& c, int32_t threads,
     ++calls;
     elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   } while (elapsed < seconds);
-  const double n = a.get()->lin;
-  return static_cast<double>(calls) * 2.0 * n * n * n / elapsed * 1e-9;
+  return elapsed / static_cast<double>(calls);
 }
 
 struct settings {
   std::vector<int32_t> sizes{1024, 2048};
   std::vector<int32_t> loads;  // busy processes per block of rows
   int32_t rows_size = 1024;    // 0: no rows-team rows
-  int32_t rounds = 5;
+  // Enough rounds for a 95% interval of the ratio.
+  int32_t rounds = static_cast<int32_t>(tool_common::kFewestForInterval);
   double seconds = 0.2;
   bool small = false;
   bool help = false;
 };
 
-// One row of the table: both speeds' medians and the ratio's summary.
-void measure_row(const product& p, int32_t busy, int32_t n, const settings& s) {
+// One line of the table: both speeds' medians and the ratio's median and interval.
+void measure_row(const product& p, int32_t busy, int32_t n, const settings& s,
+                 tool_common::marks* used) {
   square a(n, 1, s.small);
   square b(n, 2, s.small);
   square c(n, 3, true);
-  p.call(a.get(), b.get(), c.get(), 1);  // untimed: the first touch of every page
-  p.call(a.get(), b.get(), c.get(), 2);
-  std::vector<double> one;
-  std::vector<double> two;
-  std::vector<double> ratio;
-  for (int32_t r = 0; r < s.rounds; ++r) {
-    double g1 = 0.0;
-    double g2 = 0.0;
-    if (r % 2 == 0) {
-      g1 = speed(p, a, b, c, 1, s.seconds);
-      g2 = speed(p, a, b, c, 2, s.seconds);
-    } else {
-      g2 = speed(p, a, b, c, 2, s.seconds);
-      g1 = speed(p, a, b, c, 1, s.seconds);
-    }
-    one.push_back(g1);
-    two.push_back(g2);
-    ratio.push_back(g2 / g1);
+  std::vector<tool_common::measured_row> rows(2);
+  std::vector<tool_common::candidate> candidates;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    rows[i].threads = static_cast<int32_t>(i) + 1;
+    rows[i].size = {n, n, n};
+    auto call = [&](const dense_core::matriz*, const dense_core::matriz*, int32_t threads) {
+      tool_common::call_result got;
+      got.seconds = seconds_per_call(p, a, b, c, threads, s.seconds);
+      return got;
+    };
+    candidates.push_back({&rows[i], i, call, i == 0 ? nullptr : &rows[0]});
   }
-  const auto lo_hi = std::minmax_element(ratio.begin(), ratio.end());
-  std::printf("%4d  %-11s %5d  %9.1f  %9.1f  %6.2fx  (%.2f-%.2f)\n", busy, p.name, n,
-              tool_common::median(one), tool_common::median(two), tool_common::median(ratio),
-              *lo_hi.first, *lo_hi.second);
+  tool_common::round_rules rules;
+  rules.exact_rounds = s.rounds;
+  tool_common::splitmix64 order{static_cast<uint64_t>(n) * 1000 + static_cast<uint64_t>(busy)};
+  tool_common::round_context ctx;
+  ctx.order = &order;
+  std::vector<tool_common::row_verdict> differences;
+  tool_common::run_rounds(candidates, rules, ctx, &differences);
+  for (auto& r : rows) {
+    tool_common::derive_times(r);
+  }
+  const tool_common::summary ratio =
+      tool_common::summarise(tool_common::paired_ratios(rows[1], rows[0]));
+  std::printf("%4d  %-11s %5d  %9.1f  %9.1f  %s\n", busy, p.name, n, rows[0].gops, rows[1].gops,
+              tool_common::speedup_cell(ratio, false, 0.0, used).c_str());
   std::fflush(stdout);
 }
 
@@ -241,7 +249,8 @@ void print_help() {
       "  --sizes LIST    sizes n of the team kernel's n x n products (default 1024,2048)\n"
       "  --busy LIST     busy processes beside each block of rows (default 0,1,CPUs)\n"
       "  --rows-size N   size of the rows team's product, 0 for none (default 1024)\n"
-      "  --rounds R      rounds per row, each timing 1 and 2 threads (default 5)\n"
+      "  --rounds R      rounds per row, each timing 1 and 2 threads (default 6, the fewest\n"
+      "                  that give a 95%% interval)\n"
       "  --seconds S     least time of repeated calls per timing (default 0.2)\n"
       "  --small         values 1..100 (the kernel's 16-bit-range path) instead of the whole\n"
       "                  int32 range\n",
@@ -293,35 +302,35 @@ int main(int argc, char** argv) {
       "(team_rows::multiplicarOMP) on 1 and 2 threads, beside busy processes that this program\n"
       "starts: plain spinning loops at normal priority, not pinned.\n"
       "%s; kernel path %s, values %s; %d rounds per row, each timing 1 and 2 threads\n"
-      "(alternating which goes first) for at least %.2f s of calls; ratio = 2-thread speed\n"
-      "over 1-thread speed within a round: its median and the lowest and highest round.\n\n",
+      "(in a shuffled order) for at least %.2f s of calls; ratio = 2-thread speed over\n"
+      "1-thread speed within a round: its median and the 95%% interval of the median.\n\n",
       kProgram, tool_common::machine_label().c_str(),
       block_kernel::path_name(s.small ? block_kernel::select_narrow_path(features)
                                       : block_kernel::select_path(features)),
       s.small ? "1..100" : "over the whole int32 range", s.rounds, s.seconds);
-  std::printf("busy  product         n   1 thread  2 threads   2 / 1   lowest-highest\n");
+  std::printf("busy  product         n   1 thread  2 threads  2 / 1 (95%% interval)\n");
   std::printf("                           GOP/s      GOP/s\n");
+  tool_common::marks used;
   for (const int32_t busy : s.loads) {
-    const tool_common::cpu_ticks before = tool_common::read_cpu_ticks();
-    const double own_before = tool_common::own_cpu_seconds();
-    const double children_before = children_cpu_seconds();
+    // Our busy processes' CPU time is counted once they are reaped, before the meter stops.
+    tool_common::load_meter meter;
+    meter.start(tool_common::own_cpu_seconds() + children_cpu_seconds());
     {
       const busy_processes others(busy);
       for (const int32_t n : s.sizes) {
-        measure_row(kTeamKernel, busy, n, s);
+        measure_row(kTeamKernel, busy, n, s, &used);
       }
       if (s.rows_size > 0) {
-        measure_row(kRowsTeam, busy, s.rows_size, s);
+        measure_row(kRowsTeam, busy, s.rows_size, s, &used);
       }
     }
-    const double ours =
-        tool_common::own_cpu_seconds() - own_before + children_cpu_seconds() - children_before;
-    const tool_common::machine_load load = tool_common::load_between(
-        before, tool_common::read_cpu_ticks(), ours, tool_common::ticks_per_second());
+    meter.stop(tool_common::own_cpu_seconds() + children_cpu_seconds());
+    const tool_common::machine_load load = meter.load();
     if (load.known) {
       std::printf("      (other programs meanwhile: %.0f%% of the CPUs, steal %.0f%%)\n",
                   load.others_percent, load.steal_percent);
     }
   }
+  std::fputs(tool_common::mark_notes(used, "thread").c_str(), stdout);
   return tool_common::kExitOk;
 }

@@ -300,9 +300,9 @@ TEXT
     as=(env OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1)
   fi
   measure "${as[@]}" mpirun -np 2 --oversubscribe "$bin/mpi_compare" --size 2048 --threads 1 \
-    --repeat 5
+    --repeat 6
   measure "${as[@]}" mpirun -np 2 --oversubscribe "$bin/mpi_compare" --size 2048 --threads 1 \
-    --repeat 5 --limit 2147483647
+    --repeat 6 --limit 2147483647
 }
 
 # Students' own products beside the kit's (compare_products --add): the

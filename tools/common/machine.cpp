@@ -142,4 +142,19 @@ std::string machine_label() {
   return cpu_model() + ", " + std::to_string(cpus) + (cpus == 1 ? " core, " : " cores, ") + date;
 }
 
+void load_meter::start(double own_now) {
+  started_ = read_cpu_ticks();
+  own_started_ = own_now;
+}
+
+void load_meter::stop(double own_now) {
+  const cpu_ticks now = read_cpu_ticks();
+  total_.busy += now.busy - started_.busy;
+  total_.idle += now.idle - started_.idle;
+  total_.steal += now.steal - started_.steal;
+  own_ += own_now - own_started_;
+}
+
+machine_load load_meter::load() const { return load_between({}, total_, own_, ticks_per_second()); }
+
 }  // namespace tool_common

@@ -58,6 +58,23 @@ struct machine_load {
 machine_load load_between(const cpu_ticks& before, const cpu_ticks& after, double own_seconds,
                           double ticks_per_second);
 
+// The busy line over every span a program measured (each shape's rounds):
+// /proc/stat's ticks and the program's own CPU time, added up span by span.
+class load_meter {
+ public:
+  // `own_now`: the CPU seconds the program, and any process working for it,
+  // used so far; what it used in between is not counted as other programs'.
+  void start(double own_now);
+  void stop(double own_now);
+  machine_load load() const;
+
+ private:
+  cpu_ticks total_;
+  cpu_ticks started_;
+  double own_ = 0.0;
+  double own_started_ = 0.0;
+};
+
 // The CPU's model name from /proc/cpuinfo ("AMD EPYC"), or "unknown CPU".
 std::string cpu_model();
 

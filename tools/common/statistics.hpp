@@ -31,6 +31,11 @@ struct interval {
 // (5 samples: 93.75%); up to 8 samples k stays 1. Returns k; 0 for n = 0.
 size_t median_rank(size_t n);
 
+// The fewest samples whose smallest and largest bound the median with 95%
+// confidence (1 - 2 * 0.5^n >= 0.95 from n = 6 on). Fewer samples give no
+// 95% interval, and the tools say so instead of printing one.
+inline constexpr size_t kFewestForInterval = 6;
+
 // The 95% interval of the median of `values` (see median_rank); {0, 0} for none.
 interval median_interval(std::vector<double> values);
 
@@ -41,6 +46,8 @@ struct summary {
   double median = 0.0;
   interval range;
   size_t count = 0;
+  // Whether `range` is a 95% interval (enough values for one).
+  bool has_interval() const { return count >= kFewestForInterval; }
 };
 summary summarise(const std::vector<double>& values);
 

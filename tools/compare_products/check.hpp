@@ -10,12 +10,13 @@
 #include "options.hpp"
 #include "stdout_sink.hpp"
 #include "tools/common/freivalds.hpp"
+#include "tools/common/rounds.hpp"
 
 namespace compare_products {
 
 // Checks one result: empty when it is right, else how it is wrong
 // ("differs from the sequential product: " and where).
-using result_check = std::function<std::string(const dense_core::matriz* result)>;
+using tool_common::result_check;
 
 // mcomparar against `reference`; the library's report goes through `sink`
 // and into the verdict.

@@ -260,7 +260,7 @@ void print_table(const options& o, const run_result& run, FILE* t) {
     }
     std::fprintf(t, "%s on %s skipped", r.method->name, threads_text(r.threads).c_str());
     if (!o.sizes.empty()) {
-      std::fprintf(t, " at n = %d", r.rows);
+      std::fprintf(t, " at n = %d", r.size.rows);
     }
     std::fprintf(t, ": %s\n", r.skipped.c_str());
   }

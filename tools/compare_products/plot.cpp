@@ -162,7 +162,7 @@ std::string lines_script(const std::vector<row>& rows, const std::string& title)
     for (const auto& r : rows) {
       if (r.method == lines[i].method && r.threads == lines[i].threads && r.gops > 0.0) {
         points.push_back(
-            {static_cast<double>(r.rows), r.gops, r.gops_range.low, r.gops_range.high});
+            {static_cast<double>(r.size.rows), r.gops, r.gops_range.low, r.gops_range.high});
       }
     }
     const std::string name = "rate" + std::to_string(i);
@@ -177,7 +177,7 @@ std::string lines_script(const std::vector<row>& rows, const std::string& title)
     std::vector<std::array<double, 4>> points;
     for (const auto& r : rows) {
       if (r.method == scaling[i] && r.threads == most_threads && r.vs_one.count > 0) {
-        points.push_back({static_cast<double>(r.rows), r.vs_one.median, r.vs_one.range.low,
+        points.push_back({static_cast<double>(r.size.rows), r.vs_one.median, r.vs_one.range.low,
                           r.vs_one.range.high});
       }
     }

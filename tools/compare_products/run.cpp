@@ -21,23 +21,20 @@
 #include "rounds.hpp"
 #include "tools/common/exit_status.hpp"
 #include "tools/common/freivalds.hpp"
+#include "tools/common/text.hpp"
 #include "worker.hpp"
 
 namespace compare_products {
 namespace {
 
 using dense_core::matriz;
-
-std::string errno_text() { return std::strerror(errno); }
+using tool_common::errno_text;
+using tool_common::threads_text;
 
 // The context's refusal ends the process; the abort only tells the compiler so.
 [[noreturn]] void refuse(const run_context& ctx, const std::string& why) {
   ctx.refuse(why);
   std::abort();
-}
-
-std::string threads_text(int32_t t) {
-  return std::to_string(t) + (t == 1 ? " thread" : " threads");
 }
 
 // ---- Step 3: the factors of one shape ---------------------------------------------------------
@@ -134,8 +131,7 @@ struct fastest_result {
 // One more call of each threaded row of the kit that ran, with every
 // thread's phases recorded: a call of its own, so the table's times never
 // include the recording.
-void trace_rows(run_result& run, size_t first, const round_context& rc, stdout_sink* sink,
-                bool sweep) {
+void trace_rows(run_result& run, size_t first, const factors& f, stdout_sink* sink, bool sweep) {
   namespace trace = dense_detail::trace;
   for (size_t i = first; i < run.rows.size(); ++i) {
     const row& r = run.rows[i];
@@ -146,13 +142,13 @@ void trace_rows(run_result& run, size_t first, const round_context& rc, stdout_s
     sink->begin();
     trace::start();
     const double start = trace::now();
-    matriz* c = r.method->run(rc.a, rc.b, r.threads);
+    matriz* c = r.method->run(f.a, f.b, r.threads);
     const double end = trace::now();
     const auto spans = trace::stop();
     sink->end();
     dense_detail::release_matrix(c);
     const std::string name = std::string(r.method->name) + ", " + threads_text(r.threads) +
-                             (sweep ? ", n = " + std::to_string(r.rows) : "");
+                             (sweep ? ", n = " + std::to_string(r.size.rows) : "");
     run.traced.push_back(make_lanes(name, start, end, trace::this_thread(), spans));
   }
 }
@@ -173,140 +169,171 @@ const row* one_thread_row(const run_result& run, size_t first, size_t i) {
   return nullptr;
 }
 
-void measure_shape(const options& o, const run_context& ctx, const shape& s, bool last,
-                   bool show_progress, run_result& run) {
-  progress(show_progress, "preparing the factors ...");
-  factors f = prepare_factors(ctx, o, s);
+// A planned row of `method` on `threads` threads; in a sweep, skipped when
+// the smaller sizes predict it too slow or saw it time out.
+planned_row plan_row(const options& o, const shape& s, const std::vector<row>& done,
+                     const product_method* method, int32_t threads, std::string skipped) {
+  planned_row p;
+  p.r.method = method;
+  p.r.threads = threads;
+  p.r.size = s;
+  p.r.skipped = std::move(skipped);
+  if (p.r.skipped.empty() && !o.sizes.empty()) {
+    std::vector<const tool_common::measured_row*> earlier;
+    for (const row& r : done) {
+      if (r.method == method && r.threads == threads) {
+        earlier.push_back(&r);
+      }
+    }
+    p.r.skipped = tool_common::sweep_skip_reason(earlier, s, kSweepRowLimit);
+  }
+  return p;
+}
 
+// How the result of each shape is checked: the exact reference while it is
+// cheap, else Freivalds' test.
+struct shape_check {
   matriz* reference = nullptr;
   std::unique_ptr<tool_common::freivalds_plan> plan;
   result_check check;
-  if (uses_exact_reference(o.verify, s.rows, s.inner, s.cols)) {
-    progress(show_progress, "computing the reference product ...");
-    ctx.sink->begin();
-    const double start = textio::wtime();
-    reference = dense_arith::mmultiplicar(f.a, f.b, 1);
-    run.reference_seconds += textio::wtime() - start;
-    ctx.sink->end();
-    if (reference == nullptr) {
-      std::fprintf(stderr, "compare_products: the sequential product gave no result\n");
-      std::exit(tool_common::kExitDiffers);
-    }
-    check = exact_check(reference, *ctx.sink);
-    ++run.exact_shapes;
-    run.largest_exact = s.rows;
-  } else {
+};
+
+void prepare_check(const options& o, const run_context& ctx, const shape& s, const factors& f,
+                   bool show_progress, run_result& run, shape_check& out) {
+  if (!uses_exact_reference(o.verify, s.rows, s.inner, s.cols)) {
     progress(show_progress, "preparing Freivalds' test ...");
     const double start = textio::wtime();
-    plan = std::make_unique<tool_common::freivalds_plan>(f.a, f.b, run.check_seed);
+    out.plan = std::make_unique<tool_common::freivalds_plan>(f.a, f.b, run.check_seed);
     run.plan_seconds += textio::wtime() - start;
-    check = freivalds_result_check(*plan);
+    out.check = freivalds_result_check(*out.plan);
+    return;
   }
+  progress(show_progress, "computing the reference product ...");
+  ctx.sink->begin();
+  const double start = textio::wtime();
+  out.reference = dense_arith::mmultiplicar(f.a, f.b, 1);
+  run.reference_seconds += textio::wtime() - start;
+  ctx.sink->end();
+  if (out.reference == nullptr) {
+    std::fprintf(stderr, "compare_products: the sequential product gave no result\n");
+    std::exit(tool_common::kExitDiffers);
+  }
+  out.check = exact_check(out.reference, *ctx.sink);
+  ++run.exact_shapes;
+  run.largest_exact = s.rows;
+}
 
-  fastest_result fastest;
-  const bool keep_fastest = last && reference == nullptr && !o.save_dir.empty();
-  // Every row of the shape first, so that the rows the rounds fill stay where they are.
-  const size_t first = run.rows.size();
-  std::vector<timed_call> calls;
-  for (const product_method* m : o.methods) {
-    for (int32_t t : measured_thread_counts(*m, o.threads)) {
-      row r;
-      r.method = m;
-      r.threads = t;
-      r.rows = s.rows;
-      r.inner = s.inner;
-      r.cols = s.cols;
-      r.skipped = skip_reason(*m, s.inner, t);
-      if (r.skipped.empty() && !o.sizes.empty()) {
-        r.skipped = sweep_skip_reason(run.rows, m, t, s.rows, s.inner, s.cols, kSweepRowLimit);
-      }
-      run.rows.push_back(r);
-      calls.push_back(r.skipped.empty() ? in_process(m->run, ctx.sink) : timed_call());
-    }
+tool_common::round_rules rules_for(const options& o) {
+  tool_common::round_rules rules;
+  rules.exact_rounds = o.repeat;
+  rules.time_budget = o.time_budget;
+  if (!o.sizes.empty()) {
+    rules.time_budget = o.time_given ? o.time_budget : 0.0;
+    rules.row_budget = kSweepRowBudget;
   }
-  // The added products after the methods, at every requested thread count.
-  if (ctx.added != nullptr) {
-    for (added_product& p : *ctx.added) {
-      for (int32_t t : measured_thread_counts(p.method(), o.threads)) {
-        row r;
-        r.method = &p.method();
-        r.threads = t;
-        r.rows = s.rows;
-        r.inner = s.inner;
-        r.cols = s.cols;
-        if (!o.sizes.empty()) {
-          r.skipped =
-              sweep_skip_reason(run.rows, r.method, t, s.rows, s.inner, s.cols, kSweepRowLimit);
-        }
-        run.rows.push_back(r);
-        calls.push_back(r.skipped.empty() ? p.call() : timed_call());
-      }
-    }
-  }
-  std::vector<candidate> candidates;
+  return rules;
+}
+
+// The rounds of one shape over the rows from `first` on; returns how many ran.
+int32_t measure_rows(const options& o, const std::vector<timed_call>& calls, size_t first,
+                     tool_common::round_context& rc, bool show_progress, run_result& run) {
+  std::vector<tool_common::candidate> candidates;
   for (size_t i = first; i < run.rows.size(); ++i) {
     if (calls[i - first]) {
       candidates.push_back({&run.rows[i], i, calls[i - first], one_thread_row(run, first, i)});
     }
   }
-
-  round_rules rules;
-  rules.exact_rounds = o.repeat;
-  if (!o.sizes.empty()) {
-    rules.time_budget = o.time_given ? o.time_budget : 0.0;
-    rules.row_budget = kSweepRowBudget;
-  } else {
-    rules.time_budget = o.time_budget;
-  }
-  round_context rc;
-  rc.a = f.a;
-  rc.b = f.b;
-  rc.check = &check;
+  const std::string at_size = o.sizes.empty() || first == run.rows.size()
+                                  ? ""
+                                  : "n = " + std::to_string(run.rows[first].size.rows) + ", ";
   rc.order = &run.order;
   rc.raw = &run.raw;
-  if (keep_fastest) {
-    rc.keep = [&fastest](matriz* c, double secs) { return fastest.offer(c, secs); };
-  }
-  const std::string at_size = o.sizes.empty() ? "" : "n = " + std::to_string(s.rows) + ", ";
-  rc.progress = [&](int32_t round, const row& r) {
+  rc.progress = [&](int32_t round, size_t i) {
+    const row& r = run.rows[i];
     progress(show_progress, at_size +
                                 (round < 0 ? "warm-up" : "round " + std::to_string(round + 1)) +
                                 ": " + r.method->name + ", " + threads_text(r.threads));
   };
-  std::vector<row_verdict> differences;
-  const tool_common::cpu_ticks before = tool_common::read_cpu_ticks();
+  std::vector<tool_common::row_verdict> differences;
   // The workers of the added products work for us: their CPU time is ours too.
-  const double own_before = tool_common::own_cpu_seconds() + workers_cpu_seconds();
-  const int32_t rounds = run_rounds(candidates, rules, rc, &differences);
-  const tool_common::cpu_ticks after = tool_common::read_cpu_ticks();
-  run.ticks_in_rounds.busy += after.busy - before.busy;
-  run.ticks_in_rounds.idle += after.idle - before.idle;
-  run.ticks_in_rounds.steal += after.steal - before.steal;
-  run.own_seconds_in_rounds += tool_common::own_cpu_seconds() + workers_cpu_seconds() - own_before;
+  run.meter.start(tool_common::own_cpu_seconds() + workers_cpu_seconds());
+  const int32_t rounds = tool_common::run_rounds(candidates, rules_for(o), rc, &differences);
+  run.meter.stop(tool_common::own_cpu_seconds() + workers_cpu_seconds());
+  for (const auto& d : differences) {
+    const row& r = *static_cast<const row*>(d.of);
+    run.differences.push_back(std::string(r.method->name) + " (" + r.method->what + ") on " +
+                              threads_text(r.threads) + " " + d.verdict);
+  }
+  return rounds;
+}
+
+void measure_shape(const options& o, const run_context& ctx, const shape& s, bool last,
+                   bool show_progress, run_result& run) {
+  progress(show_progress, "preparing the factors ...");
+  factors f = prepare_factors(ctx, o, s);
+  shape_check sc;
+  prepare_check(o, ctx, s, f, show_progress, run, sc);
+  // Every row of the shape first, so that the rows the rounds fill stay where they are.
+  const size_t first = run.rows.size();
+  std::vector<timed_call> calls;
+  for (planned_row& p : plan_rows(o, s, run.rows, ctx)) {
+    run.rows.push_back(std::move(p.r));
+    calls.push_back(std::move(p.call));
+  }
+  fastest_result fastest;
+  tool_common::round_context rc;
+  rc.a = f.a;
+  rc.b = f.b;
+  rc.check = &sc.check;
+  if (last && sc.reference == nullptr && !o.save_dir.empty()) {
+    rc.keep = [&fastest](matriz* c, double secs) { return fastest.offer(c, secs); };
+  }
+  const int32_t rounds = measure_rows(o, calls, first, rc, show_progress, run);
   for (size_t i = first; i < run.rows.size(); ++i) {
     run.rows[i].shape_rounds = rounds;
   }
   run.fewest_rounds = run.fewest_rounds == 0 ? rounds : std::min(run.fewest_rounds, rounds);
   run.most_rounds = std::max(run.most_rounds, rounds);
   if (!o.trace.empty() || !o.timeline.empty()) {
-    trace_rows(run, first, rc, ctx.sink, !o.sizes.empty());
+    trace_rows(run, first, f, ctx.sink, !o.sizes.empty());
   }
-  for (const auto& d : differences) {
-    run.differences.push_back(std::string(d.of->method->name) + " (" + d.of->method->what +
-                              ") on " + threads_text(d.of->threads) + " " + d.verdict);
-  }
-
   if (last) {
     run.saved = f;
-    run.saved_product = reference != nullptr ? reference : fastest.product;
+    run.saved_product = sc.reference != nullptr ? sc.reference : fastest.product;
     return;
   }
-  dense_detail::release_matrix(reference);
+  dense_detail::release_matrix(sc.reference);
   dense_detail::release_matrix(f.a);
   dense_detail::release_matrix(f.b);
 }
 
 }  // namespace
+
+std::vector<planned_row> plan_rows(const options& o, const shape& s, const std::vector<row>& done,
+                                   const run_context& ctx) {
+  std::vector<planned_row> plan;
+  for (const product_method* m : o.methods) {
+    for (int32_t t : measured_thread_counts(*m, o.threads)) {
+      plan.push_back(plan_row(o, s, done, m, t, skip_reason(*m, s.inner, t)));
+      if (plan.back().r.skipped.empty()) {
+        plan.back().call = in_process(m->run, ctx.sink);
+      }
+    }
+  }
+  // The added products after the methods, at every requested thread count.
+  if (ctx.added == nullptr) {
+    return plan;
+  }
+  for (added_product& p : *ctx.added) {
+    for (int32_t t : measured_thread_counts(p.method(), o.threads)) {
+      plan.push_back(plan_row(o, s, done, &p.method(), t, ""));
+      if (plan.back().r.skipped.empty()) {
+        plan.back().call = p.call();
+      }
+    }
+  }
+  return plan;
+}
 
 std::vector<shape> shapes_of(const options& o) {
   if (o.sizes.empty()) {
@@ -338,8 +365,7 @@ void measure_all(const options& o, const run_context& ctx, bool show_progress, r
     std::fputs("\r", stderr);
   }
   derive(run.rows);
-  run.load = tool_common::load_between({}, run.ticks_in_rounds, run.own_seconds_in_rounds,
-                                       tool_common::ticks_per_second());
+  run.load = run.meter.load();
   run.status = run.differences.empty() ? tool_common::kExitOk : tool_common::kExitDiffers;
 }
 

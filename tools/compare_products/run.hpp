@@ -19,13 +19,6 @@
 
 namespace compare_products {
 
-// A x B of one run: rows x inner times inner x cols.
-struct shape {
-  int32_t rows;
-  int32_t inner;
-  int32_t cols;
-};
-
 // The shapes a run measures: one, or each size of a sweep.
 std::vector<shape> shapes_of(const options& o);
 
@@ -51,8 +44,7 @@ struct run_result {
   int32_t fewest_rounds = 0;                    // over the shapes
   int32_t most_rounds = 0;
   // /proc/stat's ticks and this process's CPU time while the rounds ran.
-  tool_common::cpu_ticks ticks_in_rounds;
-  double own_seconds_in_rounds = 0.0;
+  tool_common::load_meter meter;
   tool_common::machine_load load;      // what other programs and the hypervisor took
   std::vector<traced_product> traced;  // --trace, --timeline: one call of each threaded row
   int status = 0;                      // kExitOk, or kExitDiffers
@@ -71,6 +63,19 @@ struct run_context {
   void (*refuse)(const std::string& why);  // never returns
   std::deque<added_product>* added = nullptr;
 };
+
+// One row of a shape's plan: the row, and its call (empty when it is skipped).
+struct planned_row {
+  row r;
+  timed_call call;
+};
+
+// The rows of shape `s`, in the table's order (the methods at each thread
+// count they are measured with, then the added products), each with its call
+// or why it is skipped; `done` are the rows of the smaller shapes of a sweep.
+// Nothing is called.
+std::vector<planned_row> plan_rows(const options& o, const shape& s, const std::vector<row>& done,
+                                   const run_context& ctx);
 
 // Measures every shape of `o`, in order, into `run`, showing progress on
 // stderr when `show_progress`. Every library call runs with stdout in the sink.

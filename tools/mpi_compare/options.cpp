@@ -46,13 +46,22 @@ parse_result parse_options(int argc, const char* const* argv) {
       tc::repeat_entry(&o.repeat, tool_common::kMaxRepeat),
       tc::seed_entry(&o.seed, &o.seed_given),
       tc::limit_entry(&o.limit, &o.limit_given),
+      {"--time", 1,
+       [&o](const std::vector<std::string>& v) {
+         o.time_given = true;
+         return tc::read_seconds("--time", v[0], 0.1, tc::kMaxTime, &o.time_budget);
+       }},
       tc::path_entry("--csv", &o.csv),
+      tc::path_entry("--raw", &o.raw),
       tc::flag_entry("--help", &o.help),
       tc::flag_entry("--version", &o.version),
   };
   r.error = tc::read_options(argc, argv, table);
   if (r.error.empty()) {
     r.error = o.shape_conflict();
+  }
+  if (r.error.empty() && o.repeat > 0 && o.time_given) {
+    r.error = "--time: --repeat fixes the number of rounds; drop one";
   }
   return r;
 }
@@ -61,10 +70,13 @@ std::string help_text() {
   return "Usage: mpirun -np P mpi_compare [OPTION]...\n"
          "Multiplies two int32 matrices A (MxK) and B (KxN) across MPI ranks with every product\n"
          "of dense_mpi, on 1, 2, 4, ... and P ranks, checks each result against the team\n"
-         "kernel's product on rank 0, and prints one table on rank 0: the median wall time,\n"
-         "GOP/s (2*M*K*N operations per product), the speedup over the same method on one rank,\n"
-         "the bytes each rank sent and received (counted at every MPI call the products make)\n"
-         "beside the model of docs/mpi.md, and whether the result was identical.\n"
+         "kernel's product on rank 0, and prints one table on rank 0: the median wall time (the\n"
+         "slowest rank's), GOP/s (2*M*K*N operations per product) with its 95% interval, the\n"
+         "speedup over the same method on one rank (the median of the ratios taken within each\n"
+         "round), the bytes each rank sent and received (counted at every MPI call the products\n"
+         "make) beside the model of docs/mpi.md, and whether the result was identical. Every\n"
+         "row runs once untimed, then in rounds, each row once a round in a shuffled order,\n"
+         "which rank 0 decides. Under the table, how busy rank 0's host was meanwhile.\n"
          "\n"
          "Options:\n"
          "  --size N            square factors of N x N (default 512)\n"
@@ -76,16 +88,23 @@ std::string help_text() {
          "                        summa-blocks  mpi_products::multiplicarSUMMAblocos, each rank\n"
          "                                      making its own blocks (nothing dealt or gathered)\n"
          "                        all           every method above\n"
-         "  --repeat R          repetitions per row of the table (default 3; median shown)\n"
-         "  --seed S            the values of A and B follow from S (default 1)\n"
+         "  --repeat R          exactly R rounds (default: rounds until every time and speedup\n"
+         "                      is within +-5% of its median, or --time has passed; 6 rounds\n"
+         "                      or more give a 95% interval)\n"
+         "  --time SECONDS      the most the rounds may take (default 10)\n"
+         "  --seed S            the values of A and B, and the rounds' order, follow from S\n"
+         "                      (default 1)\n"
          "  --limit L           values from 1 to L (default 100; above 32767 the kernel takes\n"
          "                      its full 32-bit path instead of the 16-bit one)\n"
          "  --csv FILE          also write the table as CSV into FILE\n"
+         "  --raw FILE          write every timed call into FILE: round, position, method,\n"
+         "                      ranks, threads, shape, seconds\n"
          "  --help              this text\n"
          "  --version           the program's and the MPI library's versions\n"
          "\n"
          "Exit status: 0 every result identical, 1 a result differs or is missing,\n"
-         "2 options refused (nothing run), 3 the CSV file could not be written.\n";
+         "2 options refused (nothing run, no file changed), 3 an output file could not be\n"
+         "written.\n";
 }
 
 }  // namespace mpi_compare

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tools/common/cli.hpp"
+#include "tools/common/rounds.hpp"
 
 namespace mpi_compare {
 
@@ -24,7 +25,8 @@ struct method_info {
 // Every method, indexed by `method`.
 const std::vector<method_info>& methods();
 
-inline constexpr int32_t kDefaultRepeat = 3;
+// 0: rounds until every row is steady (tools/common/rounds.hpp), for at most --time seconds.
+inline constexpr int32_t kDefaultRepeat = 0;
 inline constexpr uint32_t kDefaultSeed = 1;
 
 // Factors are rows x inner and inner x cols; shape_option names the option
@@ -33,12 +35,15 @@ struct options : tool_common::shape_choice {
   options() { rows = inner = cols = tool_common::kDefaultSize; }
   std::vector<int32_t> threads{1};  // per rank; ascending, no repeats
   std::vector<method> methods{method::rows, method::summa, method::summa_blocks};
-  int32_t repeat = kDefaultRepeat;
+  int32_t repeat = kDefaultRepeat;  // --repeat R: exactly R rounds
+  double time_budget = tool_common::kDefaultTime;
+  bool time_given = false;
   uint32_t seed = kDefaultSeed;
   int32_t limit = tool_common::kDefaultLimit;  // values from 1 to limit
   bool seed_given = false;
   bool limit_given = false;
   std::string csv;
+  std::string raw;  // --raw FILE: every timed call
   bool help = false;
   bool version = false;
 };
@@ -53,7 +58,7 @@ struct parse_result {
 // (tools/common/cli.hpp), so it refuses what compare_products refuses in the
 // same words: a value as the next argument or after '=' (--size=300); a later
 // option replaces an earlier one of the same name; --size and --shape together
-// are refused.
+// are refused, and so are --repeat and --time.
 parse_result parse_options(int argc, const char* const* argv);
 
 // The rank counts measured on a run of `ranks` ranks: 1, 2, 4, ... below it, and `ranks`.

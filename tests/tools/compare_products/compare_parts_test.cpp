@@ -25,6 +25,7 @@
 #include "tools/compare_products/plot.hpp"
 #include "tools/compare_products/report.hpp"
 #include "tools/compare_products/rounds.hpp"
+#include "tools/compare_products/run.hpp"
 #include "tools/compare_products/stdout_sink.hpp"
 #include "tools/compare_products/timeline.hpp"
 
@@ -361,17 +362,17 @@ TEST(CompareReport, PairsSpeedupsWithinRoundsAndWritesOneCsvLinePerRow) {
     compare_products::row r;
     r.method = &method(name);
     r.threads = threads;
-    r.rows = o.rows;
-    r.inner = o.inner;
-    r.cols = o.cols;
-    r.seconds = std::move(secs);
+    r.size = {o.rows, o.inner, o.cols};
+    // The three rounds twice over: six, the fewest that give a 95% interval.
+    r.seconds = secs;
+    r.seconds.insert(r.seconds.end(), secs.begin(), secs.end());
     for (int32_t i = 0; i < static_cast<int32_t>(r.seconds.size()); ++i) {
       r.rounds.push_back(i);
     }
-    r.shape_rounds = 3;
+    r.shape_rounds = 6;
     return r;
   };
-  // Round 2 was slow for both omp rows alike: paired within rounds, omp on 2
+  // Rounds 2 and 5 were slow for both omp rows alike: paired within rounds, omp on 2
   // threads is 2x in every round; the medians alone would say 1x.
   std::vector<compare_products::row> rows = {
       row_of("tipo0", 1, {4e-5, 8e-5, 4e-5}),         row_of("tipo1", 1, {1e-5, 2e-5, 1e-5}),
@@ -387,12 +388,12 @@ TEST(CompareReport, PairsSpeedupsWithinRoundsAndWritesOneCsvLinePerRow) {
   EXPECT_DOUBLE_EQ(rows[0].median_s, 4e-5);
   EXPECT_NEAR(rows[0].gops, 20000 / 4e-5 / 1e9, 1e-12);
   EXPECT_NEAR(rows[0].gops_range.low, 20000 / 8e-5 / 1e9, 1e-12);  // from the slowest time
-  EXPECT_TRUE(rows[0].self_tipo0);
-  EXPECT_NEAR(rows[1].vs_tipo0.median, 4.0, 1e-9);
+  EXPECT_TRUE(rows[0].self_base);
+  EXPECT_NEAR(rows[1].vs_base.median, 4.0, 1e-9);
   EXPECT_NEAR(rows[3].vs_one.median, 2.0, 1e-9);
   EXPECT_NEAR(rows[3].vs_one.range.low, 2.0, 1e-9);  // the same ratio in every round
-  EXPECT_NEAR(rows[4].vs_tipo0.range.low, 2.0, 1e-9);
-  EXPECT_NEAR(rows[4].vs_tipo0.range.high, 4.0, 1e-9);
+  EXPECT_NEAR(rows[4].vs_base.range.low, 2.0, 1e-9);
+  EXPECT_NEAR(rows[4].vs_base.range.high, 4.0, 1e-9);
   EXPECT_TRUE(rows[2].self_one);
   EXPECT_EQ(rows[1].vs_one.count, 0u);            // a sequential method has no thread scaling
   EXPECT_EQ(rows[4].vs_one.count, 0u);            // nor one fixed at two threads
@@ -409,16 +410,16 @@ TEST(CompareReport, PairsSpeedupsWithinRoundsAndWritesOneCsvLinePerRow) {
       "speedup_vs_tipo0,speedup_vs_one_thread,result,check_seconds,seed,min_seconds,max_seconds,"
       "median_low_seconds,median_high_seconds,rounds,speedup_vs_one_thread_low,"
       "speedup_vs_one_thread_high,others_cpu_percent,steal_percent\n"
-      "tipo0,mmultiplicar tipo 0: loops i-j-k,1,10,20,50,3,0.000040,0.5000,1.0000,,identical,,,"
-      "0.000040,0.000080,0.000040,0.000080,3,,,12.3,0.5\n"
-      "tipo1,mmultiplicar tipo 1: loops i-k-j,1,10,20,50,3,0.000010,2.0000,4.0000,,identical,,,"
-      "0.000010,0.000020,0.000010,0.000020,3,,,12.3,0.5\n"
-      "omp,team_rows::multiplicarOMP,1,10,20,50,3,0.000080,0.2500,1.0000,1.0000,identical,,,"
-      "0.000020,0.000080,0.000020,0.000080,3,1.0000,1.0000,12.3,0.5\n"
-      "omp,team_rows::multiplicarOMP,2,10,20,50,3,0.000040,0.5000,2.0000,2.0000,differs,,,"
-      "0.000010,0.000040,0.000010,0.000040,3,2.0000,2.0000,12.3,0.5\n"
-      "ranges-blocks,workers_ranges::multiplicarThblocos,2,10,20,50,3,0.000020,1.0000,2.0000,,"
-      "identical,,,0.000020,0.000020,0.000020,0.000020,3,,,12.3,0.5\n"
+      "tipo0,mmultiplicar tipo 0: loops i-j-k,1,10,20,50,6,0.000040,0.5000,1.0000,,identical,,,"
+      "0.000040,0.000080,0.000040,0.000080,6,,,12.3,0.5\n"
+      "tipo1,mmultiplicar tipo 1: loops i-k-j,1,10,20,50,6,0.000010,2.0000,4.0000,,identical,,,"
+      "0.000010,0.000020,0.000010,0.000020,6,,,12.3,0.5\n"
+      "omp,team_rows::multiplicarOMP,1,10,20,50,6,0.000080,0.2500,1.0000,1.0000,identical,,,"
+      "0.000020,0.000080,0.000020,0.000080,6,1.0000,1.0000,12.3,0.5\n"
+      "omp,team_rows::multiplicarOMP,2,10,20,50,6,0.000040,0.5000,2.0000,2.0000,differs,,,"
+      "0.000010,0.000040,0.000010,0.000040,6,2.0000,2.0000,12.3,0.5\n"
+      "ranges-blocks,workers_ranges::multiplicarThblocos,2,10,20,50,6,0.000020,1.0000,2.0000,,"
+      "identical,,,0.000020,0.000020,0.000020,0.000020,6,,,12.3,0.5\n"
       "cyclic-blocks,workers_cyclic::multiplicarThblocos,4,10,20,50,0,,,,,skipped,,,,,,,,,,12.3,"
       "0.5\n");
 
@@ -461,20 +462,21 @@ TEST(CompareReport, NotesSayWhatEachMarkMeansAndHowBusyTheMachineWas) {
     compare_products::row r;
     r.method = &method("kernel");
     r.threads = threads;
-    r.rows = r.inner = r.cols = 100;
+    r.size = {100, 100, 100};
     r.seconds = std::move(secs);
-    r.rounds = {0, 1, 2, 3, 4};
+    r.rounds = {0, 1, 2, 3, 4, 5};
     return r;
   };
-  // Ratios 0.9 .. 1.1 hold 1.0; 5x on 4 threads is more than 4 threads can give.
-  std::vector<compare_products::row> rows = {row_of(1, {1.0, 1.0, 1.0, 1.0, 1.0}),
-                                             row_of(2, {0.9, 1.1, 1.0, 1.0, 1.0}),
-                                             row_of(4, {0.2, 0.2, 0.2, 0.2, 0.2})};
+  // Ratios 0.95 .. 1.05 hold 1.0 (and stay within the noise rule's +-10%);
+  // 5x on 4 threads is more than 4 threads can give.
+  std::vector<compare_products::row> rows = {row_of(1, {1.0, 1.0, 1.0, 1.0, 1.0, 1.0}),
+                                             row_of(2, {0.95, 1.05, 1.0, 1.0, 1.0, 1.0}),
+                                             row_of(4, {0.2, 0.2, 0.2, 0.2, 0.2, 0.2})};
   compare_products::derive(rows);
   const std::string table = compare_products::format_table(rows, false);
   EXPECT_NE(table.find("\xe2\x89\x88"
-                       "1x (0.909\xe2\x80\x93"
-                       "1.11)"),
+                       "1x (0.952\xe2\x80\x93"
+                       "1.05)"),
             std::string::npos)
       << table;
   EXPECT_NE(table.find("noise (5.00x)"), std::string::npos) << table;
@@ -512,9 +514,9 @@ struct fake_rows {
       rows[i].threads = static_cast<int32_t>(i) + 1;
     }
   }
-  std::vector<compare_products::candidate> candidates(
+  std::vector<tool_common::candidate> candidates(
       const std::function<dense_core::matriz*(size_t row)>& product) {
-    std::vector<compare_products::candidate> list;
+    std::vector<tool_common::candidate> list;
     for (size_t i = 0; i < rows.size(); ++i) {
       list.push_back({&rows[i], i,
                       [i, product](const dense_core::matriz*, const dense_core::matriz*, int32_t) {
@@ -534,21 +536,19 @@ TEST(CompareRounds, EveryRowOnceARoundInAnOrderShuffledFromTheSeed) {
   test_support::owned_matrix reference(1, 1, {9});  // a x a
   compare_products::stdout_sink sink;
   const compare_products::result_check check = compare_products::exact_check(reference.get(), sink);
-  auto run = [&](uint64_t seed, compare_products::round_rules rules) {
+  auto run = [&](uint64_t seed, tool_common::round_rules rules) {
     fake_rows f(6);
     tool_common::splitmix64 order{seed};
     std::vector<compare_products::raw_call> raw;
     std::vector<int32_t> progress_rounds;
-    compare_products::round_context ctx;
+    tool_common::round_context ctx;
     ctx.a = ctx.b = a.get();
     ctx.check = &check;
     ctx.order = &order;
     ctx.raw = &raw;
-    ctx.progress = [&](int32_t round, const compare_products::row&) {
-      progress_rounds.push_back(round);
-    };
-    std::vector<compare_products::row_verdict> differences;
-    const int32_t rounds = compare_products::run_rounds(
+    ctx.progress = [&](int32_t round, size_t) { progress_rounds.push_back(round); };
+    std::vector<tool_common::row_verdict> differences;
+    const int32_t rounds = tool_common::run_rounds(
         f.candidates([](size_t) { return heap_matrix(1, 1, {9}); }), rules, ctx, &differences);
     EXPECT_TRUE(differences.empty());
     // The warm-up calls every row once, untimed, before the rounds.
@@ -570,15 +570,16 @@ TEST(CompareRounds, EveryRowOnceARoundInAnOrderShuffledFromTheSeed) {
     }
     return orders;
   };
-  compare_products::round_rules exact;
+  tool_common::round_rules exact;
   exact.exact_rounds = 12;
   const auto first = run(7, exact);
   ASSERT_EQ(first.size(), 12u);
   EXPECT_EQ(run(7, exact), first);  // the same seed, the same orders
   EXPECT_NE(run(8, exact), first);
   EXPECT_GT(std::set<std::vector<size_t>>(first.begin(), first.end()).size(), 6u);
-  // Times that never vary are steady at once: the fewest rounds allowed.
-  EXPECT_EQ(run(7, compare_products::round_rules{}).size(), 5u);
+  // Times that never vary are steady at once: the fewest rounds allowed, those
+  // that give a 95% interval.
+  EXPECT_EQ(run(7, tool_common::round_rules{}).size(), tool_common::kFewestForInterval);
 }
 
 TEST(CompareRounds, GoOnWhileASpeedupOverOneThreadIsNotSteady) {
@@ -608,17 +609,17 @@ TEST(CompareRounds, GoOnWhileASpeedupOverOneThreadIsNotSteady) {
       candidates[1].one_thread = &f.rows[0];
     }
     tool_common::splitmix64 order{3};
-    compare_products::round_context ctx;
+    tool_common::round_context ctx;
     ctx.a = ctx.b = a.get();
     ctx.check = &check;
     ctx.order = &order;
-    compare_products::round_rules rules;
+    tool_common::round_rules rules;
     rules.time_budget = 0.0;
     rules.max_rounds = 40;
-    std::vector<compare_products::row_verdict> differences;
-    return compare_products::run_rounds(candidates, rules, ctx, &differences);
+    std::vector<tool_common::row_verdict> differences;
+    return tool_common::run_rounds(candidates, rules, ctx, &differences);
   };
-  EXPECT_EQ(run(false), 5);
+  EXPECT_EQ(run(false), static_cast<int32_t>(tool_common::kFewestForInterval));
   EXPECT_EQ(run(true), 40);
 }
 
@@ -662,15 +663,15 @@ TEST(CompareRounds, ReportsEachRowsFirstFailureAndStopsARowThatCannotGoOn) {
     return got;
   };
   tool_common::splitmix64 order{1};
-  compare_products::round_context ctx;
+  tool_common::round_context ctx;
   ctx.a = ctx.b = a.get();
   ctx.check = &check;
   ctx.order = &order;
-  compare_products::round_rules rules;
+  tool_common::round_rules rules;
   rules.exact_rounds = 4;
-  std::vector<compare_products::row_verdict> differences;
+  std::vector<tool_common::row_verdict> differences;
   const std::string printed = test_support::capture_stdout(
-      [&] { compare_products::run_rounds(candidates, rules, ctx, &differences); });
+      [&] { tool_common::run_rounds(candidates, rules, ctx, &differences); });
   EXPECT_EQ(printed, "");  // mcomparar's verdicts and the library's message went to the sinks
   ASSERT_EQ(differences.size(), 3u);
   EXPECT_EQ(differences[0].of, &f.rows[1]);  // in the warm-up
@@ -724,19 +725,21 @@ TEST(CompareCheck, AutoUsesTheExactReferenceWhileItIsCheap) {
   EXPECT_FALSE(uses_exact_reference(check_rule::freivalds, 2, 2, 2));
 }
 
-TEST(CompareRounds, ASweepSkipsARowPredictedToTakeTooLong) {
+TEST(CompareRounds, ASweepSkipsARowPredictedToTakeTooLongOrThatTimedOut) {
   auto ran = [](const char* name, int32_t threads, int32_t n, std::vector<double> secs) {
     compare_products::row r;
     r.method = &method(name);
     r.threads = threads;
-    r.rows = r.inner = r.cols = n;
+    r.size = {n, n, n};
     r.seconds = std::move(secs);
     return r;
   };
-  // tipo5 at 256 and 512 (the larger one counts), omp on 2 threads at 512.
-  const std::vector<compare_products::row> done = {ran("tipo5", 1, 256, {0.001}),
-                                                   ran("tipo5", 1, 512, {0.3, 0.4, 0.5}),
-                                                   ran("omp", 2, 512, {0.3})};
+  // tipo5 at 256 and 512 (the larger one counts), omp on 2 threads at 512;
+  // kernel on 2 threads timed out at 256 (its warm-up: no time at all).
+  std::vector<compare_products::row> done = {
+      ran("tipo5", 1, 256, {0.001}), ran("tipo5", 1, 512, {0.3, 0.4, 0.5}),
+      ran("omp", 2, 512, {0.3}), ran("kernel", 2, 256, {}), ran("kernel", 1, 256, {0.01})};
+  done[3].stopped = tool_common::kTimedOut;
   const struct {
     const char* name;
     int32_t threads;
@@ -749,13 +752,55 @@ TEST(CompareRounds, ASweepSkipsARowPredictedToTakeTooLong) {
       {"omp", 2, 1024, ""},   // 2.4 s predicted: still under 2.5
       {"omp", 1, 2048, ""},   // never measured on 1 thread: nothing to predict from
       {"tipo5", 1, 512, ""},  // 0.001 s at 256 predicts 0.008 s
+      // Not tried again: it would wait out the whole timeout at every size.
+      {"kernel", 2, 512, "timed out at n = 256; measure it alone with --size 512"},
+      {"kernel", 1, 512, ""},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(
-        compare_products::sweep_skip_reason(done, &method(c.name), c.threads, c.n, c.n, c.n, 2.5),
-        c.why)
+    std::vector<const tool_common::measured_row*> earlier;
+    for (const auto& r : done) {
+      if (r.method == &method(c.name) && r.threads == c.threads) {
+        earlier.push_back(&r);
+      }
+    }
+    EXPECT_EQ(tool_common::sweep_skip_reason(earlier, {c.n, c.n, c.n}, 2.5), c.why)
         << c.name << " " << c.n;
   }
+}
+
+TEST(CompareRounds, APlanListsEveryRowInTableOrderWithItsCallOrWhyItIsSkipped) {
+  compare_products::options o;
+  o.methods = {&method("tipo0"), &method("omp"), &method("cyclic-blocks")};
+  o.threads = {1, 4};
+  o.sizes = {2, 8};  // a sweep: rows that timed out at a smaller size are not tried again
+  compare_products::stdout_sink sink;
+  const compare_products::run_context ctx{&sink, nullptr};
+  compare_products::row timed_out;
+  timed_out.method = &method("omp");
+  timed_out.threads = 4;
+  timed_out.size = {2, 2, 2};
+  timed_out.stopped = tool_common::kTimedOut;
+  const auto plan = compare_products::plan_rows(o, {8, 3, 8}, {timed_out}, ctx);
+  const struct {
+    const char* name;
+    int32_t threads;
+    std::string skipped;
+  } want[] = {
+      {"tipo0", 1, ""},
+      {"omp", 1, ""},
+      {"omp", 4, "timed out at n = 2; measure it alone with --size 8"},
+      {"cyclic-blocks", 1, ""},
+      {"cyclic-blocks", 4, compare_products::skip_reason(method("cyclic-blocks"), 3, 4)},
+  };
+  ASSERT_EQ(plan.size(), std::size(want));
+  for (size_t i = 0; i < plan.size(); ++i) {
+    EXPECT_EQ(plan[i].r.method, &method(want[i].name)) << i;
+    EXPECT_EQ(plan[i].r.threads, want[i].threads) << i;
+    EXPECT_EQ(plan[i].r.size, (tool_common::shape{8, 3, 8})) << i;
+    EXPECT_EQ(plan[i].r.skipped, want[i].skipped) << i;
+    EXPECT_EQ(static_cast<bool>(plan[i].call), want[i].skipped.empty()) << i;  // a call only to run
+  }
+  EXPECT_FALSE(want[4].skipped.empty());
 }
 
 TEST(StdoutSink, CatchesPrintedBytesAndRestoresStdout) {

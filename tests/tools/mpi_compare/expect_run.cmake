@@ -1,8 +1,30 @@
 # Runs one command and checks what it did: cmake -DCMD=<;-list> -DSTATUS=<n>
-#   [-DOUT=<regex>] [-DERR=<regex>] [-DERR_LINES=<n>] [-DNOT_OUT=<regex>] -P expect_run.cmake
+#   [-DOUT=<regex>] [-DERR=<regex>] [-DERR_LINES=<n>] [-DNOT_OUT=<regex>]
+#   [-DKEEP=<file>] [-DLINES_FILE=<file> -DLINES=<n>] -P expect_run.cmake
 # ERR_LINES: how many lines of stderr start with "mpi_compare:" (a refusal is said once, by rank 0).
+# KEEP: a file written before the command that must hold the same bytes after it.
+# LINES_FILE: a file the command writes, which must hold LINES lines.
+if(DEFINED KEEP)
+  file(WRITE ${KEEP} "written before the run\n")
+endif()
+if(DEFINED LINES_FILE)
+  file(REMOVE ${LINES_FILE})
+endif()
 execute_process(COMMAND ${CMD} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 set(problems "")
+if(DEFINED KEEP)
+  file(READ ${KEEP} kept)
+  if(NOT kept STREQUAL "written before the run\n")
+    string(APPEND problems "${KEEP} changed: '${kept}'\n")
+  endif()
+endif()
+if(DEFINED LINES_FILE)
+  file(STRINGS ${LINES_FILE} written)
+  list(LENGTH written count)
+  if(NOT count EQUAL LINES)
+    string(APPEND problems "${LINES_FILE} holds ${count} lines, expected ${LINES}\n")
+  endif()
+endif()
 if(NOT status STREQUAL STATUS)
   string(APPEND problems "exit status ${status}, expected ${STATUS}\n")
 endif()
