@@ -21,11 +21,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <dense/dense_core.hpp>
 
 namespace compare_products::worker_protocol {
 
 inline constexpr int kRequestFd = 3;
 inline constexpr int kMemoryFd = 4;
+// The worker's exit status when a product closed its socket and it could not
+// be put back: the worker cannot answer, and says why this way.
+inline constexpr int kLostDescriptorsStatus = 121;
 
 enum class request_kind : uint32_t {
   load = 1,      // dlopen `path` (RTLD_NOW) and look up `symbol`
@@ -81,6 +86,26 @@ inline memory_layout layout_for(int32_t rows, int32_t inner, int32_t cols, size_
   l.b_bytes = static_cast<size_t>(inner) * static_cast<size_t>(cols) * sizeof(int32_t);
   l.total = l.factors_offset + l.a_bytes + l.b_bytes;
   return l;
+}
+
+// Copies matrix `m` row after row to `to`; returns where the next one goes.
+inline int32_t* to_flat(const dense_core::matriz* m, int32_t* to) {
+  const size_t row_bytes = static_cast<size_t>(m->col) * sizeof(int32_t);
+  for (int32_t i = 0; i < m->lin; ++i) {
+    std::memcpy(to, m->mat[i], row_bytes);
+    to += m->col;
+  }
+  return to;
+}
+
+// Fills matrix `m` from its rows one after another at `from`; returns where the next one starts.
+inline const int32_t* from_flat(const int32_t* from, dense_core::matriz* m) {
+  const size_t row_bytes = static_cast<size_t>(m->col) * sizeof(int32_t);
+  for (int32_t i = 0; i < m->lin; ++i) {
+    std::memcpy(m->mat[i], from, row_bytes);
+    from += m->col;
+  }
+  return from;
 }
 
 }  // namespace compare_products::worker_protocol
