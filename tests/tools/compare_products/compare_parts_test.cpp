@@ -771,6 +771,18 @@ TEST(StdoutSink, CatchesPrintedBytesAndRestoresStdout) {
   EXPECT_EQ(printed, "before after");
   EXPECT_EQ(caught, "hidden\n|x");
   EXPECT_EQ(compare_products::one_line("RESULTADO: ok\n"), "RESULTADO: ok");
+
+  // A flood is read to its end and dropped after the first few KiB: nothing piles up.
+  std::string flood;
+  test_support::capture_stdout([&] {
+    sink.begin();
+    const std::string block(1 << 16, 'x');
+    for (int i = 0; i < 256; ++i) {  // 16 MiB
+      std::fwrite(block.data(), 1, block.size(), stdout);
+    }
+    flood = sink.end();
+  });
+  EXPECT_EQ(flood, std::string(compare_products::stdout_sink::kKeptBytes, 'x'));
   EXPECT_EQ(compare_products::one_line("a\n\t- b 1\n\t- c -2\n\n"), "a; b 1; c -2");
 }
 
