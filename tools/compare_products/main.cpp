@@ -26,7 +26,6 @@
 #include "added.hpp"
 #include "matrix_file_check.hpp"
 #include "options.hpp"
-#include "outputs.hpp"
 #include "peak_memory.hpp"
 #include "plot.hpp"
 #include "process.hpp"
@@ -36,15 +35,16 @@
 #include "tools/common/exit_status.hpp"
 #include "tools/common/machine.hpp"
 #include "tools/common/memory.hpp"
+#include "tools/common/outputs.hpp"
 #include "tools/common/text.hpp"
 #include "worker.hpp"
 
 namespace {
 
 using compare_products::options;
-using compare_products::output_file;
 using compare_products::run_result;
 using dense_core::matriz;
+using tool_common::output_file;
 
 // Library stdout goes to a sink around every library call.
 compare_products::stdout_sink g_sink;
@@ -128,7 +128,7 @@ constexpr size_t kOutputCount = std::size(kOutputs);
 // The places the run will write, claimed before it starts: kOutputs' files, and --save's folder.
 struct claimed_outputs {
   output_file files[kOutputCount];
-  compare_products::output_folder save;
+  tool_common::output_folder save;
   std::string gnuplot;   // empty: no picture asked, or gnuplot missing
   FILE* table = stdout;  // stderr when an output takes stdout; null with --quiet
 };
@@ -167,7 +167,7 @@ void at_exit() {
 // Only kill, waitpid, unlink and rmdir run here.
 void on_interrupt(int sig) {
   compare_products::kill_every_worker_at_signal();
-  compare_products::give_back_every_claim();
+  tool_common::give_back_every_claim();
   signal(sig, SIG_DFL);
   raise(sig);
 }

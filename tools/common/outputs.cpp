@@ -1,5 +1,5 @@
 // Output files claimed before the run, written or given back after it.
-#include "outputs.hpp"
+#include "tools/common/outputs.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace compare_products {
+namespace tool_common {
 namespace {
 
 // The claims not yet committed or given back, for give_back_every_claim. A
@@ -281,4 +281,4 @@ void give_back_every_claim() {
   }
 }
 
-}  // namespace compare_products
+}  // namespace tool_common

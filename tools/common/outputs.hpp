@@ -1,6 +1,6 @@
-// The places a run writes to after its work (--csv, --raw, --plot, --save, ...), claimed before
-// the work starts so that a bad path is refused first, and never damaged by a run that does not
-// finish or a write that fails.
+// The places a program writes to after its work (--csv, --raw, --plot, --save, ...), claimed
+// before the work starts so that a bad path is refused first, and never damaged by a run that does
+// not finish or a write that fails.
 //
 // A file is written one of two ways, chosen when it is claimed:
 //   replaced  a regular file reached by its name (links followed to the
@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-namespace compare_products {
+namespace tool_common {
 
 // One file the run will write.
 class output_file {
@@ -100,4 +100,4 @@ class output_folder {
 // SIGINT or SIGTERM handler may call it.
 void give_back_every_claim();
 
-}  // namespace compare_products
+}  // namespace tool_common
