@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/common/text.hpp"
+
 namespace tool_common {
 namespace {
 
@@ -36,8 +38,6 @@ template <typename T, size_t N>
 void delist(T* (&table)[N], T* item) {
   std::replace(table, table + N, item, static_cast<T*>(nullptr));
 }
-
-std::string errno_text() { return std::strerror(errno); }
 
 // `path` with the links of its last part followed to the name they lead to,
 // whether that exists or not (a link to a file not yet made names that file).
@@ -97,14 +97,14 @@ std::string output_file::claim(const std::string& path, bool dash_is_stdout) {
   const bool dash = dash_is_stdout && path == "-";
   if (dash ? fstat(1, &st) != 0 : stat(path.c_str(), &st) != 0) {
     if (dash || errno != ENOENT) {
-      return errno_text();
+      return errno_text(errno);
     }
     // Nothing there yet: the file is made now, empty, to hold the name (and
     // its inode, so that another output naming it is caught).
     path_ = follow_links(path);
     const int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 || fstat(fd, &st) != 0) {
-      const std::string why = errno_text();
+      const std::string why = errno_text(errno);
       if (fd >= 0) {
         close(fd);
       }
@@ -121,7 +121,7 @@ std::string output_file::claim(const std::string& path, bool dash_is_stdout) {
           : open_fd >= 0 ? fcntl(open_fd, F_DUPFD_CLOEXEC, 0)
                          : open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd_ < 0) {
-      return errno_text();
+      return errno_text(errno);
     }
     mode_ = mode::streamed;
   } else {
@@ -129,7 +129,7 @@ std::string output_file::claim(const std::string& path, bool dash_is_stdout) {
     // The file itself must take writing, as it would be written in place.
     const int fd = open(path_.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
-      return errno_text();
+      return errno_text(errno);
     }
     close(fd);
   }

@@ -1,13 +1,15 @@
 // compare_products: times every matrix product of libdense on the same factors and checks each
 // result.
 //
-// main reads as its steps: check the inputs, claim the outputs, measure
-// (run.cpp), report, and write the outputs. Everything the user can get
-// wrong (options, files, sizes, output paths) is checked before the first
-// matrix is allocated, so a refusal costs nothing, and it leaves every file
-// and folder as it found them. The library prints its own messages on stdout
-// (mcomparar's verdict among them); those calls run with stdout pointed at a
-// scratch file, so the table and the CSV hold only our lines.
+// main reads as its steps: read the options, check the inputs, claim the
+// outputs (outputs.hpp), measure (run.cpp), report, and write the outputs.
+// Everything the user can get wrong (options, files, sizes, output paths) is
+// checked before the first matrix is allocated, so a refusal costs nothing,
+// and it leaves every file and folder as it found them; --dry-run stops
+// there. An interrupt (SIGINT, SIGTERM) ends the workers and undoes the
+// claims. The library prints its own messages on stdout (mcomparar's
+// verdict among them); those calls run with stdout pointed at a sink
+// (stdout_sink.hpp), so the table and the CSV hold only our lines.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,18 +18,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dense/textio.hpp>
 #include <deque>
-#include <functional>
-#include <iterator>
 #include <string>
 #include <utility>
 
 #include "added.hpp"
 #include "matrix_file_check.hpp"
 #include "options.hpp"
+#include "outputs.hpp"
 #include "peak_memory.hpp"
-#include "plot.hpp"
 #include "process.hpp"
 #include "report.hpp"
 #include "run.hpp"
@@ -43,8 +42,6 @@ namespace {
 
 using compare_products::options;
 using compare_products::run_result;
-using dense_core::matriz;
-using tool_common::output_file;
 
 // Library stdout goes to a sink around every library call.
 compare_products::stdout_sink g_sink;
@@ -52,95 +49,11 @@ compare_products::stdout_sink g_sink;
 // The products given with --add, each with its worker process (stopped at exit, see worker.hpp).
 std::deque<compare_products::added_product> g_added;
 
-// What one output writes once the run is over: its contents through `write`,
-// or, when `write` is empty, the line that says why there is none.
-struct output_text {
-  std::function<bool(FILE*)> write;
-  std::string why_none;
-  bool failed = false;  // could not be made (gnuplot failed): a failed write
-};
-
-// One output of the run: the option that asks for it, where it goes, and its contents.
-struct output_entry {
-  const char* option;
-  std::string (*path)(const options& o);  // empty: not asked for
-  bool dash_is_stdout;
-  bool drawn;  // a picture by gnuplot: claimed only when gnuplot is there
-  output_text (*make)(const options& o, const run_result& run);
-};
-
-output_text text_of(std::string bytes) {
-  return {[bytes = std::move(bytes)](FILE* f) {
-            return std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-          },
-          {}};
-}
-
-output_text matrix_text(const matriz* m, const std::string& path) {
-  if (m == nullptr) {
-    return {{}, "no verified product to write as '" + path + "'", true};
-  }
-  return {[m](FILE* f) {
-            textio::fileout_matriz(m, f);
-            return std::ferror(f) == 0;
-          },
-          {}};
-}
-
-std::string save_path(const options& o, const char* name) {
-  return o.save_dir.empty() ? std::string() : o.save_dir + "/" + name;
-}
-
-output_text plot_text(const options& o, const run_result& run);
-output_text timeline_text(const options& o, const run_result& run);
-
-// Every output, in the order it is claimed and written. A new format is one entry here.
-const output_entry kOutputs[] = {
-    {"--csv", [](const options& o) { return o.csv; }, true, false,
-     [](const options& o, const run_result& run) {
-       return text_of(compare_products::format_csv(run.rows, o, run.load));
-     }},
-    {"--raw", [](const options& o) { return o.raw; }, true, false,
-     [](const options&, const run_result& run) {
-       return text_of(compare_products::format_raw(run.raw, run.rows));
-     }},
-    {"--save", [](const options& o) { return save_path(o, "A.txt"); }, false, false,
-     [](const options& o, const run_result& run) {
-       return matrix_text(run.saved.a, save_path(o, "A.txt"));
-     }},
-    {"--save", [](const options& o) { return save_path(o, "B.txt"); }, false, false,
-     [](const options& o, const run_result& run) {
-       return matrix_text(run.saved.b, save_path(o, "B.txt"));
-     }},
-    {"--save", [](const options& o) { return save_path(o, "C.txt"); }, false, false,
-     [](const options& o, const run_result& run) {
-       return matrix_text(run.saved_product, save_path(o, "C.txt"));
-     }},
-    {"--plot", [](const options& o) { return o.plot; }, false, true, plot_text},
-    {"--trace", [](const options& o) { return o.trace; }, false, false,
-     [](const options&, const run_result& run) {
-       return text_of(compare_products::chrome_trace_json(run.traced));
-     }},
-    {"--timeline", [](const options& o) { return o.timeline; }, false, true, timeline_text},
-};
-constexpr size_t kOutputCount = std::size(kOutputs);
-
-// The places the run will write, claimed before it starts: kOutputs' files, and --save's folder.
-struct claimed_outputs {
-  output_file files[kOutputCount];
-  tool_common::output_folder save;
-  std::string gnuplot;   // empty: no picture asked, or gnuplot missing
-  FILE* table = stdout;  // stderr when an output takes stdout; null with --quiet
-};
-claimed_outputs g_out;
+// The places the run will write (outputs.hpp), claimed before it starts.
+compare_products::run_outputs g_out;
 
 // Whatever the run has claimed and not yet written goes back as it was.
-void give_back_outputs() {
-  for (auto& f : g_out.files) {
-    f.abandon();
-  }
-  g_out.save.abandon();
-}
+void give_back_outputs() { g_out.give_back(); }
 
 [[noreturn]] void refuse(const std::string& why) {
   give_back_outputs();
@@ -162,8 +75,9 @@ void at_exit() {
   give_back_outputs();
 }
 
-// Ctrl-C, SIGTERM or a closed terminal: the workers end and the claims are
-// undone before the process ends of the signal, as it would have without us.
+// Ctrl-C, SIGTERM, a closed terminal or a reader of the table gone: the
+// workers end and the claims are undone before the process ends of the
+// signal, as it would have without us.
 // Only kill, waitpid, unlink and rmdir run here.
 void on_interrupt(int sig) {
   compare_products::kill_every_worker_at_signal();
@@ -176,7 +90,7 @@ void handle_interrupts() {
   struct sigaction act {};
   act.sa_handler = on_interrupt;
   sigfillset(&act.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
     sigaction(sig, &act, nullptr);
   }
   // A file size limit makes a write fail (EFBIG) instead of ending the
@@ -267,43 +181,10 @@ void check_inputs(options& o) {
 
 // ---- Step 2: the output places, claimed now so that a bad path is refused before the work -----
 
-// Claims output `i` of kOutputs, or refuses: a path that cannot be written,
-// or the file of an output claimed before it.
-void claim_output(const options& o, size_t i) {
-  const output_entry& e = kOutputs[i];
-  const std::string path = e.path(o);
-  // Without gnuplot there is no picture to write: the run says so at the end.
-  if (path.empty() || (e.drawn && g_out.gnuplot.empty())) {
-    return;
-  }
-  output_file& file = g_out.files[i];
-  const std::string why = file.claim(path, e.dash_is_stdout);
-  if (!why.empty()) {
-    refuse(std::string(e.option) + ": cannot write '" + path + "': " + why);
-  }
-  for (size_t before = 0; before < i; ++before) {
-    if (file.clashes_with(g_out.files[before])) {
-      refuse(std::string(e.option) + ": '" + path + "' is also the file of " +
-             kOutputs[before].option + "; give each output a file of its own");
-    }
-  }
-  if (file.is_stdout()) {
-    g_out.table = stderr;
-  }
-}
-
 void claim_outputs(const options& o) {
-  if (!o.save_dir.empty() && !g_out.save.claim(o.save_dir)) {
-    refuse("--save: cannot write into '" + o.save_dir + "': " + errno_text(errno));
-  }
-  if (!o.plot.empty() || !o.timeline.empty()) {
-    g_out.gnuplot = compare_products::find_on_path("gnuplot");
-  }
-  for (size_t i = 0; i < kOutputCount; ++i) {
-    claim_output(o, i);
-  }
-  if (o.quiet) {
-    g_out.table = nullptr;
+  const std::string why = g_out.claim(o);
+  if (!why.empty()) {
+    refuse(why);
   }
 }
 
@@ -369,10 +250,10 @@ void warn_if_busy(const run_result& run) {
 // The table and the wrong results; false when the table could not be written.
 bool report(const options& o, const run_result& run) {
   bool written = true;
-  if (g_out.table != nullptr) {
+  if (g_out.table() != nullptr) {
     errno = 0;
-    print_table(o, run, g_out.table);
-    written = std::fflush(g_out.table) == 0 && std::ferror(g_out.table) == 0;
+    print_table(o, run, g_out.table());
+    written = std::fflush(g_out.table()) == 0 && std::ferror(g_out.table()) == 0;
     if (!written) {
       std::fprintf(stderr, "compare_products: could not write the table: %s\n",
                    errno != 0 ? errno_text(errno).c_str() : "write error");
@@ -383,76 +264,6 @@ bool report(const options& o, const run_result& run) {
   }
   warn_if_busy(run);
   return written;
-}
-
-// ---- Step 4: the output files -----------------------------------------------------------------
-
-// A picture drawn by gnuplot from `script`, or why there is none:
-// `empty_why` when there is nothing to draw.
-output_text drawn(const char* empty_why, const std::function<std::string()>& script) {
-  if (empty_why != nullptr) {
-    return {{}, std::string(empty_why) + "; no picture written"};
-  }
-  std::string png;
-  if (!compare_products::run_gnuplot(g_out.gnuplot, script(), &png)) {
-    return {{}, "gnuplot could not draw it", true};
-  }
-  return text_of(std::move(png));
-}
-
-output_text plot_text(const options& o, const run_result& run) {
-  return drawn(
-      compare_products::has_rate(run.rows)
-          ? nullptr
-          : "no row has a measured rate (every row skipped or faster than the clock)",
-      [&] { return compare_products::gnuplot_script(run.rows, o, tool_common::machine_label()); });
-}
-
-output_text timeline_text(const options&, const run_result& run) {
-  return drawn(run.traced.empty() ? "no threaded row ran" : nullptr, [&] {
-    return compare_products::timeline_script(run.traced, tool_common::machine_label());
-  });
-}
-
-// Writes output `i` of kOutputs, if asked for; false when it should have
-// been written and was not.
-bool write_output(const options& o, const run_result& run, size_t i) {
-  const output_entry& e = kOutputs[i];
-  const std::string path = e.path(o);
-  output_file& file = g_out.files[i];
-  if (path.empty()) {
-    return true;
-  }
-  if (e.drawn && g_out.gnuplot.empty()) {
-    std::fprintf(stderr,
-                 "compare_products: %s: gnuplot is not installed (Debian: apt-get install "
-                 "gnuplot-nox); no picture written\n",
-                 e.option);
-    return true;
-  }
-  const output_text text = e.make(o, run);
-  if (!text.write) {
-    file.abandon();
-    const std::string why =
-        text.failed && e.drawn ? "gnuplot could not draw '" + path + "'" : text.why_none;
-    std::fprintf(stderr, "compare_products: %s: %s\n", e.option, why.c_str());
-    return !text.failed;
-  }
-  if (!file.commit_with(text.write)) {
-    std::fprintf(stderr, "compare_products: %s: could not write '%s'\n", e.option, path.c_str());
-    return false;
-  }
-  return true;
-}
-
-int write_outputs(const options& o, const run_result& run, int status) {
-  g_out.save.keep();
-  for (size_t i = 0; i < kOutputCount; ++i) {
-    if (!write_output(o, run, i) && status == tool_common::kExitOk) {
-      status = tool_common::kExitWriteFailed;
-    }
-  }
-  return status;
 }
 
 // --help and --version answer at once; true when one was asked for.
@@ -494,5 +305,5 @@ int main(int argc, char** argv) {
   if (!report(o, run) && status == tool_common::kExitOk) {
     status = tool_common::kExitWriteFailed;
   }
-  return write_outputs(o, run, status);
+  return g_out.write(o, run, status);
 }
