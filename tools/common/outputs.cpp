@@ -51,7 +51,7 @@ std::string follow_links(std::string path) {
     std::string next(target, static_cast<size_t>(n));
     const size_t slash = path.rfind('/');
     if (next[0] != '/' && slash != std::string::npos) {
-      next = path.substr(0, slash + 1) + next;
+      next.insert(0, path, 0, slash + 1);
     }
     path = next;
   }
@@ -104,7 +104,7 @@ std::string output_file::claim(const std::string& path, bool dash_is_stdout) {
     path_ = follow_links(path);
     const int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 || fstat(fd, &st) != 0) {
-      const std::string why = errno_text(errno);
+      std::string why = errno_text(errno);
       if (fd >= 0) {
         close(fd);
       }

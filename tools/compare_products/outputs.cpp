@@ -164,7 +164,7 @@ std::string run_outputs::claim(const options& o) {
     claims_->gnuplot = find_on_path("gnuplot");
   }
   for (size_t i = 0; i < kOutputCount; ++i) {
-    const std::string why = claim_one(o, i);
+    std::string why = claim_one(o, i);
     if (!why.empty()) {
       return why;
     }

@@ -215,7 +215,10 @@ std::string panel_script(const traced_product& tp, size_t p, const phase_palette
       continue;
     }
     const std::string block = "$p" + std::to_string(p) + "_" + std::to_string(ph);
-    script += block + " << EOD\n" + data + "EOD\n";
+    script += block;
+    script += " << EOD\n";
+    script += data;
+    script += "EOD\n";
     plot += std::string(plot.empty() ? "plot " : ", ") + block +
             " using 1:2:3:4:5:6 with boxxyerror lc rgb \"" + palette.colours[ph] + "\" title " +
             gnuplot_quoted(palette.phases[ph]);
