@@ -63,7 +63,8 @@ std::string folder_of(const std::string& path) {
   return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The lowest descriptor of ours open for writing on the file `st` describes, or -1.
+// A descriptor of ours open for writing on the file `st` describes (1 if
+// it is one, else the lowest), or -1.
 int open_descriptor_on(const struct stat& st) {
   DIR* fds = opendir("/proc/self/fd");
   if (fds == nullptr) {
@@ -77,8 +78,10 @@ int open_descriptor_on(const struct stat& st) {
         at.st_dev != st.st_dev || at.st_ino != st.st_ino) {
       continue;
     }
+    // Standard output first: a terminal is often open on 0, 1 and 2 alike.
     const int access = fcntl(fd, F_GETFL) & O_ACCMODE;
-    if ((access == O_WRONLY || access == O_RDWR) && (found < 0 || fd < found)) {
+    if ((access == O_WRONLY || access == O_RDWR) && found != 1 &&
+        (found < 0 || fd < found || fd == 1)) {
       found = fd;
     }
   }

@@ -43,15 +43,16 @@ void stdout_sink::begin() {
   active_ = true;
 }
 
-// Reads until every writer closed the pipe. A writer that lingers (a child
-// the product forked, holding descriptor 1) is not waited for once end() asks.
+// Reads until every writer closed the pipe, which end() does for ours. A
+// writer that lingers (a child the product forked, holding descriptor 1) is
+// not waited for: once end() asks, a look every 50 ms ends the wait.
 void stdout_sink::drain(int from) {
   char buf[16384];
   int late_reads = 0;
   for (;;) {
     const bool ending = ending_;
     pollfd p{from, POLLIN, 0};
-    const int ready = poll(&p, 1, ending ? 0 : 10);
+    const int ready = poll(&p, 1, ending ? 0 : 50);
     // Once end() asks: what is in the pipe now, and at most 1 MiB more.
     if (ending && (ready <= 0 || ++late_reads > 64)) {
       break;

@@ -13,9 +13,10 @@
 // Every matrix in the shared memory is its rows one after another, each
 // `cols` int32 values. The worker maps the factors read-only and copies them,
 // before every call, into matrices made as the library makes them (a heap
-// block per row), so a product meets the same layout as the kit's methods
-// and a product that writes into its const factors spoils only its own
-// result. The time is taken by the worker around the call alone: starting
+// block per row), so a product meets the same layout as the kit's methods;
+// their records and row tables are put back too, and the descriptors above
+// after each call, so a product that writes into its const factors or closes
+// every descriptor spoils only its own result. The time is taken by the worker around the call alone: starting
 // the process, copying and the socket cost the row nothing.
 #pragma once
 
