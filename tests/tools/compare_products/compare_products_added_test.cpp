@@ -326,6 +326,20 @@ TEST_F(AddedProducts, FactorsAndResultsOfAnyShapeCrossTheSharedMemory) {
   EXPECT_FALSE(w.running());
 }
 
+// With no room above descriptor 1023 for the worker's spare copies, a product
+// that closes every descriptor leaves the worker unable to answer: its rows
+// say so, never "exited (status 0)".
+TEST_F(AddedProducts, AProductThatClosesEveryDescriptorIsNamedForIt) {
+  const auto r =
+      run_program("/bin/sh", {"-c", "ulimit -n 1024; exec \"$0\" \"$@\"", kProgram, "--add",
+                              "closer=" + products_ + ":closes_descriptors", "--size", "8",
+                              "--methods", "tipo1", "--threads", "1", "--repeat", "1"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(result_cells(r.out, "closer"),
+            std::vector<std::string>{"closed the descriptors its worker answers on"})
+      << r.out;
+}
+
 // SIGINT and SIGTERM end the workers and undo the run's claims before the tool ends of the signal.
 TEST_F(AddedProducts, AnInterruptedRunEndsItsWorkersAndLeavesNoFileItMade) {
   for (const int sig : {SIGINT, SIGTERM}) {
