@@ -38,8 +38,6 @@ class added_product {
   timed_call call();
 
   const product_method& method() const { return method_; }
-  const added_entry& given() const { return given_; }
-  const worker& process() const { return *worker_; }
 
  private:
   added_entry given_;
