@@ -1,6 +1,7 @@
 // Starting, feeding, timing out and reaping the worker processes of compare_products.
 #include "worker.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -18,7 +19,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <sstream>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -91,6 +95,43 @@ bool has_ended(pid_t pid) {
          info.si_pid == pid;
 }
 
+// The CPU time of every live process in the process groups `groups` (each
+// a worker and what its product forked), with the time of the children each
+// has reaped: what reaping them all would add to the reaped total.
+double groups_cpu_seconds(const std::vector<pid_t>& groups) {
+  if (groups.empty()) {
+    return 0.0;
+  }
+  uint64_t ticks = 0;
+  DIR* proc = opendir("/proc");
+  while (const dirent* e = proc != nullptr ? readdir(proc) : nullptr) {
+    if (e->d_name[0] < '1' || e->d_name[0] > '9') {
+      continue;
+    }
+    std::ifstream in(std::string("/proc/") + e->d_name + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    // After the name in parentheses: state, ppid, pgrp, ..., utime (the
+    // 14th field), stime, cutime, cstime.
+    std::istringstream fields(stat.substr(std::min(stat.size(), stat.rfind(')') + 1)));
+    std::string f[15];
+    for (auto& x : f) {
+      fields >> x;
+    }
+    if (!fields ||
+        std::find(groups.begin(), groups.end(), std::atol(f[2].c_str())) == groups.end()) {
+      continue;
+    }
+    for (int i = 11; i < 15; ++i) {
+      ticks += std::strtoull(f[i].c_str(), nullptr, 10);
+    }
+  }
+  if (proc != nullptr) {
+    closedir(proc);
+  }
+  return static_cast<double>(ticks) / tool_common::ticks_per_second();
+}
+
 double monotonic_seconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -147,11 +188,11 @@ std::string default_worker_program() {
 }
 
 double workers_cpu_seconds() {
-  double seconds = g_reaped_cpu_seconds;
+  std::vector<pid_t> groups;
   for (const worker* w : live_workers()) {
-    seconds += tool_common::process_cpu_seconds(w->pid());
+    groups.push_back(w->pid());
   }
-  return seconds;
+  return g_reaped_cpu_seconds + groups_cpu_seconds(groups);
 }
 
 void kill_every_worker_at_signal() {

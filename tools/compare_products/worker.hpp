@@ -33,8 +33,9 @@ struct reply;
 std::string default_worker_program();
 
 // CPU time (user + system) that every worker of this process has used so
-// far, those still running and those reaped, in seconds: a worker's time is
-// compare_products' own when the machine's load is told.
+// far, those still running and those reaped, in seconds, with every process
+// their products forked: a worker's time is compare_products' own when the
+// machine's load is told, never another program's.
 double workers_cpu_seconds();
 
 // How a worker ended: "crashed (signal 11, SIGSEGV)", "exited (status 3)".

@@ -380,6 +380,17 @@ TEST_F(AddedProducts, AStoppedWorkerIsReapedAndItsCpuTimeCounted) {
   EXPECT_EQ(errno, ECHILD);
   // It spun for 1.5 s of wall time; a tenth of that on the busiest machine.
   EXPECT_GT(compare_products::workers_cpu_seconds() - before, 0.15);
+
+  // A child the product left spinning is counted while it runs, and no less once reaped.
+  ASSERT_EQ(w.load(products_, "forks_a_spinner", 60.0), "");
+  const double started = compare_products::workers_cpu_seconds();
+  test_support::result_ptr c(w.multiply(a.get(), a.get(), 1, 60.0).product);
+  ASSERT_NE(c, nullptr);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  const double running = compare_products::workers_cpu_seconds();
+  EXPECT_GT(running - started, 0.15);
+  w.stop();
+  EXPECT_GE(compare_products::workers_cpu_seconds(), running - 0.01);
 }
 
 }  // namespace
