@@ -16,8 +16,9 @@
 // block per row), so a product meets the same layout as the kit's methods;
 // their records and row tables are put back too, and the descriptors above
 // after each call, so a product that writes into its const factors or closes
-// every descriptor spoils only its own result. The time is taken by the worker around the call alone: starting
-// the process, copying and the socket cost the row nothing.
+// every descriptor spoils only its own result. The time is taken by the
+// worker around the call alone: starting the process, copying and the socket
+// cost the row nothing.
 #pragma once
 
 #include <cstddef>
