@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 
 #include "tools/common/text.hpp"
 
@@ -222,11 +223,44 @@ std::string read_options(int argc, const char* const* argv, const std::vector<op
   return {};
 }
 
-option flag_entry(const char* name, bool* out) {
-  return {name, 0, [out](const std::vector<std::string>&) {
+std::string options_help(const std::vector<option>& table) {
+  constexpr size_t kColumn = 22;  // where the help starts, counted from 0
+  const std::string indent(kColumn, ' ');
+  std::string text;
+  for (const option& o : table) {
+    std::string line = "  " + std::string(o.name);
+    if (!o.value_name.empty()) {
+      line += " " + o.value_name;
+    }
+    line += line.size() < kColumn ? std::string(kColumn - line.size(), ' ') : "\n" + indent;
+    for (const auto& part : split(o.help, '\n')) {
+      text += line + part + "\n";
+      line = indent;
+    }
+  }
+  return text;
+}
+
+option flag_entry(const char* name, bool* out, std::string help) {
+  return {name,
+          0,
+          [out](const std::vector<std::string>&) {
             *out = true;
             return std::string();
-          }};
+          },
+          {},
+          {},
+          std::move(help)};
+}
+
+std::vector<option> program_flag_entries(program_flags* flags) {
+  return {
+      flag_entry("--dry-run", &flags->dry_run,
+                 "check every option and output path as a run would, then exit 0 without\n"
+                 "measuring or writing anything (a refusal is the run's, with status 2)"),
+      flag_entry("--version", &flags->version, "print the version and exit"),
+      flag_entry("--help", &flags->help, "show this text"),
+  };
 }
 
 option size_entry(shape_choice* shape) {

@@ -89,7 +89,7 @@ struct shape_choice {
 
 // ---- The runner ------------------------------------------------------------------------------
 
-// One option of a program's table.
+// One option of a program's table, with its line in --help.
 struct option {
   const char* name;  // "--size"
   // How many values follow: 0 for a flag; 1 for one value, the next argument
@@ -100,6 +100,10 @@ struct option {
   // The refusal when the values are missing (and for `values` 2, when '=' is
   // used); empty for "NAME: missing value".
   std::string missing = {};
+  // For --help: what the values are called ("N", "A.txt B.txt"; empty for a
+  // flag), and what the option does, lines set apart by '\n'.
+  std::string value_name = {};
+  std::string help = {};
 };
 
 // Reads argv[1 .. argc-1] through `table`, applying each option as it comes
@@ -109,8 +113,25 @@ struct option {
 //   "--help: takes no value", "--size: missing value", or what an option said.
 std::string read_options(int argc, const char* const* argv, const std::vector<option>& table);
 
+// The "Options:" part of --help, one entry per option in the table's order:
+//   "  --size N            square factors of N x N\n"
+// the name and its values, then the help from column 23, each further line
+// of it indented as far (a name too long for the column gets a line of its own).
+std::string options_help(const std::vector<option>& table);
+
+// The flags every program takes, worded once.
+struct program_flags {
+  bool help = false;     // --help, -h: print the help and exit
+  bool version = false;  // --version: print the version and exit
+  // --dry-run: check every option and path as a run would, then exit 0
+  // without measuring or writing anything (status 2 and the usual refusal otherwise).
+  bool dry_run = false;
+};
+// Their table entries, for the end of a program's table.
+std::vector<option> program_flag_entries(program_flags* flags);
+
 // Table entries that mean the same in every program.
-option flag_entry(const char* name, bool* out);
+option flag_entry(const char* name, bool* out, std::string help = {});
 option size_entry(shape_choice* shape);   // --size N: N x N times N x N
 option shape_entry(shape_choice* shape);  // --shape MxKxN
 // --threads LIST, counts from 1 to `max`, ascending, each once.

@@ -1,23 +1,24 @@
 // compare_products: times every matrix product of libdense on the same factors and checks each
 // result.
 //
-// main reads as its steps: check the inputs, claim the outputs, measure
-// (run.cpp), report, and write the outputs. Everything the user can get
-// wrong (options, files, sizes, output paths) is checked before the first
-// matrix is allocated, so a refusal costs nothing, and it leaves every file
-// and folder as it found them. The library prints its own messages on stdout
-// (mcomparar's verdict among them); those calls run with stdout pointed at a
-// scratch file, so the table and the CSV hold only our lines.
+// main reads as its steps: read the options, check the inputs, claim the
+// outputs (outputs.hpp), measure (run.cpp), report, and write the outputs.
+// Everything the user can get wrong (options, files, sizes, output paths) is
+// checked before the first matrix is allocated, so a refusal costs nothing,
+// and it leaves every file and folder as it found them; --dry-run stops
+// there. An interrupt (SIGINT, SIGTERM) ends the workers and undoes the
+// claims. The library prints its own messages on stdout (mcomparar's
+// verdict among them); those calls run with stdout pointed at a sink
+// (stdout_sink.hpp), so the table and the CSV hold only our lines.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dense/textio.hpp>
 #include <deque>
-#include <functional>
 #include <string>
 #include <utility>
 
@@ -26,7 +27,6 @@
 #include "options.hpp"
 #include "outputs.hpp"
 #include "peak_memory.hpp"
-#include "plot.hpp"
 #include "process.hpp"
 #include "report.hpp"
 #include "run.hpp"
@@ -34,42 +34,26 @@
 #include "tools/common/exit_status.hpp"
 #include "tools/common/machine.hpp"
 #include "tools/common/memory.hpp"
+#include "tools/common/outputs.hpp"
+#include "tools/common/text.hpp"
 #include "worker.hpp"
 
 namespace {
 
 using compare_products::options;
 using compare_products::run_result;
-using dense_core::matriz;
 
-// Library stdout goes to a scratch file around every library call.
+// Library stdout goes to a sink around every library call.
 compare_products::stdout_sink g_sink;
 
 // The products given with --add, each with its worker process (stopped at exit, see worker.hpp).
 std::deque<compare_products::added_product> g_added;
 
-// The places the run will write, claimed before it starts.
-struct outputs {
-  compare_products::output_file csv;
-  compare_products::output_file raw;
-  compare_products::output_file trace;
-  compare_products::output_file timeline;
-  compare_products::output_file plot;
-  compare_products::output_folder save;
-  std::string gnuplot;   // empty: no plot asked, or gnuplot missing
-  FILE* table = stdout;  // stderr when the CSV takes stdout; null with --quiet
-};
-outputs g_out;
+// The places the run will write (outputs.hpp), claimed before it starts.
+compare_products::run_outputs g_out;
 
 // Whatever the run has claimed and not yet written goes back as it was.
-void give_back_outputs() {
-  g_out.csv.abandon();
-  g_out.raw.abandon();
-  g_out.trace.abandon();
-  g_out.timeline.abandon();
-  g_out.plot.abandon();
-  g_out.save.abandon();
-}
+void give_back_outputs() { g_out.give_back(); }
 
 [[noreturn]] void refuse(const std::string& why) {
   give_back_outputs();
@@ -91,11 +75,31 @@ void at_exit() {
   give_back_outputs();
 }
 
-std::string errno_text() { return std::strerror(errno); }
-
-std::string threads_text(int32_t t) {
-  return std::to_string(t) + (t == 1 ? " thread" : " threads");
+// Ctrl-C, SIGTERM, a closed terminal or a reader of the table gone: the
+// workers end and the claims are undone before the process ends of the
+// signal, as it would have without us.
+// Only kill, waitpid, unlink and rmdir run here.
+void on_interrupt(int sig) {
+  compare_products::kill_every_worker_at_signal();
+  tool_common::give_back_every_claim();
+  signal(sig, SIG_DFL);
+  raise(sig);
 }
+
+void handle_interrupts() {
+  struct sigaction act {};
+  act.sa_handler = on_interrupt;
+  sigfillset(&act.sa_mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    sigaction(sig, &act, nullptr);
+  }
+  // A file size limit makes a write fail (EFBIG) instead of ending the
+  // process: the failed write is then reported, and the old file kept.
+  signal(SIGXFSZ, SIG_IGN);
+}
+
+using tool_common::errno_text;
+using tool_common::threads_text;
 
 // ---- Step 1: the command line and the inputs --------------------------------------------------
 
@@ -114,14 +118,14 @@ options read_options(int argc, char** argv) {
 compare_products::matrix_file_shape check_factor_file(const std::string& path) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) {
-    refuse("--load: " + path + ": " + errno_text());
+    refuse("--load: " + path + ": " + errno_text(errno));
   }
   if (!S_ISREG(st.st_mode)) {
     refuse("--load: " + path + ": not a regular file");
   }
   FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) {
-    refuse("--load: " + path + ": " + errno_text());
+    refuse("--load: " + path + ": " + errno_text(errno));
   }
   compare_products::matrix_file_shape shape = compare_products::check_matrix_file(f);
   std::fclose(f);
@@ -177,50 +181,10 @@ void check_inputs(options& o) {
 
 // ---- Step 2: the output places, claimed now so that a bad path is refused before the work -----
 
-// Claims `path` for the output `option` names, or refuses; nothing for an empty path.
-void claim(const char* option, const std::string& path, compare_products::output_file* file) {
-  if (path.empty()) {
-    return;
-  }
-  const std::string why = file->claim(path, false);
-  if (!why.empty()) {
-    refuse(std::string(option) + ": cannot write '" + path + "': " + why);
-  }
-}
-
 void claim_outputs(const options& o) {
-  if (!o.save_dir.empty() && !g_out.save.claim(o.save_dir)) {
-    refuse("--save: cannot write into '" + o.save_dir + "': " + errno_text());
-  }
-  if (!o.csv.empty()) {
-    const std::string why = g_out.csv.claim(o.csv, true);
-    if (!why.empty()) {
-      refuse("--csv: cannot write '" + o.csv + "': " + why);
-    }
-    if (g_out.csv.is_stdout()) {
-      g_out.table = stderr;
-    }
-  }
-  if (!o.raw.empty()) {
-    const std::string why = g_out.raw.claim(o.raw, true);
-    if (!why.empty()) {
-      refuse("--raw: cannot write '" + o.raw + "': " + why);
-    }
-    if (g_out.raw.is_stdout()) {
-      g_out.table = stderr;
-    }
-  }
-  if (o.quiet) {
-    g_out.table = nullptr;
-  }
-  claim("--trace", o.trace, &g_out.trace);
-  if (!o.plot.empty() || !o.timeline.empty()) {
-    g_out.gnuplot = compare_products::find_on_path("gnuplot");
-  }
-  // Without gnuplot there is no picture to write: the run says so at the end.
-  if (!g_out.gnuplot.empty()) {
-    claim("--plot", o.plot, &g_out.plot);
-    claim("--timeline", o.timeline, &g_out.timeline);
+  const std::string why = g_out.claim(o);
+  if (!why.empty()) {
+    refuse(why);
   }
 }
 
@@ -286,13 +250,13 @@ void warn_if_busy(const run_result& run) {
 // The table and the wrong results; false when the table could not be written.
 bool report(const options& o, const run_result& run) {
   bool written = true;
-  if (g_out.table != nullptr) {
+  if (g_out.table() != nullptr) {
     errno = 0;
-    print_table(o, run, g_out.table);
-    written = std::fflush(g_out.table) == 0 && std::ferror(g_out.table) == 0;
+    print_table(o, run, g_out.table());
+    written = std::fflush(g_out.table()) == 0 && std::ferror(g_out.table()) == 0;
     if (!written) {
       std::fprintf(stderr, "compare_products: could not write the table: %s\n",
-                   errno != 0 ? errno_text().c_str() : "write error");
+                   errno != 0 ? errno_text(errno).c_str() : "write error");
     }
   }
   for (const auto& d : run.differences) {
@@ -302,109 +266,20 @@ bool report(const options& o, const run_result& run) {
   return written;
 }
 
-// ---- Step 4: the output files -----------------------------------------------------------------
-
-bool write_matrix(const std::string& path, const matriz* m) {
-  FILE* f = std::fopen(path.c_str(), "w");
-  if (f == nullptr) {
-    return false;
+// --help and --version answer at once; true when one was asked for.
+bool answered_at_once(const options& o) {
+  if (o.help) {
+    std::fputs(compare_products::help_text().c_str(), stdout);
+  } else if (o.version) {
+    std::printf("compare_products %s\n", DENSE_VERSION);
   }
-  textio::fileout_matriz(m, f);
-  const bool ok = std::ferror(f) == 0;
-  return std::fclose(f) == 0 && ok;
+  return o.help || o.version;
 }
 
-// A picture drawn by gnuplot into `file`, claimed for `option` at `path`, or
-// one line saying why there is none: `empty_why` when there is nothing to
-// draw. False when it should have been drawn and was not.
-bool draw(const char* option, const std::string& path, compare_products::output_file& file,
-          const char* empty_why, const std::function<std::string()>& script) {
-  if (path.empty()) {
-    return true;
-  }
-  if (g_out.gnuplot.empty()) {
-    std::fprintf(stderr,
-                 "compare_products: %s: gnuplot is not installed (Debian: apt-get install "
-                 "gnuplot-nox); no picture written\n",
-                 option);
-    return true;
-  }
-  if (empty_why != nullptr) {
-    file.abandon();
-    std::fprintf(stderr, "compare_products: %s: %s; no picture written\n", option, empty_why);
-    return true;
-  }
-  std::string png;
-  if (!compare_products::run_gnuplot(g_out.gnuplot, script(), &png)) {
-    file.abandon();
-    std::fprintf(stderr, "compare_products: %s: gnuplot could not draw '%s'\n", option,
-                 path.c_str());
-    return false;
-  }
-  if (!file.commit(png)) {
-    std::fprintf(stderr, "compare_products: %s: could not write '%s'\n", option, path.c_str());
-    return false;
-  }
-  return true;
-}
-
-bool write_plot(const options& o, const run_result& run) {
-  return draw(
-      "--plot", o.plot, g_out.plot,
-      compare_products::has_rate(run.rows)
-          ? nullptr
-          : "no row has a measured rate (every row skipped or faster than the clock)",
-      [&] { return compare_products::gnuplot_script(run.rows, o, tool_common::machine_label()); });
-}
-
-bool write_timeline(const options& o, const run_result& run) {
-  return draw("--timeline", o.timeline, g_out.timeline,
-              run.traced.empty() ? "no threaded row ran" : nullptr, [&] {
-                return compare_products::timeline_script(run.traced, tool_common::machine_label());
-              });
-}
-
-int write_outputs(const options& o, const run_result& run, int status) {
-  auto failed = [&status] {
-    status = status == tool_common::kExitOk ? tool_common::kExitWriteFailed : status;
-  };
-  if (g_out.csv.claimed() &&
-      !g_out.csv.commit(compare_products::format_csv(run.rows, o, run.load))) {
-    std::fprintf(stderr, "compare_products: --csv: could not write '%s'\n", o.csv.c_str());
-    failed();
-  }
-  if (g_out.raw.claimed() && !g_out.raw.commit(compare_products::format_raw(run.raw, run.rows))) {
-    std::fprintf(stderr, "compare_products: --raw: could not write '%s'\n", o.raw.c_str());
-    failed();
-  }
-  if (!o.save_dir.empty()) {
-    g_out.save.keep();
-    const std::pair<const char*, const matriz*> files[] = {
-        {"A.txt", run.saved.a}, {"B.txt", run.saved.b}, {"C.txt", run.saved_product}};
-    for (const auto& [name, m] : files) {
-      const std::string path = o.save_dir + "/" + name;
-      if (m == nullptr) {
-        std::fprintf(stderr, "compare_products: --save: no verified product to write as '%s'\n",
-                     path.c_str());
-        failed();
-      } else if (!write_matrix(path, m)) {
-        std::fprintf(stderr, "compare_products: --save: could not write '%s'\n", path.c_str());
-        failed();
-      }
-    }
-  }
-  if (!write_plot(o, run)) {
-    failed();
-  }
-  if (g_out.trace.claimed() &&
-      !g_out.trace.commit(compare_products::chrome_trace_json(run.traced))) {
-    std::fprintf(stderr, "compare_products: --trace: could not write '%s'\n", o.trace.c_str());
-    failed();
-  }
-  if (!write_timeline(o, run)) {
-    failed();
-  }
-  return status;
+// The rounds, over every shape.
+void measure(const options& o, run_result& run) {
+  const compare_products::run_context ctx{&g_sink, refuse, &g_added};
+  compare_products::measure_all(o, ctx, !o.quiet && isatty(2) == 1, run);
 }
 
 }  // namespace
@@ -412,23 +287,23 @@ int write_outputs(const options& o, const run_result& run, int status) {
 int main(int argc, char** argv) {
   compare_products::open_standard_descriptors();
   options o = read_options(argc, argv);
-  if (o.help) {
-    std::fputs(compare_products::help_text().c_str(), stdout);
+  if (answered_at_once(o)) {
     return tool_common::kExitOk;
   }
-  if (o.version) {
-    std::printf("compare_products %s\n", DENSE_VERSION);
-    return tool_common::kExitOk;
-  }
-  check_inputs(o);
   std::atexit(at_exit);
+  handle_interrupts();
+  check_inputs(o);
   claim_outputs(o);
+  if (o.dry_run) {
+    // Every check a run makes has passed; nothing more is done or left behind.
+    give_back_outputs();
+    return tool_common::kExitOk;
+  }
   run_result run;
-  const compare_products::run_context ctx{&g_sink, refuse, &g_added};
-  compare_products::measure_all(o, ctx, !o.quiet && isatty(2) == 1, run);
+  measure(o, run);
   int status = run.status;
   if (!report(o, run) && status == tool_common::kExitOk) {
     status = tool_common::kExitWriteFailed;
   }
-  return write_outputs(o, run, status);
+  return g_out.write(o, run, status);
 }

@@ -8,6 +8,7 @@
 
 #include "tools/common/cli.hpp"
 #include "tools/common/freivalds.hpp"
+#include "tools/common/text.hpp"
 
 namespace compare_products {
 namespace {
@@ -184,6 +185,142 @@ std::vector<int32_t> default_thread_counts(int32_t cpus) {
   return tool_common::doubling_counts(std::min(cpus, tool_common::kMaxThreads));
 }
 
+namespace {
+
+// `entry` with its line in --help.
+option documented(option entry, std::string value_name, std::string help) {
+  entry.value_name = std::move(value_name);
+  entry.help = std::move(help);
+  return entry;
+}
+
+std::string methods_help() {
+  std::string text = "comma-separated methods (default all):";
+  char line[200];
+  for (const auto& m : methods()) {
+    if (m.help_label != nullptr) {
+      std::snprintf(line, sizeof line, "\n  %-17s %s", m.help_label, m.help);
+      text += line;
+    }
+  }
+  return text +
+         "\n  all               every method above"
+         "\nsequential methods are measured once, on 1 thread";
+}
+
+std::string verify_help() {
+  return "how each result is checked: exact (mcomparar against mmultiplicar\n"
+         "tipo 1), freivalds (" +
+         std::to_string(tool_common::kFreivaldsRounds) +
+         " random 0/1 vectors, O(n^2) per result), or\n"
+         "auto (default: exact up to the work of a 1024x1024x1024 product,\n"
+         "freivalds above)";
+}
+
+// The options that fix what is multiplied, and how it is measured and checked.
+std::vector<option> measuring_entries(options& o) {
+  namespace tc = tool_common;
+  const std::string n = std::to_string(tc::kDefaultSize);
+  return {
+      documented(tc::size_entry(&o), "N",
+                 "square factors of N x N (default " + n + ", so A and B are " + n + "x" + n + ")"),
+      documented(tc::shape_entry(&o), "MxKxN",
+                 "A has M rows and K columns, B has K rows and N columns"),
+      documented(sizes_entry(o), "LIST",
+                 "a sweep: square sizes, comma-separated; every method at each size,\n"
+                 "one table with a size column (--plot draws GOP/s against n); a\n"
+                 "method predicted to need over 2 s per repetition is skipped"),
+      documented(tc::threads_entry(&o.threads, tc::kMaxThreads), "LIST",
+                 "thread counts, comma-separated, each 1 to " + std::to_string(tc::kMaxThreads) +
+                     "\n(default: 1, 2, 4, ... up to the number of CPUs)"),
+      documented(methods_entry(o), "LIST", methods_help()),
+      documented(tc::repeat_entry(&o.repeat, tc::kMaxRepeat), "R",
+                 "exactly R rounds (default: at least 5, then until every row's\n"
+                 "interval, and every speedup's over one thread, lies within\n"
+                 "+-5% of its median, or --time has passed)"),
+      documented({"--time", 1,
+                  [&o](const std::vector<std::string>& v) {
+                    o.time_given = true;
+                    return tc::read_seconds("--time", v[0], 0.1, kMaxTime, &o.time_budget);
+                  }},
+                 "SECONDS",
+                 "how long the rounds of one size may go on (default 10; a sweep\n"
+                 "instead stops a row once its calls took 1 s)"),
+      documented(tc::limit_entry(&o.limit, &o.limit_given), "L",
+                 "random values from 1 to L (default " + std::to_string(tc::kDefaultLimit) + ")"),
+      documented(tc::seed_entry(&o.seed, &o.seeded), "S",
+                 "fill the factors from a generator seeded with S (0 to 4294967295),\n"
+                 "so two runs multiply the same numbers (default: mgerar_aleatorio),\n"
+                 "and shuffle the rounds from it (default: from the clock)"),
+      documented(verify_entry(o), "RULE", verify_help()),
+  };
+}
+
+// The products of one's own (--add) and what they may take.
+std::vector<option> added_entries(options& o) {
+  return {
+      documented(add_entry(o), "LABEL=PATH.so[:SYMBOL]",
+                 "also measure a product of your own: SYMBOL (default: LABEL) in the\n"
+                 "shared object PATH.so, a function with C linkage and the signature of\n"
+                 "the threaded products, matriz* (const matriz* a, const matriz* b,\n"
+                 "int32_t threads); one row per thread count, named LABEL and checked\n"
+                 "like every other; it runs in a worker process, so a crash shows as\n"
+                 "'crashed (signal N, NAME)' in its row and exits 1, as a wrong\n"
+                 "result does; repeatable"),
+      documented({"--timeout", 1,
+                  [&o](const std::vector<std::string>& v) {
+                    return tool_common::read_seconds("--timeout", v[0], 0.1, kMaxTime, &o.timeout);
+                  }},
+                 "SECONDS",
+                 "stop a call of an added product after this long and report it as\n"
+                 "'timed out' (default " +
+                     tool_common::format_number("%g", kDefaultTimeout) + ")"),
+  };
+}
+
+// Where the factors come from and where the results go.
+std::vector<option> file_entries(options& o) {
+  namespace tc = tool_common;
+  return {
+      documented(load_entry(o), "A.txt B.txt", "read both factors from matrix text files instead"),
+      documented(tc::path_entry("--save", &o.save_dir), "DIR",
+                 "write A.txt, B.txt and the product C.txt into DIR (created if missing;\n"
+                 "without the exact reference, C.txt is the fastest verified result)"),
+      documented(tc::path_entry("--csv", &o.csv), "FILE",
+                 "also write the table as CSV, one row per method and thread count\n"
+                 "(--csv - : the CSV on stdout, and the table on stderr)"),
+      documented(tc::path_entry("--raw", &o.raw), "FILE",
+                 "write every timed call as CSV: round, its place in the round,\n"
+                 "method, threads, shape, seconds (--raw - : on stdout)"),
+      documented(tc::path_entry("--plot", &o.plot), "FILE.png",
+                 "draw GOP/s per method and thread count with gnuplot"),
+      documented(tc::path_entry("--trace", &o.trace), "FILE.json",
+                 "after the rounds, call each threaded row once more with every\n"
+                 "thread's phases recorded, and write them in Chrome's trace format\n"
+                 "(open it in Perfetto, ui.perfetto.dev, or chrome://tracing)"),
+      documented(tc::path_entry("--timeline", &o.timeline), "FILE.png",
+                 "draw the same phases with gnuplot: a lane per thread"),
+      documented(tc::flag_entry("--quiet", &o.quiet), "",
+                 "print no table and no progress (files and exit status only)"),
+  };
+}
+
+// Every option, in --help's order.
+std::vector<option> option_table(options& o) {
+  std::vector<option> table = measuring_entries(o);
+  for (auto* part : {&added_entries, &file_entries}) {
+    for (auto& entry : part(o)) {
+      table.push_back(std::move(entry));
+    }
+  }
+  for (auto& entry : tool_common::program_flag_entries(&o)) {
+    table.push_back(std::move(entry));
+  }
+  return table;
+}
+
+}  // namespace
+
 parse_result parse_options(int argc, const char* const* argv,
                            const std::vector<int32_t>& default_threads) {
   parse_result r;
@@ -192,39 +329,7 @@ parse_result parse_options(int argc, const char* const* argv,
   for (const auto& m : methods()) {
     o.methods.push_back(&m);
   }
-  namespace tc = tool_common;
-  const std::vector<option> table = {
-      tc::size_entry(&o),
-      tc::shape_entry(&o),
-      sizes_entry(o),
-      tc::threads_entry(&o.threads, tool_common::kMaxThreads),
-      methods_entry(o),
-      tc::repeat_entry(&o.repeat, tool_common::kMaxRepeat),
-      tc::limit_entry(&o.limit, &o.limit_given),
-      tc::seed_entry(&o.seed, &o.seeded),
-      verify_entry(o),
-      {"--time", 1,
-       [&o](const std::vector<std::string>& v) {
-         o.time_given = true;
-         return tc::read_seconds("--time", v[0], 0.1, kMaxTime, &o.time_budget);
-       }},
-      add_entry(o),
-      {"--timeout", 1,
-       [&o](const std::vector<std::string>& v) {
-         return tc::read_seconds("--timeout", v[0], 0.1, kMaxTime, &o.timeout);
-       }},
-      tc::path_entry("--csv", &o.csv),
-      tc::path_entry("--raw", &o.raw),
-      tc::path_entry("--trace", &o.trace),
-      tc::path_entry("--timeline", &o.timeline),
-      tc::path_entry("--plot", &o.plot),
-      tc::path_entry("--save", &o.save_dir),
-      load_entry(o),
-      tc::flag_entry("--quiet", &o.quiet),
-      tc::flag_entry("--help", &o.help),
-      tc::flag_entry("--version", &o.version),
-  };
-  r.error = tc::read_options(argc, argv, table);
+  r.error = tool_common::read_options(argc, argv, option_table(o));
   if (r.error.empty()) {
     r.error = check_combinations(o, o.seeded);
   }
@@ -232,95 +337,34 @@ parse_result parse_options(int argc, const char* const* argv,
 }
 
 std::string help_text() {
-  char defaults[160];
-  std::snprintf(defaults, sizeof defaults, "%d, so A and B are %dx%d", tool_common::kDefaultSize,
-                tool_common::kDefaultSize, tool_common::kDefaultSize);
-  std::string text =
-      "Usage: compare_products [OPTION]...\n"
-      "Multiplies two random int32 matrices A (MxK) and B (KxN) with every method of libdense,\n"
-      "checks each result (against the sequential product with mcomparar, or with Freivalds'\n"
-      "test when that product would cost more than the methods measured), and prints one table:\n"
-      "the median wall time of each method and thread count, GOP/s (2*M*K*N operations per\n"
-      "product) with the 95% interval of its median, the speedup over mmultiplicar tipo 0 and\n"
-      "over the same method on one thread (the median of the ratios within each round), and\n"
-      "whether the result was identical. Every row runs once untimed, then in rounds: each\n"
-      "round runs every row once, in an order shuffled afresh. Under the table, one line says\n"
-      "how much of the machine other programs used meanwhile.\n"
-      "\n"
-      "Options:\n"
-      "  --size N            square factors of N x N (default ";
-  text += defaults;
-  text +=
-      ")\n"
-      "  --shape MxKxN       A has M rows and K columns, B has K rows and N columns\n"
-      "  --sizes LIST        a sweep: square sizes, comma-separated; every method at each size,\n"
-      "                      one table with a size column (--plot draws GOP/s against n); a\n"
-      "                      method predicted to need over 2 s per repetition is skipped\n"
-      "  --threads LIST      thread counts, comma-separated, each 1 to 256\n"
-      "                      (default: 1, 2, 4, ... up to the number of CPUs)\n"
-      "  --methods LIST      comma-separated methods (default all):\n";
-  char line[200];
-  for (const auto& m : methods()) {
-    if (m.help_label != nullptr) {
-      std::snprintf(line, sizeof line, "                        %-17s %s\n", m.help_label, m.help);
-      text += line;
-    }
-  }
-  text +=
-      "                        all               every method above\n"
-      "                      sequential methods are measured once, on 1 thread\n"
-      "  --repeat R          exactly R rounds (default: at least 5, then until every row's\n"
-      "                      interval, and every speedup's over one thread, lies within\n"
-      "                      +-5% of its median, or --time has passed)\n"
-      "  --time SECONDS      how long the rounds of one size may go on (default 10; a sweep\n"
-      "                      instead stops a row once its calls took 1 s)\n"
-      "  --limit L           random values from 1 to L (default 100)\n"
-      "  --seed S            fill the factors from a generator seeded with S (0 to 4294967295),\n"
-      "                      so two runs multiply the same numbers (default: mgerar_aleatorio),\n"
-      "                      and shuffle the rounds from it (default: from the clock)\n"
-      "  --verify RULE       how each result is checked: exact (mcomparar against mmultiplicar\n"
-      "                      tipo 1), freivalds (";
-  text += std::to_string(tool_common::kFreivaldsRounds);
-  text +=
-      " random 0/1 vectors, O(n^2) per result), or\n"
-      "                      auto (default: exact up to the work of a 1024x1024x1024 product,\n"
-      "                      freivalds above)\n"
-      "  --add LABEL=PATH.so[:SYMBOL]\n"
-      "                      also measure a product of your own: SYMBOL (default: LABEL) in the\n"
-      "                      shared object PATH.so, a function with C linkage and the signature "
-      "of\n"
-      "                      the threaded products, matriz* (const matriz* a, const matriz* b,\n"
-      "                      int32_t threads); one row per thread count, named LABEL and checked\n"
-      "                      like every other; it runs in a worker process, so a crash shows as\n"
-      "                      'crashed (signal N, NAME)' in its row and exits 1, as a wrong\n"
-      "                      result does; repeatable\n"
-      "  --timeout SECONDS   stop a call of an added product after this long and report it as\n"
-      "                      'timed out' (default 60)\n"
-      "  --load A.txt B.txt  read both factors from matrix text files instead\n"
-      "  --save DIR          write A.txt, B.txt and the product C.txt into DIR (created if "
-      "missing;\n"
-      "                      without the exact reference, C.txt is the fastest verified result)\n"
-      "  --csv FILE          also write the table as CSV, one row per method and thread count\n"
-      "                      (--csv - : the CSV on stdout, and the table on stderr)\n"
-      "  --raw FILE          write every timed call as CSV: round, its place in the round,\n"
-      "                      method, threads, shape, seconds (--raw - : on stdout)\n"
-      "  --plot FILE.png     draw GOP/s per method and thread count with gnuplot\n"
-      "  --trace FILE.json   after the rounds, call each threaded row once more with every\n"
-      "                      thread's phases recorded, and write them in Chrome's trace format\n"
-      "                      (open it in Perfetto, ui.perfetto.dev, or chrome://tracing)\n"
-      "  --timeline FILE.png draw the same phases with gnuplot: a lane per thread\n"
-      "  --quiet             print no table and no progress (files and exit status only)\n"
-      "  --version           print the version and exit\n"
-      "  --help              show this text\n"
-      "\n"
-      "Example:\n"
-      "  compare_products --size 300 --threads 1,2 --methods tipo0,tipo1,omp --csv run.csv\n"
-      "  compare_products --add mine=./my_product.so:my_product --methods tipo1,omp,kernel\n"
-      "\n"
-      "Exit status: 0 all results identical, 1 a result failed its check (the method is named\n"
-      "on stderr), 2 bad input or an output path that cannot be created, refused before any\n"
-      "work, 3 an output file could not be written after the run.\n";
-  return text;
+  options unused;
+  return "Usage: compare_products [OPTION]...\n"
+         "Multiplies two random int32 matrices A (MxK) and B (KxN) with every method of "
+         "libdense,\n"
+         "checks each result (against the sequential product with mcomparar, or with "
+         "Freivalds'\n"
+         "test when that product would cost more than the methods measured), and prints one "
+         "table:\n"
+         "the median wall time of each method and thread count, GOP/s (2*M*K*N operations per\n"
+         "product) with the 95% interval of its median, the speedup over mmultiplicar tipo 0 "
+         "and\n"
+         "over the same method on one thread (the median of the ratios within each round), and\n"
+         "whether the result was identical. Every row runs once untimed, then in rounds: each\n"
+         "round runs every row once, in an order shuffled afresh. Under the table, one line "
+         "says\n"
+         "how much of the machine other programs used meanwhile.\n"
+         "\n"
+         "Options:\n" +
+         tool_common::options_help(option_table(unused)) +
+         "\n"
+         "Example:\n"
+         "  compare_products --size 300 --threads 1,2 --methods tipo0,tipo1,omp --csv run.csv\n"
+         "  compare_products --add mine=./my_product.so:my_product --methods tipo1,omp,kernel\n"
+         "\n"
+         "Exit status: 0 all results identical, 1 a result failed its check (the method is "
+         "named\n"
+         "on stderr), 2 bad input or an output path that cannot be created, refused before any\n"
+         "work, 3 an output file could not be written after the run.\n";
 }
 
 }  // namespace compare_products

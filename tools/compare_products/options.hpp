@@ -40,7 +40,7 @@ enum class check_rule {
 // Factors are rows x inner and inner x cols (for a sweep, the largest size);
 // shape_option names the option that fixed the shape ("--size", "--shape",
 // "--sizes", "--load") in size refusals.
-struct options : tool_common::shape_choice {
+struct options : tool_common::shape_choice, tool_common::program_flags {
   options() { rows = inner = cols = tool_common::kDefaultSize; }
   // --sizes: the square sizes of a sweep, ascending, no repeats; empty for one shape.
   std::vector<int32_t> sizes;
@@ -65,8 +65,6 @@ struct options : tool_common::shape_choice {
   std::string load_b;
   std::string save_dir;
   bool quiet = false;
-  bool help = false;
-  bool version = false;
 };
 
 // Parsed options, or a one-line reason (no program name, no newline) in `error`.
@@ -87,7 +85,8 @@ parse_result parse_options(int argc, const char* const* argv,
 // ascending, without repeats.
 std::vector<int32_t> default_thread_counts(int32_t cpus);
 
-// The text of --help; its list of methods comes from methods().
+// The text of --help: its options from the table parse_options reads (each
+// entry's own help), its list of methods from methods().
 std::string help_text();
 
 }  // namespace compare_products

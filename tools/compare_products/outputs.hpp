@@ -1,62 +1,47 @@
-// The places a run writes to after its work (--csv, --plot, --save), claimed before the work
-// starts so that a bad path is refused first, and never damaged by a run that does not finish.
-//
-// Claiming a file opens it for writing without truncating it; only a run
-// that finishes replaces its contents. A file or folder that the claim
-// created is removed again when the run is refused or ends early; one that
-// was there before is left exactly as it was (its bytes, its kind: a device
-// node stays a device node).
+// compare_products' outputs after the run: one table of entries (--csv, --raw, --save's three
+// files, --plot, --trace, --timeline), each claimed before the work and written after it through
+// tool_common::output_file (tools/common/outputs.hpp). A new output format is one entry.
 #pragma once
 
 #include <cstdio>
 #include <string>
-#include <vector>
+
+#include "options.hpp"
+#include "run.hpp"
 
 namespace compare_products {
 
-// One file the run will write.
-class output_file {
+// Every output a run asks for: claimed, then written or given back.
+class run_outputs {
  public:
-  output_file() = default;
-  output_file(const output_file&) = delete;
-  output_file& operator=(const output_file&) = delete;
-  ~output_file();
+  run_outputs();
+  run_outputs(const run_outputs&) = delete;
+  run_outputs& operator=(const run_outputs&) = delete;
+  ~run_outputs();
 
-  // Opens `path` for writing, creating it if missing but leaving its bytes
-  // alone; "-" (when `dash_is_stdout`) means standard output. Returns empty,
-  // or why it cannot be written (strerror's text).
-  std::string claim(const std::string& path, bool dash_is_stdout);
-  bool claimed() const { return fd_ >= 0; }
-  bool is_stdout() const { return fd_ == 1; }
-  const std::string& path() const { return path_; }
+  // Claims every output `o` asks for, in the table's order. Empty, or the
+  // refusal (one line, no program name): a path that cannot be written,
+  // "--raw: 'x' is also the file of --csv; give each output a file of its
+  // own". After a refusal, give_back() undoes the claims made.
+  std::string claim(const options& o);
 
-  // Replaces the file's contents with `bytes` (a regular file is truncated
-  // first) and closes it. False when any byte could not be written.
-  bool commit(const std::string& bytes);
+  // Where the table goes: stdout, stderr when an output takes stdout, null with --quiet.
+  FILE* table() const { return table_; }
 
-  // Closes the file unwritten; removes it if claim() created it.
-  void abandon();
+  // Writes each claimed output, saying on stderr why one is not written;
+  // `status`, or kExitWriteFailed when it was kExitOk and a write failed.
+  int write(const options& o, const run_result& run, int status);
+
+  // Whatever was claimed and not yet written goes back as it was.
+  void give_back();
 
  private:
-  std::string path_;
-  int fd_ = -1;
-  bool created_ = false;
-};
+  struct claims;
+  std::string claim_one(const options& o, size_t i);
+  bool write_one(const options& o, const run_result& run, size_t i);
 
-// mkdir -p that remembers which folders it made, so that a refused run can
-// take them away again.
-class output_folder {
- public:
-  // True when `dir` exists as a folder we can write into, made here if
-  // missing; errno says why not.
-  bool claim(const std::string& dir);
-  // Removes the folders claim() made (only if still empty), deepest first.
-  void abandon();
-  // Keeps whatever was made.
-  void keep() { made_.clear(); }
-
- private:
-  std::vector<std::string> made_;
+  claims* claims_;
+  FILE* table_ = stdout;
 };
 
 }  // namespace compare_products

@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <functional>
 #include <iterator>
 #include <utility>
 
+#include "process.hpp"
 #include "tools/common/text.hpp"
 
 namespace compare_products {
@@ -51,10 +53,10 @@ std::string bars_script(const std::vector<row>& rows, const std::string& title) 
   std::string script = data;
   script +=
       "set terminal pngcairo size 1100,600 noenhanced\n"
-      "set title \"";
-  script += title;
+      "set title ";
+  script += gnuplot_quoted(title);
   script +=
-      "\"\n"
+      "\n"
       "set ylabel \"GOP/s\"\n"
       "set yrange [0:*]\n"
       "set grid ytics\n"
@@ -109,10 +111,6 @@ std::string colour_of(const product_method* m, const std::vector<row>& rows) {
   return kAddedColours[nth % std::size(kAddedColours)];
 }
 
-std::string threads_label(int32_t t) {
-  return std::to_string(t) + (t == 1 ? " thread" : " threads");
-}
-
 // One data block: "n value low high" per size that has a value.
 std::string block(const std::string& name, const std::vector<std::array<double, 4>>& points) {
   std::string text = "$" + name + " << EOD\n";
@@ -123,75 +121,113 @@ std::string block(const std::string& name, const std::vector<std::array<double, 
   return text + "EOD\n";
 }
 
-// The sweep plot, two panels over n on log-log axes: GOP/s of each method on
-// one thread and on the largest thread count it ran with (a colour per
-// method, solid for one thread, dashed for more), each point with its 95%
-// interval; below, each threaded method's speedup over one thread.
-std::string lines_script(const std::vector<row>& rows, const std::string& title) {
-  int32_t most_threads = 1;
+// The lines of a sweep plot: each method on one thread and on the most threads it ran with.
+struct series {
+  const product_method* method;
+  int32_t threads;
+};
+
+// The largest thread count a threaded method ran with.
+int32_t most_threads_of(const std::vector<row>& rows) {
+  int32_t most = 1;
   for (const auto& r : rows) {
     if (r.method->threads == threading::requested && r.skipped.empty()) {
-      most_threads = std::max(most_threads, r.threads);
+      most = std::max(most, r.threads);
     }
   }
-  struct series {
-    const product_method* method;
-    int32_t threads;
-  };
+  return most;
+}
+
+// The rate lines drawn: every row's method and thread count with a rate,
+// threaded methods on 1 thread and on `most` threads only.
+std::vector<series> rate_series(const std::vector<row>& rows, int32_t most) {
   std::vector<series> lines;
-  std::vector<const product_method*> scaling;  // methods with a speedup over one thread
   for (const auto& r : rows) {
     const bool shown =
-        r.method->threads != threading::requested || r.threads == 1 || r.threads == most_threads;
+        r.method->threads != threading::requested || r.threads == 1 || r.threads == most;
     const bool known = std::any_of(lines.begin(), lines.end(), [&](const series& s) {
       return s.method == r.method && s.threads == r.threads;
     });
     if (r.gops > 0.0 && shown && !known) {
       lines.push_back({r.method, r.threads});
     }
-    if (r.vs_one.count > 0 && r.threads == most_threads &&
+  }
+  return lines;
+}
+
+// The methods with a speedup over one thread at `most` threads.
+std::vector<const product_method*> scaling_methods(const std::vector<row>& rows, int32_t most) {
+  std::vector<const product_method*> scaling;
+  for (const auto& r : rows) {
+    if (r.vs_one.count > 0 && r.threads == most &&
         std::find(scaling.begin(), scaling.end(), r.method) == scaling.end()) {
       scaling.push_back(r.method);
     }
   }
+  return scaling;
+}
 
+// One line of a panel: its data block `name` (appended to *data) from the
+// rows `take` picks, as "n value low high", and its plot clause.
+std::string line_of(const std::vector<row>& rows, const std::string& name,
+                    const std::function<bool(const row&, std::array<double, 4>*)>& take,
+                    const std::string& style, std::string* data) {
+  std::vector<std::array<double, 4>> points;
+  for (const auto& r : rows) {
+    std::array<double, 4> p{};
+    if (take(r, &p)) {
+      points.push_back(p);
+    }
+  }
+  *data += block(name, points);
+  return "$" + name + " using 1:2:3:4 with yerrorlines lw 2 pt 7 ps 0.6 " + style;
+}
+
+// The sweep plot, two panels over n on log-log axes: GOP/s of each method on
+// one thread and on the largest thread count it ran with (a colour per
+// method, solid for one thread, dashed for more), each point with its 95%
+// interval; below, each threaded method's speedup over one thread.
+std::string lines_script(const std::vector<row>& rows, const std::string& title) {
+  const int32_t most = most_threads_of(rows);
+  const std::vector<series> lines = rate_series(rows, most);
+  const std::vector<const product_method*> scaling = scaling_methods(rows, most);
   std::string data;
   std::string rates = "plot ";
   for (size_t i = 0; i < lines.size(); ++i) {
-    std::vector<std::array<double, 4>> points;
-    for (const auto& r : rows) {
-      if (r.method == lines[i].method && r.threads == lines[i].threads && r.gops > 0.0) {
-        points.push_back(
-            {static_cast<double>(r.size.rows), r.gops, r.gops_range.low, r.gops_range.high});
-      }
-    }
-    const std::string name = "rate" + std::to_string(i);
-    data += block(name, points);
-    rates += std::string(i == 0 ? "" : ", ") + "$" + name +
-             " using 1:2:3:4 with yerrorlines lw 2 pt 7 ps 0.6 lc rgb \"" +
-             colour_of(lines[i].method, rows) + "\" dt " + (lines[i].threads == 1 ? "1" : "2") +
-             " title \"" + lines[i].method->name + ", " + threads_label(lines[i].threads) + "\"";
+    const series& l = lines[i];
+    rates += std::string(i == 0 ? "" : ", ") +
+             line_of(
+                 rows, "rate" + std::to_string(i),
+                 [&](const row& r, std::array<double, 4>* p) {
+                   *p = {static_cast<double>(r.size.rows), r.gops, r.gops_range.low, r.gops_range.high};
+                   return r.method == l.method && r.threads == l.threads && r.gops > 0.0;
+                 },
+                 "lc rgb \"" + colour_of(l.method, rows) + "\" dt " + (l.threads == 1 ? "1" : "2") +
+                     " title " +
+                     gnuplot_quoted(std::string(l.method->name) + ", " +
+                                    tool_common::threads_text(l.threads)),
+                 &data);
   }
   std::string speedups = "plot 1 with lines lc rgb \"#999999\" dt 3 notitle";
   for (size_t i = 0; i < scaling.size(); ++i) {
-    std::vector<std::array<double, 4>> points;
-    for (const auto& r : rows) {
-      if (r.method == scaling[i] && r.threads == most_threads && r.vs_one.count > 0) {
-        points.push_back({static_cast<double>(r.size.rows), r.vs_one.median, r.vs_one.range.low,
-                          r.vs_one.range.high});
-      }
-    }
-    const std::string name = "speedup" + std::to_string(i);
-    data += block(name, points);
-    speedups += ", $" + name + " using 1:2:3:4 with yerrorlines lw 2 pt 7 ps 0.6 lc rgb \"" +
-                colour_of(scaling[i], rows) + "\" dt 2 title \"" + scaling[i]->name + "\"";
+    speedups +=
+        ", " + line_of(
+                   rows, "speedup" + std::to_string(i),
+                   [&](const row& r, std::array<double, 4>* p) {
+                     *p = {static_cast<double>(r.size.rows), r.vs_one.median, r.vs_one.range.low,
+                           r.vs_one.range.high};
+                     return r.method == scaling[i] && r.threads == most && r.vs_one.count > 0;
+                   },
+                   "lc rgb \"" + colour_of(scaling[i], rows) + "\" dt 2 title " +
+                       gnuplot_quoted(scaling[i]->name),
+                   &data);
   }
   return data +
          "set terminal pngcairo size 1100,1000 noenhanced\n"
          "set datafile missing \"-\"\n"
-         "set multiplot layout 2,1 title \"" +
-         title +
-         "\"\n"
+         "set multiplot layout 2,1 title " +
+         gnuplot_quoted(title) +
+         "\n"
          "set logscale xy 2\n"
          "set grid\n"
          // The same margins in both panels, so that their n axes line up.
@@ -201,17 +237,11 @@ std::string lines_script(const std::vector<row>& rows, const std::string& title)
          "set xlabel \"n (A and B n x n)\"\n"
          "set ylabel \"GOP/s (median, 95% interval)\"\n"
          "set format y \"%g\"\n" +
-         rates +
-         "\n"
-         "unset logscale y\n"
-         "set yrange [0:" +
-         std::to_string(most_threads + 1) +
-         "]\n"
-         "set ylabel \"speedup, " +
-         threads_label(most_threads) + " over 1 (median of the ratios in each round)\"\n" +
-         speedups +
-         "\n"
-         "unset multiplot\n";
+         rates + "\nunset logscale y\nset yrange [0:" + std::to_string(most + 1) +
+         "]\nset ylabel " +
+         gnuplot_quoted("speedup, " + tool_common::threads_text(most) +
+                        " over 1 (median of the ratios in each round)") +
+         "\n" + speedups + "\nunset multiplot\n";
 }
 
 }  // namespace

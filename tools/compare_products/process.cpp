@@ -30,6 +30,18 @@ void open_standard_descriptors() {
   }
 }
 
+std::string gnuplot_quoted(const std::string& text) {
+  std::string out = "\"";
+  for (const char ch : text) {
+    if (ch == '"' || ch == '\\') {
+      out += '\\';
+    }
+    // A line break would end the command the string is in.
+    out += ch == '\n' || ch == '\r' ? ' ' : ch;
+  }
+  return out + "\"";
+}
+
 std::string find_on_path(const std::string& program) {
   const char* path = std::getenv("PATH");
   const std::string dirs = path != nullptr ? path : "/usr/bin:/bin";

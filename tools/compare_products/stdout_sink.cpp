@@ -1,16 +1,19 @@
-// The scratch file behind stdout_sink, reused and emptied for every call.
+// The pipe behind stdout_sink and the thread that empties it.
 #include "stdout_sink.hpp"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
 
 namespace compare_products {
 
 stdout_sink::~stdout_sink() {
   if (active_) {
     end();
-  }
-  if (scratch_ != nullptr) {
-    std::fclose(scratch_);
   }
 }
 
@@ -19,26 +22,53 @@ void stdout_sink::begin() {
     return;
   }
   std::fflush(stdout);
-  if (scratch_ == nullptr) {
-    scratch_ = std::tmpfile();
-  }
-  if (scratch_ == nullptr) {
+  int ends[2] = {-1, -1};
+  if (pipe2(ends, O_CLOEXEC) != 0) {
     return;
   }
-  const int fd = fileno(scratch_);
-  if (ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0) {
-    return;
-  }
-  saved_fd_ = dup(1);
-  if (saved_fd_ < 0) {
-    return;
-  }
-  if (dup2(fd, 1) < 0) {
-    close(saved_fd_);
+  saved_fd_ = fcntl(1, F_DUPFD_CLOEXEC, 0);
+  if (saved_fd_ < 0 || dup2(ends[1], 1) < 0) {
+    for (int fd : {ends[0], ends[1], saved_fd_}) {
+      if (fd >= 0) {
+        close(fd);
+      }
+    }
     saved_fd_ = -1;
     return;
   }
+  close(ends[1]);  // descriptor 1 is now the pipe's only writing end
+  kept_.clear();
+  ending_ = false;
+  reader_ = std::thread(&stdout_sink::drain, this, ends[0]);
   active_ = true;
+}
+
+// Reads until every writer closed the pipe, which end() does for ours. A
+// writer that lingers (a child the product forked, holding descriptor 1) is
+// not waited for: once end() asks, a look every 50 ms ends the wait.
+void stdout_sink::drain(int from) {
+  char buf[16384];
+  int late_reads = 0;
+  for (;;) {
+    const bool ending = ending_;
+    pollfd p{from, POLLIN, 0};
+    const int ready = poll(&p, 1, ending ? 0 : 50);
+    // Once end() asks: what is in the pipe now, and at most 1 MiB more.
+    if (ending && (ready <= 0 || ++late_reads > 64)) {
+      break;
+    }
+    if (ready <= 0) {
+      continue;
+    }
+    const ssize_t got = read(from, buf, sizeof buf);
+    if (got <= 0 && !(got < 0 && errno == EINTR)) {
+      break;  // every writer gone (or the descriptor closed under us)
+    }
+    if (got > 0 && kept_.size() < kKeptBytes) {
+      kept_.append(buf, std::min(static_cast<size_t>(got), kKeptBytes - kept_.size()));
+    }
+  }
+  close(from);
 }
 
 std::string stdout_sink::end() {
@@ -46,21 +76,13 @@ std::string stdout_sink::end() {
     return {};
   }
   std::fflush(stdout);
-  dup2(saved_fd_, 1);
+  dup2(saved_fd_, 1);  // drops our writing end: the reader sees the end of the output
   close(saved_fd_);
   saved_fd_ = -1;
+  ending_ = true;
+  reader_.join();
   active_ = false;
-  std::string text;
-  const int fd = fileno(scratch_);
-  if (lseek(fd, 0, SEEK_SET) != 0) {
-    return text;
-  }
-  char buf[4096];
-  ssize_t got;
-  while ((got = read(fd, buf, sizeof buf)) > 0) {
-    text.append(buf, static_cast<size_t>(got));
-  }
-  return text;
+  return std::move(kept_);
 }
 
 std::string one_line(const std::string& text) {

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <map>
 
+#include "process.hpp"
 #include "tools/common/text.hpp"
 
 namespace compare_products {
@@ -39,18 +40,6 @@ std::string json_string(const std::string& s) {
   quoted += json_text(s);
   quoted += '"';
   return quoted;
-}
-
-// A name gnuplot can show between double quotes.
-std::string gnuplot_text(const std::string& s) {
-  std::string out;
-  for (const char ch : s) {
-    if (ch == '"' || ch == '\\') {
-      out += '\\';
-    }
-    out += ch;
-  }
-  return out;
 }
 
 // Each phase the kit's products mark has its own colour in every picture:
@@ -151,30 +140,109 @@ std::string chrome_trace_json(const std::vector<traced_product>& products) {
   return out + "\n]}\n";
 }
 
-std::string timeline_script(const std::vector<traced_product>& products,
-                            const std::string& machine) {
+namespace {
+
+// The phases in the pictures, the kit's own first, and a colour for each.
+struct phase_palette {
   std::vector<std::string> phases;
   std::vector<std::string> colours;
+};
+
+phase_palette palette_of(const std::vector<traced_product>& products) {
+  phase_palette p;
   for (const auto& k : kKnownPhases) {
-    phases.emplace_back(k.phase);
-    colours.emplace_back(k.colour);
+    p.phases.emplace_back(k.phase);
+    p.colours.emplace_back(k.colour);
   }
-  for (const auto& p : products) {
-    for (const auto& l : p.lanes) {
+  for (const auto& tp : products) {
+    for (const auto& l : tp.lanes) {
       for (const auto& s : l.spans) {
-        if (std::find(phases.begin(), phases.end(), s.phase) == phases.end()) {
-          phases.push_back(s.phase);
-          colours.emplace_back(kOtherColours[colours.size() % std::size(kOtherColours)]);
+        if (std::find(p.phases.begin(), p.phases.end(), s.phase) == p.phases.end()) {
+          p.phases.push_back(s.phase);
+          p.colours.emplace_back(kOtherColours[p.colours.size() % std::size(kOtherColours)]);
         }
       }
     }
   }
+  return p;
+}
+
+// One panel's frame: its title, a tic per lane (the calling thread on top),
+// its time axis and the product's end marked.
+std::string panel_frame(const traced_product& tp) {
+  const double total_ms = tp.total_us / 1000.0;
+  const int lanes = static_cast<int>(tp.lanes.size());
+  std::string tics;
+  for (int l = 0; l < lanes; ++l) {
+    tics += std::string(l == 0 ? "" : ", ") + gnuplot_quoted(tp.lanes[l].name) + " " +
+            std::to_string(lanes - 1 - l);
+  }
+  const std::string end = format_number("%.6g", total_ms);
+  return "set title " + gnuplot_quoted(tp.name + format_number(": %.3f ms", total_ms)) +
+         "\nset ytics (" + tics + ")\nset yrange [-0.6:" + format_number("%.1f", lanes - 0.4) +
+         "]\nset xrange [0:" + format_number("%.6g", total_ms * 1.02 > 0 ? total_ms * 1.02 : 1e-3) +
+         "]\nunset arrow\nset arrow from " + end + ", graph 0 to " + end +
+         ", graph 1 nohead lw 2 dt 2 lc rgb \"#000000\"\n";
+}
+
+// The boxes of one phase in one panel, "x y xlow xhigh ylow yhigh" per
+// span in milliseconds and lanes; empty when the panel has none.
+std::string phase_boxes(const traced_product& tp, const std::string& phase) {
+  const int lanes = static_cast<int>(tp.lanes.size());
+  std::string data;
+  for (int l = 0; l < lanes; ++l) {
+    for (const auto& s : tp.lanes[l].spans) {
+      if (s.phase == phase) {
+        const double y = lanes - 1 - l;
+        data += format_number("%.6g ", (s.start_us + s.end_us) / 2000.0) + format_number("%g ", y) +
+                format_number("%.6g ", s.start_us / 1000.0) +
+                format_number("%.6g ", s.end_us / 1000.0) + format_number("%g ", y - 0.35) +
+                format_number("%g\n", y + 0.35);
+      }
+    }
+  }
+  return data;
+}
+
+// Panel `p`: its frame, a data block per phase it shows, and their plot
+// (a legend entry only for the phases of this panel).
+std::string panel_script(const traced_product& tp, size_t p, const phase_palette& palette) {
+  std::string script = panel_frame(tp);
+  std::string plot;
+  for (size_t ph = 0; ph < palette.phases.size(); ++ph) {
+    const std::string data = phase_boxes(tp, palette.phases[ph]);
+    if (data.empty()) {
+      continue;
+    }
+    const std::string block = "$p" + std::to_string(p) + "_" + std::to_string(ph);
+    script += block;
+    script += " << EOD\n";
+    script += data;
+    script += "EOD\n";
+    plot += std::string(plot.empty() ? "plot " : ", ") + block +
+            " using 1:2:3:4:5:6 with boxxyerror lc rgb \"" + palette.colours[ph] + "\" title " +
+            gnuplot_quoted(palette.phases[ph]);
+  }
+  if (plot.empty()) {
+    // A product that recorded no phase (it ran no thread of its own).
+    return script +
+           "set ytics ()\nset yrange [-1:1]\nset label 1 \"no phase recorded\" at graph 0.5, "
+           "graph 0.5 center\nplot NaN notitle\nunset label 1\n";
+  }
+  return script + plot + "\n";
+}
+
+}  // namespace
+
+std::string timeline_script(const std::vector<traced_product>& products,
+                            const std::string& machine) {
+  const phase_palette palette = palette_of(products);
   const int panels = static_cast<int>(products.size());
   std::string script = "set terminal pngcairo size 1200," + std::to_string(140 + 230 * panels) +
                        " noenhanced\n"
                        "set multiplot layout " +
-                       std::to_string(panels) + ",1 title \"" + gnuplot_text(machine) +
-                       "\"\n"
+                       std::to_string(panels) + ",1 title " + gnuplot_quoted(machine) +
+                       "\n"
                        // Above each panel, room for its legend and its title.
                        "set tmargin 5\n"
                        "set lmargin 18\n"
@@ -185,67 +253,7 @@ std::string timeline_script(const std::vector<traced_product>& products,
                        "set key outside top center horizontal maxrows 1 samplen 2\n"
                        "set grid xtics\n";
   for (size_t p = 0; p < products.size(); ++p) {
-    const traced_product& tp = products[p];
-    const double total_ms = tp.total_us / 1000.0;
-    // Lanes from the top: the calling thread first.
-    const int lanes = static_cast<int>(tp.lanes.size());
-    std::string tics;
-    for (int l = 0; l < lanes; ++l) {
-      tics += std::string(l == 0 ? "" : ", ") + "\"" + gnuplot_text(tp.lanes[l].name) + "\" " +
-              std::to_string(lanes - 1 - l);
-    }
-    script += "set title \"" + gnuplot_text(tp.name) + format_number(": %.3f ms", total_ms) +
-              "\"\n"
-              "set ytics (" +
-              tics +
-              ")\n"
-              "set yrange [-0.6:" +
-              format_number("%.1f", lanes - 0.4) +
-              "]\n"
-              "set xrange [0:" +
-              format_number("%.6g", total_ms * 1.02 > 0 ? total_ms * 1.02 : 1e-3) +
-              "]\n"
-              "unset arrow\n"
-              "set arrow from " +
-              format_number("%.6g", total_ms) + ", graph 0 to " + format_number("%.6g", total_ms) +
-              ", graph 1 nohead lw 2 dt 2 lc rgb \"#000000\"\n";
-    std::string plot = "plot ";
-    bool any = false;
-    for (size_t ph = 0; ph < phases.size(); ++ph) {
-      std::string data;
-      for (int l = 0; l < lanes; ++l) {
-        for (const auto& s : tp.lanes[l].spans) {
-          if (s.phase == phases[ph]) {
-            // x y xlow xhigh ylow yhigh, in milliseconds and lanes.
-            const double y = lanes - 1 - l;
-            data += format_number("%.6g ", (s.start_us + s.end_us) / 2000.0) +
-                    format_number("%g ", y) + format_number("%.6g ", s.start_us / 1000.0) +
-                    format_number("%.6g ", s.end_us / 1000.0) + format_number("%g ", y - 0.35) +
-                    format_number("%g\n", y + 0.35);
-          }
-        }
-      }
-      if (data.empty()) {
-        continue;  // a phase of another product: no entry in this panel's legend
-      }
-      const std::string block = "$p" + std::to_string(p) + "_" + std::to_string(ph);
-      script += block;
-      script += " << EOD\n";
-      script += data;
-      script += "EOD\n";
-      plot += std::string(any ? ", " : "") + block +
-              " using 1:2:3:4:5:6 with boxxyerror lc rgb \"" + colours[ph] + "\" title \"" +
-              gnuplot_text(phases[ph]) + "\"";
-      any = true;
-    }
-    if (!any) {
-      // A product that recorded no phase (it ran no thread of its own).
-      script +=
-          "set ytics ()\nset yrange [-1:1]\nset label 1 \"no phase recorded\" at graph 0.5, graph "
-          "0.5 center\nplot NaN notitle\nunset label 1\n";
-      continue;
-    }
-    script += plot + "\n";
+    script += panel_script(products[p], p, palette);
   }
   return script + "unset multiplot\n";
 }

@@ -1,12 +1,15 @@
 // Starting, feeding, timing out and reaping the worker processes of compare_products.
 #include "worker.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,12 +19,16 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <sstream>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "common/matrix_records.hpp"
 #include "tools/common/machine.hpp"
+#include "tools/common/text.hpp"
 #include "worker_protocol.hpp"
 
 extern char** environ;
@@ -64,42 +71,98 @@ double seconds_of(const timeval& t) {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
 }
 
-// Waits for `pid` and returns its wait status, adding its CPU time to the reaped total.
+// Waits for `pid` (a process id, or minus a group's) and returns its wait
+// status, adding its CPU time to the reaped total; -1 when there was none to wait for.
 int reap(pid_t pid) {
-  int status = 0;
+  int status = -1;
   rusage used{};
-  while (wait4(pid, &status, 0, &used) < 0 && errno == EINTR) {
+  pid_t done = -1;
+  while ((done = wait4(pid, &status, 0, &used)) < 0 && errno == EINTR) {
   }
-  g_reaped_cpu_seconds += seconds_of(used.ru_utime) + seconds_of(used.ru_stime);
-  return status;
+  if (done > 0) {
+    g_reaped_cpu_seconds += seconds_of(used.ru_utime) + seconds_of(used.ru_stime);
+  }
+  return done > 0 ? status : -1;
+}
+
+// A descriptor that becomes readable when process `pid` ends, or -1 on a kernel without pidfds.
+int pidfd_of(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
+
+// Whether `pid` (our child) has ended, without reaping it.
+bool has_ended(pid_t pid) {
+  siginfo_t info{};
+  return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         info.si_pid == pid;
+}
+
+// The CPU time of every live process in the process groups `groups` (each
+// a worker and what its product forked), with the time of the children each
+// has reaped: what reaping them all would add to the reaped total.
+double groups_cpu_seconds(const std::vector<pid_t>& groups) {
+  if (groups.empty()) {
+    return 0.0;
+  }
+  uint64_t ticks = 0;
+  DIR* proc = opendir("/proc");
+  while (const dirent* e = proc != nullptr ? readdir(proc) : nullptr) {
+    if (e->d_name[0] < '1' || e->d_name[0] > '9') {
+      continue;
+    }
+    std::ifstream in(std::string("/proc/") + e->d_name + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    // After the name in parentheses: state, ppid, pgrp, ..., utime (the
+    // 14th field), stime, cutime, cstime.
+    std::istringstream fields(stat.substr(std::min(stat.size(), stat.rfind(')') + 1)));
+    std::string f[15];
+    for (auto& x : f) {
+      fields >> x;
+    }
+    if (!fields ||
+        std::find(groups.begin(), groups.end(), std::atol(f[2].c_str())) == groups.end()) {
+      continue;
+    }
+    for (int i = 11; i < 15; ++i) {
+      ticks += std::strtoull(f[i].c_str(), nullptr, 10);
+    }
+  }
+  if (proc != nullptr) {
+    closedir(proc);
+  }
+  return static_cast<double>(ticks) / tool_common::ticks_per_second();
 }
 
 double monotonic_seconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// Waits until `fd` can be read or `seconds` have passed; false on the time.
-bool wait_readable(int fd, double seconds) {
+// What ended a wait for a reply.
+enum class waited { readable, ended, timed_out };
+
+// Waits until `fd` can be read, the process behind `pidfd` (or `pid`, when
+// there is no pidfd) ends, or `seconds` pass. A product's child may hold the
+// socket open after the worker died, so its end alone would never come.
+waited wait_for_reply(int fd, int pidfd, pid_t pid, double seconds) {
   const double until = monotonic_seconds() + seconds;
   for (;;) {
     const double left = until - monotonic_seconds();
     if (left <= 0.0) {
-      return false;
+      return waited::timed_out;
     }
-    pollfd p{fd, POLLIN, 0};
-    // At most a minute at once: a timeout of a day does not fit poll's int.
-    const int ms = static_cast<int>(std::min(left, 60.0) * 1000.0) + 1;
-    const int ready = poll(&p, 1, ms);
-    if (ready > 0) {
-      return true;
+    pollfd p[2] = {{fd, POLLIN, 0}, {pidfd, POLLIN, 0}};
+    // At most a minute at once (a timeout of a day does not fit poll's int);
+    // without a pidfd, a look at the process every 50 ms.
+    const double slice = pidfd >= 0 ? 60.0 : 0.05;
+    const int ready =
+        poll(p, pidfd >= 0 ? 2 : 1, static_cast<int>(std::min(left, slice) * 1000.0) + 1);
+    if ((ready > 0 && p[0].revents != 0) || (ready < 0 && errno != EINTR)) {
+      return waited::readable;  // a reply, or let the read say what is wrong
     }
-    if (ready < 0 && errno != EINTR) {
-      return true;  // let the read say what is wrong
+    if ((ready > 0 && p[1].revents != 0) || (pidfd < 0 && has_ended(pid))) {
+      return waited::ended;
     }
   }
 }
-
-std::string errno_text(int error) { return std::strerror(error); }
 
 // Descriptors of our own, high enough that none of them is 3 or 4 in the
 // child before the dup2 that puts it there.
@@ -125,11 +188,17 @@ std::string default_worker_program() {
 }
 
 double workers_cpu_seconds() {
-  double seconds = g_reaped_cpu_seconds;
+  std::vector<pid_t> groups;
   for (const worker* w : live_workers()) {
-    seconds += tool_common::process_cpu_seconds(w->pid());
+    groups.push_back(w->pid());
   }
-  return seconds;
+  return g_reaped_cpu_seconds + groups_cpu_seconds(groups);
+}
+
+void kill_every_worker_at_signal() {
+  for (const worker* w : live_workers()) {
+    w->kill_at_signal();
+  }
 }
 
 std::string ending_text(int wait_status) {
@@ -158,23 +227,54 @@ std::string worker::start() {
   if (memory_ < 0) {
     memory_ = moved_up(memfd_create("compare_products_worker", MFD_CLOEXEC));
     if (memory_ < 0) {
-      return "no shared memory: " + errno_text(errno);
+      return "no shared memory: " + tool_common::errno_text(errno);
     }
   }
   int ends[2] = {-1, -1};
   if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) {
-    return "no socket: " + errno_text(errno);
+    return "no socket: " + tool_common::errno_text(errno);
   }
   const int ours = moved_up(ends[0]);
   const int theirs = moved_up(ends[1]);
+  // Processes a product forks and leaves behind become ours when the worker
+  // ends, so that stop() can reap every one of them.
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+  const pid_t pid = spawn(theirs);
+  close(theirs);
+  if (pid < 0) {
+    close(ours);
+    return "cannot start the worker '" + program_ + "': " + tool_common::errno_text(-pid);
+  }
+  pid_ = pid;
+  pidfd_ = moved_up(pidfd_of(pid));
+  socket_ = ours;
+  watch(this);
+  return {};
+}
+
+// Starts the worker program with `request_fd` as its socket, in a process
+// group of its own (its id is the worker's pid): the product's children are
+// stopped with it. The worker's pid, or minus the error.
+pid_t worker::spawn(int request_fd) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, theirs, wp::kRequestFd);
+  posix_spawn_file_actions_adddup2(&actions, request_fd, wp::kRequestFd);
   posix_spawn_file_actions_adddup2(&actions, memory_, wp::kMemoryFd);
   // What the product prints outside its calls goes to our stderr, never into the table or CSV.
   posix_spawn_file_actions_adddup2(&actions, 2, 1);
   // Nothing else of ours: an output file we claimed stays ours alone.
   posix_spawn_file_actions_addclosefrom_np(&actions, wp::kMemoryFd + 1);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setpgroup(&attr, 0);
+  // The dispositions we changed for ourselves (an ignored SIGXFSZ) are not the worker's.
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) {
+    sigaddset(&defaults, sig);
+  }
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
   const std::string parent = std::to_string(getpid());
   std::vector<char> arg0(program_.begin(), program_.end());
   arg0.push_back('\0');
@@ -182,29 +282,40 @@ std::string worker::start() {
   arg1.push_back('\0');
   char* argv[] = {arg0.data(), arg1.data(), nullptr};
   pid_t pid = -1;
-  const int rc = posix_spawn(&pid, program_.c_str(), &actions, nullptr, argv, environ);
+  const int rc = posix_spawn(&pid, program_.c_str(), &actions, &attr, argv, environ);
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
-  close(theirs);
-  if (rc != 0) {
-    close(ours);
-    return "cannot start the worker '" + program_ + "': " + errno_text(rc);
-  }
-  pid_ = pid;
-  socket_ = ours;
-  watch(this);
-  return {};
+  return rc == 0 ? pid : -rc;
 }
 
-void worker::stop() {
+void worker::stop() { finish(); }
+
+int worker::finish() {
   if (pid_ <= 0) {
-    return;
+    return -1;
   }
-  kill(pid_, SIGKILL);
-  reap(pid_);
+  // The whole group, while the worker (alive or a zombie) still holds its id.
+  kill(-pid_, SIGKILL);
+  const int status = reap(pid_);
+  // Then whatever of the group is left: children the product forked, ours
+  // now, each reaped and its CPU time counted with the worker's.
+  while (reap(-pid_) != -1) {
+  }
   close(socket_);
-  socket_ = -1;
+  if (pidfd_ >= 0) {
+    close(pidfd_);
+  }
+  socket_ = pidfd_ = -1;
   pid_ = -1;
   unwatch(this);
+  return status;
+}
+
+void worker::kill_at_signal() const {
+  if (pid_ > 0) {
+    kill(-pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
 }
 
 // Sends `q` and waits for its reply. Empty when one came; else the worker
@@ -212,36 +323,25 @@ void worker::stop() {
 std::string worker::exchange(const wp::request& q, wp::reply* r, double timeout, bool* fatal) {
   *fatal = false;
   const bool sent = send(socket_, &q, sizeof q, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof q);
-  if (sent && !wait_readable(socket_, timeout)) {
+  const waited w = sent ? wait_for_reply(socket_, pidfd_, pid_, timeout) : waited::ended;
+  if (w == waited::timed_out) {
     *fatal = true;
     stop();
     return "timed out";
   }
-  if (sent && recv(socket_, r, sizeof *r, 0) == static_cast<ssize_t>(sizeof *r)) {
+  if (w == waited::readable && recv(socket_, r, sizeof *r, 0) == static_cast<ssize_t>(sizeof *r)) {
     return {};
   }
-  // The socket closed: the worker is ending. Give it a moment to become a
-  // zombie so that its own ending is what we report, then make sure.
+  // The worker is ending. Give it a moment to end by itself, so that its
+  // own ending is what we report, then make sure.
   *fatal = true;
-  int status = 0;
-  pid_t done = 0;
-  for (int tries = 0; tries < 2000 && done == 0; ++tries) {
-    rusage used{};
-    done = wait4(pid_, &status, WNOHANG, &used);
-    if (done == pid_) {
-      g_reaped_cpu_seconds += seconds_of(used.ru_utime) + seconds_of(used.ru_stime);
-    } else if (done == 0) {
-      usleep(1000);
-    }
+  for (int tries = 0; tries < 2000 && !has_ended(pid_); ++tries) {
+    usleep(1000);
   }
-  if (done != pid_) {
-    kill(pid_, SIGKILL);
-    status = reap(pid_);
+  const int status = finish();
+  if (WIFEXITED(status) && WEXITSTATUS(status) == wp::kLostDescriptorsStatus) {
+    return "closed the descriptors its worker answers on";
   }
-  close(socket_);
-  socket_ = -1;
-  pid_ = -1;
-  unwatch(this);
   return ending_text(status);
 }
 
@@ -307,13 +407,7 @@ bool worker::share_factors(const dense_core::matriz* a, const dense_core::matriz
   mapped_ = at;
   mapped_bytes_ = l.total;
   auto* to = reinterpret_cast<int32_t*>(static_cast<char*>(at) + l.factors_offset);
-  for (const dense_core::matriz* m : {a, b}) {
-    const size_t row_bytes = static_cast<size_t>(m->col) * sizeof(int32_t);
-    for (int32_t i = 0; i < m->lin; ++i) {
-      std::memcpy(to, m->mat[i], row_bytes);
-      to += m->col;
-    }
-  }
+  wp::to_flat(b, wp::to_flat(a, to));
   shared_a_ = a;
   shared_b_ = b;
   std::copy(shape, shape + 3, shared_shape_);
@@ -351,11 +445,7 @@ call_result worker::multiply(const dense_core::matriz* a, const dense_core::matr
         got.failure = "could not be checked: no memory for a copy of its result";
         break;
       }
-      const auto* from = static_cast<const int32_t*>(mapped_);
-      const size_t row_bytes = static_cast<size_t>(q->cols) * sizeof(int32_t);
-      for (int32_t i = 0; i < q->rows; ++i) {
-        std::memcpy(got.product->mat[i], from + static_cast<size_t>(i) * q->cols, row_bytes);
-      }
+      wp::from_flat(static_cast<const int32_t*>(mapped_), got.product);
       break;
     }
     case wp::reply_kind::no_result:

@@ -3,10 +3,14 @@
 //
 // Nothing a worker does can stop compare_products: a crash closes the
 // socket and is read from the worker's exit status, a hang is cut off by the
-// timeout and the worker killed. Every worker started is reaped: when it is
-// stopped, and at the latest when compare_products exits, whether main
-// returns or a refusal ends it with exit(); a worker also dies by itself
-// when compare_products dies of a signal (PR_SET_PDEATHSIG).
+// timeout and the worker killed. A worker runs in a process group of its own
+// and is stopped as a group, so what a product forks goes with it (and a
+// crash is seen when the worker ends, even while a child of the product still
+// holds the socket). Every worker started is reaped: when it is stopped, and
+// at the latest when compare_products exits, whether main returns, a refusal
+// ends it with exit() or SIGINT/SIGTERM does (kill_every_worker_at_signal); a
+// worker also dies by itself when compare_products dies of another signal
+// (PR_SET_PDEATHSIG).
 #pragma once
 
 #include <sys/types.h>
@@ -29,12 +33,17 @@ struct reply;
 std::string default_worker_program();
 
 // CPU time (user + system) that every worker of this process has used so
-// far, those still running and those reaped, in seconds: a worker's time is
-// compare_products' own when the machine's load is told.
+// far, those still running and those reaped, in seconds, with every process
+// their products forked: a worker's time is compare_products' own when the
+// machine's load is told, never another program's.
 double workers_cpu_seconds();
 
 // How a worker ended: "crashed (signal 11, SIGSEGV)", "exited (status 3)".
 std::string ending_text(int wait_status);
+
+// Every worker alive now, its group killed and the worker waited for: what
+// a SIGINT or SIGTERM handler calls before the process ends.
+void kill_every_worker_at_signal();
 
 // One worker process and the shared memory it multiplies in. Not copyable:
 // it stays where it was made, as the list of live workers points to it.
@@ -59,14 +68,20 @@ class worker {
   call_result multiply(const dense_core::matriz* a, const dense_core::matriz* b, int32_t threads,
                        double timeout);
 
-  // Kills the worker process, if any, and reaps it.
+  // Kills the worker process, if any, with every process of its group (what
+  // the product forked), and reaps them all.
   void stop();
+  // Kills the worker's group and waits for the worker, with nothing but
+  // kill and waitpid: safe in a signal handler.
+  void kill_at_signal() const;
 
   bool running() const { return pid_ > 0; }
   pid_t pid() const { return pid_; }
 
  private:
   std::string start();
+  pid_t spawn(int request_fd);
+  int finish();
   std::string exchange(const worker_protocol::request& q, worker_protocol::reply* r, double timeout,
                        bool* fatal);
   bool share_factors(const dense_core::matriz* a, const dense_core::matriz* b);
@@ -74,6 +89,7 @@ class worker {
   std::string program_;
   pid_t pid_ = -1;
   int socket_ = -1;  // our end of the request socket
+  int pidfd_ = -1;   // readable once the worker ended; -1 on a kernel without pidfds
   int memory_ = -1;  // the memfd, kept across restarts of the worker
   void* mapped_ = nullptr;
   size_t mapped_bytes_ = 0;

@@ -7,18 +7,24 @@
 // closes its end of the socket, and dies with compare_products (SIGKILL on
 // the parent's death), so no worker outlives the run that started it.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <dense/dense_core.hpp>
 #include <dense/textio.hpp>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "common/matrix_records.hpp"
 #include "stdout_sink.hpp"
@@ -43,10 +49,15 @@ struct mapped {
   // The factors as the library makes matrices (malocar: a heap block per
   // row), as the kit's own methods get them: rows laid out otherwise (one
   // block, every row on a page boundary) would make a product faster or
-  // slower here than beside the kit's methods. Copied afresh before every
-  // call, so a product that writes into its const factors spoils only its own result.
+  // slower here than beside the kit's methods. Put back afresh before every
+  // call, record, row table and values, so a product that writes into its
+  // const factors (their values, their shape, their rows) spoils only its own result.
   matriz* a = nullptr;
   matriz* b = nullptr;
+  matriz a_made{};
+  matriz b_made{};
+  std::vector<int32_t*> a_rows;
+  std::vector<int32_t*> b_rows;
 
   void release() {
     if (result != nullptr) {
@@ -55,22 +66,75 @@ struct mapped {
     if (factors != nullptr) {
       munmap(factors, layout.a_bytes + layout.b_bytes);
     }
+    if (a != nullptr && b != nullptr) {
+      put_back();
+    }
     dense_detail::release_matrix(a);
     dense_detail::release_matrix(b);
     *this = mapped();
   }
 
-  // The factors from the shared memory into a and b.
-  void copy_factors() const {
-    const auto* from = static_cast<const int32_t*>(factors);
-    for (const matriz* m : {a, b}) {
-      const size_t row_bytes = static_cast<size_t>(m->col) * sizeof(int32_t);
-      for (int32_t i = 0; i < m->lin; ++i) {
-        std::memcpy(m->mat[i], from, row_bytes);
-        from += m->col;
-      }
+  // Notes the factors' records and row tables as made, to put back before each call.
+  void note_made() {
+    a_made = *a;
+    b_made = *b;
+    a_rows.assign(a->mat, a->mat + a->lin);
+    b_rows.assign(b->mat, b->mat + b->lin);
+  }
+
+  // The factors' records and row tables as they were made.
+  void put_back() {
+    *a = a_made;
+    *b = b_made;
+    std::copy(a_rows.begin(), a_rows.end(), a->mat);
+    std::copy(b_rows.begin(), b_rows.end(), b->mat);
+  }
+
+  // The factors from the shared memory into a and b, as they were made.
+  void copy_factors() {
+    put_back();
+    wp::from_flat(wp::from_flat(static_cast<const int32_t*>(factors), a), b);
+  }
+};
+
+// Copies of the descriptors the worker lives on (stdout, stderr, the socket,
+// the shared memory), kept far above where a product that "closes every
+// descriptor" reaches, and put back after each call.
+class kept_descriptors {
+ public:
+  void keep() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+      limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 1 << 16);
+      setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    const int high = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur > 64
+                         ? static_cast<int>(limit.rlim_cur) - 8
+                         : 64;
+    for (size_t i = 0; i < std::size(kFds); ++i) {
+      copies_[i] = fcntl(kFds[i], F_DUPFD_CLOEXEC, high);
+      fstat(kFds[i], &files_[i]);
     }
   }
+  // Puts back each descriptor that is closed, or open on another file; false
+  // when the socket could not be.
+  bool restore() const {
+    bool socket_ok = true;
+    for (size_t i = 0; i < std::size(kFds); ++i) {
+      struct stat now {};
+      const bool same = fstat(kFds[i], &now) == 0 && now.st_dev == files_[i].st_dev &&
+                        now.st_ino == files_[i].st_ino;
+      if (!same && (copies_[i] < 0 || dup2(copies_[i], kFds[i]) < 0) && kFds[i] == wp::kRequestFd) {
+        socket_ok = false;
+      }
+    }
+    return socket_ok;
+  }
+
+ private:
+  static constexpr int kFds[] = {1, 2, wp::kRequestFd, wp::kMemoryFd};
+  int copies_[std::size(kFds)] = {-1, -1, -1, -1};
+  struct stat files_[std::size(kFds)]{};
 };
 
 void copy_text(char* to, size_t size, const std::string& text) {
@@ -107,6 +171,7 @@ bool map_shape(mapped& m, int32_t rows, int32_t inner, int32_t cols) {
     m.release();
     return false;
   }
+  m.note_made();
   return true;
 }
 
@@ -165,11 +230,7 @@ wp::reply multiply(const wp::request& q, product_call call, mapped& m,
   } else if (c->lin != q.rows || c->col != q.cols) {
     r.kind = wp::reply_kind::wrong_shape;
   } else {
-    auto* to = static_cast<int32_t*>(m.result);
-    const size_t row_bytes = static_cast<size_t>(q.cols) * sizeof(int32_t);
-    for (int32_t i = 0; i < q.rows; ++i) {
-      std::memcpy(to + static_cast<size_t>(i) * static_cast<size_t>(q.cols), c->mat[i], row_bytes);
-    }
+    wp::to_flat(c, static_cast<int32_t*>(m.result));
     r.kind = wp::reply_kind::product;
   }
   // The contract hands the caller a matrix to release with mliberar and free.
@@ -194,6 +255,8 @@ int main(int argc, char** argv) {
   product_call call = nullptr;
   mapped m;
   compare_products::stdout_sink sink;
+  kept_descriptors kept;
+  kept.keep();
   for (;;) {
     wp::request q{};
     const ssize_t got = recv(wp::kRequestFd, &q, sizeof q, 0);
@@ -204,6 +267,9 @@ int main(int argc, char** argv) {
     q.symbol[sizeof q.symbol - 1] = '\0';
     const wp::reply r =
         q.kind == wp::request_kind::load ? load(q, &library, &call) : multiply(q, call, m, sink);
+    if (!kept.restore()) {
+      return wp::kLostDescriptorsStatus;
+    }
     if (send(wp::kRequestFd, &r, sizeof r, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof r)) {
       break;
     }

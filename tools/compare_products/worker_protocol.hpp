@@ -13,19 +13,26 @@
 // Every matrix in the shared memory is its rows one after another, each
 // `cols` int32 values. The worker maps the factors read-only and copies them,
 // before every call, into matrices made as the library makes them (a heap
-// block per row), so a product meets the same layout as the kit's methods
-// and a product that writes into its const factors spoils only its own
-// result. The time is taken by the worker around the call alone: starting
-// the process, copying and the socket cost the row nothing.
+// block per row), so a product meets the same layout as the kit's methods;
+// their records and row tables are put back too, and the descriptors above
+// after each call, so a product that writes into its const factors or closes
+// every descriptor spoils only its own result. The time is taken by the
+// worker around the call alone: starting the process, copying and the socket
+// cost the row nothing.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <dense/dense_core.hpp>
 
 namespace compare_products::worker_protocol {
 
 inline constexpr int kRequestFd = 3;
 inline constexpr int kMemoryFd = 4;
+// The worker's exit status when a product closed its socket and it could not
+// be put back: the worker cannot answer, and says why this way.
+inline constexpr int kLostDescriptorsStatus = 121;
 
 enum class request_kind : uint32_t {
   load = 1,      // dlopen `path` (RTLD_NOW) and look up `symbol`
@@ -81,6 +88,26 @@ inline memory_layout layout_for(int32_t rows, int32_t inner, int32_t cols, size_
   l.b_bytes = static_cast<size_t>(inner) * static_cast<size_t>(cols) * sizeof(int32_t);
   l.total = l.factors_offset + l.a_bytes + l.b_bytes;
   return l;
+}
+
+// Copies matrix `m` row after row to `to`; returns where the next one goes.
+inline int32_t* to_flat(const dense_core::matriz* m, int32_t* to) {
+  const size_t row_bytes = static_cast<size_t>(m->col) * sizeof(int32_t);
+  for (int32_t i = 0; i < m->lin; ++i) {
+    std::memcpy(to, m->mat[i], row_bytes);
+    to += m->col;
+  }
+  return to;
+}
+
+// Fills matrix `m` from its rows one after another at `from`; returns where the next one starts.
+inline const int32_t* from_flat(const int32_t* from, dense_core::matriz* m) {
+  const size_t row_bytes = static_cast<size_t>(m->col) * sizeof(int32_t);
+  for (int32_t i = 0; i < m->lin; ++i) {
+    std::memcpy(m->mat[i], from, row_bytes);
+    from += m->col;
+  }
+  return from;
 }
 
 }  // namespace compare_products::worker_protocol

@@ -13,6 +13,7 @@
 // other hosts were doing meanwhile is not measured.
 #include <mpi.h>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -23,8 +24,8 @@
 #include "tools/common/exit_status.hpp"
 #include "tools/common/machine.hpp"
 #include "tools/common/memory.hpp"
+#include "tools/common/outputs.hpp"
 #include "tools/common/rounds.hpp"
-#include "tools/compare_products/outputs.hpp"
 
 #ifndef DENSE_VERSION
 #define DENSE_VERSION "unknown"
@@ -44,8 +45,8 @@ constexpr int kNoMoreCalls = -1;
 // The files a run writes at its end, claimed on rank 0 before any work: an
 // existing file is left as it was unless the run finishes.
 struct outputs {
-  compare_products::output_file csv;
-  compare_products::output_file raw;
+  tool_common::output_file csv;
+  tool_common::output_file raw;
 };
 
 // Rank 0's decision on everything the user can get wrong, before any work.
@@ -56,7 +57,7 @@ struct decision {
   bool print_version = false;
 };
 
-std::string claim(const char* option, const std::string& path, compare_products::output_file* f) {
+std::string claim(const char* option, const std::string& path, tool_common::output_file* f) {
   if (path.empty()) {
     return {};
   }
@@ -88,8 +89,31 @@ decision decide(const mpi_compare::parse_result& parsed, outputs* out) {
   if (d.why.empty()) {
     d.why = claim("--raw", o.raw, &out->raw);
   }
+  if (d.why.empty() && out->csv.clashes_with(out->raw)) {
+    d.why = "--raw: '" + o.raw + "' is also the file of --csv; give each output a file of its own";
+  }
   d.status = d.why.empty() ? 0 : kExitRefused;
   return d;
+}
+
+// A run ended by SIGINT or SIGTERM gives back what rank 0 claimed (a file it
+// created is removed, an existing one was never touched), then ends by the same
+// signal, as it would have without us.
+void give_back_and_end(int sig) {
+  tool_common::give_back_every_claim();
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+void give_back_claims_on_signals() {
+  struct sigaction act {};
+  act.sa_handler = give_back_and_end;
+  sigemptyset(&act.sa_mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaction(sig, &act, nullptr);
+  }
+  // A write past the file-size limit fails and is reported instead of ending the run.
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 void print_help_or_version(const decision& d) {
@@ -214,7 +238,7 @@ int report(const options& o, int ranks, measured& m, outputs& out) {
   const struct {
     const char* option;
     const std::string& path;
-    compare_products::output_file& file;
+    tool_common::output_file& file;
     std::string text;
   } files[] = {{"--csv", o.csv, out.csv, out.csv.claimed() ? format_csv(m.rows, o, m.load) : ""},
                {"--raw", o.raw, out.raw, out.raw.claimed() ? format_raw(m.raw, m.rows) : ""}};
@@ -237,6 +261,7 @@ int main(int argc, char** argv) {
   outputs out;
   decision d;
   if (root) {
+    give_back_claims_on_signals();
     d = decide(parsed, &out);
   }
   int verdict[3] = {d.status, d.print_help ? 1 : 0, d.print_version ? 1 : 0};

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <dense/dense_core.hpp>
 #include <dense/team_kernel.hpp>
+#include <utility>
 
 using dense_core::matriz;
 
@@ -71,3 +72,60 @@ extern "C" matriz* wrong_shape(const matriz* a, const matriz* b, int32_t) {
 
 // Ends its process.
 extern "C" matriz* calls_exit(const matriz*, const matriz*, int32_t) { std::exit(3); }
+
+// Forks a child that lives on, holding the worker's socket, then aborts.
+extern "C" matriz* forks_then_aborts(const matriz*, const matriz*, int32_t) {
+  if (fork() == 0) {
+    for (;;) {
+      pause();
+    }
+  }
+  std::abort();
+}
+
+// Right, but leaves a child behind at every call.
+extern "C" matriz* forks_and_returns(const matriz* a, const matriz* b, int32_t) {
+  if (fork() == 0) {
+    for (;;) {
+      pause();
+    }
+  }
+  return plain_product(a, b, 0);
+}
+
+// Right, after closing every descriptor below 1024 (the worker's socket among them).
+extern "C" matriz* closes_descriptors(const matriz* a, const matriz* b, int32_t) {
+  for (int fd = 0; fd < 1024; ++fd) {
+    close(fd);
+  }
+  return plain_product(a, b, 0);
+}
+
+// Right, then shrinks its factors to 1x1 records, rows swapped: a later call
+// given these would multiply the wrong problem.
+extern "C" matriz* shrinks_factors(const matriz* a, const matriz* b, int32_t) {
+  matriz* c = plain_product(a, b, 0);
+  auto* left = const_cast<matriz*>(a);
+  auto* right = const_cast<matriz*>(b);
+  if (left->lin > 1) {
+    std::swap(left->mat[0], left->mat[1]);
+  }
+  left->lin = left->col = 1;
+  right->lin = right->col = 1;
+  return c;
+}
+
+// Keeps a CPU busy and never returns.
+extern "C" matriz* spins(const matriz*, const matriz*, int32_t) {
+  for (volatile uint64_t n = 0;; n = n + 1) {
+  }
+}
+
+// Right, and leaves a child behind that keeps a CPU busy.
+extern "C" matriz* forks_a_spinner(const matriz* a, const matriz* b, int32_t) {
+  if (fork() == 0) {
+    for (volatile uint64_t n = 0;; n = n + 1) {
+    }
+  }
+  return plain_product(a, b, 0);
+}

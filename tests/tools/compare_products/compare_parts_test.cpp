@@ -23,6 +23,7 @@
 #include "tools/compare_products/options.hpp"
 #include "tools/compare_products/peak_memory.hpp"
 #include "tools/compare_products/plot.hpp"
+#include "tools/compare_products/process.hpp"
 #include "tools/compare_products/report.hpp"
 #include "tools/compare_products/rounds.hpp"
 #include "tools/compare_products/run.hpp"
@@ -821,6 +822,18 @@ TEST(StdoutSink, CatchesPrintedBytesAndRestoresStdout) {
   EXPECT_EQ(printed, "before after");
   EXPECT_EQ(caught, "hidden\n|x");
   EXPECT_EQ(compare_products::one_line("RESULTADO: ok\n"), "RESULTADO: ok");
+
+  // A flood is read to its end and dropped after the first few KiB: nothing piles up.
+  std::string flood;
+  test_support::capture_stdout([&] {
+    sink.begin();
+    const std::string block(1 << 16, 'x');
+    for (int i = 0; i < 256; ++i) {  // 16 MiB
+      std::fwrite(block.data(), 1, block.size(), stdout);
+    }
+    flood = sink.end();
+  });
+  EXPECT_EQ(flood, std::string(compare_products::stdout_sink::kKeptBytes, 'x'));
   EXPECT_EQ(compare_products::one_line("a\n\t- b 1\n\t- c -2\n\n"), "a; b 1; c -2");
 }
 
@@ -863,3 +876,25 @@ TEST(CompareTimeline, LanesFromSpansAndTheirChromeTrace) {
 }
 
 }  // namespace
+
+// Text from outside (the machine's name, a product's name) goes into a gnuplot
+// script only as a quoted string: a quote, a backslash or a line break in it
+// cannot end the string and add commands of its own.
+TEST(ComparePlot, EveryTitleIsQuotedForGnuplot) {
+  const std::string machine = "CPU \"x\" \\ 2\nsystem \"rm -rf /\"";
+  const std::string quoted = "\"CPU \\\"x\\\" \\\\ 2 system \\\"rm -rf /\\\"\"";
+  EXPECT_EQ(compare_products::gnuplot_quoted(machine), quoted);
+  compare_products::options one;
+  one.rows = one.inner = one.cols = 4;
+  compare_products::options sweep = one;
+  sweep.sizes = {4, 8};
+  const std::string scripts[] = {
+      compare_products::gnuplot_script({}, one, machine),
+      compare_products::gnuplot_script({}, sweep, machine),
+      compare_products::timeline_script({}, machine),
+  };
+  for (const auto& script : scripts) {
+    EXPECT_NE(script.find(quoted.substr(1)), std::string::npos) << script;
+    EXPECT_EQ(script.find("system \"rm"), std::string::npos) << script;
+  }
+}

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -64,6 +65,25 @@ bool within(double seconds, F done) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return true;
+}
+
+// Starts the tool with `args`, its output thrown away; its pid.
+pid_t start_in_background(std::vector<std::string> args) {
+  args.insert(args.begin(), kProgram);
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
+  for (auto& a : args) {
+    argv.push_back(a.data());
+  }
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t tool = -1;
+  EXPECT_EQ(posix_spawn(&tool, kProgram.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  return tool;
 }
 
 // Each test works on its own copy of the products, so the processes that
@@ -136,6 +156,18 @@ TEST_F(AddedProducts, EachVerdictInItsRowsTheCsvAndTheExitStatus) {
        1,
        "on 1 thread gave no result: ERRO: Matriz inexistente."},
       {"wrong_shape", {}, "DIFFERS", "differs", 1, "gave a 8x3 result; the product is 7x3"},
+      // The worker's own end counts, though a child of the product holds its socket open.
+      {"forks_then_aborts",
+       {"--timeout", "30"},
+       "crashed (signal 6, SIGABRT)",
+       "crashed (signal 6, SIGABRT)",
+       1,
+       "on 1 thread crashed (signal 6, SIGABRT)"},
+      // Right, each in its own way of spoiling the worker for the next call: a
+      // child left behind (TearDown finds it), every descriptor closed, the factors shrunk.
+      {"forks_and_returns", {}, "identical", "identical", 0, ""},
+      {"closes_descriptors", {}, "identical", "identical", 0, ""},
+      {"shrinks_factors", {}, "identical", "identical", 0, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.symbol);
@@ -145,7 +177,10 @@ TEST_F(AddedProducts, EachVerdictInItsRowsTheCsvAndTheExitStatus) {
     std::vector<std::string> args = {"--add",     add,   "--shape",  "7x5x3", "--methods", "tipo1",
                                      "--threads", "1,2", "--repeat", "2",     "--csv",     csv};
     args.insert(args.end(), c.more.begin(), c.more.end());
+    const auto start = std::chrono::steady_clock::now();
     const auto r = run_program(kProgram, args);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 10.0)
+        << "a verdict waited for a timeout";
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_EQ(result_cells(r.out, c.symbol), std::vector<std::string>(2, c.table_cell)) << r.out;
     // The other rows are measured and checked as ever.
@@ -222,23 +257,8 @@ TEST_F(AddedProducts, RefusesWhatCannotBeLoadedBeforeAnyWork) {
 }
 
 TEST_F(AddedProducts, NoWorkerOutlivesAToolThatIsKilled) {
-  const std::string program = kProgram;
-  const std::string add = "hang=" + products_ + ":never_returns";
-  std::vector<std::string> args = {program,     "--add", add,         "--size", "8",
-                                   "--methods", "tipo1", "--timeout", "600"};
-  std::vector<char*> argv;
-  argv.reserve(args.size());
-  for (auto& a : args) {
-    argv.push_back(a.data());
-  }
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t tool = -1;
-  ASSERT_EQ(posix_spawn(&tool, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
+  const pid_t tool = start_in_background({"--add", "hang=" + products_ + ":never_returns", "--size",
+                                          "8", "--methods", "tipo1", "--timeout", "600"});
   const bool started = within(20.0, [&] { return !processes_mapping(products_).empty(); });
   // Then into the call that never returns (the warm-up reaches it in microseconds): a worker
   // waiting for a request would end by itself when the socket closes, one in a call must be killed.
@@ -304,6 +324,73 @@ TEST_F(AddedProducts, FactorsAndResultsOfAnyShapeCrossTheSharedMemory) {
   EXPECT_GT(compare_products::workers_cpu_seconds(), cpu_before);
   w.stop();
   EXPECT_FALSE(w.running());
+}
+
+// With no room above descriptor 1023 for the worker's spare copies, a product
+// that closes every descriptor leaves the worker unable to answer: its rows
+// say so, never "exited (status 0)".
+TEST_F(AddedProducts, AProductThatClosesEveryDescriptorIsNamedForIt) {
+  const auto r =
+      run_program("/bin/sh", {"-c", "ulimit -n 1024; exec \"$0\" \"$@\"", kProgram, "--add",
+                              "closer=" + products_ + ":closes_descriptors", "--size", "8",
+                              "--methods", "tipo1", "--threads", "1", "--repeat", "1"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(result_cells(r.out, "closer"),
+            std::vector<std::string>{"closed the descriptors its worker answers on"})
+      << r.out;
+}
+
+// SIGINT and SIGTERM end the workers and undo the run's claims before the tool ends of the signal.
+TEST_F(AddedProducts, AnInterruptedRunEndsItsWorkersAndLeavesNoFileItMade) {
+  for (const int sig : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(sig);
+    const std::string csv = dir_ + "/new.csv";
+    const std::string save = dir_ + "/new/dir";
+    const pid_t tool = start_in_background({"--add", "hang=" + products_ + ":never_returns",
+                                            "--size", "8", "--methods", "tipo1", "--timeout", "600",
+                                            "--csv", csv, "--save", save});
+    ASSERT_TRUE(within(20.0, [&] { return !processes_mapping(products_).empty(); }))
+        << "no worker loaded the product";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the call
+    EXPECT_TRUE(std::ifstream(csv).good()) << "the CSV was not claimed before the run";
+    kill(tool, sig);
+    int status = 0;
+    waitpid(tool, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    // Already gone when the tool is: its handler waited for them.
+    EXPECT_TRUE(processes_mapping(products_).empty());
+    EXPECT_FALSE(std::ifstream(csv).good());
+    EXPECT_NE(access((dir_ + "/new").c_str(), F_OK), 0) << "the folders --save made are left";
+  }
+}
+
+// A worker stopped in the middle of a call is reaped at once, and the CPU
+// time it spent is counted as the tool's own, never as another program's.
+TEST_F(AddedProducts, AStoppedWorkerIsReapedAndItsCpuTimeCounted) {
+  compare_products::worker w(WORKER_PATH);
+  ASSERT_EQ(w.load(products_, "spins", 60.0), "");
+  const pid_t pid = w.pid();
+  const double before = compare_products::workers_cpu_seconds();
+  test_support::owned_matrix a(4, 4);
+  const compare_products::call_result got = w.multiply(a.get(), a.get(), 1, 1.5);
+  EXPECT_EQ(got.failure, "timed out");
+  EXPECT_FALSE(w.running());
+  errno = 0;
+  EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1) << "the worker was left a zombie";
+  EXPECT_EQ(errno, ECHILD);
+  // It spun for 1.5 s of wall time; a tenth of that on the busiest machine.
+  EXPECT_GT(compare_products::workers_cpu_seconds() - before, 0.15);
+
+  // A child the product left spinning is counted while it runs, and no less once reaped.
+  ASSERT_EQ(w.load(products_, "forks_a_spinner", 60.0), "");
+  const double started = compare_products::workers_cpu_seconds();
+  test_support::result_ptr c(w.multiply(a.get(), a.get(), 1, 60.0).product);
+  ASSERT_NE(c, nullptr);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  const double running = compare_products::workers_cpu_seconds();
+  EXPECT_GT(running - started, 0.15);
+  w.stop();
+  EXPECT_GE(compare_products::workers_cpu_seconds(), running - 0.01);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // compare_products run as a child process: refusals, the table, the CSV, saved and loaded factors,
 // the plot.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -495,6 +496,185 @@ TEST_F(CompareProducts, LeavesWhatItWasPointedAtAsItFoundIt) {
   EXPECT_EQ(full.status, 3) << full.err;
   EXPECT_NE(full.err.find("compare_products: could not write the table: "), std::string::npos)
       << full.err;
+}
+
+// The files in `dir`, by name: what a run left there.
+std::set<std::string> files_in(const std::string& dir) {
+  std::set<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* e = readdir(d)) {
+      if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") {
+        names.insert(e->d_name);
+      }
+    }
+    closedir(d);
+  }
+  return names;
+}
+
+// A file the run replaces belongs to one output: the same file given twice,
+// by its name or through a link, is refused before the work, and left as it was.
+TEST_F(CompareProducts, RefusesOneFileForTwoOutputs) {
+  const bool gnuplot = std::system("command -v gnuplot >/dev/null 2>&1") == 0;
+  write("x", "old x");
+  ASSERT_EQ(symlink("x", path("link").c_str()), 0);
+  ASSERT_EQ(symlink("fresh", path("to-fresh").c_str()), 0);
+  struct {
+    std::vector<std::string> args;
+    std::string why;
+    bool needs_gnuplot;
+  } const cases[] = {
+      {{"--csv", path("x"), "--raw", path("x")},
+       "--raw: '" + path("x") + "' is also the file of --csv",
+       false},
+      {{"--trace", path("x"), "--csv", path("x")},
+       "--trace: '" + path("x") + "' is also the file of --csv",
+       false},
+      {{"--plot", path("p.png"), "--timeline", path("p.png")},
+       "--timeline: '" + path("p.png") + "' is also the file of --plot",
+       true},
+      {{"--raw", path("x"), "--csv", path("link")},
+       "--raw: '" + path("x") + "' is also the file of --csv",
+       false},
+      // A link to a file not made yet names that file too.
+      {{"--csv", path("to-fresh"), "--trace", path("fresh")},
+       "--trace: '" + path("fresh") + "' is also the file of --csv",
+       false},
+  };
+  for (const auto& c : cases) {
+    if (c.needs_gnuplot && !gnuplot) {
+      continue;
+    }
+    std::vector<std::string> args = {"--size", "4", "--methods", "tipo1"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const auto r = run_program(kProgram, args);
+    EXPECT_EQ(r.status, 2) << c.why;
+    EXPECT_EQ(r.err, "compare_products: " + c.why + "; give each output a file of its own\n");
+    EXPECT_EQ(slurp(path("x")), "old x");
+    EXPECT_EQ(files_in(dir_), (std::set<std::string>{"link", "to-fresh", "x"}));
+  }
+  // Different files are fine, through links too; a link is written through, never replaced.
+  const auto r = run_program(kProgram, {"--size", "4", "--methods", "tipo1", "--repeat", "1",
+                                        "--csv", path("to-fresh"), "--raw", path("link")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(slurp(path("fresh")).rfind("method,", 0), 0u);
+  EXPECT_EQ(slurp(path("x")).rfind("round,", 0), 0u);
+  char target[64] = {};
+  EXPECT_GT(readlink(path("to-fresh").c_str(), target, sizeof target - 1), 0);
+  EXPECT_STREQ(target, "fresh");
+}
+
+// /dev/stdout and /dev/fd/N reach a descriptor the shell opened: the output
+// is written there, after what it already holds, never over it.
+TEST_F(CompareProducts, WritesThroughOpenDescriptorsWithoutTruncating) {
+  write("runs.log", "an earlier run\n");
+  write("fd5.log", "an earlier run\n");
+  const std::string run = "exec \"$0\" --shape 3x4x2 --methods tipo1 --threads 1 --repeat 1 ";
+  auto r =
+      run_program("/bin/sh", {"-c", run + "--csv /dev/stdout >> " + path("runs.log"), kProgram});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto log = lines_of(slurp(path("runs.log")));
+  ASSERT_EQ(log.size(), 3u) << slurp(path("runs.log"));
+  EXPECT_EQ(log[0], "an earlier run");
+  EXPECT_EQ(log[1].rfind("method,library_call,", 0), 0u);
+  EXPECT_EQ(table_rows(r.err).size(), 1u) << "the table goes to stderr, as with --csv -";
+
+  r = run_program("/bin/sh", {"-c", run + "--raw /dev/fd/5 5>> " + path("fd5.log"), kProgram});
+  ASSERT_EQ(r.status, 0) << r.err;
+  log = lines_of(slurp(path("fd5.log")));
+  ASSERT_EQ(log.size(), 3u) << slurp(path("fd5.log"));
+  EXPECT_EQ(log[0], "an earlier run");
+  EXPECT_EQ(log[1].rfind("round,", 0), 0u);
+  EXPECT_EQ(table_rows(r.out).size(), 1u);
+
+  // A device takes the bytes as they come; one that fails them is a failed write.
+  r = run_program(kProgram,
+                  {"--size", "3", "--methods", "tipo1", "--repeat", "1", "--csv", "/dev/full"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(without_busy_warning(r.err), "compare_products: --csv: could not write '/dev/full'\n");
+}
+
+// A write that fails (here: the file size limit, as a full disk would) keeps
+// every old file whole, and leaves no temporary file beside it.
+TEST_F(CompareProducts, AFailedWriteKeepsTheOldFiles) {
+  mkdir(path("saved").c_str(), 0755);
+  const std::string old_a = "#Linha#Coluna#\n1#1#\n7,\n";
+  write("saved/A.txt", old_a);
+  write("saved/C.txt", old_a);
+  const auto r = run_program(
+      "/bin/sh", {"-c", "ulimit -f 4; exec \"$0\" \"$@\"", kProgram, "--size", "64", "--methods",
+                  "tipo1", "--threads", "1", "--repeat", "1", "--save", path("saved")});
+  EXPECT_EQ(r.status, 3) << r.err;
+  for (const char* name : {"A.txt", "B.txt", "C.txt"}) {
+    EXPECT_NE(
+        r.err.find("compare_products: --save: could not write '" + path("saved/") + name + "'\n"),
+        std::string::npos)
+        << r.err;
+  }
+  EXPECT_EQ(slurp(path("saved/A.txt")), old_a);
+  EXPECT_EQ(slurp(path("saved/C.txt")), old_a);
+  EXPECT_EQ(files_in(path("saved")), (std::set<std::string>{"A.txt", "C.txt"}));
+}
+
+// --save's files are claimed with the others: one that cannot be written is
+// refused before the work, and before A.txt and B.txt are touched.
+TEST_F(CompareProducts, SaveFilesAreClaimedBeforeTheRun) {
+  mkdir(path("saved").c_str(), 0755);
+  mkdir(path("saved/C.txt").c_str(), 0755);
+  write("saved/A.txt", "old A");
+  const auto r = run_program(kProgram, {"--size", "4", "--save", path("saved")});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "compare_products: --save: cannot write '" + path("saved/C.txt") +
+                       "': Is a directory\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(slurp(path("saved/A.txt")), "old A");
+  EXPECT_EQ(files_in(path("saved")), (std::set<std::string>{"A.txt", "C.txt"}));
+}
+
+// --dry-run checks as a run checks, refuses as it refuses, and does nothing else.
+TEST_F(CompareProducts, DryRunChecksEverythingAndDoesNothing) {
+  write("keep.csv", "old");
+  auto r = run_program(kProgram, {"--dry-run", "--size", "3000", "--csv", path("new.csv"), "--raw",
+                                  path("keep.csv"), "--save", path("new/dir")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(files_in(dir_), std::set<std::string>{"keep.csv"});
+  EXPECT_EQ(slurp(path("keep.csv")), "old");
+  const std::vector<std::vector<std::string>> refused = {
+      {"--size", "0"},
+      {"--size", "2000000000"},
+      {"--csv", path("no/such/dir.csv")},
+      {"--csv", path("keep.csv"), "--raw", path("keep.csv")},
+      {"--load", path("keep.csv"), path("keep.csv")},
+  };
+  for (const auto& args : refused) {
+    const auto plain = run_program(kProgram, args);
+    std::vector<std::string> dry = args;
+    dry.insert(dry.begin(), "--dry-run");
+    r = run_program(kProgram, dry);
+    EXPECT_EQ(r.status, 2) << args[0];
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, plain.err);
+    EXPECT_EQ(plain.status, 2);
+  }
+}
+
+// The manual names every option --help lists.
+TEST_F(CompareProducts, TheManualNamesEveryOptionOfHelp) {
+  const std::string manual = slurp(COMPARE_PRODUCTS_MANUAL);
+  ASSERT_FALSE(manual.empty());
+  const auto help = run_program(kProgram, {"--help"});
+  size_t options = 0;
+  for (const auto& line : lines_of(help.out)) {
+    if (line.rfind("  --", 0) != 0) {
+      continue;
+    }
+    const std::string name = line.substr(2, line.find_first_of(" =", 2) - 2);
+    EXPECT_NE(manual.find("`" + name), std::string::npos) << name << " is not in the manual";
+    ++options;
+  }
+  EXPECT_GE(options, 20u);
 }
 
 // --raw holds every timed call, each row once in every round, in orders that differ; the CSV's
