@@ -32,8 +32,9 @@ configured and built build folder of the kit.
      program's own option reader: `PROGRAM --dry-run ARGS` exits 0 when it
      accepts them and 2 when it refuses. A program without --dry-run is one
      finding (compare_products) or not checked (mpi_compare). The program runs in DIR, with
-     paths into build-run/, build-release/ or build/ read in BUILD, so an input that only an
-     earlier command of the page makes (a --save, a make try) is refused.
+     paths into build-run/, build-release/ or build/ read in BUILD; a refusal that is only
+     about an input an earlier command of the page makes (the files of a --save, the shared
+     object of a make try, a compiler's -o file) is no finding.
    A variable set alone earlier in the block (E=build-run/exercises) is
    substituted in the words after it.
 3. Links. Every [text](target), ![alt](target), [label]: target and HTML
@@ -313,7 +314,29 @@ def check_make(words, kit):
             yield "compare_products refuses ARGS='%s' (%s)" % (variables["ARGS"], why)
 
 
-def check_program(words, kit):
+def made_by(words):
+    """The files a command of a page makes for the commands after it: a --save folder's
+    A.txt, B.txt and C.txt, make try's shared object, a compiler's -o file."""
+    made = set()
+    for i, w in enumerate(words[:-1]):
+        if w == "--save":
+            made.update(os.path.join(words[i + 1], f) for f in ("A.txt", "B.txt", "C.txt"))
+        elif w == "-o":
+            made.add(words[i + 1])
+    if words[:1] == ["make"] and "try" in words:
+        for w in words:
+            m = re.match(r"^SRC=(?:.*/)?([^/]+)\.cpp$", w)
+            if m:
+                made.add("build-run/try/%s.so" % m.group(1))
+    return made
+
+
+def needs_made_file(why, args, made):
+    """Whether a refusal is only about an input that an earlier command of the page makes."""
+    return any(os.path.basename(p) in why and any(p in a for a in args) for p in made)
+
+
+def check_program(words, kit, made=frozenset()):
     for i, w in enumerate(words):
         m = KIT_PROGRAM.search(w)
         if not m:
@@ -325,13 +348,13 @@ def check_program(words, kit):
         # mpi_compare is asked only once it has a dry run; compare_products always.
         if name == "compare_products" or (name in DRY_RUN_PROGRAMS and kit.has_dry_run(name)):
             why = kit.dry_run(name, words[i + 1:])
-            if why is not None:
+            if why is not None and not needs_made_file(why, words[i + 1:], made):
                 yield "%s refuses '%s' (%s)" % (name, " ".join(words[i + 1:]), why)
         return
 
 
 def check_commands(page, kit):
-    variables = {}
+    variables, made = {}, set()
     for n, line in sh_commands(page):
         commands = simple_commands(line)
         if commands is None:
@@ -347,9 +370,10 @@ def check_commands(page, kit):
                 words = words[1:]
             if not words:
                 continue
-            checks = check_make(words, kit) if words[0] == "make" else check_program(words, kit)
+            checks = check_make(words, kit) if words[0] == "make" else check_program(words, kit, made)
             for why in checks:
                 yield n, why
+            made |= made_by(words)
 
 
 # ---- 3. links ----------------------------------------------------------------------------------

@@ -32,6 +32,8 @@ shift
 while [ $# -gt 0 ]; do
   case $1 in
     --size|--threads) [ $# -ge 2 ] || exit 2; shift 2 ;;
+    --save) shift 2 ;;
+    --load) [ -f "$2" ] || { echo "compare_products: --load: $2: No such file or directory" >&2; exit 2; }; shift 3 ;;
     *) echo "compare_products: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -65,6 +67,11 @@ CASES = [
       "compare_products: unknown option --bogus)",
       "README.md:4: compare_products refuses '--threads 2 --colour' (status 2: "
       "compare_products: unknown option --colour)"]),
+    ("an input that an earlier command of the page makes, and one that none makes",
+     FENCE + "sh\nbuild-run/bin/compare_products --size 4 --save out/s\n"
+     "build-run/bin/compare_products --load out/s/A.txt out/s/B.txt\n"
+     "build-run/bin/compare_products --load out/t/A.txt out/t/B.txt\n" + FENCE + "\n",
+     ["README.md:4: compare_products refuses '--load out/t/A.txt"]),
     ("a make target or a program the kit does not have",
      FENCE + "sh\nmake test bench-all\nmpirun -np 2 build-release/bin/no_such_tool --size 4\n" +
      FENCE + "\n",
