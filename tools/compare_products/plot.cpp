@@ -195,18 +195,19 @@ std::string lines_script(const std::vector<row>& rows, const std::string& title)
   std::string rates = "plot ";
   for (size_t i = 0; i < lines.size(); ++i) {
     const series& l = lines[i];
-    rates += std::string(i == 0 ? "" : ", ") +
-             line_of(
-                 rows, "rate" + std::to_string(i),
-                 [&](const row& r, std::array<double, 4>* p) {
-                   *p = {static_cast<double>(r.size.rows), r.gops, r.gops_range.low, r.gops_range.high};
-                   return r.method == l.method && r.threads == l.threads && r.gops > 0.0;
-                 },
-                 "lc rgb \"" + colour_of(l.method, rows) + "\" dt " + (l.threads == 1 ? "1" : "2") +
-                     " title " +
-                     gnuplot_quoted(std::string(l.method->name) + ", " +
-                                    tool_common::threads_text(l.threads)),
-                 &data);
+    rates +=
+        std::string(i == 0 ? "" : ", ") +
+        line_of(
+            rows, "rate" + std::to_string(i),
+            [&](const row& r, std::array<double, 4>* p) {
+              *p = {static_cast<double>(r.size.rows), r.gops, r.gops_range.low, r.gops_range.high};
+              return r.method == l.method && r.threads == l.threads && r.gops > 0.0;
+            },
+            "lc rgb \"" + colour_of(l.method, rows) + "\" dt " + (l.threads == 1 ? "1" : "2") +
+                " title " +
+                gnuplot_quoted(std::string(l.method->name) + ", " +
+                               tool_common::threads_text(l.threads)),
+            &data);
   }
   std::string speedups = "plot 1 with lines lc rgb \"#999999\" dt 3 notitle";
   for (size_t i = 0; i < scaling.size(); ++i) {
