@@ -1,9 +1,11 @@
 // Step 3 starter: a vectorisable inner loop with a block of c in registers (docs/exercises.md,
 // Step 3).
 //
-// What it does now: the blocks of step 2, with c cut further into small blocks of kRows x kCols
-// elements; register_block computes one of them, right, but with the i-k-j loops of step 1, so
-// every multiply-add still loads and stores an element of c.
+// What it does now: step 1's i-k-j loops, in blocks that are given here: the inner index in
+// pieces of kInner, the rows of c in blocks of kRowBlock, and c cut into small blocks of
+// kRows x kCols elements, so that the kCols-wide band of b's piece (kInner x 64 bytes) stays in
+// L1 while the rows of a block of c go by. register_block computes one small block, right, but
+// with step 1's loops, so every multiply-add still loads and stores an element of c.
 //
 // Your part (marked TODO below): keep the block's kRows x kCols sums in local variables while p
 // runs, and add them into c once at the end. A plain uint32_t array of sums stays in memory (the

@@ -5,9 +5,9 @@
 // kRows x kCols elements of c lives in local sums (which the compiler keeps in vector registers:
 // kCols = 16 is two AVX2 vectors of eight, so four rows are eight registers) while p runs over a
 // piece of the inner index: per step of p, kRows elements of a and kCols of b are loaded, and
-// they feed kRows x kCols multiply-adds. The blocks of step 2 keep what the registers read close:
-// the kCols-wide column band of b's piece (kInner x 64 bytes) stays in L1 while the rows of a
-// block of c go by.
+// they feed kRows x kCols multiply-adds. The blocks (given in the starter) keep what the
+// registers read close: the kCols-wide band of b's piece (kInner x 64 bytes) stays in L1 while
+// the rows of a block of c go by.
 //
 // goal: gops[1] >= 2 * tipo1.gops[1]
 // try: ARGS='--size 512 --threads 1 --methods tipo0,tipo1,kernel'
