@@ -178,7 +178,11 @@ timed_csv=$scratch/timed.csv
 if ((${#passed[@]} > 0)); then
   echo "timing $((${#passed[@]} / 2)) product(s) beside tipo1, omp and kernel"
   status=0
-  "$tool" --size 512 --threads "1,$(nproc)" --methods tipo1,omp,kernel "${timeout_option[@]}" \
+  threads=1
+  if (($(nproc) > 1)); then
+    threads="1,$(nproc)"
+  fi
+  "$tool" --size 512 --threads "$threads" --methods tipo1,omp,kernel "${timeout_option[@]}" \
     "$@" "${passed[@]}" --csv "$timed_csv" 2>"$scratch/timed.txt" || status=$?
   if ((status > 1)); then
     echo "$0: compare_products stopped with status $status:" >&2
