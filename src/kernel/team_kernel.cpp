@@ -43,16 +43,15 @@
 #include "common/even_split.hpp"
 #include "common/matrix_records.hpp"
 #include "common/messages.hpp"
-#include "common/team_cpus.hpp"
-#include "common/team_progress.hpp"
 #include "common/team_size.hpp"
 #include "common/trace.hpp"
-#include "common/work_counter.hpp"
 #include "kernel/dispatch.hpp"
 #include "kernel/driver.hpp"
 #include "kernel/operands.hpp"
+#include "kernel/team_cpus.hpp"
 #include "kernel/team_plan.hpp"
-#include "kernel/testing.hpp"
+#include "kernel/team_progress.hpp"
+#include "kernel/work_counter.hpp"
 
 namespace team_kernel {
 namespace detail {
@@ -118,12 +117,12 @@ struct team_call {
   const operands* op;
   const tile_kernel* kernels[2];
   team_plan plans[2];
-  dense_detail::work_counter* pieces[2];
-  dense_detail::work_counter* scan;  // runs of rows of the 16-bit check
-  int32_t scan_pieces;               // 0 without a 16-bit-range kernel
-  std::atomic<int32_t> scanned{0};   // scan pieces finished
-  std::atomic<int32_t> fits{1};      // cleared by a scan piece that finds a value outside 16 bits
-  dense_detail::team_progress progress;
+  work_counter* pieces[2];
+  work_counter* scan;               // runs of rows of the 16-bit check
+  int32_t scan_pieces;              // 0 without a 16-bit-range kernel
+  std::atomic<int32_t> scanned{0};  // scan pieces finished
+  std::atomic<int32_t> fits{1};     // cleared by a scan piece that finds a value outside 16 bits
+  team_progress progress;
   int32_t* b_packs[2];  // the buffers of packed b: block s uses b_packs[s % b_buffers]
   int32_t* a_packs;     // one buffer of a_words per thread
   size_t a_words;
@@ -240,7 +239,7 @@ void take_part(team_call& call, int32_t t) {
   const int which = call.kernels[1] != nullptr && scan_values(call, t) ? 1 : 0;
   const tile_kernel& kernel = *call.kernels[which];
   const team_plan& plan = call.plans[which];
-  dense_detail::work_counter& pieces = *call.pieces[which];
+  work_counter& pieces = *call.pieces[which];
   board marks(call.board_words, plan);
   packed_rows held;
   for (int64_t p = pieces.take(); p >= 0; p = pieces.take()) {
@@ -253,6 +252,8 @@ void take_part(team_call& call, int32_t t) {
     call.progress.finished();
   }
 }
+
+}  // namespace
 
 int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
              const dense_arith::submatriz* b, const dense_arith::submatriz* c, int32_t n) {
@@ -310,9 +311,9 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
   call.board_words = call.a_packs + members * sizes.a_words;
   std::memset(call.board_words, 0, board_words * sizeof(int32_t));
   call.scan_pieces = choice.narrow ? std::min(kd::scan_rows(op), kScanPiecesPerThread * team) : 0;
-  dense_detail::work_counter scan(call.scan_pieces);
-  dense_detail::work_counter wide_pieces(piece_count(call.plans[0]));
-  dense_detail::work_counter narrow_pieces(piece_count(call.plans[1]));
+  work_counter scan(call.scan_pieces);
+  work_counter wide_pieces(piece_count(call.plans[0]));
+  work_counter narrow_pieces(piece_count(call.plans[1]));
   call.scan = &scan;
   call.pieces[0] = &wide_pieces;
   call.pieces[1] = &narrow_pieces;
@@ -321,22 +322,11 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
   const int caller_cpu = sched_getcpu();
 #pragma omp parallel num_threads(team)
   {
-    const dense_detail::off_callers_cpu spread(caller_cpu, omp_get_thread_num());
+    const off_callers_cpu spread(caller_cpu, omp_get_thread_num());
     take_part(call, omp_get_thread_num());
   }
   std::free(block.base);
   return 0;
-}
-
-}  // namespace
-
-int mmsubmatrizOMP_on(block_kernel::path p, const dense_arith::submatriz* a,
-                      const dense_arith::submatriz* b, const dense_arith::submatriz* c, int32_t n) {
-  kd::kernel_choice choice{};
-  if (!kd::kernels_on(p, &choice)) {
-    return -1;
-  }
-  return run_team(choice, a, b, c, n);
 }
 
 }  // namespace detail

@@ -1,10 +1,10 @@
 // The block kernel and the team kernel as tests and benchmarks see them (not installed).
 //
 // mmsubmatriz and mmsubmatrizOMP pick the fastest path on their own; these
-// declarations let a test force each path on either entry point and ask which
-// paths run here and what they are called. The paths, the CPU features and the
-// pure selection rules come with dispatch.hpp; the team kernel's pure cut of a
-// product into pieces of work with team_plan.hpp.
+// declarations let a test force each path on either entry point (defined in
+// testing.cpp, which nothing in the library calls). Which paths run here, their
+// names and the pure selection rules come with dispatch.hpp; the team kernel's
+// pure cut of a product into pieces of work with team_plan.hpp.
 #pragma once
 
 #include <cstdint>
@@ -13,12 +13,6 @@
 #include "kernel/dispatch.hpp"
 
 namespace block_kernel {
-
-// True when `p` can run here (compiled in and supported by the CPU).
-bool path_available(path p);
-
-// The enumerator's name ("scalar_i32", "avx2_i16", ...); "?" for any other value.
-const char* path_name(path p);
 
 // mmsubmatriz forced onto path `p`. Same checks, messages and results; a path
 // that cannot run here returns -1 silently and writes nothing. A 16-bit-range

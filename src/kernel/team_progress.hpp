@@ -21,7 +21,7 @@
 #include <chrono>
 #include <cstdint>
 
-namespace dense_detail {
+namespace team_kernel::detail {
 
 class team_progress {
  public:
@@ -77,4 +77,4 @@ class team_progress {
   std::atomic<int32_t> sleepers_{0};
 };
 
-}  // namespace dense_detail
+}  // namespace team_kernel::detail
