@@ -92,8 +92,11 @@ int run_block(const kernel_choice& choice, const dense_arith::submatriz* a,
 
 namespace team_kernel::detail {
 
-// mmsubmatrizOMP on a given choice of tiles (team_kernel.cpp), as run_block.
+// mmsubmatrizOMP on a given choice of tiles (team_kernel.cpp), as run_block;
+// `by_load`: a small product's team is cut down to the CPUs that other
+// programs leave free (team_load.hpp), as the public entry point does.
 int run_team(const block_kernel::detail::kernel_choice& choice, const dense_arith::submatriz* a,
-             const dense_arith::submatriz* b, const dense_arith::submatriz* c, int32_t n);
+             const dense_arith::submatriz* b, const dense_arith::submatriz* c, int32_t n,
+             bool by_load);
 
 }  // namespace team_kernel::detail

@@ -36,6 +36,21 @@ class team_progress {
   // results and marks, and every sleeping waiter wakes up to check again.
   void finished();
 
+  // Spins for at most kSpin until done() is true; returns done().
+  template <typename Done>
+  bool spin_until(Done done) {
+    const auto until = std::chrono::steady_clock::now() + kSpin;
+    for (int32_t round = 1;; ++round) {
+      if (done()) {
+        return true;
+      }
+      relax();
+      if (round % 16 == 0 && std::chrono::steady_clock::now() >= until) {
+        return done();
+      }
+    }
+  }
+
   // Returns once done() is true. done() must read only marks that become true
   // before some later call of finished(), or a waiter may sleep past it.
   // Returns whether it had to wait at all.

@@ -23,7 +23,7 @@ int mmsubmatrizOMP_on(block_kernel::path p, const dense_arith::submatriz* a,
   if (!block_kernel::detail::kernels_on(p, &choice)) {
     return -1;
   }
-  return run_team(choice, a, b, c, n);
+  return run_team(choice, a, b, c, n, false);
 }
 
 }  // namespace team_kernel::detail

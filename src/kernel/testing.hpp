@@ -11,6 +11,7 @@
 #include <dense/dense_arith.hpp>
 
 #include "kernel/dispatch.hpp"
+#include "kernel/piece_hook.hpp"
 
 namespace block_kernel {
 
@@ -25,9 +26,15 @@ int mmsubmatriz_on(path p, const dense_arith::submatriz* a, const dense_arith::s
 
 namespace team_kernel::detail {
 
-// team_kernel::mmsubmatrizOMP forced onto path `p`; a path that cannot run
-// here returns -1 silently and writes nothing.
+// team_kernel::mmsubmatrizOMP forced onto path `p`, on a team of n threads
+// whatever the machine's load (a small product is not cut down to the CPUs
+// other programs leave free, so that a test's team is the one it asked for);
+// a path that cannot run here returns -1 silently and writes nothing.
 int mmsubmatrizOMP_on(block_kernel::path p, const dense_arith::submatriz* a,
                       const dense_arith::submatriz* b, const dense_arith::submatriz* c, int32_t n);
+
+// Sets the test-only piece hook (piece_hook.hpp); null removes it. Only
+// while no product runs.
+inline void set_piece_hook(piece_hook hook) { g_piece_hook.store(hook, std::memory_order_relaxed); }
 
 }  // namespace team_kernel::detail
