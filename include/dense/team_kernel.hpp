@@ -49,7 +49,11 @@ namespace team_kernel {
 // n threads (n below 1: the runtime's default team). Same contract, same
 // refusals with the same messages, same result bit for bit, whatever the team
 // size. The team is never larger than the process can create, nor than the
-// result has register tiles; a team of one runs mmsubmatriz itself. Buffers
+// result has register tiles, nor, for a small product (up to 2^28
+// multiply-adds, n = 645 for a square one), than the CPUs that other programs
+// leave free at the moment of the call: a member that must wait for a core
+// costs such a product more than it brings. A team of one runs mmsubmatriz
+// itself. Buffers
 // come from the heap per call and are freed before it returns; if the heap
 // refuses them the team computes the same sums without buffers. The pieces go
 // to whichever threads come for them; a rectangle of c still receives its
