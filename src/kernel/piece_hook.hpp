@@ -4,10 +4,10 @@
 // waits promise and that every piece was done once, without depending on thread timing.
 //
 // Test-only shared state: g_piece_hook, one process-wide atomic function pointer, null
-// unless a test sets it (testing.hpp). The team reads it once per piece with a relaxed
-// load and calls nothing while it is null, so production calls pay one load and one
-// predicted branch per piece. A test sets it only while no product runs, and the
-// function it sets must be safe to call from every thread of the team at once.
+// unless a test sets it (testing.hpp). Each thread of a team reads it once per call with
+// a relaxed load and calls nothing while it is null, so production calls pay one load per
+// thread and one predicted branch per step of a piece. A test sets it only while no product runs,
+// and the function it sets must be safe to call from every thread of the team at once.
 #pragma once
 
 #include <atomic>

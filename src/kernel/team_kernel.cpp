@@ -1,12 +1,14 @@
 // The block kernel on one OpenMP team that balances itself: the threads take the product's
-// pieces of work (team_plan.hpp) from one shared counter, and wait for one another's pieces
-// by sleeping (team_progress.hpp), never at a barrier inside the region.
+// pieces of work (team_plan.hpp) from one shared counter, do the pieces another thread took
+// but has not begun, and wait by sleeping (team_progress.hpp) only for pieces already begun,
+// never at a barrier inside the region.
 //
 // When the machine has a 16-bit-range path, the team first scans the block's values the
 // same way: runs of rows from a counter of their own, and a run that finds a value outside
-// 16 bits clears the team's `fits` word. Every thread waits for the whole scan, reads the
-// word, and so picks the same kernel and the same plan. Then each thread, until the
-// counter is empty, takes the next piece:
+// 16 bits clears the team's `fits` word. A scan run only reads, so a thread that finds that
+// counter empty checks every run not yet marked checked itself rather than wait for it; then
+// every thread reads the word, and so picks the same kernel and the same plan. Then each
+// thread, until the counter is empty, takes the next piece:
 //   pack piece  packs its panels of b into its block's buffer (one of two, or the one),
 //               once the items of the block that used that buffer last have read them;
 //   item        packs its rows of a into the thread's own buffer (unless its last item
@@ -14,7 +16,10 @@
 //               same item of the block before, which adds into the same rectangle of c, is
 //               done), then multiplies.
 // Packing a before waiting gives the last pack pieces time to finish, so an item rarely
-// waits at all. A thread that finds the counter empty leaves the region at once: the
+// waits at all. A piece taken from the counter is only claimed until its thread begins to
+// write; a thread that needs a claimed piece, or finds the counter empty, claims it for
+// itself and does it, so a thread that loses its core before it begins holds nobody up.
+// Once the counter is empty and no piece is left unbegun, a thread leaves the region: the
 // runtime's barrier at its end is the one place where the team meets. Waiting for the
 // last pieces in the kit's own sleeping wait first was measured to lose more than it
 // saves (docs/team-kernel.md): the sleeper must be woken to leave, and on a busy machine
@@ -24,7 +29,8 @@
 // the whole team one core.
 //
 // Shared mutable state, besides c: the counters (work_counter), the progress word
-// (team_progress), the scan's two words, and the board of marks below, all atomics.
+// (team_progress), the scan's word and marks, and the board of marks below, all atomics;
+// the test-only hook (piece_hook.hpp), read once per thread and call.
 // Packed panels of b and rectangles of c pass between threads only through the marks: a
 // pack piece writes its panels before it sets its mark (release) and an item reads them
 // after it sees the marks of the pack pieces that hold them (acquire); an item adds into
