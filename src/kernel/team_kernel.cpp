@@ -432,6 +432,9 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
   const int32_t most = dense_detail::team_size(n, tiles);
   const int32_t team = by_load ? team_under_load(most, int64_t{m} * k * cols) : most;
   if (team == 1) {  // the sequential kernel itself: no region, no waiting
+    // On a timeline, the caller's lane holds the whole product, so a team cut
+    // down to one by the load still shows who did the work.
+    const trace::span whole(trace::kMultiply, 0);
     if (!kd::blocked_product(kd::pick_kernel(choice, op), op)) {
       kd::direct_product(op, 0, m);
     }
