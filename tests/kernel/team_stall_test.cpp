@@ -148,7 +148,7 @@ void expect_each_piece_once_and_in_order(const std::vector<step>& steps,
         const auto cols = overwritten_readers(plan, b, piece.index, last);
         for (int32_t r = 0; r < plan.row_items; ++r) {
           for (int32_t c = cols.begin; c < cols.end; ++c) {
-            done_before(last.first_piece + last.packs + r * last.col_items + c, p);
+            done_before(last.first_piece + last.packs + int64_t{r} * last.col_items + c, p);
           }
         }
       }
