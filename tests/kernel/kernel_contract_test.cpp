@@ -8,6 +8,7 @@
 #include <dense/block_kernel.hpp>
 #include <dense/team_kernel.hpp>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +30,10 @@ struct kernel_run {
   const char* path;
   int32_t team;
 };
+// How a run reads in test names and failures: "avx2_i32 on 3", "auto on 0".
+void PrintTo(const kernel_run& r, std::ostream* os) {
+  *os << (r.path != nullptr ? r.path : "auto") << " on " << r.team;
+}
 
 class KernelPath : public testing::TestWithParam<kernel_run> {
  protected:
