@@ -116,7 +116,8 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= splitv2 read_matrix roundtrip products file_check
 # Test directories whose programs start threads or OpenMP teams (tests/common: the
-# recorder of threads' phases, and the work counter and progress of self-balancing teams).
+# recorder of threads' phases and the bound on teams; tests/kernel: the team kernel with its
+# work counter, progress and CPU choice).
 TSAN_TEST_DIRS ?= tests/common tests/parallel tests/kernel
 
 # Sanitizer exit statuses are 86/66, never the 0 or 1 the library exits with
