@@ -36,6 +36,14 @@ const shape_case kShapes[] = {
     {"flat", 2, 3, 71, false},
     {"300x200x100", 300, 200, 100, false},
     {"32-bit limits", 9, 6, 5, true},
+    // An inner index shorter than the grid: some ranks own no columns of a or rows of b.
+    {"inner 1", 5, 1, 4, false},
+    // Several panels per step, none dividing k, whatever the rank count: panels
+    // multiplied where their owner holds them, and two buffers in turn for the
+    // panels in flight.
+    {"long inner", 5, 2900, 6, false},
+    // A block of a dealt as several messages (on 2 ranks, rows sends 600 rows of 500).
+    {"several messages", 1200, 500, 3, false},
 };
 
 void fill(owned_matrix& m, uint32_t seed, bool limits) {
