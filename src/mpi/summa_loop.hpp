@@ -20,7 +20,8 @@ struct summa_blocks {
   in_flight* a_arriving = nullptr;
   in_flight* b_arriving = nullptr;
   // Run once, after the first panel's broadcasts are posted and before the
-  // first computation (rank 0 of multiplicarSUMMA deals b there).
+  // first computation (rank 0 of multiplicarSUMMA deals b and makes the
+  // result there).
   std::function<void()> once_posted;
 };
 

@@ -85,17 +85,24 @@ matriz* on_rank_zero(const matriz* a, const matriz* b, const mpi_detail::product
   // Rank 0's blocks are the top-left corners of the caller's matrices and of the result.
   const dense_arith::bloco a_blk = bloco_do_rank(s.m, s.k, g.dims[0], g.dims[1], 0);
   const dense_arith::bloco b_blk = bloco_do_rank(s.k, s.n, g.dims[0], g.dims[1], 0);
-  matriz* c = mpi_detail::new_result(s.m, s.n, g.comm);
   const matriz my_a = mpi_detail::window(a, rows_of(a_blk), cols_of(a_blk));
   const matriz my_b = mpi_detail::window(b, rows_of(b_blk), cols_of(b_blk));
-  const matriz my_c = mpi_detail::window(c, rows_of(a_blk), cols_of(b_blk));
+  matriz* c = nullptr;
+  matriz my_c{};
   mpi_detail::summa_blocks blocks;
   blocks.a = {&my_a, 0, 0};
   blocks.b = {&my_b, 0, 0};
   blocks.c = {&my_c, 0, 0};
   // b's blocks are needed only once a rank sends or multiplies its own panel
   // of b, later than the first panel: they go once that panel is on its way.
-  blocks.once_posted = [&] { deal(b, s.k, s.n, g, kTagB, out, keep); };
+  // The result is first written after that, and making it (zeroed, a page
+  // fault per page) takes a few milliseconds at n = 2048 that the first
+  // panel should not wait for.
+  blocks.once_posted = [&] {
+    deal(b, s.k, s.n, g, kTagB, out, keep);
+    c = mpi_detail::new_result(s.m, s.n, g.comm);
+    my_c = mpi_detail::window(c, rows_of(a_blk), cols_of(b_blk));
+  };
   mpi_detail::summa_loop(g.comm, g.dims, 0, s.m, s.k, s.n, threads, blocks);
   collect(c, s.m, s.n, g);
   out.wait_all();
