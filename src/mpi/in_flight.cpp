@@ -1,5 +1,6 @@
 // Contiguous blocks in flight: non-blocking messages of about 1 MiB, waited for together.
 #include <algorithm>
+#include <vector>
 
 #include "mpi/mpi_detail.hpp"
 
@@ -52,7 +53,6 @@ void in_flight::post(packed& block, int32_t r0, int32_t r1, int peer, int tag, b
       check(MPI_Irecv(block.row(from), count, row, peer, tag, comm_, &q), comm_);
     }
     requests_.push_back(q);
-    what_.push_back(arrival{&block, from, from + count});
   }
 }
 
@@ -62,20 +62,32 @@ void in_flight::wait_all() {
           comm_);
   }
   requests_.clear();
-  what_.clear();
 }
 
-in_flight::arrival in_flight::wait_any() {
-  int which = MPI_UNDEFINED;
-  if (!requests_.empty()) {
-    check(MPI_Waitany(static_cast<int>(requests_.size()), requests_.data(), &which,
-                      MPI_STATUS_IGNORE),
+void in_flight::receive_into(const dense_core::matriz* whole, int32_t r0, int32_t c0, int32_t rows,
+                             int32_t cols, int peer, int tag) {
+  if (rows <= 0 || cols <= 0) {
+    return;
+  }
+  const int32_t step = piece_rows(cols);
+  std::vector<MPI_Aint> where;
+  std::vector<int> lengths;
+  for (int32_t from = 0; from < rows; from += std::min(step, rows - from)) {
+    const int32_t count = std::min(step, rows - from);
+    where.resize(static_cast<size_t>(count));
+    lengths.assign(static_cast<size_t>(count), cols);
+    for (int32_t i = 0; i < count; ++i) {
+      check(MPI_Get_address(whole->mat[r0 + from + i] + c0, &where[static_cast<size_t>(i)]), comm_);
+    }
+    MPI_Datatype piece = MPI_DATATYPE_NULL;
+    check(MPI_Type_create_hindexed(count, lengths.data(), where.data(), MPI_INT32_T, &piece),
           comm_);
+    check(MPI_Type_commit(&piece), comm_);
+    types_.push_back(piece);
+    MPI_Request q = MPI_REQUEST_NULL;
+    check(MPI_Irecv(MPI_BOTTOM, 1, piece, peer, tag, comm_, &q), comm_);
+    requests_.push_back(q);
   }
-  if (which == MPI_UNDEFINED) {
-    return arrival{nullptr, 0, 0};
-  }
-  return what_[static_cast<size_t>(which)];
 }
 
 }  // namespace mpi_detail

@@ -135,22 +135,19 @@ class in_flight {
   // Rows [r0, r1) of `block` to (or from) rank `peer`, as pieces.
   void send(packed& block, int32_t r0, int32_t r1, int peer, int tag);
   void receive(packed& block, int32_t r0, int32_t r1, int peer, int tag);
+  // Rows [r0, r0 + rows) and columns [c0, c0 + cols) of `whole` from rank
+  // `peer`, which sends them as a contiguous block (send above): each piece is
+  // received straight into the matrix's rows (one datatype over their
+  // addresses), with no copy to place afterwards.
+  void receive_into(const dense_core::matriz* whole, int32_t r0, int32_t c0, int32_t rows,
+                    int32_t cols, int peer, int tag);
   // Waits for every message posted so far.
   void wait_all();
-  // Waits for any one message still in flight and says which rows of which
-  // block it carried; block is null when none is left.
-  struct arrival {
-    packed* block;
-    int32_t r0;
-    int32_t r1;
-  };
-  arrival wait_any();
 
  private:
   void post(packed& block, int32_t r0, int32_t r1, int peer, int tag, bool sending);
   MPI_Comm comm_;
   std::vector<MPI_Request> requests_;
-  std::vector<arrival> what_;
   std::vector<MPI_Datatype> types_;
 };
 

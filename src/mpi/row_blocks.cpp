@@ -29,7 +29,7 @@ constexpr int kTagB = 2;
 constexpr int kTagC = 3;
 
 // Rank 0: posts every other rank's rows of a and all of b, multiplies its own
-// rows, then places the others' rows of c as they arrive.
+// rows, then receives the others' rows of c straight into the result.
 matriz* deal_compute_collect(const matriz* a, const matriz* b, int32_t m, int32_t k, int32_t cols,
                              int32_t threads, MPI_Comm comm, int ranks) {
   in_flight out(comm);
@@ -64,25 +64,13 @@ matriz* deal_compute_collect(const matriz* a, const matriz* b, int32_t m, int32_
   matriz my_c = mpi_detail::window(c, mine.fim, cols);
   mpi_detail::add_product({&my_a, 0, 0}, {&my_b, 0, 0}, {&my_c, 0, 0}, mine.fim, k, cols, threads);
 
+  // The others' rows of c land straight in the result's rows.
   in_flight back(comm);
-  std::vector<std::unique_ptr<packed>> their_c(static_cast<size_t>(ranks));
-  std::vector<int32_t> first_row(static_cast<size_t>(ranks));
   for (int r = 1; r < ranks; ++r) {
     const faixa f = faixa_de(m, ranks, r);
-    auto& blk = their_c[static_cast<size_t>(r)];
-    blk = std::make_unique<packed>(f.fim - f.inicio, cols, comm);
-    back.receive(*blk, 0, blk->rows(), r, kTagC);
+    back.receive_into(c, f.inicio, 0, f.fim - f.inicio, cols, r, kTagC);
   }
-  for (auto got = back.wait_any(); got.block != nullptr; got = back.wait_any()) {
-    int r = 1;
-    while (their_c[static_cast<size_t>(r)].get() != got.block) {
-      ++r;
-    }
-    const int32_t base = faixa_de(m, ranks, r).inicio;
-    for (int32_t i = got.r0; i < got.r1; ++i) {
-      std::memcpy(c->mat[base + i], got.block->row(i), static_cast<size_t>(cols) * sizeof(int32_t));
-    }
-  }
+  back.wait_all();
   out.wait_all();
   return c;
 }

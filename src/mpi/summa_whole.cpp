@@ -8,7 +8,6 @@
 // their way; every other rank starts the loop as soon as the block the first
 // panel needs has arrived. Blocks travel as messages of whole rows (one row
 // datatype), cut into pieces of about 1 MiB.
-#include <cstring>
 #include <dense/mpi_products.hpp>
 #include <memory>
 #include <vector>
@@ -52,28 +51,14 @@ void deal(const matriz* whole, int32_t lin, int32_t col, const grid_shape& g, in
   }
 }
 
-// Rank 0: receives every other rank's block of c into `whole`, placing each
-// piece as soon as it has arrived.
-void collect(matriz* whole, int32_t lin, int32_t col, const grid_shape& g) {
+// Rank 0: receives every other rank's block of c straight into `whole`.
+void collect(const matriz* whole, int32_t lin, int32_t col, const grid_shape& g) {
   in_flight in(g.comm);
-  std::vector<std::unique_ptr<packed>> theirs(static_cast<size_t>(g.ranks));
   for (int r = 1; r < g.ranks; ++r) {
     const dense_arith::bloco blk = bloco_do_rank(lin, col, g.dims[0], g.dims[1], r);
-    auto& block = theirs[static_cast<size_t>(r)];
-    block = std::make_unique<packed>(rows_of(blk), cols_of(blk), g.comm);
-    in.receive(*block, 0, block->rows(), r, kTagC);
+    in.receive_into(whole, blk.lin_inicio, blk.col_inicio, rows_of(blk), cols_of(blk), r, kTagC);
   }
-  for (auto got = in.wait_any(); got.block != nullptr; got = in.wait_any()) {
-    int r = 1;
-    while (theirs[static_cast<size_t>(r)].get() != got.block) {
-      ++r;
-    }
-    const dense_arith::bloco blk = bloco_do_rank(lin, col, g.dims[0], g.dims[1], r);
-    for (int32_t i = got.r0; i < got.r1; ++i) {
-      std::memcpy(whole->mat[blk.lin_inicio + i] + blk.col_inicio, got.block->row(i),
-                  static_cast<size_t>(got.block->cols()) * sizeof(int32_t));
-    }
-  }
+  in.wait_all();
 }
 
 matriz* on_rank_zero(const matriz* a, const matriz* b, const mpi_detail::product_shape& s,

@@ -42,8 +42,8 @@ const shape_case kShapes[] = {
     // multiplied where their owner holds them, and two buffers in turn for the
     // panels in flight.
     {"long inner", 5, 2900, 6, false},
-    // A block of a dealt as several messages (on 2 ranks, rows sends 600 rows of 500).
-    {"several messages", 1200, 500, 3, false},
+    // Blocks of a and c that travel as several messages (on 2 ranks, 90000 rows of 3).
+    {"several messages", 180000, 3, 3, false},
 };
 
 void fill(owned_matrix& m, uint32_t seed, bool limits) {
