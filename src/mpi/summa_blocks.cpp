@@ -7,8 +7,11 @@
 // the step's columns of a and a single grid row owns the step's rows of b.
 // That owner broadcasts its panel along its grid row (a) or grid column (b);
 // every rank then adds panel x panel into its own block of c. Each rank writes
-// only its own block, so ranks never wait on each other except inside the
-// broadcasts, which every rank of a row or column enters in the same order.
+// only its own block, so ranks never wait on each other except for the
+// broadcasts, which every rank of a row or column posts in the same order.
+// Steps are cut again into panels no wider than the kernel needs to run at
+// its own speed, and the next panel's broadcasts travel while the current
+// panel is multiplied (look-ahead), in the loop that multiplicarSUMMA shares.
 #include <algorithm>
 #include <dense/mpi_products.hpp>
 #include <memory>
