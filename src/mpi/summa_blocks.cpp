@@ -107,8 +107,8 @@ struct panel {
 
 // The steps run between consecutive cut points of either cut of the inner
 // index (a's columns over the grid's columns, b's rows over its rows); each
-// step is cut again into even panels no wider than kPanelWidth.
-std::vector<panel> panels_of(int32_t k, int rows_of_grid, int cols_of_grid) {
+// step is cut again into even panels no wider than `widest`.
+std::vector<panel> panels_of(int32_t k, int rows_of_grid, int cols_of_grid, int32_t widest) {
   std::vector<int32_t> cuts{k};
   for (int j = 0; j < cols_of_grid; ++j) {
     cuts.push_back(faixa_de(k, cols_of_grid, j).inicio);
@@ -121,7 +121,7 @@ std::vector<panel> panels_of(int32_t k, int rows_of_grid, int cols_of_grid) {
   std::vector<panel> out;
   for (size_t s = 0; s + 1 < cuts.size(); ++s) {
     const int32_t step = cuts[s + 1] - cuts[s];
-    const int32_t parts = (step + mpi_detail::kPanelWidth - 1) / mpi_detail::kPanelWidth;
+    const int32_t parts = (step + widest - 1) / widest;
     for (int32_t p = 0; p < parts; ++p) {
       const faixa f = faixa_de(step, parts, p);
       const int32_t from = cuts[s] + f.inicio;
@@ -175,8 +175,11 @@ void summa_loop(MPI_Comm grid, const int dims[2], int rank, int32_t m, int32_t k
   const bool send_a = cols_of_grid > 1 && my_rows > 0;
   const bool send_b = rows_of_grid > 1 && my_cols > 0;
 
+  // On a grid of one rank nothing travels, so nothing can travel ahead, and
+  // each step is one call of the kernel. Every rank cuts the same panels.
+  const bool alone = rows_of_grid * cols_of_grid == 1;
   const std::vector<mpi_products::panel> panels =
-      mpi_products::panels_of(k, rows_of_grid, cols_of_grid);
+      mpi_products::panels_of(k, rows_of_grid, cols_of_grid, alone ? k : kPanelWidth);
   int32_t widest = 0;
   for (const auto& p : panels) {
     widest = std::max(widest, p.width);
