@@ -94,10 +94,11 @@ dense_core::matriz* multiplicarSUMMA(const dense_core::matriz* a, const dense_co
 // bloco_do_rank(k, n, ...) and as `c` its block bloco_do_rank(m, n, ...),
 // each a matrix of just that block's size, element (0, 0) being the block's
 // first element; a rank whose block is empty passes null (or a record
-// without storage). The inner dimension k is walked in panels of at most 512:
-// each step the rank that owns the panel's columns of a in a grid row
-// broadcasts them along that row, the rank that owns the panel's rows of b in
-// a grid column broadcasts them along that column, and every rank adds the
+// without storage). The inner dimension k is walked in panels (of at most
+// 512 on more than one rank): each step the rank that owns the panel's
+// columns of a in a grid row broadcasts them along that row, the rank that
+// owns the panel's rows of b in a grid column broadcasts them along that
+// column, and every rank adds the
 // product of the two panels into its block of c with the team kernel on `n`
 // threads. The next panel's broadcasts (MPI_Ibcast) are posted before the
 // current panel is multiplied, so they travel while the kernel works. Per
