@@ -181,11 +181,46 @@ section_team_kernel_busy() {
 
 `team_kernel_under_load` starts its own busy processes (plain spinning loops at normal priority,
 not pinned: none, one, then one per core) and times the team kernel on 1 and 2 threads at
-n = 1024 and 2048, and the rows team (`omp`) at 1024, in rounds that alternate which thread count
-goes first; each ratio is taken within its round. Read in [team-kernel.md](team-kernel.md).
+n = 256, 512, 1024 and 2048 — the small sizes students run as well as the large — and the rows
+team (`omp`) at 1024, in 31 rounds that shuffle which thread count goes first; each ratio is taken
+within its round. First on values over the whole int32 range, then on values 1..100 (`--small`,
+the 16-bit-range path). Read in [team-kernel.md](team-kernel.md).
 
 TEXT
-  measure "$bin/team_kernel_under_load"
+  measure "$bin/team_kernel_under_load" --sizes 256,512,1024,2048 --rounds 31 --seconds 0.05
+  measure "$bin/team_kernel_under_load" --sizes 256,512,1024,2048 --rounds 31 --seconds 0.05 \
+    --rows-size 0 --small
+}
+
+section_small_products_busy() {
+  say <<'TEXT'
+## Small products beside busy processes
+
+What a student's `make run` sees: the threaded products at n = 512 (the kernel at 256 too) on 1
+and 2 threads, each call timed alone in the kit's rounds, with nothing started beside them, then
+beside one and two busy processes (`scripts/busy.sh`). Read in [team-kernel.md](team-kernel.md).
+
+TEXT
+  local methods=cyclic,cyclic-blocks,ranges,ranges-blocks,omp,kernel
+  measure "$bin/compare_products" --methods "$methods" --threads 1,2 --size 512 --time 5
+  measure scripts/busy.sh 1 "$bin/compare_products" --methods "$methods" --threads 1,2 --size 512 \
+    --time 5
+  measure scripts/busy.sh 2 "$bin/compare_products" --methods "$methods" --threads 1,2 --size 512 \
+    --time 5
+  measure scripts/busy.sh 1 "$bin/compare_products" --methods kernel --threads 1,2 --size 256 \
+    --time 5
+  say <<'TEXT'
+One call of the kernel on 2 threads at n = 512 beside one busy process, traced (the call nearest
+the row's median):
+
+![the team kernel on 2 threads at n = 512 beside a busy process](kernel-small-busy.png)
+
+TEXT
+  measure scripts/busy.sh 1 "$bin/compare_products" --methods kernel --threads 2 --size 512 \
+    --repeat 15 --trace docs/kernel-small-busy.json --timeline docs/kernel-small-busy.png
+  say <<<"The lanes of this trace (docs/kernel-small-busy.json):"
+  say <<<""
+  trace_summary docs/kernel-small-busy.json
 }
 
 section_sweep() {
@@ -252,7 +287,7 @@ ui.perfetto.dev). First with nothing started beside it:
 
 TEXT
   measure "$bin/compare_products" --methods cyclic-blocks,ranges,omp,kernel --threads 2 \
-    --size 1024 --repeat 5 --trace docs/threads-quiet.json --timeline docs/threads-quiet.png
+    --size 1024 --repeat 6 --trace docs/threads-quiet.json --timeline docs/threads-quiet.png
   say <<<"The lanes of this trace (docs/threads-quiet.json):"
   say <<<""
   trace_summary docs/threads-quiet.json
@@ -264,7 +299,7 @@ of the threads now and then:
 
 TEXT
   measure scripts/busy.sh 1 "$bin/compare_products" --methods omp,kernel --threads 2 \
-    --size 1024 --repeat 5 --trace docs/threads-busy.json --timeline docs/threads-busy.png
+    --size 1024 --repeat 6 --trace docs/threads-busy.json --timeline docs/threads-busy.png
   say <<<"The lanes of this trace (docs/threads-busy.json):"
   say <<<""
   trace_summary docs/threads-busy.json
@@ -611,7 +646,7 @@ thread 0 ended, is a caller that got no core while thread 0 ran. Read in
 TEXT
   for i in 1 2 3 4 5; do
     json=out/measurements/cyclic-start-$i.json
-    "$bin/compare_products" --methods cyclic-blocks --threads 2 --size 1024 --repeat 5 --quiet \
+    "$bin/compare_products" --methods cyclic-blocks --threads 2 --size 1024 --repeat 6 --quiet \
       --trace "$json"
     awk -F'[:,]' -v run="$i" '
       /"ph":"X"/ {
@@ -635,7 +670,7 @@ TEXT
 The command of each run (the trace's number changes from run to run):
 
 \`\`\`sh
-$(shown "$bin/compare_products" --methods cyclic-blocks --threads 2 --size 1024 --repeat 5 --quiet \
+$(shown "$bin/compare_products" --methods cyclic-blocks --threads 2 --size 1024 --repeat 6 --quiet \
     --trace out/measurements/cyclic-start-1.json)
 \`\`\`
 
@@ -752,7 +787,7 @@ fi
 : >"$body"
 for section in section_kernel section_make_run section_three_runs section_busy \
   section_thread_sweep section_weak_scaling section_team_kernel_quiet section_team_kernel_busy \
-  section_sweep section_stream section_roofline section_timelines section_cyclic_start \
+  section_small_products_busy section_sweep section_stream section_roofline section_timelines section_cyclic_start \
   section_trace_cost section_false_sharing section_placement section_mpi \
   section_student_products section_ladder; do
   section_start=$SECONDS
