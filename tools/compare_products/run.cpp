@@ -262,9 +262,25 @@ int32_t measure_rows(const options& o, const std::vector<timed_call>& calls, siz
   for (const auto& d : differences) {
     const row& r = *static_cast<const row*>(d.of);
     run.differences.push_back(std::string(r.method->name) + " (" + r.method->what + ") on " +
-                              threads_text(r.threads) + " " + d.verdict);
+                              threads_text(r.threads) + " " + explained(d.verdict, o.timeout));
   }
   return rounds;
+}
+
+// Each added product on the battery before any shape is measured: one that
+// fails it is not timed, and the first failing case goes to stderr.
+void try_batteries(const options& o, const run_context& ctx, bool show_progress, run_result& run) {
+  for (added_product& p : *ctx.added) {
+    const std::string failed = p.try_battery(
+        o.threads.empty() ? 1 : o.threads.back(), o.limit, run.check_seed, *ctx.sink,
+        [&](const std::string& at) {
+          progress(show_progress, std::string("battery: ") + p.method().name + ", " + at);
+        });
+    if (!failed.empty()) {
+      run.differences.push_back(std::string(p.method().name) + " (" + p.method().what + ") " +
+                                failed);
+    }
+  }
 }
 
 void measure_shape(const options& o, const run_context& ctx, const shape& s, bool last,
@@ -327,7 +343,10 @@ std::vector<planned_row> plan_rows(const options& o, const shape& s, const std::
   for (added_product& p : *ctx.added) {
     for (int32_t t : measured_thread_counts(p.method(), o.threads)) {
       plan.push_back(plan_row(o, s, done, &p.method(), t, ""));
-      if (plan.back().r.skipped.empty()) {
+      if (!p.untimed().empty()) {
+        plan.back().r.stopped = p.untimed();
+        plan.back().r.identical = false;
+      } else if (plan.back().r.skipped.empty()) {
         plan.back().call = p.call();
       }
     }
@@ -356,6 +375,9 @@ void measure_all(const options& o, const run_context& ctx, bool show_progress, r
   run.check_seed = o.seeded ? o.seed : static_cast<uint64_t>(textio::wtime() * 1e6);
   run.order_seed = run.check_seed;
   run.order.state = run.order_seed;
+  if (ctx.added != nullptr) {
+    try_batteries(o, ctx, show_progress, run);
+  }
   const auto shapes = shapes_of(o);
   for (size_t i = 0; i < shapes.size(); ++i) {
     measure_shape(o, ctx, shapes[i], i + 1 == shapes.size(), show_progress, run);

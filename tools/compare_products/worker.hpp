@@ -68,6 +68,10 @@ class worker {
   call_result multiply(const dense_core::matriz* a, const dense_core::matriz* b, int32_t threads,
                        double timeout);
 
+  // The next multiply copies its factors over, even when they lie where the
+  // last ones did: for factors made and released in turn, whose heap places repeat.
+  void forget_factors() { shared_a_ = shared_b_ = nullptr; }
+
   // Kills the worker process, if any, with every process of its group (what
   // the product forked), and reaps them all.
   void stop();
