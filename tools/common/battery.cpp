@@ -5,6 +5,7 @@
 #include <climits>
 #include <iterator>
 
+#include "common/matrix_records.hpp"
 #include "tools/common/text.hpp"
 
 namespace tool_common {
@@ -29,6 +30,44 @@ std::vector<battery_case> battery_cases(int32_t largest_threads) {
       {{7, 13, 5}, 1, true},
       {{61, 67, 71}, most, true},
   };
+}
+
+battery_verdict run_battery(
+    const timed_call& product,
+    const std::function<dense_core::matriz*(const dense_core::matriz*, const dense_core::matriz*)>&
+        reference,
+    int32_t largest_threads, int32_t limit, uint64_t seed,
+    const std::function<void(const battery_case&)>& before) {
+  splitmix64 gen{seed};
+  for (const battery_case& c : battery_cases(largest_threads)) {
+    dense_core::matriz* a = dense_detail::new_zeroed_matrix(c.size.rows, c.size.inner);
+    dense_core::matriz* b = dense_detail::new_zeroed_matrix(c.size.inner, c.size.cols);
+    dense_core::matriz* expected = nullptr;
+    std::string how = "could not be tried: no memory for its factors";
+    if (a != nullptr && b != nullptr) {
+      fill_case_factor(a, limit, c.extremes, gen);
+      fill_case_factor(b, limit, c.extremes, gen);
+      expected = reference(a, b);
+      before(c);
+      const call_result got = product(a, b, c.threads);
+      how = got.failure;
+      const element_difference d = got.product != nullptr && expected != nullptr
+                                       ? first_difference(expected, got.product)
+                                       : element_difference{};
+      if (d.found) {
+        how = "differs from the sequential product: " +
+              difference_text(d.row, d.col, d.expected, d.got);
+      }
+      dense_detail::release_matrix(got.product);
+    }
+    dense_detail::release_matrix(expected);
+    dense_detail::release_matrix(a);
+    dense_detail::release_matrix(b);
+    if (!how.empty()) {
+      return {c, how};
+    }
+  }
+  return {};
 }
 
 std::string case_text(const battery_case& c) {

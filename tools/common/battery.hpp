@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <dense/dense_core.hpp>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,25 @@ struct battery_case {
 // the order it is tried (the smallest cases first, so the first failure is
 // the plainest one). Thread counts 1, 2, 3 and `largest_threads` all occur.
 std::vector<battery_case> battery_cases(int32_t largest_threads);
+
+// The first case a product failed, and how.
+struct battery_verdict {
+  battery_case at;
+  // Empty when every case was right; else the call's failure, or "differs
+  // from the sequential product: " and difference_text().
+  std::string how;
+};
+
+// Calls `product` on each case in turn, on new factors filled by
+// fill_case_factor from `seed` (values up to `limit`), and compares each
+// result with `reference`'s on the same factors; stops at the first failure.
+// `before` is told each case before its call.
+battery_verdict run_battery(
+    const timed_call& product,
+    const std::function<dense_core::matriz*(const dense_core::matriz*, const dense_core::matriz*)>&
+        reference,
+    int32_t largest_threads, int32_t limit, uint64_t seed,
+    const std::function<void(const battery_case&)>& before);
 
 // "7x13x5 on 3 threads", "7x13x5 on 1 thread with int32 extremes".
 std::string case_text(const battery_case& c);

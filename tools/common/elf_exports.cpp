@@ -2,10 +2,12 @@
 // named by mistake, so every offset it holds is checked against its size before use.
 #include "tools/common/elf_exports.hpp"
 
+#include <cxxabi.h>
 #include <elf.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -64,6 +66,30 @@ std::vector<std::string> exported_functions(const std::string& path) {
     }
   }
   return names;
+}
+
+std::vector<std::string> functions_one_may_mean(const std::string& path,
+                                                const std::string& parameters) {
+  std::vector<std::string> c_names;
+  std::vector<std::string> cpp_names;
+  for (const std::string& name : exported_functions(path)) {
+    if (name.rfind("_Z", 0) != 0) {
+      if (name[0] != '_') {
+        c_names.push_back(name);
+      }
+      continue;
+    }
+    int status = -1;
+    char* plain = abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status);
+    const std::string text = status == 0 && plain != nullptr ? plain : "";
+    std::free(plain);
+    if (text.size() > parameters.size() &&
+        text.compare(text.size() - parameters.size(), parameters.size(), parameters) == 0) {
+      cpp_names.push_back(text);
+    }
+  }
+  cpp_names.insert(cpp_names.end(), c_names.begin(), c_names.end());
+  return cpp_names;
 }
 
 }  // namespace tool_common

@@ -2,14 +2,10 @@
 // before it is timed, and what a student is told when it goes wrong.
 #include "added.hpp"
 
-#include <cxxabi.h>
-
-#include <cstdlib>
 #include <dense/dense_arith.hpp>
 #include <utility>
 #include <vector>
 
-#include "common/matrix_records.hpp"
 #include "tools/common/battery.hpp"
 #include "tools/common/elf_exports.hpp"
 #include "tools/common/text.hpp"
@@ -23,34 +19,18 @@ using dense_core::matriz;
 // the shared memory and our copy of it.
 double worker_and_copy(int32_t) { return 3; }
 
-// The functions `path` exports that look like products: every C name (a
-// leading '_' is the toolchain's), and every C++ name whose parameters are a
-// product's, which needs extern "C" (those first). At most a dozen, then how many more.
+// The functions `path` exports that look like products (a C++ name with a
+// product's parameters needs extern "C"): at most a dozen, then how many more.
 std::string product_like_exports(const std::string& path) {
-  constexpr char kParameters[] = "(dense_core::matriz const*, dense_core::matriz const*, int)";
-  std::vector<std::string> shown;
-  for (const std::string& name : tool_common::exported_functions(path)) {
-    if (name.rfind("_Z", 0) != 0) {
-      if (name[0] != '_') {
-        shown.push_back(name);
-      }
-      continue;
-    }
-    int status = -1;
-    char* plain = abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status);
-    const std::string text = status == 0 && plain != nullptr ? plain : "";
-    std::free(plain);
-    const size_t at = text.rfind(kParameters);
-    if (at != std::string::npos && at + sizeof kParameters - 1 == text.size()) {
-      shown.insert(shown.begin(), text + " (a C++ name: declare it extern \"C\")");
-    }
-  }
+  const std::vector<std::string> shown = tool_common::functions_one_may_mean(
+      path, "(dense_core::matriz const*, dense_core::matriz const*, int)");
   if (shown.empty()) {
     return "it exports no function that looks like a product";
   }
   std::string list;
   for (size_t i = 0; i < shown.size() && i < 12; ++i) {
-    list += (i == 0 ? "" : ", ") + shown[i];
+    const bool cpp = shown[i].find('(') != std::string::npos;
+    list += (i == 0 ? "" : ", ") + shown[i] + (cpp ? " (a C++ name: declare it extern \"C\")" : "");
   }
   if (shown.size() > 12) {
     list += " and " + std::to_string(shown.size() - 12) + " more";
@@ -126,45 +106,26 @@ timed_call added_product::call() {
 std::string added_product::try_battery(int32_t largest_threads, int32_t limit, uint64_t seed,
                                        stdout_sink& sink,
                                        const std::function<void(const std::string&)>& progress) {
-  tool_common::splitmix64 gen{seed};
-  const timed_call product = call();
-  for (const tool_common::battery_case& c : tool_common::battery_cases(largest_threads)) {
-    const std::string at = tool_common::case_text(c);
-    progress(at);
-    matriz* a = dense_detail::new_zeroed_matrix(c.size.rows, c.size.inner);
-    matriz* b = dense_detail::new_zeroed_matrix(c.size.inner, c.size.cols);
-    matriz* expected = nullptr;
-    std::string how = "could not be tried: no memory for its factors";
-    if (a != nullptr && b != nullptr) {
-      tool_common::fill_case_factor(a, limit, c.extremes, gen);
-      tool_common::fill_case_factor(b, limit, c.extremes, gen);
-      sink.begin();
-      expected = dense_arith::mmultiplicar(a, b, 1);
-      sink.end();
-      // Each case's factors are new, though the heap may put them where the last ones were.
-      worker_->forget_factors();
-      const call_result got = product(a, b, c.threads);
-      how = got.failure;
-      const auto d = got.product != nullptr && expected != nullptr
-                         ? tool_common::first_difference(expected, got.product)
-                         : tool_common::element_difference{};
-      if (d.found) {
-        how = "differs from the sequential product: " +
-              tool_common::difference_text(d.row, d.col, d.expected, d.got);
-      }
-      dense_detail::release_matrix(got.product);
-    }
-    dense_detail::release_matrix(expected);
-    dense_detail::release_matrix(a);
-    dense_detail::release_matrix(b);
-    if (!how.empty()) {
-      worker_->forget_factors();
-      untimed_ = verdict_head(how) + " at " + at;
-      return "failed the battery (not timed) at " + at + ": " + explained(how, timeout_);
-    }
-  }
+  const auto reference = [&sink](const matriz* a, const matriz* b) {
+    sink.begin();
+    matriz* c = dense_arith::mmultiplicar(a, b, 1);
+    sink.end();
+    return c;
+  };
+  // Each case's factors are new, though the heap may put them where the last ones were.
+  const auto before = [&](const tool_common::battery_case& c) {
+    worker_->forget_factors();
+    progress(tool_common::case_text(c));
+  };
+  const tool_common::battery_verdict v =
+      tool_common::run_battery(call(), reference, largest_threads, limit, seed, before);
   worker_->forget_factors();
-  return {};
+  if (v.how.empty()) {
+    return {};
+  }
+  const std::string at = tool_common::case_text(v.at);
+  untimed_ = verdict_head(v.how) + " at " + at;
+  return "failed the battery (not timed) at " + at + ": " + explained(v.how, timeout_);
 }
 
 }  // namespace compare_products

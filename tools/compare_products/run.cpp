@@ -19,6 +19,7 @@
 #include "factors.hpp"
 #include "methods.hpp"
 #include "rounds.hpp"
+#include "tools/common/battery.hpp"
 #include "tools/common/exit_status.hpp"
 #include "tools/common/freivalds.hpp"
 #include "tools/common/text.hpp"
@@ -270,6 +271,7 @@ int32_t measure_rows(const options& o, const std::vector<timed_call>& calls, siz
 // Each added product on the battery before any shape is measured: one that
 // fails it is not timed, and the first failing case goes to stderr.
 void try_batteries(const options& o, const run_context& ctx, bool show_progress, run_result& run) {
+  const double start = textio::wtime();
   for (added_product& p : *ctx.added) {
     const std::string failed = p.try_battery(
         o.threads.empty() ? 1 : o.threads.back(), o.limit, run.check_seed, *ctx.sink,
@@ -281,6 +283,7 @@ void try_batteries(const options& o, const run_context& ctx, bool show_progress,
                                 failed);
     }
   }
+  run.battery_seconds = textio::wtime() - start;
 }
 
 void measure_shape(const options& o, const run_context& ctx, const shape& s, bool last,
@@ -393,22 +396,28 @@ void measure_all(const options& o, const run_context& ctx, bool show_progress, r
 
 // How the results were checked, for the header line.
 std::string check_text(const options& o, const run_result& run) {
+  // The added products' batteries, which every check follows.
+  const std::string battery =
+      o.added.empty() ? ""
+                      : ", added products first tried on a battery of " +
+                            std::to_string(tool_common::battery_cases(1).size()) + " cases (" +
+                            tool_common::format_number("%.6f s)", run.battery_seconds);
   char reference[160];
   std::snprintf(reference, sizeof reference,
                 "checked against mmultiplicar tipo 1 (reference %.6f s)", run.reference_seconds);
   const int shapes = static_cast<int>(shapes_of(o).size());
   if (run.exact_shapes == shapes) {
-    return reference;
+    return reference + battery;
   }
   char prepared[120];
   std::snprintf(prepared, sizeof prepared, " (%d random vectors, prepared in %.6f s)",
                 tool_common::kFreivaldsRounds, run.plan_seconds);
   std::string freivalds = std::string("checked with Freivalds' test") + prepared;
   if (run.exact_shapes == 0) {
-    return freivalds;
+    return freivalds + battery;
   }
   return std::string(reference) + " up to n = " + std::to_string(run.largest_exact) + ", " +
-         freivalds + " above";
+         freivalds + " above" + battery;
 }
 
 }  // namespace compare_products
