@@ -337,8 +337,8 @@ TEST_F(AddedProducts, AMissingSymbolListsWhatLooksLikeAProduct) {
     bool whole;
   };
   const std::vector<missing> cases = {
-      // Its templates' instantiations, the library functions it calls and the toolchain's
-      // own are exported or listed too, and none of them is a product.
+      // Its dynamic symbol table also holds the std:: templates it instantiates and the
+      // library functions it calls; none of them is listed.
       {tiles, "tiles_atomc", "tiles_atomic", true},
       {products_, "forgot_extern_c",
        "forgot_extern_c(dense_core::matriz const*, dense_core::matriz const*, int) (a C++ name: "
