@@ -78,7 +78,7 @@ added_product::added_product(added_entry given, std::string worker_program, doub
 std::string added_product::load() {
   const std::string why = worker_->load(given_.path, given_.symbol, timeout_);
   if (why.empty()) {
-    return why;
+    return {};
   }
   if (why.rfind(" has no symbol", 0) != 0) {
     return "--add: " + given_.path + why;
