@@ -1,17 +1,30 @@
 // The checks compare_products runs on every result.
 #include "check.hpp"
 
+#include "tools/common/battery.hpp"
+
 namespace compare_products {
+namespace {
+
+constexpr char kDiffers[] = "differs from the sequential product: ";
+
+}  // namespace
 
 result_check exact_check(const dense_core::matriz* reference, stdout_sink& sink) {
   return [reference, &sink](const dense_core::matriz* result) -> std::string {
+    if (result->mat != nullptr && result->lin == reference->lin && result->col == reference->col) {
+      const auto d = tool_common::first_difference(reference, result);
+      return d.found ? kDiffers + tool_common::difference_text(d.row, d.col, d.expected, d.got)
+                     : std::string();
+    }
+    // No storage, or another shape: the library's own words.
     sink.begin();
     const int same = dense_core::mcomparar(reference, result);
     const std::string report = sink.end();
     if (same == 1) {
       return {};
     }
-    return "differs from the sequential product: " + one_line(report);
+    return kDiffers + one_line(report);
   };
 }
 
@@ -24,7 +37,10 @@ result_check freivalds_result_check(const tool_common::freivalds_plan& plan) {
     if (v.out_of_memory) {
       return "could not be checked: " + v.report;
     }
-    return "differs from the sequential product: " + v.report;
+    // Its element is counted from 1, as the library counts.
+    return kDiffers + (v.row > 0
+                           ? tool_common::difference_text(v.row - 1, v.col - 1, v.expected, v.found)
+                           : v.report);
   };
 }
 

@@ -15,11 +15,13 @@
 namespace compare_products {
 
 // Checks one result: empty when it is right, else how it is wrong
-// ("differs from the sequential product: " and where).
+// ("differs from the sequential product: first differing element row 2,
+// column 1 (0-based): expected 7, got 8").
 using tool_common::result_check;
 
-// mcomparar against `reference`; the library's report goes through `sink`
-// and into the verdict.
+// Element by element against `reference`. A result without storage or of
+// another shape is told by mcomparar, whose report goes through `sink` and
+// into the verdict.
 result_check exact_check(const dense_core::matriz* reference, stdout_sink& sink);
 
 // Freivalds' test of each result against the factors `plan` was made for;

@@ -19,6 +19,7 @@
 #include "factors.hpp"
 #include "methods.hpp"
 #include "rounds.hpp"
+#include "tools/common/battery.hpp"
 #include "tools/common/exit_status.hpp"
 #include "tools/common/freivalds.hpp"
 #include "tools/common/text.hpp"
@@ -262,9 +263,27 @@ int32_t measure_rows(const options& o, const std::vector<timed_call>& calls, siz
   for (const auto& d : differences) {
     const row& r = *static_cast<const row*>(d.of);
     run.differences.push_back(std::string(r.method->name) + " (" + r.method->what + ") on " +
-                              threads_text(r.threads) + " " + d.verdict);
+                              threads_text(r.threads) + " " + explained(d.verdict, o.timeout));
   }
   return rounds;
+}
+
+// Each added product on the battery before any shape is measured: one that
+// fails it is not timed, and the first failing case goes to stderr.
+void try_batteries(const options& o, const run_context& ctx, bool show_progress, run_result& run) {
+  const double start = textio::wtime();
+  for (added_product& p : *ctx.added) {
+    const std::string failed = p.try_battery(
+        o.threads.empty() ? 1 : o.threads.back(), o.limit, run.check_seed, *ctx.sink,
+        [&](const std::string& at) {
+          progress(show_progress, std::string("battery: ") + p.method().name + ", " + at);
+        });
+    if (!failed.empty()) {
+      run.differences.push_back(std::string(p.method().name) + " (" + p.method().what + ") " +
+                                failed);
+    }
+  }
+  run.battery_seconds = textio::wtime() - start;
 }
 
 void measure_shape(const options& o, const run_context& ctx, const shape& s, bool last,
@@ -327,7 +346,10 @@ std::vector<planned_row> plan_rows(const options& o, const shape& s, const std::
   for (added_product& p : *ctx.added) {
     for (int32_t t : measured_thread_counts(p.method(), o.threads)) {
       plan.push_back(plan_row(o, s, done, &p.method(), t, ""));
-      if (plan.back().r.skipped.empty()) {
+      if (!p.untimed().empty()) {
+        plan.back().r.stopped = p.untimed();
+        plan.back().r.identical = false;
+      } else if (plan.back().r.skipped.empty()) {
         plan.back().call = p.call();
       }
     }
@@ -356,6 +378,9 @@ void measure_all(const options& o, const run_context& ctx, bool show_progress, r
   run.check_seed = o.seeded ? o.seed : static_cast<uint64_t>(textio::wtime() * 1e6);
   run.order_seed = run.check_seed;
   run.order.state = run.order_seed;
+  if (ctx.added != nullptr) {
+    try_batteries(o, ctx, show_progress, run);
+  }
   const auto shapes = shapes_of(o);
   for (size_t i = 0; i < shapes.size(); ++i) {
     measure_shape(o, ctx, shapes[i], i + 1 == shapes.size(), show_progress, run);
@@ -371,22 +396,28 @@ void measure_all(const options& o, const run_context& ctx, bool show_progress, r
 
 // How the results were checked, for the header line.
 std::string check_text(const options& o, const run_result& run) {
+  // The added products' batteries, which every check follows.
+  const std::string battery =
+      o.added.empty() ? ""
+                      : ", added products first tried on a battery of " +
+                            std::to_string(tool_common::battery_cases(1).size()) + " cases (" +
+                            tool_common::format_number("%.6f s)", run.battery_seconds);
   char reference[160];
   std::snprintf(reference, sizeof reference,
                 "checked against mmultiplicar tipo 1 (reference %.6f s)", run.reference_seconds);
   const int shapes = static_cast<int>(shapes_of(o).size());
   if (run.exact_shapes == shapes) {
-    return reference;
+    return reference + battery;
   }
   char prepared[120];
   std::snprintf(prepared, sizeof prepared, " (%d random vectors, prepared in %.6f s)",
                 tool_common::kFreivaldsRounds, run.plan_seconds);
   std::string freivalds = std::string("checked with Freivalds' test") + prepared;
   if (run.exact_shapes == 0) {
-    return freivalds;
+    return freivalds + battery;
   }
   return std::string(reference) + " up to n = " + std::to_string(run.largest_exact) + ", " +
-         freivalds + " above";
+         freivalds + " above" + battery;
 }
 
 }  // namespace compare_products

@@ -35,6 +35,7 @@ struct run_result {
   int32_t largest_exact = 0;             // the largest such shape's rows, for the header line
   double reference_seconds = 0.0;        // the exact references' cost, all shapes together
   double plan_seconds = 0.0;             // Freivalds' preparation (a*(b*X)), all shapes together
+  double battery_seconds = 0.0;          // the added products' batteries, all together
   factors saved;                         // the last shape's factors, for --save
   dense_core::matriz* saved_product = nullptr;  // the product --save writes as C.txt
   uint64_t check_seed = 0;                      // Freivalds' vectors: --seed, else the clock

@@ -448,6 +448,9 @@ call_result worker::multiply(const dense_core::matriz* a, const dense_core::matr
       wp::from_flat(static_cast<const int32_t*>(mapped_), got.product);
       break;
     }
+    case wp::reply_kind::changed_input:
+      got.failure = r->text;
+      break;
     case wp::reply_kind::no_result:
       got.failure = "gave no result" + (r->text[0] != '\0' ? ": " + one_line(r->text) : "");
       break;

@@ -63,10 +63,15 @@ class worker {
 
   // Calls the loaded product on a x b with `threads`: the result copied into
   // a new heap matrix and the time the worker measured around the call, or a
-  // failure. A crash, an exit and a call that took longer than `timeout`
+  // failure ("changed its input B: ..." when the call changed a factor, its
+  // result dropped). A crash, an exit and a call that took longer than `timeout`
   // seconds are fatal (the worker is gone; the next load starts a new one).
   call_result multiply(const dense_core::matriz* a, const dense_core::matriz* b, int32_t threads,
                        double timeout);
+
+  // The next multiply copies its factors over, even when they lie where the
+  // last ones did: for factors made and released in turn, whose heap places repeat.
+  void forget_factors() { shared_a_ = shared_b_ = nullptr; }
 
   // Kills the worker process, if any, with every process of its group (what
   // the product forked), and reaps them all.

@@ -37,6 +37,35 @@ using dense_core::matriz;
 
 using product_call = matriz* (*)(const matriz* a, const matriz* b, int32_t threads);
 
+// How a call left one factor: its record, its row table, then its values
+// (read through the rows as made), each against what was handed over; `flat`
+// holds its rows one after another. Empty when all are as they were handed over.
+std::string changed_factor(const char* name, const matriz& now, const matriz& made,
+                           const std::vector<int32_t*>& rows, const int32_t* flat) {
+  const std::string head = std::string("changed its input ") + name + ": ";
+  if (now.lin != made.lin || now.col != made.col || now.mat != made.mat) {
+    return head + "its record (lin, col or mat) was " + std::to_string(made.lin) + "x" +
+           std::to_string(made.col) + ", now " + std::to_string(now.lin) + "x" +
+           std::to_string(now.col) + (now.mat != made.mat ? " with another row table" : "");
+  }
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (made.mat[i] != rows[i]) {
+      return head + "row " + std::to_string(i) + " (0-based) of its row table points elsewhere";
+    }
+  }
+  for (size_t i = 0; i < rows.size(); ++i) {
+    for (int32_t j = 0; j < made.col; ++j) {
+      const int32_t was = flat[i * static_cast<size_t>(made.col) + static_cast<size_t>(j)];
+      if (rows[i][j] != was) {
+        return head + "first changed element row " + std::to_string(i) + ", column " +
+               std::to_string(j) + " (0-based): handed over " + std::to_string(was) + ", now " +
+               std::to_string(rows[i][j]);
+      }
+    }
+  }
+  return {};
+}
+
 // The mappings of the shared memory for the shape last multiplied, and the
 // factors the product is given.
 struct mapped {
@@ -88,6 +117,16 @@ struct mapped {
     *b = b_made;
     std::copy(a_rows.begin(), a_rows.end(), a->mat);
     std::copy(b_rows.begin(), b_rows.end(), b->mat);
+  }
+
+  // Which factor the call changed and how (changed_factor), A first; empty when neither.
+  std::string changed() const {
+    const auto* flat = static_cast<const int32_t*>(factors);
+    const std::string in_a = changed_factor("A", *a, a_made, a_rows, flat);
+    return !in_a.empty()
+               ? in_a
+               : changed_factor("B", *b, b_made, b_rows,
+                                flat + static_cast<size_t>(rows) * static_cast<size_t>(inner));
   }
 
   // The factors from the shared memory into a and b, as they were made.
@@ -218,6 +257,13 @@ wp::reply multiply(const wp::request& q, product_call call, mapped& m,
   const double stop = textio::wtime();
   const std::string said = sink.end();
   r.seconds = stop - start;
+  const std::string changed = m.changed();
+  if (!changed.empty()) {
+    r.kind = wp::reply_kind::changed_input;
+    copy_text(r.text, sizeof r.text, changed);
+    dense_detail::release_matrix(c);
+    return r;
+  }
   if (c == nullptr) {
     r.kind = wp::reply_kind::no_result;
     copy_text(r.text, sizeof r.text, said);

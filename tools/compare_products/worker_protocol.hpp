@@ -16,7 +16,9 @@
 // block per row), so a product meets the same layout as the kit's methods;
 // their records and row tables are put back too, and the descriptors above
 // after each call, so a product that writes into its const factors or closes
-// every descriptor spoils only its own result. The time is taken by the
+// every descriptor spoils only its own result. After each call the factors
+// are compared with what was handed over: `const matriz*` does not protect
+// the rows, and a product that changed an input is wrong. The time is taken by the
 // worker around the call alone: starting the process, copying and the socket
 // cost the row nothing.
 #pragma once
@@ -60,6 +62,9 @@ enum class reply_kind : uint32_t {
   no_storage = 6,   // multiply: a record whose `mat` is null
   wrong_shape = 7,  // multiply: a result of `lin` x `col`, not rows x cols
   not_loaded = 8,   // multiply before a load that succeeded
+  // multiply: the call changed a factor; `text` says which and where
+  // ("changed its input B: first changed element row 3, column 0 (0-based): ...").
+  changed_input = 9,
 };
 
 struct reply {

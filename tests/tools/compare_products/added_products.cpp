@@ -39,10 +39,63 @@ extern "C" matriz* team_kernel_product(const matriz* a, const matriz* b, int32_t
   return team_kernel::multiplicarKernelOMP(a, b, threads);
 }
 
-// Right but for one element: row 3, column 2 (counted from 1) is one more.
+// Right but for one element: row 2, column 1 (counted from 0) is one more, where there is one.
 extern "C" matriz* one_wrong(const matriz* a, const matriz* b, int32_t) {
   matriz* c = plain_product(a, b, 0);
-  c->mat[2][1] = static_cast<int32_t>(static_cast<uint32_t>(c->mat[2][1]) + 1u);
+  if (c->lin > 2 && c->col > 1) {
+    c->mat[2][1] = static_cast<int32_t>(static_cast<uint32_t>(c->mat[2][1]) + 1u);
+  }
+  return c;
+}
+
+// The classic faults a check at one shape lets through.
+
+// The inner loop unrolled by four with no remainder loop: the columns past
+// the last multiple of four are never computed.
+extern "C" matriz* unrolled_by_four(const matriz* a, const matriz* b, int32_t) {
+  auto* c = static_cast<matriz*>(std::malloc(sizeof(matriz)));
+  *c = {nullptr, a->lin, b->col};
+  dense_core::malocar(c);
+  dense_core::mzerar(c);
+  for (int32_t i = 0; i < a->lin; ++i) {
+    for (int32_t k = 0; k < a->col; ++k) {
+      const auto aik = static_cast<uint32_t>(a->mat[i][k]);
+      for (int32_t j = 0; j + 4 <= b->col; j += 4) {
+        for (int32_t u = 0; u < 4; ++u) {
+          c->mat[i][j + u] = static_cast<int32_t>(static_cast<uint32_t>(c->mat[i][j + u]) +
+                                                  aik * static_cast<uint32_t>(b->mat[k][j + u]));
+        }
+      }
+    }
+  }
+  return c;
+}
+
+// rows / threads rows for each thread, the remainder forgotten: the last
+// rows stay zero whenever the threads do not divide the rows.
+extern "C" matriz* remainder_forgotten(const matriz* a, const matriz* b, int32_t threads) {
+  matriz* whole = plain_product(a, b, 0);
+  const int32_t covered = a->lin / threads * threads;
+  for (int32_t i = covered; i < whole->lin; ++i) {
+    for (int32_t j = 0; j < whole->col; ++j) {
+      whole->mat[i][j] = 0;
+    }
+  }
+  return whole;
+}
+
+// Right, but leaves a scratch value in its input B through the row table
+// (const matriz* does not make the rows const).
+extern "C" matriz* scribbles_b(const matriz* a, const matriz* b, int32_t) {
+  matriz* c = plain_product(a, b, 0);
+  b->mat[b->lin - 1][0] = -7;
+  return c;
+}
+
+// The same, in its input A.
+extern "C" matriz* scribbles_a(const matriz* a, const matriz* b, int32_t) {
+  matriz* c = plain_product(a, b, 0);
+  a->mat[0][a->col - 1] = -7;
   return c;
 }
 
@@ -127,5 +180,10 @@ extern "C" matriz* forks_a_spinner(const matriz* a, const matriz* b, int32_t) {
     for (volatile uint64_t n = 0;; n = n + 1) {
     }
   }
+  return plain_product(a, b, 0);
+}
+
+// Right, but without extern "C": exported under its C++ name only.
+matriz* forgot_extern_c(const matriz* a, const matriz* b, int32_t) {
   return plain_product(a, b, 0);
 }

@@ -679,8 +679,8 @@ TEST(CompareRounds, ReportsEachRowsFirstFailureAndStopsARowThatCannotGoOn) {
   EXPECT_EQ(differences[0].verdict,
             "gave no result: ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.");
   const std::string first_wrong =
-      "differs from the sequential product: ERRO: Matriz diferente.; elemento: linha 2, coluna "
-      "1; valor na matriz A 15; valor na matriz B 16";
+      "differs from the sequential product: first differing element row 1, column 0 (0-based): "
+      "expected 15, got 16";
   const std::string crashed = "crashed (signal 11, SIGSEGV)";
   for (const auto& d : {differences[1], differences[2]}) {
     EXPECT_EQ(d.verdict, d.of == &f.rows[0] ? first_wrong : crashed);

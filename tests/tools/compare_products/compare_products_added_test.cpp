@@ -135,39 +135,99 @@ TEST_F(AddedProducts, EachVerdictInItsRowsTheCsvAndTheExitStatus) {
     int status;
     std::string on_stderr;  // a part of its line on stderr; empty: nothing said
   };
-  const std::string crashed = "crashed (signal 11, SIGSEGV)";
+  // Every faulty product fails the battery at its first failing case, names it, and is not
+  // timed; the battery's largest thread count is the run's, 2.
+  const std::string signature =
+      "; is it extern \"C\" dense_core::matriz* NAME(const dense_core::matriz*, const "
+      "dense_core::matriz*, int32_t)?";
+  const std::string battery = "failed the battery (not timed) at ";
   const std::vector<verdict_case> cases = {
       {"team_kernel_product", {}, "identical", "identical", 0, ""},
-      // Freivalds' test names the same first differing element as the exact check.
+      // The battery checks exactly whatever --verify says.
       {"one_wrong",
        {},
-       "DIFFERS",
-       "differs",
+       "DIFFERS at 11x1x13 on 2 threads",
+       "DIFFERS at 11x1x13 on 2 threads",
        1,
-       "on 1 thread differs from the sequential product: ERRO: Matriz diferente.; elemento: "
-       "linha 3, coluna 2;"},
-      {"one_wrong", {"--verify", "freivalds"}, "DIFFERS", "differs", 1, "linha 3, coluna 2;"},
-      {"null_write", {}, crashed, crashed, 1, "on 2 threads " + crashed},
-      {"calls_exit", {}, "exited (status 3)", "exited (status 3)", 1, "exited (status 3)"},
+       battery + "11x1x13 on 2 threads: differs from the sequential product: first differing "
+                 "element row 2, column 1 (0-based): expected "},
+      {"one_wrong",
+       {"--verify", "freivalds"},
+       "DIFFERS at 11x1x13 on 2 threads",
+       "DIFFERS at 11x1x13 on 2 threads",
+       1,
+       "first differing element row 2, column 1 (0-based)"},
+      // The classic faults a check at the run's own shape lets through.
+      {"unrolled_by_four",
+       {},
+       "DIFFERS at 1x1x1 on 1 thread",
+       "DIFFERS at 1x1x1 on 1 thread",
+       1,
+       battery + "1x1x1 on 1 thread: differs from the sequential product: first differing "
+                 "element row 0, column 0 (0-based): expected "},
+      {"remainder_forgotten",
+       {},
+       "DIFFERS at 1x1x1 on 2 threads",
+       "DIFFERS at 1x1x1 on 2 threads",
+       1,
+       battery + "1x1x1 on 2 threads: differs from the sequential product: first differing "
+                 "element row 0, column 0 (0-based): expected "},
+      // Right results from products that changed an input, either factor.
+      {"scribbles_b",
+       {},
+       "changed its input B at 1x1x1 on 1 thread",
+       "changed its input B at 1x1x1 on 1 thread",
+       1,
+       battery + "1x1x1 on 1 thread: changed its input B: first changed element row 0, column 0 "
+                 "(0-based): handed over "},
+      {"scribbles_a",
+       {},
+       "changed its input A at 1x1x1 on 1 thread",
+       "changed its input A at 1x1x1 on 1 thread",
+       1,
+       "changed its input A: first changed element row 0, column 0 (0-based): handed over "},
+      {"shrinks_factors",
+       {},
+       "changed its input A at 1x37x1 on 1 thread",
+       "changed its input A at 1x37x1 on 1 thread",
+       1,
+       battery + "1x37x1 on 1 thread: changed its input A: its record (lin, col or mat) was 1x37, "
+                 "now 1x1"},
+      {"null_write",
+       {},
+       "crashed (signal 11, SIGSEGV) at 1x1x1 on 1 thread",
+       "crashed (signal 11, SIGSEGV) at 1x1x1 on 1 thread",
+       1,
+       battery + "1x1x1 on 1 thread: crashed (signal 11, SIGSEGV)" + signature + "\n"},
+      {"calls_exit",
+       {},
+       "exited (status 3) at 1x1x1 on 1 thread",
+       "exited (status 3) at 1x1x1 on 1 thread",
+       1,
+       "1x1x1 on 1 thread: exited (status 3)\n"},
       {"no_result",
        {},
-       "DIFFERS",
-       "differs",
+       "gave no result at 1x1x1 on 1 thread",
+       "gave no result at 1x1x1 on 1 thread",
        1,
-       "on 1 thread gave no result: ERRO: Matriz inexistente."},
-      {"wrong_shape", {}, "DIFFERS", "differs", 1, "gave a 8x3 result; the product is 7x3"},
+       "1x1x1 on 1 thread: gave no result: ERRO: Matriz inexistente."},
+      {"wrong_shape",
+       {},
+       "gave a 2x1 result at 1x1x1 on 1 thread",
+       "gave a 2x1 result at 1x1x1 on 1 thread",
+       1,
+       "1x1x1 on 1 thread: gave a 2x1 result; the product is 1x1"},
       // The worker's own end counts, though a child of the product holds its socket open.
       {"forks_then_aborts",
        {"--timeout", "30"},
-       "crashed (signal 6, SIGABRT)",
-       "crashed (signal 6, SIGABRT)",
+       "crashed (signal 6, SIGABRT) at 1x1x1 on 1 thread",
+       "crashed (signal 6, SIGABRT) at 1x1x1 on 1 thread",
        1,
-       "on 1 thread crashed (signal 6, SIGABRT)"},
+       "1x1x1 on 1 thread: crashed (signal 6, SIGABRT)" + signature},
       // Right, each in its own way of spoiling the worker for the next call: a
-      // child left behind (TearDown finds it), every descriptor closed, the factors shrunk.
+      // child left behind (TearDown finds it), every descriptor closed.
       {"forks_and_returns", {}, "identical", "identical", 0, ""},
       {"closes_descriptors", {}, "identical", "identical", 0, ""},
-      {"shrinks_factors", {}, "identical", "identical", 0, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.symbol);
@@ -203,7 +263,7 @@ TEST_F(AddedProducts, EachVerdictInItsRowsTheCsvAndTheExitStatus) {
       EXPECT_EQ(r.err.find("compare_products: " + c.symbol), std::string::npos) << r.err;
     } else {
       EXPECT_NE(
-          r.err.find("compare_products: " + c.symbol + " (" + products_ + ":" + c.symbol + ")"),
+          r.err.find("compare_products: " + c.symbol + " (" + products_ + ":" + c.symbol + ") "),
           std::string::npos)
           << r.err;
       EXPECT_NE(r.err.find(c.on_stderr), std::string::npos) << r.err;
@@ -219,10 +279,14 @@ TEST_F(AddedProducts, AProductThatNeverReturnsIsStoppedAfterTheTimeout) {
   const double took =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_EQ(result_cells(r.out, "hang"), std::vector<std::string>{"timed out"}) << r.out;
+  EXPECT_EQ(result_cells(r.out, "hang"), std::vector<std::string>{"timed out at 1x1x1 on 1 thread"})
+      << r.out;
   EXPECT_EQ(result_cells(r.out, "tipo1"), std::vector<std::string>{"identical"}) << r.out;
+  // The limit, and how to change it.
   EXPECT_NE(r.err.find("compare_products: hang (" + products_ +
-                       ":never_returns) on 1 thread timed out\n"),
+                       ":never_returns) failed the battery (not timed) at 1x1x1 on 1 thread: "
+                       "timed out (a call may take 2 s: give it more with --timeout SECONDS, or "
+                       "TIMEOUT=SECONDS for make try)\n"),
             std::string::npos)
       << r.err;
   EXPECT_GE(took, 2.0);
@@ -238,8 +302,8 @@ TEST_F(AddedProducts, RefusesWhatCannotBeLoadedBeforeAnyWork) {
            "/none.so: cannot open: cannot open shared object file: No such file or "
            "directory"},
       {"mine=" + dir_ + "/text.so", "--add: " + dir_ + "/text.so: cannot open: invalid ELF header"},
-      {"mine=" + products_ + ":absent", "--add: " + products_ + " has no symbol 'absent'"},
-      {"mine=" + products_, "--add: " + products_ + " has no symbol 'mine'"},
+      {"mine=" + products_ + ":absent", "--add: " + products_ + " has no symbol 'absent'; "},
+      {"mine=" + products_, "--add: " + products_ + " has no symbol 'mine'; "},
       {"kernel=" + products_ + ":one_wrong",
        "--add: label 'kernel' is a method's name; choose another"},
   };
@@ -250,9 +314,50 @@ TEST_F(AddedProducts, RefusesWhatCannotBeLoadedBeforeAnyWork) {
                                           "--add", add, "--csv", dir_ + "/out.csv"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "compare_products: " + why + "\n");
+    // A missing symbol's line goes on (AMissingSymbolListsWhatLooksLikeAProduct).
+    const std::string said = "compare_products: " + why;
+    EXPECT_EQ(why.back() == ' ' ? r.err.substr(0, said.size()) : r.err,
+              why.back() == ' ' ? said : said + "\n");
     EXPECT_FALSE(std::ifstream(dir_ + "/out.csv").good()) << "a refused run wrote its CSV";
     EXPECT_TRUE(processes_mapping(products_).empty()) << "a refused run left a worker";
+  }
+}
+
+// A misnamed product or one without extern "C": the functions of the object that look like
+// products are listed (a C++ name first, with the cure), then the contract.
+TEST_F(AddedProducts, AMissingSymbolListsWhatLooksLikeAProduct) {
+  const std::string tiles = EXERCISES_DIR "/tiles_atomic.so";
+  const std::string contract =
+      "; a product is extern \"C\" dense_core::matriz* NAME(const dense_core::matriz*, const "
+      "dense_core::matriz*, int32_t), named by LABEL=PATH:NAME (SYMBOL=NAME for make try)\n";
+  struct missing {
+    std::string path;
+    std::string symbol;
+    std::string listed;  // what follows "look like products: "; the list ends here when `whole`
+    bool whole;
+  };
+  const std::vector<missing> cases = {
+      // Its dynamic symbol table also holds the std:: templates it instantiates and the
+      // library functions it calls; none of them is listed.
+      {tiles, "tiles_atomc", "tiles_atomic", true},
+      {products_, "forgot_extern_c",
+       "forgot_extern_c(dense_core::matriz const*, dense_core::matriz const*, int) (a C++ name: "
+       "declare it extern \"C\"), ",
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.symbol);
+    const auto r = run_program(kProgram, {"--add", "mine=" + c.path + ":" + c.symbol});
+    EXPECT_EQ(r.status, 2);
+    const std::string start = "compare_products: --add: " + c.path + " has no symbol '" + c.symbol +
+                              "'; the functions it exports that look like products: " + c.listed;
+    if (c.whole) {
+      EXPECT_EQ(r.err, start + contract);
+      continue;
+    }
+    EXPECT_EQ(r.err.substr(0, start.size()), start);
+    ASSERT_GE(r.err.size(), contract.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - contract.size()), contract);
   }
 }
 
@@ -335,8 +440,9 @@ TEST_F(AddedProducts, AProductThatClosesEveryDescriptorIsNamedForIt) {
                               "closer=" + products_ + ":closes_descriptors", "--size", "8",
                               "--methods", "tipo1", "--threads", "1", "--repeat", "1"});
   EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_EQ(result_cells(r.out, "closer"),
-            std::vector<std::string>{"closed the descriptors its worker answers on"})
+  EXPECT_EQ(
+      result_cells(r.out, "closer"),
+      std::vector<std::string>{"closed the descriptors its worker answers on at 1x1x1 on 1 thread"})
       << r.out;
 }
 
