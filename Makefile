@@ -64,6 +64,10 @@ run:
 SRC ?= exercises/my_product.cpp
 TRY_LABEL = $(basename $(notdir $(SRC)))
 SYMBOL ?= $(TRY_LABEL)
+# Seconds one call of a product may take in make try (and make grade) before it is stopped: a
+# starter at the default size takes well under one, so a product that never returns is named
+# within seconds. Raise it for large sizes (TIMEOUT=60).
+TIMEOUT ?= 5
 try:
 	@$(DEPS) run
 	@test -f $(RUN_BUILD)/CMakeCache.txt || $(RUN_CONFIGURE)
@@ -72,7 +76,7 @@ try:
 	@echo "compiling $(SRC) into $(RUN_BUILD)/try/$(TRY_LABEL).so"
 	@$$(cat $(RUN_BUILD)/exercises/compile_command) '$(SRC)' -o '$(RUN_BUILD)/try/$(TRY_LABEL).so'
 	@$(RUN_BUILD)/bin/compare_products --add '$(TRY_LABEL)=$(RUN_BUILD)/try/$(TRY_LABEL).so:$(SYMBOL)' \
-	  --methods tipo1,omp,kernel $(ARGS)
+	  --methods tipo1,omp,kernel --timeout $(TIMEOUT) $(ARGS)
 
 # A class's products (docs/teaching.md): every DIR/<student>.cpp compiled with the exercises'
 # command line, checked alone on odd shapes, and the right ones timed beside tipo1, omp and kernel
@@ -81,7 +85,6 @@ try:
 # the timed run.
 .PHONY: grade
 DIR ?=
-TIMEOUT ?=
 grade:
 	@$(DEPS) run
 	@test -f $(RUN_BUILD)/CMakeCache.txt || $(RUN_CONFIGURE)

@@ -28,7 +28,7 @@ status=$?
 # student -> verdict, and the detail that verdict must carry.
 expected=(
   "right|ok|"
-  "wrong|wrong|linha"
+  "wrong|wrong|first differing element row"
   "crashing|crashed|SIGSEGV"
   "does_not_compile|does not compile|error"
   "never_returns|timed out|timed out"

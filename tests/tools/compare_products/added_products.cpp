@@ -170,14 +170,16 @@ extern "C" matriz* shrinks_factors(const matriz* a, const matriz* b, int32_t) {
 
 // Keeps a CPU busy and never returns.
 extern "C" matriz* spins(const matriz*, const matriz*, int32_t) {
-  for (volatile uint64_t n = 0;; n = n + 1) {
+  for (volatile uint64_t n = 0;;) {
+    n = n + 1;
   }
 }
 
 // Right, and leaves a child behind that keeps a CPU busy.
 extern "C" matriz* forks_a_spinner(const matriz* a, const matriz* b, int32_t) {
   if (fork() == 0) {
-    for (volatile uint64_t n = 0;; n = n + 1) {
+    for (volatile uint64_t n = 0;;) {
+      n = n + 1;
     }
   }
   return plain_product(a, b, 0);
