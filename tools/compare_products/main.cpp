@@ -32,6 +32,7 @@
 #include "run.hpp"
 #include "stdout_sink.hpp"
 #include "tools/common/exit_status.hpp"
+#include "tools/common/gnuplot.hpp"
 #include "tools/common/machine.hpp"
 #include "tools/common/memory.hpp"
 #include "tools/common/outputs.hpp"
@@ -231,14 +232,9 @@ void print_table(const options& o, const run_result& run, FILE* t) {
   std::fputs(compare_products::table_notes(run.rows, run.load).c_str(), t);
 }
 
-// Other programs above this share of the machine's CPU time, or the
-// hypervisor above this, and a second thread had no core of its own.
-constexpr double kBusyOthersPercent = 10.0;
-constexpr double kBusyStealPercent = 5.0;
-
 void warn_if_busy(const run_result& run) {
   const tool_common::machine_load& l = run.load;
-  if (l.known && (l.others_percent > kBusyOthersPercent || l.steal_percent > kBusyStealPercent)) {
+  if (tool_common::machine_was_busy(l)) {
     std::fprintf(stderr,
                  "compare_products: the machine was busy: other programs used %.0f%% of its CPU "
                  "time and the hypervisor took %.0f%% while the rounds ran, so speedups over one "

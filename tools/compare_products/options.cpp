@@ -8,6 +8,8 @@
 
 #include "tools/common/cli.hpp"
 #include "tools/common/freivalds.hpp"
+#include "tools/common/rounds.hpp"
+#include "tools/common/statistics.hpp"
 #include "tools/common/text.hpp"
 
 namespace compare_products {
@@ -235,9 +237,12 @@ std::vector<option> measuring_entries(options& o) {
                      "\n(default: 1, 2, 4, ... up to the number of CPUs)"),
       documented(methods_entry(o), "LIST", methods_help()),
       documented(tc::repeat_entry(&o.repeat, tc::kMaxRepeat), "R",
-                 "exactly R rounds (default: at least 5, then until every row's\n"
-                 "interval, and every speedup's over one thread, lies within\n"
-                 "+-5% of its median, or --time has passed)"),
+                 "exactly R rounds (default: at least " +
+                     std::to_string(tool_common::kFewestForInterval) +
+                     ", the fewest that give a 95%\ninterval, then until every row's "
+                     "interval, and every speedup's over\none thread, lies within +-" +
+                     tc::format_number("%g", tc::round_rules{}.target * 100.0) +
+                     "% of its median, or --time has passed)"),
       documented({"--time", 1,
                   [&o](const std::vector<std::string>& v) {
                     o.time_given = true;
