@@ -101,23 +101,12 @@ tool_common::plot_line line_of(const std::vector<row>& rows, const product_metho
   return line;
 }
 
-// The three panels of a sweep; `most` is the largest thread count a threaded method ran with.
+// The three panels of a sweep; `most` is the largest thread count a threaded
+// method ran with. A panel with nothing to show is left out (no loop nest
+// chosen; one thread only, so no speedup).
 std::vector<tool_common::line_panel> sweep_panels(const std::vector<row>& rows, int32_t most) {
   std::vector<tool_common::line_panel> panels(3);
-  panels[0].title = "Loop nests (mmultiplicar tipo 0 ... 5), one thread";
-  panels[1].title =
-      "Parallel products: solid on 1 thread, dashed on " + tool_common::threads_text(most);
-  panels[2].title = "Speedup of each parallel product on " + tool_common::threads_text(most) +
-                    " over itself on 1 thread";
-  panels[0].ylabel = panels[1].ylabel = "GOP/s (median, 95% interval)";
-  panels[2].ylabel = "speedup (median of the ratios within each round)";
-  panels[1].key = {{"with lines lw 2 dt 1 lc rgb \"#303030\"", "1 thread"},
-                   {"with lines lw 2 dt 2 lc rgb \"#303030\"", tool_common::threads_text(most)}};
-  panels[2].log_y = false;
-  panels[2].y_top = most + 0.6;
-  panels[2].guides = {
-      {1.0, "1x: no gain"},
-      {static_cast<double>(most), format_number("ideal: %gx, every thread fully used", most)}};
+  int32_t dashed = 1;  // the most threads of a line drawn dashed
   size_t parallel = 0;
   for (const product_method* m : methods_of(rows)) {
     if (m->threads == threading::sequential) {
@@ -127,14 +116,33 @@ std::vector<tool_common::line_panel> sweep_panels(const std::vector<row>& rows, 
     }
     const std::string colour = tool_common::distinct_colour(parallel++);
     const int32_t many = m->threads == threading::two_fixed ? 2 : most;
-    for (int32_t t : {1, many}) {
-      if (t == 1 || many > 1) {
-        panels[1].lines.push_back(line_of(rows, m, t, false, colour));
-      }
+    panels[1].lines.push_back(line_of(rows, m, 1, false, colour));
+    if (many > 1) {
+      panels[1].lines.push_back(line_of(rows, m, many, false, colour));
+      dashed = std::max(dashed, many);
     }
-    panels[2].lines.push_back(line_of(rows, m, most, true, colour));
+    if (most > 1) {
+      panels[2].lines.push_back(line_of(rows, m, most, true, colour));
+    }
   }
-  // A panel with nothing to show is left out (no loop nest chosen, one thread only).
+  panels[0].title = "Loop nests (mmultiplicar tipo 0 ... 5), one thread";
+  panels[1].title =
+      "Parallel products: solid on 1 thread, dashed on " + tool_common::threads_text(dashed);
+  panels[2].title = "Speedup of each parallel product on " + tool_common::threads_text(most) +
+                    " over itself on 1 thread";
+  panels[0].ylabel = panels[1].ylabel = "GOP/s (median, 95% interval)";
+  panels[2].ylabel = "speedup (median of the ratios within each round)";
+  panels[1].key = {{"with lines lw 2 dt 1 lc rgb \"#303030\"", "1 thread"},
+                   {"with lines lw 2 dt 2 lc rgb \"#303030\"", tool_common::threads_text(dashed)}};
+  if (dashed == 1) {
+    panels[1].title = "Parallel products on 1 thread";
+    panels[1].key.clear();
+  }
+  panels[2].log_y = false;
+  panels[2].y_top = most + 0.6;
+  panels[2].guides = {
+      {1.0, "1x: no gain"},
+      {static_cast<double>(most), format_number("ideal: %gx, every thread fully used", most)}};
   for (auto& p : panels) {
     p.lines.erase(std::remove_if(p.lines.begin(), p.lines.end(),
                                  [](const tool_common::plot_line& l) { return l.points.empty(); }),
