@@ -228,6 +228,18 @@ std::string labels_of(const line_panel& panel, std::pair<double, double> axis) {
   return text;
 }
 
+// The plot clauses of one line from its data block: the line through its
+// points, the results with their intervals in its colour, the noise hollow
+// and grey.
+std::string line_clauses(const std::string& block, const plot_line& l) {
+  const std::string colour = "lc rgb \"" + l.colour + "\"";
+  return block + " using 1:2 with lines lw 2 dt " + (l.dashed ? "2 " : "1 ") + colour +
+         " notitle, " + block + " using 1:($5 == 0 ? $2 : NaN):3:4 with yerrorbars pt 7 ps 0.8 " +
+         colour + " notitle, " + block +
+         " using 1:($5 != 0 ? $2 : NaN):3:4 with yerrorbars pt 6 ps 1.4 lw 1.5 lc rgb \"" +
+         kNoiseGrey + "\" notitle, ";
+}
+
 }  // namespace
 
 std::string line_panel_script(const line_panel& panel, const std::string& prefix) {
@@ -255,14 +267,8 @@ std::string line_panel_script(const line_panel& panel, const std::string& prefix
   for (size_t i = 0; i < panel.lines.size(); ++i) {
     const plot_line& l = panel.lines[i];
     const std::string block = prefix + std::to_string(i);
-    const std::string colour = "lc rgb \"" + l.colour + "\"";
     script += data_block(block, points_text(l));
-    plot += "$" + block + " using 1:2 with lines lw 2 dt " + (l.dashed ? "2 " : "1 ") + colour +
-            " notitle, $" + block +
-            " using 1:($5 == 0 ? $2 : NaN):3:4 with yerrorbars pt 7 ps 0.8 " + colour +
-            " notitle, $" + block +
-            " using 1:($5 != 0 ? $2 : NaN):3:4 with yerrorbars pt 6 ps 1.4 lw 1.5 lc rgb \"" +
-            kNoiseGrey + "\" notitle, ";
+    plot += line_clauses("$" + block, l);
     any_noisy = any_noisy || std::any_of(l.points.begin(), l.points.end(),
                                          [](const plot_point& p) { return p.noisy; });
   }
