@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "tools/common/cli.hpp"
@@ -71,23 +72,20 @@ option verify_entry(options& o) {
           }};
 }
 
-bool is_c_name(const std::string& s) {
-  if (s.empty() || (s[0] >= '0' && s[0] <= '9')) {
-    return false;
-  }
-  return std::all_of(s.begin(), s.end(), [](char ch) {
+// Whether every character of `s` is a letter, a digit, '_' or one of `more`.
+bool only_name_chars(const std::string& s, const char* more) {
+  return std::all_of(s.begin(), s.end(), [more](char ch) {
     return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') ||
-           ch == '_';
+           ch == '_' || (ch != '\0' && std::strchr(more, ch) != nullptr);
   });
 }
 
-// Labels go into the table, whose cells are set apart by spaces, and into the CSV.
-bool is_label(const std::string& s) {
-  return !s.empty() && std::all_of(s.begin(), s.end(), [](char ch) {
-    return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') ||
-           ch == '_' || ch == '-' || ch == '.';
-  });
+bool is_c_name(const std::string& s) {
+  return !s.empty() && !(s[0] >= '0' && s[0] <= '9') && only_name_chars(s, "");
 }
+
+// Labels go into the table, whose cells are set apart by spaces, and into the CSV.
+bool is_label(const std::string& s) { return !s.empty() && only_name_chars(s, "-."); }
 
 // --add collects: each one adds a product.
 option add_entry(options& o) {
