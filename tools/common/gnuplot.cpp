@@ -135,6 +135,9 @@ std::string picture_title(const std::string& what, const std::string& machine,
         format_number("\nBUSY MACHINE: other programs used %.0f%% of its CPU time",
                       load.others_percent) +
         format_number(" and the hypervisor %.0f%% while this was measured", load.steal_percent);
+  } else if (!load.known) {
+    // A busy machine cannot be ruled out: an odd figure may be its doing.
+    title += "\nhow busy the machine was is unknown: the rounds were too short to tell";
   }
   return title;
 }

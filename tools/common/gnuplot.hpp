@@ -45,8 +45,8 @@ inline constexpr double kBusyOthersPercent = 10.0;
 inline constexpr double kBusyStealPercent = 5.0;
 bool machine_was_busy(const machine_load& load);
 
-// "WHAT\nMACHINE", and on a busy machine a third line that says how busy:
-// for gnuplot_quoted_lines.
+// "WHAT\nMACHINE", and a third line on a busy machine that says how busy,
+// or, when the load is unknown, that it is: for gnuplot_quoted_lines.
 std::string picture_title(const std::string& what, const std::string& machine,
                           const machine_load& load);
 

@@ -228,7 +228,8 @@ std::string panel_frame(const traced_product& tp, double axis_ms) {
   }
   const std::string end = format_number("%.6g", total_ms);
   // Inside the panel, above its lanes, in one row: the phases it shows.
-  return "set key inside top left horizontal maxcols 12 samplen 2 opaque box\nset title " +
+  return "set key inside top left horizontal maxrows 1 reverse Left width -1 samplen 2 opaque "
+         "box\nset title " +
          gnuplot_quoted(tp.name + format_number(": this call %.3f ms", total_ms) +
                         chosen_text(tp)) +
          "\nset ytics (" + tics +

@@ -91,7 +91,8 @@ tool_common::plot_line line_of(const std::vector<row>& rows, const product_metho
     if (speedup && r.vs_one.count > 0) {
       line.points.push_back(
           point_of(x, r.vs_one.median, r.vs_one.range, r.vs_one.has_interval(),
-                   tool_common::wider_than_noise(r.vs_one.median, r.vs_one.range)));
+                   tool_common::wider_than_noise(r.vs_one.median, r.vs_one.range) ||
+                       r.vs_one.median > r.threads));  // the table's "noise (x)"
     } else if (!speedup && r.gops > 0.0) {
       line.points.push_back(point_of(x, r.gops, r.gops_range,
                                      r.seconds.size() >= tool_common::kFewestForInterval,
@@ -139,7 +140,13 @@ std::vector<tool_common::line_panel> sweep_panels(const std::vector<row>& rows, 
     panels[1].key.clear();
   }
   panels[2].log_y = false;
+  // Up to the ideal, or to the highest interval drawn (a speedup above the ideal is noise).
   panels[2].y_top = most + 0.6;
+  for (const auto& l : panels[2].lines) {
+    for (const auto& p : l.points) {
+      panels[2].y_top = std::max(panels[2].y_top, p.high * 1.05);
+    }
+  }
   panels[2].guides = {
       {1.0, "1x: no gain"},
       {static_cast<double>(most), format_number("ideal: %gx, every thread fully used", most)}};

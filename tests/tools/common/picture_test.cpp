@@ -72,6 +72,9 @@ TEST(Picture, TitleCarriesTheBusyFigureAndKeepsOutsideTextOnItsLine) {
             "hypervisor 0% while this was measured");
   busy.others_percent = 9.0;
   EXPECT_EQ(tool_common::picture_title("what", "cpu", busy), "what\ncpu");
+  busy.known = false;
+  EXPECT_EQ(tool_common::picture_title("what", "cpu", busy),
+            "what\ncpu\nhow busy the machine was is unknown: the rounds were too short to tell");
   EXPECT_EQ(tool_common::gnuplot_quoted_lines("a\"\nb"), "\"a\\\"\" . \"\\n\" . \"b\"");
 }
 
