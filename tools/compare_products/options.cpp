@@ -298,11 +298,13 @@ std::vector<option> file_entries(options& o) {
       documented(tc::path_entry("--plot", &o.plot), "FILE.png",
                  "draw GOP/s per method and thread count with gnuplot"),
       documented(tc::path_entry("--trace", &o.trace), "FILE.json",
-                 "after the rounds, call each threaded row once more with every\n"
-                 "thread's phases recorded, and write them in Chrome's trace format\n"
-                 "(open it in Perfetto, ui.perfetto.dev, or chrome://tracing)"),
+                 "after the rounds, call each threaded row a few more times with\n"
+                 "every thread's phases recorded, keep the call nearest the row's\n"
+                 "median, and write it in Chrome's trace format (open it in\n"
+                 "Perfetto, ui.perfetto.dev, or chrome://tracing)"),
       documented(tc::path_entry("--timeline", &o.timeline), "FILE.png",
-                 "draw the same phases with gnuplot: a lane per thread"),
+                 "draw the same calls with gnuplot: a panel per row, a lane per\n"
+                 "thread, one time axis for every panel"),
       documented(tc::flag_entry("--quiet", &o.quiet), "",
                  "print no table and no progress (files and exit status only)"),
   };
