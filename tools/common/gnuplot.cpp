@@ -213,15 +213,20 @@ std::pair<double, double> axis_of(const line_panel& panel) {
 // Each line's label at its last point, the labels pushed apart by a 16th of
 // the axis, so that lines ending close together keep readable labels.
 std::string labels_of(const line_panel& panel, std::pair<double, double> axis) {
+  std::vector<const plot_line*> labelled;  // the lines with a last point
   std::vector<double> ys;
   for (const auto& l : panel.lines) {
-    ys.push_back(panel.log_y ? std::log2(std::max(l.points.back().y, 1e-300)) : l.points.back().y);
+    if (!l.points.empty()) {
+      labelled.push_back(&l);
+      const double y = l.points.back().y;
+      ys.push_back(panel.log_y ? std::log2(std::max(y, 1e-300)) : y);
+    }
   }
   const std::vector<double> placed =
       spread_labels(ys, std::max(axis.second - axis.first, 1e-9) / 16.0);
   std::string text;
-  for (size_t i = 0; i < panel.lines.size(); ++i) {
-    const plot_line& l = panel.lines[i];
+  for (size_t i = 0; i < labelled.size(); ++i) {
+    const plot_line& l = *labelled[i];
     const double y = panel.log_y ? std::exp2(placed[i]) : placed[i];
     text += "set label " + gnuplot_quoted(l.label) +
             format_number(" at first %.9g", l.points.back().x) +

@@ -101,6 +101,9 @@ TEST(Picture, NoisyPointsAreDrawnHollowAndExplained) {
   EXPECT_NE(script.find("set label \"omp \\\"2\\\"\" at first 256"), std::string::npos) << script;
   panel.lines[0].points[1].noisy = false;
   EXPECT_EQ(tool_common::line_panel_script(panel, "b").find("hollow grey"), std::string::npos);
+  // A line with no point (a row skipped at every size) has no label to place.
+  panel.lines.push_back({"none", "#000000", false, {}});
+  EXPECT_EQ(tool_common::line_panel_script(panel, "b").find("\"none\""), std::string::npos);
 }
 
 }  // namespace
