@@ -118,6 +118,29 @@ std::string distinct_colour(size_t i) {
   return kColours[i % std::size(kColours)];
 }
 
+std::string bar_chart_script(const bar_chart& chart) {
+  std::string data;
+  for (size_t g = 0; g < chart.groups.size(); ++g) {
+    data += gnuplot_quoted(chart.groups[g]);
+    for (size_t c = 0; c < chart.columns.size(); ++c) {
+      const double v = chart.values[g][c];
+      data += v > 0.0 ? format_number(" %.6g", v) : std::string(" -");
+    }
+    data += "\n";
+  }
+  std::string plot = "plot ";
+  for (size_t c = 0; c < chart.columns.size(); ++c) {
+    plot += (c == 0 ? "$bars using 2:xtic(1)" : ", $bars using " + std::to_string(c + 2)) +
+            " lc rgb \"" + distinct_colour(c) + "\" title " + gnuplot_quoted(chart.columns[c]);
+  }
+  return data_block("bars", data) + "set terminal pngcairo size 1100,650 noenhanced\nset title " +
+         gnuplot_quoted_lines(chart.title) + "\nset ylabel " + gnuplot_quoted(chart.ylabel) +
+         "\nset yrange [0:*]\nset grid ytics\nset style data histograms\n"
+         "set style histogram clustered gap 1\nset style fill solid 0.85 border -1\n"
+         "set datafile missing \"-\"\nset xtics rotate by -30\nset key top left\n" +
+         (chart.columns.empty() ? std::string("plot NaN notitle") : plot) + "\n";
+}
+
 bool machine_was_busy(const machine_load& load) {
   return load.known &&
          (load.others_percent > kBusyOthersPercent || load.steal_percent > kBusyStealPercent);

@@ -50,6 +50,20 @@ bool machine_was_busy(const machine_load& load);
 std::string picture_title(const std::string& what, const std::string& machine,
                           const machine_load& load);
 
+// Clustered bars: along x a group per entry of `groups`, in each a bar per
+// entry of `columns` (a colour each, named in the key); values[g][c] not
+// above 0: no bar.
+struct bar_chart {
+  std::string title;  // lines apart by '\n'
+  std::string ylabel;
+  std::vector<std::string> columns;
+  std::vector<std::string> groups;
+  std::vector<std::vector<double>> values;
+};
+
+// A whole picture of `chart`: a PNG on standard output.
+std::string bar_chart_script(const bar_chart& chart);
+
 // One point of a line: its value at x, the value's 95% interval, and whether
 // the table marks it as noise (drawn hollow and grey).
 struct plot_point {

@@ -36,34 +36,21 @@ std::string bars_script(const std::vector<row>& rows, const std::string& title) 
   }
   std::sort(counts.begin(), counts.end());
   counts.erase(std::unique(counts.begin(), counts.end()), counts.end());
-  std::string data;
+  tool_common::bar_chart chart{title, "GOP/s (median; higher is faster)", {}, {}, {}};
+  for (int32_t t : counts) {
+    chart.columns.push_back(tool_common::threads_text(t));
+  }
   for (const product_method* m : methods_of(rows)) {
-    data += m->name;
-    for (int32_t t : counts) {
-      std::string cell = " -";
-      for (const auto& r : rows) {
-        if (r.method == m && r.threads == t && r.skipped.empty() && r.gops > 0.0) {
-          cell = format_number(" %.4f", r.gops);
-        }
+    chart.groups.emplace_back(m->name);
+    chart.values.emplace_back(counts.size(), 0.0);
+    for (const auto& r : rows) {
+      const auto c = std::find(counts.begin(), counts.end(), r.threads);
+      if (r.method == m && r.skipped.empty() && c != counts.end()) {
+        chart.values.back()[static_cast<size_t>(c - counts.begin())] = r.gops;
       }
-      data += cell;
     }
-    data += "\n";
   }
-  std::string plot = "plot ";
-  for (size_t c = 0; c < counts.size(); ++c) {
-    plot += std::string(c == 0 ? "" : ", ") + "$gops using " + std::to_string(c + 2) +
-            (c == 0 ? ":xtic(1)" : "") + " lc rgb \"" + tool_common::distinct_colour(c) +
-            "\" title " + gnuplot_quoted(tool_common::threads_text(counts[c]));
-  }
-  return tool_common::data_block("gops", data) +
-         "set terminal pngcairo size 1100,650 noenhanced\nset title " +
-         tool_common::gnuplot_quoted_lines(title) +
-         "\nset ylabel \"GOP/s (median; higher is faster)\"\n"
-         "set yrange [0:*]\nset grid ytics\nset style data histograms\n"
-         "set style histogram clustered gap 1\nset style fill solid 0.85 border -1\n"
-         "set datafile missing \"-\"\nset xtics rotate by -30\nset key top left\n" +
-         plot + "\n";
+  return tool_common::bar_chart_script(chart);
 }
 
 // A rate or speedup as a point: its value, its interval, and whether it is a

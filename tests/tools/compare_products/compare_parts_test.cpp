@@ -453,8 +453,8 @@ TEST(CompareReport, PairsSpeedupsWithinRoundsAndWritesOneCsvLinePerRow) {
   }
 
   const std::string plot = compare_products::gnuplot_script(rows, o, "CPU X, 2 cores, today", {});
-  EXPECT_NE(plot.find("$gops << EOD\ntipo0 0.5000 -\ntipo1 2.0000 -\nomp 0.2500 0.5000\n"
-                      "ranges-blocks - 1.0000\ncyclic-blocks - -\nEOD\n"),
+  EXPECT_NE(plot.find("$bars << EOD\n\"tipo0\" 0.5 -\n\"tipo1\" 2 -\n\"omp\" 0.25 0.5\n"
+                      "\"ranges-blocks\" - 1\n\"cyclic-blocks\" - -\nEOD\n"),
             std::string::npos)
       << plot;
 }
