@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +31,8 @@
 #include "run.hpp"
 #include "stdout_sink.hpp"
 #include "tools/common/exit_status.hpp"
+#include "tools/common/gnuplot.hpp"
+#include "tools/common/interrupts.hpp"
 #include "tools/common/machine.hpp"
 #include "tools/common/memory.hpp"
 #include "tools/common/outputs.hpp"
@@ -73,29 +74,6 @@ void at_exit() {
     }
   }
   give_back_outputs();
-}
-
-// Ctrl-C, SIGTERM, a closed terminal or a reader of the table gone: the
-// workers end and the claims are undone before the process ends of the
-// signal, as it would have without us.
-// Only kill, waitpid, unlink and rmdir run here.
-void on_interrupt(int sig) {
-  compare_products::kill_every_worker_at_signal();
-  tool_common::give_back_every_claim();
-  signal(sig, SIG_DFL);
-  raise(sig);
-}
-
-void handle_interrupts() {
-  struct sigaction act {};
-  act.sa_handler = on_interrupt;
-  sigfillset(&act.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
-    sigaction(sig, &act, nullptr);
-  }
-  // A file size limit makes a write fail (EFBIG) instead of ending the
-  // process: the failed write is then reported, and the old file kept.
-  signal(SIGXFSZ, SIG_IGN);
 }
 
 using tool_common::errno_text;
@@ -231,14 +209,9 @@ void print_table(const options& o, const run_result& run, FILE* t) {
   std::fputs(compare_products::table_notes(run.rows, run.load).c_str(), t);
 }
 
-// Other programs above this share of the machine's CPU time, or the
-// hypervisor above this, and a second thread had no core of its own.
-constexpr double kBusyOthersPercent = 10.0;
-constexpr double kBusyStealPercent = 5.0;
-
 void warn_if_busy(const run_result& run) {
   const tool_common::machine_load& l = run.load;
-  if (l.known && (l.others_percent > kBusyOthersPercent || l.steal_percent > kBusyStealPercent)) {
+  if (tool_common::machine_was_busy(l)) {
     std::fprintf(stderr,
                  "compare_products: the machine was busy: other programs used %.0f%% of its CPU "
                  "time and the hypervisor took %.0f%% while the rounds ran, so speedups over one "
@@ -291,7 +264,8 @@ int main(int argc, char** argv) {
     return tool_common::kExitOk;
   }
   std::atexit(at_exit);
-  handle_interrupts();
+  // An interrupt ends the workers, then gives back the claims (interrupts.hpp).
+  tool_common::give_back_claims_on_signals(compare_products::kill_every_worker_at_signal);
   check_inputs(o);
   claim_outputs(o);
   if (o.dry_run) {

@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "tools/common/cli.hpp"
 #include "tools/common/freivalds.hpp"
+#include "tools/common/rounds.hpp"
+#include "tools/common/statistics.hpp"
 #include "tools/common/text.hpp"
 
 namespace compare_products {
@@ -69,23 +72,20 @@ option verify_entry(options& o) {
           }};
 }
 
-bool is_c_name(const std::string& s) {
-  if (s.empty() || (s[0] >= '0' && s[0] <= '9')) {
-    return false;
-  }
-  return std::all_of(s.begin(), s.end(), [](char ch) {
+// Whether every character of `s` is a letter, a digit, '_' or one of `more`.
+bool only_name_chars(const std::string& s, const char* more) {
+  return std::all_of(s.begin(), s.end(), [more](char ch) {
     return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') ||
-           ch == '_';
+           ch == '_' || (ch != '\0' && std::strchr(more, ch) != nullptr);
   });
 }
 
-// Labels go into the table, whose cells are set apart by spaces, and into the CSV.
-bool is_label(const std::string& s) {
-  return !s.empty() && std::all_of(s.begin(), s.end(), [](char ch) {
-    return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') ||
-           ch == '_' || ch == '-' || ch == '.';
-  });
+bool is_c_name(const std::string& s) {
+  return !s.empty() && !(s[0] >= '0' && s[0] <= '9') && only_name_chars(s, "");
 }
+
+// Labels go into the table, whose cells are set apart by spaces, and into the CSV.
+bool is_label(const std::string& s) { return !s.empty() && only_name_chars(s, "-."); }
 
 // --add collects: each one adds a product.
 option add_entry(options& o) {
@@ -235,9 +235,12 @@ std::vector<option> measuring_entries(options& o) {
                      "\n(default: 1, 2, 4, ... up to the number of CPUs)"),
       documented(methods_entry(o), "LIST", methods_help()),
       documented(tc::repeat_entry(&o.repeat, tc::kMaxRepeat), "R",
-                 "exactly R rounds (default: at least 5, then until every row's\n"
-                 "interval, and every speedup's over one thread, lies within\n"
-                 "+-5% of its median, or --time has passed)"),
+                 "exactly R rounds (default: at least " +
+                     std::to_string(tool_common::kFewestForInterval) +
+                     ", the fewest that give a 95%\ninterval, then until every row's "
+                     "interval, and every speedup's over\none thread, lies within +-" +
+                     tc::format_number("%g", tc::round_rules{}.target * 100.0) +
+                     "% of its median, or --time has passed)"),
       documented({"--time", 1,
                   [&o](const std::vector<std::string>& v) {
                     o.time_given = true;
@@ -295,11 +298,13 @@ std::vector<option> file_entries(options& o) {
       documented(tc::path_entry("--plot", &o.plot), "FILE.png",
                  "draw GOP/s per method and thread count with gnuplot"),
       documented(tc::path_entry("--trace", &o.trace), "FILE.json",
-                 "after the rounds, call each threaded row once more with every\n"
-                 "thread's phases recorded, and write them in Chrome's trace format\n"
-                 "(open it in Perfetto, ui.perfetto.dev, or chrome://tracing)"),
+                 "after the rounds, call each threaded row a few more times with\n"
+                 "every thread's phases recorded, keep the call nearest the row's\n"
+                 "median, and write it in Chrome's trace format (open it in\n"
+                 "Perfetto, ui.perfetto.dev, or chrome://tracing)"),
       documented(tc::path_entry("--timeline", &o.timeline), "FILE.png",
-                 "draw the same phases with gnuplot: a lane per thread"),
+                 "draw the same calls with gnuplot: a panel per row, a lane per\n"
+                 "thread, one time axis for every panel"),
       documented(tc::flag_entry("--quiet", &o.quiet), "",
                  "print no table and no progress (files and exit status only)"),
   };

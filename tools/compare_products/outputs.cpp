@@ -8,13 +8,13 @@
 #include <utility>
 
 #include "plot.hpp"
-#include "process.hpp"
 #include "report.hpp"
-#include "timeline.hpp"
 #include "tools/common/exit_status.hpp"
+#include "tools/common/gnuplot.hpp"
 #include "tools/common/machine.hpp"
 #include "tools/common/outputs.hpp"
 #include "tools/common/text.hpp"
+#include "tools/common/timeline.hpp"
 
 namespace compare_products {
 namespace {
@@ -69,7 +69,7 @@ output_text drawn(const std::string& gnuplot, const char* empty_why,
     return {{}, std::string(empty_why) + "; no picture written"};
   }
   std::string png;
-  if (!run_gnuplot(gnuplot, script(), &png)) {
+  if (!tool_common::run_gnuplot(gnuplot, script(), &png)) {
     return {{}, {}, true};
   }
   return text_of(std::move(png));
@@ -80,12 +80,16 @@ output_text plot_text(const options& o, const run_result& run, const std::string
                has_rate(run.rows)
                    ? nullptr
                    : "no row has a measured rate (every row skipped or faster than the clock)",
-               [&] { return gnuplot_script(run.rows, o, tool_common::machine_label()); });
+               [&] { return gnuplot_script(run.rows, o, tool_common::machine_label(), run.load); });
 }
 
 output_text timeline_text(const options&, const run_result& run, const std::string& gnuplot) {
-  return drawn(gnuplot, run.traced.empty() ? "no threaded row ran" : nullptr,
-               [&] { return timeline_script(run.traced, tool_common::machine_label()); });
+  return drawn(gnuplot, run.traced.empty() ? "no threaded row ran" : nullptr, [&] {
+    return tool_common::timeline_script(
+        run.traced,
+        tool_common::picture_title("What each thread did during one call of each threaded row",
+                                   tool_common::machine_label(), run.load));
+  });
 }
 
 // Every output, in the order it is claimed and written.
@@ -113,7 +117,7 @@ const output_entry kOutputs[] = {
     {"--plot", [](const options& o) { return o.plot; }, false, true, plot_text},
     {"--trace", [](const options& o) { return o.trace; }, false, false,
      [](const options&, const run_result& run, const std::string&) {
-       return text_of(chrome_trace_json(run.traced));
+       return text_of(tool_common::chrome_trace_json(run.traced));
      }},
     {"--timeline", [](const options& o) { return o.timeline; }, false, true, timeline_text},
 };
@@ -161,7 +165,7 @@ std::string run_outputs::claim(const options& o) {
     return "--save: cannot write into '" + o.save_dir + "': " + tool_common::errno_text(errno);
   }
   if (!o.plot.empty() || !o.timeline.empty()) {
-    claims_->gnuplot = find_on_path("gnuplot");
+    claims_->gnuplot = tool_common::find_on_path("gnuplot");
   }
   for (size_t i = 0; i < kOutputCount; ++i) {
     std::string why = claim_one(o, i);

@@ -6,18 +6,22 @@
 
 #include "options.hpp"
 #include "report.hpp"
+#include "tools/common/machine.hpp"
 
 namespace compare_products {
 
 // gnuplot input and commands that draw a PNG on standard output, titled with
-// `machine` (the CPU, its cores, the date). For one shape: a data block (one
-// line per method, one GOP/s column per thread count that was measured, "-"
-// where none) drawn as clustered bars. For a sweep of several sizes: two
-// panels on log-log axes, GOP/s against n (a colour per method, solid for
-// one thread and dashed for the largest thread count, each point with its 95%
-// interval), and each threaded method's speedup over one thread against n.
+// what it shows, `machine` (the CPU, its cores, the date) and, on a busy
+// machine, how busy `load` says it was. For one shape: clustered bars of
+// GOP/s, one per method and thread count. For a sweep of several sizes,
+// three panels over n on a log2 axis, each line labelled where it ends: the
+// loop nests' GOP/s; the parallel products' GOP/s on one thread (solid) and
+// the most threads (dashed); and their speedup over one thread, with the
+// lines of no gain (1x) and of every thread fully used. Each point carries
+// its 95% interval; a point the table marks as noise, or with too few calls
+// for an interval, is drawn hollow and grey.
 std::string gnuplot_script(const std::vector<row>& rows, const options& o,
-                           const std::string& machine);
+                           const std::string& machine, const tool_common::machine_load& load);
 
 // True when some row has a positive rate, so that a plot has something to draw.
 bool has_rate(const std::vector<row>& rows);

@@ -13,14 +13,15 @@ using tool_common::csv_field;
 using tool_common::csv_line;
 using tool_common::format_number;
 
-const char* result_word(const row& r) {
+// The result column: identical, DIFFERS (the CSV's "differs"), skipped, or why it stopped.
+std::string result_word(const row& r, bool loud) {
   if (!r.skipped.empty()) {
     return "skipped";
   }
   if (!r.stopped.empty()) {
-    return r.stopped.c_str();
+    return r.stopped;
   }
-  return r.identical ? "identical" : "DIFFERS";
+  return r.identical ? "identical" : (loud ? "DIFFERS" : "differs");
 }
 
 // The table's cells of one row; the marks they use are added to `used`.
@@ -32,7 +33,7 @@ std::vector<std::string> cells_of(const row& r, tool_common::marks* used) {
           tool_common::rate_cell(r, used),
           tool_common::speedup_cell(r.vs_base, r.self_base, 0.0, used),
           tool_common::speedup_cell(r.vs_one, r.self_one, static_cast<double>(r.threads), used),
-          result_word(r),
+          result_word(r, true),
           r.method->what};
 }
 
@@ -105,10 +106,6 @@ std::string format_csv(const std::vector<row>& rows, const options& o,
     const bool one = r.vs_one.count > 0 || r.self_one;
     const bool one_ranged = r.vs_one.has_interval() || r.self_one;
     const auto [lo, hi] = std::minmax_element(r.seconds.begin(), r.seconds.end());
-    std::string result = r.skipped.empty() ? (r.identical ? "identical" : "differs") : "skipped";
-    if (!r.stopped.empty()) {
-      result = r.stopped;
-    }
     const std::string fields[] = {
         csv_field(m.name),
         csv_field(m.what),
@@ -121,7 +118,7 @@ std::string format_csv(const std::vector<row>& rows, const options& o,
         number(r.gops > 0.0, "%.4f", r.gops),
         number(r.vs_base.count > 0 || r.self_base, "%.4f", r.self_base ? 1.0 : r.vs_base.median),
         number(one, "%.4f", r.self_one ? 1.0 : r.vs_one.median),
-        csv_field(result),
+        csv_field(result_word(r, false)),
         number(timed && !r.check_seconds.empty(), "%.6f", r.check_s),
         seed,
         number(timed, "%.6f", timed ? *lo : 0.0),

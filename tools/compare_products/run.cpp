@@ -15,7 +15,6 @@
 
 #include "check.hpp"
 #include "common/matrix_records.hpp"
-#include "common/trace.hpp"
 #include "factors.hpp"
 #include "methods.hpp"
 #include "rounds.hpp"
@@ -129,28 +128,27 @@ struct fastest_result {
   }
 };
 
-// One more call of each threaded row of the kit that ran, with every
-// thread's phases recorded: a call of its own, so the table's times never
-// include the recording.
+// A few more calls of each threaded row of the kit that ran, with every
+// thread's phases recorded: calls of their own, so the table's times never
+// include the recording; the one nearest the row's median is kept.
+constexpr int32_t kTracedCalls = 5;
+constexpr double kTraceBudget = 1.0;
+
 void trace_rows(run_result& run, size_t first, const factors& f, stdout_sink* sink, bool sweep) {
-  namespace trace = dense_detail::trace;
   for (size_t i = first; i < run.rows.size(); ++i) {
     const row& r = run.rows[i];
     if (!r.skipped.empty() || !r.stopped.empty() || r.method->run == nullptr ||
         r.method->threads == threading::sequential) {
       continue;
     }
-    sink->begin();
-    trace::start();
-    const double start = trace::now();
-    matriz* c = r.method->run(f.a, f.b, r.threads);
-    const double end = trace::now();
-    const auto spans = trace::stop();
-    sink->end();
-    dense_detail::release_matrix(c);
     const std::string name = std::string(r.method->name) + ", " + threads_text(r.threads) +
                              (sweep ? ", n = " + std::to_string(r.size.rows) : "");
-    run.traced.push_back(make_lanes(name, start, end, trace::this_thread(), spans));
+    matriz* c = nullptr;
+    sink->begin();
+    run.traced.push_back(tool_common::trace_nearest_median(
+        name, tool_common::median(r.seconds), kTracedCalls, kTraceBudget,
+        [&] { c = r.method->run(f.a, f.b, r.threads); }, [&] { dense_detail::release_matrix(c); }));
+    sink->end();
   }
 }
 

@@ -13,9 +13,9 @@
 #include "report.hpp"
 #include "rounds.hpp"
 #include "stdout_sink.hpp"
-#include "timeline.hpp"
 #include "tools/common/machine.hpp"
 #include "tools/common/seeded.hpp"
+#include "tools/common/timeline.hpp"
 
 namespace compare_products {
 
@@ -46,9 +46,10 @@ struct run_result {
   int32_t most_rounds = 0;
   // /proc/stat's ticks and this process's CPU time while the rounds ran.
   tool_common::load_meter meter;
-  tool_common::machine_load load;      // what other programs and the hypervisor took
-  std::vector<traced_product> traced;  // --trace, --timeline: one call of each threaded row
-  int status = 0;                      // kExitOk, or kExitDiffers
+  tool_common::machine_load load;  // what other programs and the hypervisor took
+  // --trace, --timeline: of each threaded row, the traced call nearest its median
+  std::vector<tool_common::traced_product> traced;
+  int status = 0;  // kExitOk, or kExitDiffers
 
   run_result() = default;
   run_result(const run_result&) = delete;

@@ -14,8 +14,10 @@
 #include "support/capture.hpp"
 #include "support/matrices.hpp"
 #include "tools/common/freivalds.hpp"
+#include "tools/common/gnuplot.hpp"
 #include "tools/common/memory.hpp"
 #include "tools/common/statistics.hpp"
+#include "tools/common/timeline.hpp"
 #include "tools/compare_products/check.hpp"
 #include "tools/compare_products/factors.hpp"
 #include "tools/compare_products/matrix_file_check.hpp"
@@ -28,7 +30,6 @@
 #include "tools/compare_products/rounds.hpp"
 #include "tools/compare_products/run.hpp"
 #include "tools/compare_products/stdout_sink.hpp"
-#include "tools/compare_products/timeline.hpp"
 
 namespace {
 
@@ -451,11 +452,47 @@ TEST(CompareReport, PairsSpeedupsWithinRoundsAndWritesOneCsvLinePerRow) {
     start = end + 1;
   }
 
-  const std::string plot = compare_products::gnuplot_script(rows, o, "CPU X, 2 cores, today");
-  EXPECT_NE(plot.find("$gops << EOD\ntipo0 0.5000 -\ntipo1 2.0000 -\nomp 0.2500 0.5000\n"
-                      "ranges-blocks - 1.0000\ncyclic-blocks - -\nEOD\n"),
+  const std::string plot = compare_products::gnuplot_script(rows, o, "CPU X, 2 cores, today", {});
+  EXPECT_NE(plot.find("$bars << EOD\n\"tipo0\" 0.5 -\n\"tipo1\" 2 -\n\"omp\" 0.25 0.5\n"
+                      "\"ranges-blocks\" - 1\n\"cyclic-blocks\" - -\nEOD\n"),
             std::string::npos)
       << plot;
+}
+
+// A sweep's picture: loop nests and parallel products in panels of their own, each line
+// labelled by name, and the speedup panel with its lines of no gain and of the ideal.
+TEST(ComparePlot, SweepSeparatesLoopNestsFromParallelProductsAndMarksTheIdeal) {
+  std::vector<compare_products::row> rows;
+  for (int32_t n : {64, 128}) {
+    for (auto [name, threads] : {std::pair{"tipo1", 1}, {"omp", 1}, {"omp", 2}}) {
+      compare_products::row r;
+      r.method = &method(name);
+      r.threads = threads;
+      r.size = {n, n, n};
+      r.seconds = std::vector<double>(6, threads == 2 ? 0.5 : 1.0);
+      r.rounds = {0, 1, 2, 3, 4, 5};
+      rows.push_back(r);
+    }
+  }
+  compare_products::derive(rows);
+  compare_products::options o;
+  o.sizes = {64, 128};
+  const std::string plot = compare_products::gnuplot_script(rows, o, "CPU X", {});
+  const size_t nests = plot.find("set title \"Loop nests");
+  const size_t parallel = plot.find("set title \"Parallel products");
+  const size_t speedups = plot.find("set title \"Speedup");
+  ASSERT_LT(nests, parallel) << plot;
+  ASSERT_LT(parallel, speedups) << plot;
+  const std::string panel[] = {plot.substr(nests, parallel - nests),
+                               plot.substr(parallel, speedups - parallel), plot.substr(speedups)};
+  EXPECT_NE(panel[0].find("set label \"tipo1\""), std::string::npos) << panel[0];
+  EXPECT_EQ(panel[0].find("omp"), std::string::npos) << panel[0];
+  EXPECT_NE(panel[1].find("set label \"omp, 2 threads\""), std::string::npos) << panel[1];
+  EXPECT_EQ(panel[1].find("tipo1"), std::string::npos) << panel[1];
+  EXPECT_NE(panel[2].find("set label \"omp\""), std::string::npos) << panel[2];
+  EXPECT_NE(panel[2].find("plot 1 with lines"), std::string::npos) << panel[2];
+  EXPECT_NE(panel[2].find(", 2 with lines"), std::string::npos) << panel[2];
+  EXPECT_NE(panel[2].find("64 2 2 2 0\n128 2 2 2 0\n"), std::string::npos) << panel[2];
 }
 
 TEST(CompareReport, NotesSayWhatEachMarkMeansAndHowBusyTheMachineWas) {
@@ -846,7 +883,7 @@ TEST(CompareTimeline, LanesFromSpansAndTheirChromeTrace) {
       {trace::kRows, 10.0015, 10.002, 41, 1},     {trace::kBandProduct, 10.002, 10.004, 77, -1},
       {trace::kAddPart, 10.004, 10.0045, 30, -1},
   };
-  const auto p = compare_products::make_lanes("odd \"name\"\\", 10.0, 10.005, 30, spans);
+  const auto p = tool_common::make_lanes("odd \"name\"\\", 10.0, 10.005, 30, spans);
   EXPECT_NEAR(p.total_us, 5000.0, 1e-6);
   ASSERT_EQ(p.lanes.size(), 4u);
   const std::vector<std::string> names = {p.lanes[0].name, p.lanes[1].name, p.lanes[2].name,
@@ -858,7 +895,7 @@ TEST(CompareTimeline, LanesFromSpansAndTheirChromeTrace) {
   EXPECT_NEAR(p.lanes[0].spans[1].start_us, 4000.0, 1e-6);
   EXPECT_NEAR(p.lanes[2].spans[0].end_us, 3000.0, 1e-6);
 
-  const std::string json = compare_products::chrome_trace_json({p});
+  const std::string json = tool_common::chrome_trace_json({p});
   EXPECT_EQ(json.rfind("{\"displayTimeUnit\":\"ms\",\"traceEvents\":[\n", 0), 0u) << json;
   EXPECT_NE(json.find("{\"name\":\"process_name\",\"ph\":\"M\",\"pid\":1,\"tid\":0,\"args\":"
                       "{\"name\":\"odd \\\"name\\\"\\\\\"}}"),
@@ -883,15 +920,15 @@ TEST(CompareTimeline, LanesFromSpansAndTheirChromeTrace) {
 TEST(ComparePlot, EveryTitleIsQuotedForGnuplot) {
   const std::string machine = "CPU \"x\" \\ 2\nsystem \"rm -rf /\"";
   const std::string quoted = "\"CPU \\\"x\\\" \\\\ 2 system \\\"rm -rf /\\\"\"";
-  EXPECT_EQ(compare_products::gnuplot_quoted(machine), quoted);
+  EXPECT_EQ(tool_common::gnuplot_quoted(machine), quoted);
   compare_products::options one;
   one.rows = one.inner = one.cols = 4;
   compare_products::options sweep = one;
   sweep.sizes = {4, 8};
   const std::string scripts[] = {
-      compare_products::gnuplot_script({}, one, machine),
-      compare_products::gnuplot_script({}, sweep, machine),
-      compare_products::timeline_script({}, machine),
+      compare_products::gnuplot_script({}, one, machine, {}),
+      compare_products::gnuplot_script({}, sweep, machine, {}),
+      tool_common::timeline_script({}, tool_common::picture_title("t", machine, {})),
   };
   for (const auto& script : scripts) {
     EXPECT_NE(script.find(quoted.substr(1)), std::string::npos) << script;

@@ -1,15 +1,16 @@
 // Traced calls as lanes of phases, and the two ways of showing them.
-#include "timeline.hpp"
+#include "tools/common/timeline.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <iterator>
-#include <map>
 
-#include "process.hpp"
+#include "tools/common/gnuplot.hpp"
+#include "tools/common/statistics.hpp"
 #include "tools/common/text.hpp"
 
-namespace compare_products {
+namespace tool_common {
 namespace {
 
 using tool_common::format_number;
@@ -104,6 +105,41 @@ traced_product make_lanes(const std::string& name, double start, double end, int
   return p;
 }
 
+size_t nearest_to(const std::vector<double>& seconds, double median) {
+  size_t best = 0;
+  for (size_t i = 1; i < seconds.size(); ++i) {
+    if (std::fabs(seconds[i] - median) < std::fabs(seconds[best] - median)) {
+      best = i;
+    }
+  }
+  return best;
+}
+
+traced_product trace_nearest_median(const std::string& name, double median_s, int32_t most,
+                                    double budget, const std::function<void()>& call,
+                                    const std::function<void()>& after) {
+  namespace trace = dense_detail::trace;
+  std::vector<traced_product> calls;
+  std::vector<double> seconds;
+  double spent = 0.0;
+  while (static_cast<int32_t>(calls.size()) < std::max(most, 1) &&
+         (calls.empty() || spent < budget)) {
+    trace::start();
+    const double start = trace::now();
+    call();
+    const double end = trace::now();
+    const auto spans = trace::stop();
+    after();
+    calls.push_back(make_lanes(name, start, end, trace::this_thread(), spans));
+    seconds.push_back(end - start);
+    spent += end - start;
+  }
+  traced_product chosen = std::move(calls[nearest_to(seconds, median_s)]);
+  chosen.traced = static_cast<int32_t>(calls.size());
+  chosen.median_us = median_s * 1e6;
+  return chosen;
+}
+
 std::string chrome_trace_json(const std::vector<traced_product>& products) {
   std::string out = "{\"displayTimeUnit\":\"ms\",\"traceEvents\":[";
   bool first = true;
@@ -167,9 +203,22 @@ phase_palette palette_of(const std::vector<traced_product>& products) {
   return p;
 }
 
+// How a panel's call was chosen, for its title.
+std::string chosen_text(const traced_product& tp) {
+  if (tp.median_us <= 0.0) {
+    return "";
+  }
+  if (tp.traced <= 1) {
+    return format_number(" (median of the timed calls %.3f ms)", tp.median_us / 1000.0);
+  }
+  return " (of " + std::to_string(tp.traced) + " traced calls, the one nearest the median " +
+         format_number("%.3f ms)", tp.median_us / 1000.0);
+}
+
 // One panel's frame: its title, a tic per lane (the calling thread on top),
-// its time axis and the product's end marked.
-std::string panel_frame(const traced_product& tp) {
+// the time axis all panels share, the product's end marked, and room above
+// the lanes (a share of the panel's height) for the panel's own legend.
+std::string panel_frame(const traced_product& tp, double axis_ms) {
   const double total_ms = tp.total_us / 1000.0;
   const int lanes = static_cast<int>(tp.lanes.size());
   std::string tics;
@@ -178,11 +227,15 @@ std::string panel_frame(const traced_product& tp) {
             std::to_string(lanes - 1 - l);
   }
   const std::string end = format_number("%.6g", total_ms);
-  return "set title " + gnuplot_quoted(tp.name + format_number(": %.3f ms", total_ms)) +
-         "\nset ytics (" + tics + ")\nset yrange [-0.6:" + format_number("%.1f", lanes - 0.4) +
-         "]\nset xrange [0:" + format_number("%.6g", total_ms * 1.02 > 0 ? total_ms * 1.02 : 1e-3) +
-         "]\nunset arrow\nset arrow from " + end + ", graph 0 to " + end +
-         ", graph 1 nohead lw 2 dt 2 lc rgb \"#000000\"\n";
+  // Inside the panel, above its lanes, in one row: the phases it shows.
+  return "set key inside top left horizontal maxrows 1 reverse Left width -1 samplen 2 opaque "
+         "box\nset title " +
+         gnuplot_quoted(tp.name + format_number(": this call %.3f ms", total_ms) +
+                        chosen_text(tp)) +
+         "\nset ytics (" + tics +
+         ")\nset yrange [-0.6:" + format_number("%.2f", lanes - 0.65 + 0.3 * (lanes + 1)) +
+         "]\nset xrange [0:" + format_number("%.6g", axis_ms) + "]\nunset arrow\nset arrow from " +
+         end + ", graph 0 to " + end + ", graph 1 nohead lw 2 dt 2 lc rgb \"#000000\"\n";
 }
 
 // The boxes of one phase in one panel, "x y xlow xhigh ylow yhigh" per
@@ -206,56 +259,68 @@ std::string phase_boxes(const traced_product& tp, const std::string& phase) {
 
 // Panel `p`: its frame, a data block per phase it shows, and their plot
 // (a legend entry only for the phases of this panel).
-std::string panel_script(const traced_product& tp, size_t p, const phase_palette& palette) {
-  std::string script = panel_frame(tp);
+std::string panel_script(const traced_product& tp, size_t p, const phase_palette& palette,
+                         double axis_ms) {
+  std::string script = panel_frame(tp, axis_ms);
   std::string plot;
   for (size_t ph = 0; ph < palette.phases.size(); ++ph) {
     const std::string data = phase_boxes(tp, palette.phases[ph]);
     if (data.empty()) {
       continue;
     }
-    const std::string block = "$p" + std::to_string(p) + "_" + std::to_string(ph);
-    script += block;
-    script += " << EOD\n";
-    script += data;
-    script += "EOD\n";
-    plot += std::string(plot.empty() ? "plot " : ", ") + block +
+    // Appended piece by piece: g++ 12 warns (-Wrestrict, wrongly) about "p" + ... here.
+    std::string block = "p";
+    block += std::to_string(p);
+    block += "_";
+    block += std::to_string(ph);
+    script += data_block(block, data);
+    plot += std::string(plot.empty() ? "plot " : ", ") + "$" + block +
             " using 1:2:3:4:5:6 with boxxyerror lc rgb \"" + palette.colours[ph] + "\" title " +
             gnuplot_quoted(palette.phases[ph]);
   }
   if (plot.empty()) {
     // A product that recorded no phase (it ran no thread of its own).
     return script +
-           "set ytics ()\nset yrange [-1:1]\nset label 1 \"no phase recorded\" at graph 0.5, "
-           "graph 0.5 center\nplot NaN notitle\nunset label 1\n";
+           "unset ytics\nunset key\nset yrange [-1:1]\nset label 1 \"no phase recorded: the "
+           "product "
+           "ran no traced phase on this call\" at graph 0.5, graph 0.5 center\nplot NaN notitle\n"
+           "unset label 1\n";
   }
   return script + plot + "\n";
 }
 
 }  // namespace
 
-std::string timeline_script(const std::vector<traced_product>& products,
-                            const std::string& machine) {
+double shared_axis_ms(const std::vector<traced_product>& products) {
+  double longest = 0.0;
+  for (const auto& tp : products) {
+    longest = std::max(longest, tp.total_us / 1000.0);
+  }
+  return longest > 0.0 ? longest * 1.02 : 1e-3;
+}
+
+std::string timeline_script(const std::vector<traced_product>& products, const std::string& title) {
   const phase_palette palette = palette_of(products);
+  const double axis_ms = shared_axis_ms(products);
   const int panels = static_cast<int>(products.size());
-  std::string script = "set terminal pngcairo size 1200," + std::to_string(140 + 230 * panels) +
+  std::string script = "set terminal pngcairo size 1200," + std::to_string(160 + 230 * panels) +
                        " noenhanced\n"
                        "set multiplot layout " +
-                       std::to_string(panels) + ",1 title " + gnuplot_quoted(machine) +
+                       std::to_string(panels) + ",1 title " + gnuplot_quoted_lines(title) +
                        "\n"
-                       // Above each panel, room for its legend and its title.
-                       "set tmargin 5\n"
+                       "set tmargin 3\n"
                        "set lmargin 18\n"
                        "set rmargin 6\n"
                        "set style fill solid 0.9 noborder\n"
-                       "set xlabel \"milliseconds from the start of the product\"\n"
-                       // Above each panel, in one row: the phases that panel shows.
-                       "set key outside top center horizontal maxrows 1 samplen 2\n"
                        "set grid xtics\n";
   for (size_t p = 0; p < products.size(); ++p) {
-    script += panel_script(products[p], p, palette);
+    // The time axis is named once, under the last panel.
+    script += p + 1 < products.size() ? "unset xlabel\n"
+                                      : "set xlabel \"milliseconds from the start of the call (one "
+                                        "scale for every panel)\"\n";
+    script += panel_script(products[p], p, palette, axis_ms);
   }
   return script + "unset multiplot\n";
 }
 
-}  // namespace compare_products
+}  // namespace tool_common
