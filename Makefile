@@ -74,6 +74,20 @@ try:
 	@$(RUN_BUILD)/bin/compare_products --add '$(TRY_LABEL)=$(RUN_BUILD)/try/$(TRY_LABEL).so:$(SYMBOL)' \
 	  --methods tipo1,omp,kernel $(ARGS)
 
+# A class's products (docs/teaching.md): every DIR/<student>.cpp compiled with the exercises'
+# command line, checked alone on odd shapes, and the right ones timed beside tipo1, omp and kernel
+# (scripts/grade.sh), into out/grades.csv and out/grades.md. SYMBOL is the function every file
+# exports (my_product unless given), TIMEOUT bounds each call in seconds, ARGS passes options to
+# the timed run.
+.PHONY: grade
+DIR ?=
+TIMEOUT ?=
+grade:
+	@$(DEPS) run
+	@test -f $(RUN_BUILD)/CMakeCache.txt || $(RUN_CONFIGURE)
+	@cmake --build $(RUN_BUILD) -j $(JOBS) --target compare_products compare_products_worker
+	@RUN_BUILD=$(RUN_BUILD) scripts/grade.sh '$(DIR)' '$(SYMBOL)' '$(TIMEOUT)' $(ARGS)
+
 # Release build of the library, the programs and the benchmarks.
 release:
 	@$(DEPS) run test
@@ -102,7 +116,8 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= splitv2 read_matrix roundtrip products file_check
 # Test directories whose programs start threads or OpenMP teams (tests/common: the
-# recorder of threads' phases, and the work counter and progress of self-balancing teams).
+# recorder of threads' phases and the bound on teams; tests/kernel: the team kernel with its
+# work counter, progress and CPU choice).
 TSAN_TEST_DIRS ?= tests/common tests/parallel tests/kernel
 
 # Sanitizer exit statuses are 86/66, never the 0 or 1 the library exits with

@@ -432,25 +432,27 @@ void add(const std::string& name, Fn&& fn, bool sized, bool threaded = false) {
 
 void register_all() {
   const block_kernel::cpu_features f = block_kernel::host_features();
-  if (f.avx512f) {
+  namespace feature = block_kernel::feature;
+  if ((f & feature::avx512f) != 0) {
     add("BM_peak_avx512", BM_peak_avx512, false);
   }
-  if (f.avx2) {
+  if ((f & feature::avx2) != 0) {
     add("BM_peak_avx2", BM_peak_avx2, false);
   }
-  if (f.avx512bw) {
+  if ((f & feature::avx512bw) != 0) {
     add("BM_peak_vpmaddwd_avx512", BM_peak_vpmaddwd_avx512, false);
   }
-  if (f.avx512vnni) {
+  if ((f & feature::avx512vnni) != 0) {
     add("BM_peak_vpdpwssd_avx512", BM_peak_vpdpwssd_avx512, false);
   }
-  if (f.avx2) {
+  if ((f & feature::avx2) != 0) {
     add("BM_peak_vpmaddwd_avx2", BM_peak_vpmaddwd_avx2, false);
   }
   using block_kernel::path;
-  for (auto p : {path::avx512_i32, path::avx2_i32, path::scalar_i32, path::avx512vnni_i16,
-                 path::avx512bw_i16, path::avxvnni_i16, path::avx2_i16}) {
-    if (!block_kernel::path_available(p)) {
+  // Every path the kernel may pick on its own, in the registry's order.
+  for (int32_t row = 0; row < block_kernel::path_count(); ++row) {
+    const auto p = static_cast<path>(row);
+    if (!block_kernel::path_available(p) || !block_kernel::path_picked(p)) {
       continue;
     }
     add(

@@ -328,6 +328,26 @@ TEXT
     --size 1024 --time 5 "${added[@]}"
 }
 
+section_ladder() {
+  local S=$build/exercises/solutions
+  say <<'TEXT'
+## The exercise ladder's solutions
+
+The finished solutions of [exercises.md](exercises.md)'s five steps (`exercises/solutions/`),
+each given with `--add` beside the kit rows its goal names: steps 1 to 3 on one thread at
+n = 512, steps 4 and 5 on 1 and 2 threads at n = 1024, quiet, then beside one busy process.
+
+TEXT
+  measure "$bin/compare_products" --methods tipo0,tipo1,kernel --threads 1 --size 512 --time 10 \
+    --add "step1_loop_order=$S/step1_loop_order.so" --add "step2_transpose=$S/step2_transpose.so" \
+    --add "step3_registers=$S/step3_registers.so"
+  measure "$bin/compare_products" --methods tipo1,omp,kernel --threads 1,2 --size 1024 --time 10 \
+    --add "step4_omp_rows=$S/step4_omp_rows.so" --add "step5_atomic_team=$S/step5_atomic_team.so"
+  measure scripts/busy.sh 1 "$bin/compare_products" --methods tipo1,omp,kernel --threads 1,2 \
+    --size 1024 --time 10 --add "step4_omp_rows=$S/step4_omp_rows.so" \
+    --add "step5_atomic_team=$S/step5_atomic_team.so"
+}
+
 # ---- scaling, bandwidth, roofline, placement: figures computed from the runs above ------------
 
 # Thread counts 1, 2, 4, ... up to the number of CPUs, then twice that many (more threads than
@@ -734,7 +754,7 @@ for section in section_kernel section_make_run section_three_runs section_busy \
   section_thread_sweep section_weak_scaling section_team_kernel_quiet section_team_kernel_busy \
   section_sweep section_stream section_roofline section_timelines section_cyclic_start \
   section_trace_cost section_false_sharing section_placement section_mpi \
-  section_student_products; do
+  section_student_products section_ladder; do
   section_start=$SECONDS
   "$section"
   echo "measurements: $section took $((SECONDS - section_start)) s" >&2

@@ -64,24 +64,26 @@ int criar_grade(MPI_Comm comm, MPI_Comm* grade);
 
 // Row blocks. Collective over `comm`. Rank 0 holds a (m x k) and b (k x n);
 // the other ranks' factor arguments are ignored and may be null. Rank 0 sends
-// rank r the rows faixa_de(m, P, r) of a, broadcasts all of b, every rank
-// adds its rows of the product with the team kernel on `n` threads (below 1:
-// the runtime's default), and rank 0 gathers the rows into a new matrix that
-// it returns (the caller owns it: mliberar, then free the record). Other
-// ranks return null. Refusals, each printed once by rank 0 and making every
-// rank return null: a missing factor on rank 0 ("ERRO: Matriz inexistente."),
-// a's columns unequal to b's rows ("ERRO: Matrizes inválidas para
-// multiplicação."). A null or freed communicator: every rank that passed it
-// prints "ERRO: MPI: " and MPI's string for MPI_ERR_COMM, and returns null.
-// Per rank moved: its rows of a and of the result, and all of b.
+// rank r the rows faixa_de(m, P, r) of a and all of b (a rank without rows
+// gets neither), every rank adds its rows of the product with the team kernel
+// on `n` threads (below 1: the runtime's default), and rank 0 gathers the rows
+// into a new matrix that it returns (the caller owns it: mliberar, then free
+// the record). Other ranks return null. Rank 0 posts every message before it
+// computes (non-blocking) and computes its own rows from the caller's a and b
+// straight into the result, so the others receive while it works. Refusals, each printed once by
+// rank 0 and making every rank return null: a missing factor on rank 0 ("ERRO: Matriz
+// inexistente."), a's columns unequal to b's rows ("ERRO: Matrizes inválidas para multiplicação.").
+// A null or freed communicator: every rank that passed it prints "ERRO: MPI: " and MPI's string for
+// MPI_ERR_COMM, and returns null. Per rank moved: its rows of a and of the result, and all of b.
 dense_core::matriz* multiplicarMPI(const dense_core::matriz* a, const dense_core::matriz* b,
                                    int32_t n, MPI_Comm comm);
 
 // SUMMA on the grid of criar_grade(comm): rank 0 sends every rank its blocks
 // of a (m x k), b (k x n) and the result by bloco_do_rank, the ranks run
-// multiplicarSUMMAblocos, and rank 0 gathers the result's blocks into a new
-// matrix that it returns. Same arguments, result and refusals as
-// multiplicarMPI.
+// multiplicarSUMMAblocos's panel loop, and rank 0 gathers the result's blocks
+// into a new matrix that it returns. Same arguments, result and refusals as
+// multiplicarMPI. Rank 0 starts on its own blocks (the top-left corners of a,
+// b and the result, used where they are) while the others receive theirs.
 dense_core::matriz* multiplicarSUMMA(const dense_core::matriz* a, const dense_core::matriz* b,
                                      int32_t n, MPI_Comm comm);
 
@@ -92,11 +94,14 @@ dense_core::matriz* multiplicarSUMMA(const dense_core::matriz* a, const dense_co
 // bloco_do_rank(k, n, ...) and as `c` its block bloco_do_rank(m, n, ...),
 // each a matrix of just that block's size, element (0, 0) being the block's
 // first element; a rank whose block is empty passes null (or a record
-// without storage). The inner dimension k is walked in panels: each step the
-// rank that owns the step's columns of a in a grid row broadcasts them along
-// that row, the rank that owns the step's rows of b in a grid column
-// broadcasts them along that column, and every rank adds the product of the
-// two panels into its block of c with the team kernel on `n` threads. Per
+// without storage). The inner dimension k is walked in panels (of at most
+// 512 on more than one rank): each step the rank that owns the panel's
+// columns of a in a grid row broadcasts them along that row, the rank that
+// owns the panel's rows of b in a grid column broadcasts them along that
+// column, and every rank adds the
+// product of the two panels into its block of c with the team kernel on `n`
+// threads. The next panel's broadcasts (MPI_Ibcast) are posted before the
+// current panel is multiplied, so they travel while the kernel works. Per
 // rank moved: its grid row's share of a and its grid column's share of b,
 // about 2 m k / sqrt(P) elements for square factors on a square grid.
 //

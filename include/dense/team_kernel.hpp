@@ -13,14 +13,18 @@
 // finished the last, instead of a share fixed in advance: a thread that loses
 // its core on a busy machine leaves its pieces to the others. No barrier: a
 // piece waits only for the pieces it reads (its block's packed panels, the same
-// rectangle's previous block), and a thread that must wait for one spins for
-// at most 3 microseconds and then sleeps until some piece is finished, so it
+// rectangle's previous block). A piece that a thread has taken but not begun
+// (it lost its core first) is done by whichever thread needs it, or has nothing
+// left; only a piece already begun is waited for, spinning for at most 3
+// microseconds and then sleeping until some piece is finished, so a waiter
 // never burns a core that a partner needs.
 //
-// Shared mutable state, all inside one call (none between calls), all atomic,
-// clean under ThreadSanitizer: the counter (relaxed fetch_add), the futex word
-// that waiting threads sleep on, and one mark per packed block and per item,
-// through which packed panels and rectangles of c pass between threads.
+// Shared mutable state, all atomic, clean under ThreadSanitizer. Inside one
+// call: the counter (relaxed fetch_add), the futex word that waiting threads
+// sleep on, and one mark per pack piece and per item (free, claimed, begun,
+// done), through which packed panels and rectangles of c pass between threads.
+// Between calls: the time and size of the last team, which the load rule of a
+// small product reads (below), and a test-only hook, null outside tests.
 //
 // What the waiting costs on an idle machine (the kit's 2-core AMD EPYC virtual
 // machine, a team of 2, 200 calls at each size, load average 1.2 from other
@@ -49,7 +53,11 @@ namespace team_kernel {
 // n threads (n below 1: the runtime's default team). Same contract, same
 // refusals with the same messages, same result bit for bit, whatever the team
 // size. The team is never larger than the process can create, nor than the
-// result has register tiles; a team of one runs mmsubmatriz itself. Buffers
+// result has register tiles, nor, for a small product (up to 2^28
+// multiply-adds, n = 645 for a square one), than the CPUs that other programs
+// leave free at the moment of the call: a member that must wait for a core
+// costs such a product more than it brings. A team of one runs mmsubmatriz
+// itself. Buffers
 // come from the heap per call and are freed before it returns; if the heap
 // refuses them the team computes the same sums without buffers. The pieces go
 // to whichever threads come for them; a rectangle of c still receives its

@@ -5,14 +5,12 @@
 #include "kernel/dispatch.hpp"
 #include "kernel/driver.hpp"
 #include "kernel/operands.hpp"
-#include "kernel/testing.hpp"
 
 namespace block_kernel {
 namespace detail {
-namespace {
 
-int run(const kernel_choice& choice, const dense_arith::submatriz* a,
-        const dense_arith::submatriz* b, const dense_arith::submatriz* c) {
+int run_block(const kernel_choice& choice, const dense_arith::submatriz* a,
+              const dense_arith::submatriz* b, const dense_arith::submatriz* c) {
   operands op{};
   const checked verdict = check_operands(a, b, c, &op);
   if (verdict != checked::run) {
@@ -24,21 +22,11 @@ int run(const kernel_choice& choice, const dense_arith::submatriz* a,
   return 0;
 }
 
-}  // namespace
 }  // namespace detail
 
 int mmsubmatriz(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
                 const dense_arith::submatriz* c) {
-  return detail::run(detail::host().kernels, a, b, c);
-}
-
-int mmsubmatriz_on(path p, const dense_arith::submatriz* a, const dense_arith::submatriz* b,
-                   const dense_arith::submatriz* c) {
-  detail::kernel_choice choice{};
-  if (!detail::kernels_on(p, &choice)) {
-    return -1;
-  }
-  return detail::run(choice, a, b, c);
+  return detail::run_block(detail::host().kernels, a, b, c);
 }
 
 }  // namespace block_kernel

@@ -1,6 +1,6 @@
-// Private to the block kernel: which path a call runs. The instruction-set paths, the CPU
-// features the choice depends on, the pure selection rules, and this process's choice.
-// The register tile and cache blocks of every path stand in one table in dispatch.cpp.
+// Private to the block kernel: which path a call runs. The paths themselves (their names,
+// CPU features, blocks and tiles) are the rows of registry.hpp; this header names a path,
+// holds the pure selection rules over those rows, and this process's choice.
 //
 // Shared state: host() is the one piece of state the kernel keeps, shared by every call
 // on every thread. It is a function-local static: the C++ runtime initialises it once,
@@ -13,49 +13,47 @@
 #include <cstdint>
 
 #include "kernel/operands.hpp"
+#include "kernel/registry.hpp"
 #include "kernel/tiles/tile.hpp"
 
 namespace block_kernel {
 
-// The instruction-set paths of the kernel, each named for its instruction set
-// and the value type it multiplies. The scalar ones are always built. The
-// *_i32 paths work on any int32 values; the *_i16 paths only on blocks whose
-// values all fit in 16 bits (packed as pairs of k, see tiles/tile.hpp).
-enum class path : int32_t {
-  scalar_i32 = 0,
-  avx2_i32 = 1,
-  avx512_i32 = 2,
-  scalar_i16 = 3,      // plain C++ on pairs: the truth of the pair packing
-  avx2_i16 = 4,        // vpmaddwd + vpaddd on ymm
-  avx512bw_i16 = 5,    // vpmaddwd + vpaddd on zmm
-  avx512vnni_i16 = 6,  // vpdpwssd on zmm (AVX-512 VNNI)
-  avxvnni_i16 = 7,     // vpdpwssd on ymm (AVX-VNNI)
-};
+// A path: its row's place in the registry, [0, path_count()). Any other value
+// names no path (path_named's answer for an unknown name).
+enum class path : int32_t {};
 
-// The CPU capabilities the choice depends on.
-struct cpu_features {
-  bool avx2;
-  bool avx512f;
-  bool avx512bw;
-  bool avx512vnni;
-  bool avxvnni;
-};
+// How many paths the registry holds.
+int32_t path_count();
 
-// The int32 path for a machine with `features`: AVX-512 when present, else
-// AVX2, else scalar. Pure: no CPU query, so it can be called with any combination.
+// The path of that name ("scalar_i32", "avx2_i16", ...); path{-1} for none.
+path path_named(const char* name);
+
+// The path's name; "?" for a value that names no path.
+const char* path_name(path p);
+
+// The int32 path for a machine with `features`: the first picked int32 row
+// whose features it has (AVX-512, else AVX2, else scalar). Pure: no CPU query,
+// so it can be called with any combination.
 path select_path(cpu_features features);
 
-// The 16-bit-range path for a machine with `features`: AVX-512 VNNI, else
-// AVX-512BW, else AVX-VNNI, else AVX2; path::scalar_i32 (no 16-bit-range path:
-// the values are not even scanned) without AVX2. Pure, like select_path.
+// The path for blocks whose values all fit in 16 bits on a machine with
+// `features`: the first picked pair row whose features it has (AVX-512 VNNI,
+// else AVX-512BW, else AVX-VNNI, else AVX2); without one, select_path's (the
+// values are then not even scanned). Pure, like select_path.
 path select_narrow_path(cpu_features features);
 
-// True for the paths that need every value in 16 bits.
+// True for the paths that need every value in 16 bits (they pack pairs).
 bool is_narrow(path p);
 
-// What this CPU supports, restricted to the paths compiled into this build
-// (read from host()).
+// What this CPU supports of the features the registry's rows need (read from host()).
 cpu_features host_features();
+
+// True when `p` can run here: its tile is in this build and the CPU has its features.
+bool path_available(path p);
+
+// True when the kernel may pick `p` on its own (false for a test's truth, and
+// for a value that names no path).
+bool path_picked(path p);
 
 namespace detail {
 
@@ -83,5 +81,22 @@ bool kernels_on(path p, kernel_choice* out);
 // The tile for `op`: narrow when there is one and fits_int16(op).
 const tile_kernel& pick_kernel(const kernel_choice& choice, const operands& op);
 
+// mmsubmatriz on a given choice of tiles (block_kernel.cpp): the public entry
+// point calls it with host().kernels, the tests' forced one (testing.cpp) with
+// a path's.
+int run_block(const kernel_choice& choice, const dense_arith::submatriz* a,
+              const dense_arith::submatriz* b, const dense_arith::submatriz* c);
+
 }  // namespace detail
 }  // namespace block_kernel
+
+namespace team_kernel::detail {
+
+// mmsubmatrizOMP on a given choice of tiles (team_kernel.cpp), as run_block;
+// `by_load`: a small product's team is cut down to the CPUs that other
+// programs leave free (team_load.hpp), as the public entry point does.
+int run_team(const block_kernel::detail::kernel_choice& choice, const dense_arith::submatriz* a,
+             const dense_arith::submatriz* b, const dense_arith::submatriz* c, int32_t n,
+             bool by_load);
+
+}  // namespace team_kernel::detail

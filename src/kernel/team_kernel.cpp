@@ -1,12 +1,14 @@
 // The block kernel on one OpenMP team that balances itself: the threads take the product's
-// pieces of work (team_plan.hpp) from one shared counter, and wait for one another's pieces
-// by sleeping (team_progress.hpp), never at a barrier inside the region.
+// pieces of work (team_plan.hpp) from one shared counter, do the pieces another thread took
+// but has not begun, and wait by sleeping (team_progress.hpp) only for pieces already begun,
+// never at a barrier inside the region.
 //
 // When the machine has a 16-bit-range path, the team first scans the block's values the
 // same way: runs of rows from a counter of their own, and a run that finds a value outside
-// 16 bits clears the team's `fits` word. Every thread waits for the whole scan, reads the
-// word, and so picks the same kernel and the same plan. Then each thread, until the
-// counter is empty, takes the next piece:
+// 16 bits clears the team's `fits` word. A scan run only reads, so a thread that finds that
+// counter empty checks every run not yet marked checked itself rather than wait for it; then
+// every thread reads the word, and so picks the same kernel and the same plan. Then each
+// thread, until the counter is empty, takes the next piece:
 //   pack piece  packs its panels of b into its block's buffer (one of two, or the one),
 //               once the items of the block that used that buffer last have read them;
 //   item        packs its rows of a into the thread's own buffer (unless its last item
@@ -14,7 +16,10 @@
 //               same item of the block before, which adds into the same rectangle of c, is
 //               done), then multiplies.
 // Packing a before waiting gives the last pack pieces time to finish, so an item rarely
-// waits at all. A thread that finds the counter empty leaves the region at once: the
+// waits at all. A piece taken from the counter is only claimed until its thread begins to
+// write; a thread that needs a claimed piece, or finds the counter empty, claims it for
+// itself and does it, so a thread that loses its core before it begins holds nobody up.
+// Once the counter is empty and no piece is left unbegun, a thread leaves the region: the
 // runtime's barrier at its end is the one place where the team meets. Waiting for the
 // last pieces in the kit's own sleeping wait first was measured to lose more than it
 // saves (docs/team-kernel.md): the sleeper must be woken to leave, and on a busy machine
@@ -24,7 +29,8 @@
 // the whole team one core.
 //
 // Shared mutable state, besides c: the counters (work_counter), the progress word
-// (team_progress), the scan's two words, and the board of marks below, all atomics.
+// (team_progress), the scan's word and marks, and the board of marks below, all atomics;
+// the test-only hook (piece_hook.hpp), read once per thread and call.
 // Packed panels of b and rectangles of c pass between threads only through the marks: a
 // pack piece writes its panels before it sets its mark (release) and an item reads them
 // after it sees the marks of the pack pieces that hold them (acquire); an item adds into
@@ -43,16 +49,17 @@
 #include "common/even_split.hpp"
 #include "common/matrix_records.hpp"
 #include "common/messages.hpp"
-#include "common/team_cpus.hpp"
-#include "common/team_progress.hpp"
 #include "common/team_size.hpp"
 #include "common/trace.hpp"
-#include "common/work_counter.hpp"
 #include "kernel/dispatch.hpp"
 #include "kernel/driver.hpp"
 #include "kernel/operands.hpp"
+#include "kernel/piece_hook.hpp"
+#include "kernel/team_cpus.hpp"
+#include "kernel/team_load.hpp"
 #include "kernel/team_plan.hpp"
-#include "kernel/testing.hpp"
+#include "kernel/team_progress.hpp"
+#include "kernel/work_counter.hpp"
 
 namespace team_kernel {
 namespace detail {
@@ -74,9 +81,20 @@ int32_t units_of(int32_t total, int32_t unit) {
   return static_cast<int32_t>((int64_t{total} + unit - 1) / unit);
 }
 
+// What the pieces' marks say. A piece taken from the counter is claimed by its
+// thread (kClaimed + thread) until its work begins; while it is claimed, any
+// thread that needs it, or that has nothing left to take, may claim it for
+// itself instead and do it. Its work begins with the one change from the
+// claim of the thread that does it to kStarted, so it is done once, by that
+// thread; kDone once its results are published.
+constexpr int32_t kFree = 0;
+constexpr int32_t kStarted = 1;
+constexpr int32_t kDone = 2;
+constexpr int32_t kClaimed = 3;  // + the claiming thread
+
 // The marks of one call's pieces: int32 words, zeroed before the region and
 // touched inside it only through atomic_ref. Per block, one word per pack
-// piece and one per item, set when that piece is done.
+// piece and one per item.
 class board {
  public:
   board(int32_t* words, const team_plan& plan)
@@ -86,11 +104,16 @@ class board {
     return static_cast<size_t>(block_count(plan)) * static_cast<size_t>(marks_per_block(plan));
   }
 
-  bool pack_done(int32_t block, int32_t piece) const { return load(mark(block, piece)); }
-  bool item_done(int32_t block, int32_t item) const { return load(mark(block, packs_ + item)); }
-
-  void pack_finished(int32_t block, int32_t piece) { set(mark(block, piece)); }
-  void item_finished(int32_t block, int32_t item) { set(mark(block, packs_ + item)); }
+  std::atomic_ref<int32_t> pack(int32_t block, int32_t piece) const {
+    return std::atomic_ref<int32_t>(*mark(block, piece));
+  }
+  std::atomic_ref<int32_t> item(int32_t block, int32_t item) const {
+    return std::atomic_ref<int32_t>(*mark(block, packs_ + item));
+  }
+  std::atomic_ref<int32_t> of(const team_piece& piece) const {
+    return piece.packs_b ? pack(piece.block.index, piece.index)
+                         : item(piece.block.index, piece.index);
+  }
 
  private:
   static int64_t marks_per_block(const team_plan& plan) {
@@ -100,17 +123,15 @@ class board {
     return words_ + static_cast<size_t>(block) * static_cast<size_t>(per_block_) +
            static_cast<size_t>(which);
   }
-  static bool load(int32_t* word) {
-    return std::atomic_ref<int32_t>(*word).load(std::memory_order_acquire) != 0;
-  }
-  static void set(int32_t* word) {
-    std::atomic_ref<int32_t>(*word).store(1, std::memory_order_release);
-  }
 
   int32_t* words_;
   int64_t per_block_;
   int32_t packs_;
 };
+
+bool is_done(std::atomic_ref<int32_t> mark) {
+  return mark.load(std::memory_order_acquire) == kDone;
+}
 
 // What the team shares in one call. [0] is the int32 kernel and its plan,
 // [1] the 16-bit-range kernel and its plan (kernels[1] null when there is none).
@@ -118,144 +139,284 @@ struct team_call {
   const operands* op;
   const tile_kernel* kernels[2];
   team_plan plans[2];
-  dense_detail::work_counter* pieces[2];
-  dense_detail::work_counter* scan;  // runs of rows of the 16-bit check
-  int32_t scan_pieces;               // 0 without a 16-bit-range kernel
-  std::atomic<int32_t> scanned{0};   // scan pieces finished
-  std::atomic<int32_t> fits{1};      // cleared by a scan piece that finds a value outside 16 bits
-  dense_detail::team_progress progress;
+  work_counter* pieces[2];
+  work_counter* scan;            // runs of rows of the 16-bit check
+  int32_t scan_pieces;           // 0 without a 16-bit-range kernel
+  int32_t* scan_marks;           // one per scan piece: 1 once some thread has checked it
+  std::atomic<int32_t> fits{1};  // cleared by a scan piece that finds a value outside 16 bits
+  team_progress progress;
   int32_t* b_packs[2];  // the buffers of packed b: block s uses b_packs[s % b_buffers]
   int32_t* a_packs;     // one buffer of a_words per thread
   size_t a_words;
   int32_t* board_words;
 };
 
-// Waits, sleeping, until done(); marked on thread t's timeline only when it
-// had to wait.
-template <typename Done>
-void wait_for(team_call& call, int32_t t, Done done) {
-  if (done()) {
-    return;
+// One thread's view of one kernel's pieces.
+struct worker {
+  team_call& call;
+  const tile_kernel& kernel;
+  const team_plan& plan;
+  board marks;
+  int32_t t;
+  piece_hook hook;
+  // What the thread's buffer of a holds: the rows of one item of one block.
+  int32_t held_block = -1;
+  int32_t held_rows = -1;
+
+  void report(piece_kind kind, int64_t piece, piece_event event) const {
+    if (hook != nullptr) {
+      hook(kind, piece, event, t);
+    }
   }
-  const trace::span waiting(trace::kWait, t);
-  call.progress.wait_until(done);
+};
+
+void run_piece(worker& w, int64_t p, bool stolen);
+
+// Claims piece `p` for w's thread when it is free or claimed by another
+// thread, and does it; false when it has begun or is done.
+bool take_over(worker& w, int64_t p) {
+  std::atomic_ref<int32_t> mark = w.marks.of(piece_at(w.plan, p));
+  int32_t seen = mark.load(std::memory_order_acquire);
+  while (seen == kFree || (seen >= kClaimed && seen != kClaimed + w.t)) {
+    if (mark.compare_exchange_weak(seen, kClaimed + w.t, std::memory_order_acq_rel)) {
+      run_piece(w, p, true);
+      return true;
+    }
+  }
+  return false;
 }
 
-// The 16-bit check, shared: true when every value of the block fits.
-bool scan_values(team_call& call, int32_t t) {
+// Waits until every piece that `needs` lists (needs(visit) calls visit(p) for
+// each, and stops when visit returns false) is done. A needed piece that no
+// thread has begun is taken over and done here instead; only a piece that its
+// thread has begun is waited for, spinning briefly, then sleeping until some
+// piece is finished. `still_mine` says whether w's own piece is still its own:
+// once another thread has taken it over, the wait ends.
+template <typename Needs, typename Mine>
+void wait_for(worker& w, piece_kind kind, int64_t number, Needs needs, Mine still_mine) {
+  const auto all_done = [&] {
+    return needs([&](int64_t p) { return is_done(w.marks.of(piece_at(w.plan, p))); });
+  };
+  bool reported = false;
+  while (still_mine() && !all_done()) {
+    bool helped = false;
+    needs([&](int64_t p) {
+      helped = helped || take_over(w, p);
+      return !helped;
+    });
+    if (helped) {
+      continue;
+    }
+    if (!reported) {
+      reported = true;
+      w.report(kind, number, piece_event::waits);
+    }
+    // Every needed piece not done has begun on a running thread: wait for one
+    // of them to finish (or for one to come free again, which only a finish
+    // can bring about).
+    const trace::span waiting(trace::kWait, w.t);
+    w.call.progress.wait_until([&] {
+      bool stealable = false;
+      const bool done = needs([&](int64_t p) {
+        const int32_t m = w.marks.of(piece_at(w.plan, p)).load(std::memory_order_acquire);
+        stealable = stealable || m == kFree || (m >= kClaimed && m != kClaimed + w.t);
+        return m == kDone;
+      });
+      return done || stealable || !still_mine();
+    });
+  }
+}
+
+// The number of the piece of block `block` that is its pack piece or item `index`.
+int64_t number_of(const packed_block& block, bool packs_b, int32_t index) {
+  return block.first_piece + (packs_b ? index : block.packs + index);
+}
+
+// The 16-bit check, shared: true when every value of the block fits. A scan
+// piece only reads, so a thread that finds the counter empty checks every
+// piece that is not marked checked yet itself, after a brief spin, instead of
+// waiting for a partner that may have lost its core: the check is done twice
+// at worst, never waited for.
+bool scan_values(team_call& call, int32_t t, piece_hook hook) {
   const int32_t rows = kd::scan_rows(*call.op);
-  for (int64_t q = call.scan->take(); q >= 0; q = call.scan->take()) {
+  const auto scan = [&](int32_t q, bool taken) {
+    const auto report = [&](piece_event e) {
+      if (hook != nullptr) {
+        hook(piece_kind::scan, q, e, t);
+      }
+    };
+    std::atomic_ref<int32_t> mark(call.scan_marks[q]);
+    if (taken) {
+      report(piece_event::taken);
+    }
+    if (mark.load(std::memory_order_acquire) != 0) {
+      return;  // another thread has checked it meanwhile
+    }
+    report(taken ? piece_event::starts : piece_event::stolen);
     // Once one run has found a value outside 16 bits, the others need not look.
     if (call.fits.load(std::memory_order_relaxed) != 0) {
       const trace::span scanning(trace::kScanValues, t);
-      const item_range part = even_part(rows, call.scan_pieces, static_cast<int32_t>(q));
+      const item_range part = even_part(rows, call.scan_pieces, q);
       if (!kd::rows_fit_int16(*call.op, part.begin, part.end)) {
         call.fits.store(0, std::memory_order_relaxed);
       }
     }
-    // Release: the store above is seen by whoever sees this count complete.
-    call.scanned.fetch_add(1, std::memory_order_release);
+    // Release: the store above is seen by whoever sees this mark.
+    if (mark.exchange(1, std::memory_order_acq_rel) == 0) {
+      report(piece_event::done);
+    }
     call.progress.finished();
+  };
+  for (int64_t q = call.scan->take(); q >= 0; q = call.scan->take()) {
+    scan(static_cast<int32_t>(q), true);
   }
-  wait_for(call, t,
-           [&] { return call.scanned.load(std::memory_order_acquire) == call.scan_pieces; });
+  for (int32_t q = 0; q < call.scan_pieces; ++q) {
+    std::atomic_ref<int32_t> mark(call.scan_marks[q]);
+    const auto checked = [&] { return mark.load(std::memory_order_acquire) != 0; };
+    if (!call.progress.spin_until(checked)) {
+      scan(q, false);
+    }
+  }
   return call.fits.load(std::memory_order_relaxed) != 0;
 }
 
-void pack_piece(team_call& call, const team_plan& plan, const tile_kernel& kernel, board& marks,
-                const team_piece& piece, int32_t t) {
+// A pack piece, once its thread has it: waits for (or does) the items that
+// still read the words its panels overwrite, then packs.
+void pack_piece(worker& w, const team_piece& piece, int64_t number) {
   const packed_block& b = piece.block;
+  const team_plan& plan = w.plan;
   const item_range panels = panels_of(plan, b, piece.index);
+  std::atomic_ref<int32_t> mark = w.marks.of(piece);
   // The items that read the words these panels overwrite, in the last two
   // blocks that used this buffer: a shallower last block of a column lays out
   // fewer, shorter panels, so past its end the block before it is the last
   // that wrote there.
-  const auto readers_done = [&](int32_t before) {
-    if (before < 0) {
-      return true;
-    }
-    const packed_block last = block_at(plan, before);
-    const item_range cols = overwritten_readers(plan, b, piece.index, last);
-    for (int32_t r = 0; r < plan.row_items; ++r) {
-      for (int32_t c = cols.begin; c < cols.end; ++c) {
-        if (!marks.item_done(before, r * last.col_items + c)) {
-          return false;
+  const auto readers = [&](auto visit) {
+    for (const int32_t before : {b.index - plan.b_buffers, b.index - 2 * plan.b_buffers}) {
+      if (before < 0) {
+        continue;
+      }
+      const packed_block last = block_at(plan, before);
+      const item_range cols = overwritten_readers(plan, b, piece.index, last);
+      for (int32_t r = 0; r < plan.row_items; ++r) {
+        for (int32_t c = cols.begin; c < cols.end; ++c) {
+          if (!visit(number_of(last, false, r * last.col_items + c))) {
+            return false;
+          }
         }
       }
     }
     return true;
   };
-  wait_for(call, t, [&] {
-    return readers_done(b.index - plan.b_buffers) && readers_done(b.index - 2 * plan.b_buffers);
-  });
-  {
-    const trace::span packing(trace::kPackB, t);
-    kd::pack_b_panels(kernel, *call.op, b.pc, b.kc, b.jc, b.nc, panels.begin, panels.end,
-                      call.b_packs[b.index % plan.b_buffers]);
+  const int32_t mine = kClaimed + w.t;
+  wait_for(w, piece_kind::pack, number, readers,
+           [&] { return mark.load(std::memory_order_acquire) == mine; });
+  int32_t claim = mine;
+  if (!mark.compare_exchange_strong(claim, kStarted, std::memory_order_acq_rel)) {
+    return;  // taken over while this thread waited
   }
-  marks.pack_finished(b.index, piece.index);
+  w.report(piece_kind::pack, number, piece_event::starts);
+  {
+    const trace::span packing(trace::kPackB, w.t);
+    kd::pack_b_panels(w.kernel, *w.call.op, b.pc, b.kc, b.jc, b.nc, panels.begin, panels.end,
+                      w.call.b_packs[b.index % plan.b_buffers]);
+  }
+  mark.store(kDone, std::memory_order_release);
+  w.report(piece_kind::pack, number, piece_event::done);
 }
 
-// What a thread's buffer of a holds: the rows of one item of one block.
-struct packed_rows {
-  int32_t block = -1;
-  int32_t rows_begin = -1;
-};
-
-void item_piece(team_call& call, const tile_kernel& kernel, const team_plan& plan, board& marks,
-                const team_piece& piece, int32_t t, packed_rows* held) {
+// An item, once its thread has it: packs its rows of a (unless the thread's
+// buffer holds them), waits for (or does) the pack pieces that hold its panels
+// and the same item of the block before, then multiplies.
+void item_piece(worker& w, const team_piece& piece, int64_t number) {
   const packed_block& b = piece.block;
+  const team_plan& plan = w.plan;
   const item_area area = item_at(plan, b, piece.index);
-  int32_t* a_pack = call.a_packs + static_cast<size_t>(t) * call.a_words;
-  // Items of the same rows (a result cut across the columns) follow one
-  // another, so a thread often takes the next one and packs nothing.
-  if (held->block != b.index || held->rows_begin != area.rows.begin) {
-    const trace::span packing(trace::kPackA, t);
-    kd::pack_a_block(kernel, *call.op, b.pc, b.kc, area.rows.begin, area.rows.end, a_pack);
-    *held = {b.index, area.rows.begin};
-  }
+  int32_t* a_pack = w.call.a_packs + static_cast<size_t>(w.t) * w.call.a_words;
+  std::atomic_ref<int32_t> mark = w.marks.of(piece);
+  const int32_t mine = kClaimed + w.t;
+  const auto still_mine = [&] { return mark.load(std::memory_order_acquire) == mine; };
   // Only the pack pieces that hold this item's panels.
   const int32_t panels = units_of(b.nc, plan.nr);
   const int32_t first = dense_detail::part_holding(panels, b.packs, area.cols.begin / plan.nr);
   const int32_t last = dense_detail::part_holding(panels, b.packs, (area.cols.end - 1) / plan.nr);
-  wait_for(call, t, [&] {
+  const auto needs = [&](auto visit) {
     for (int32_t q = first; q <= last; ++q) {
-      if (!marks.pack_done(b.index, q)) {
+      if (!visit(number_of(b, true, q))) {
         return false;
       }
     }
-    return !b.follows || marks.item_done(b.index - 1, piece.index);
-  });
-  {
-    const trace::span multiplying(trace::kMultiply, t);
-    kd::multiply_packed(kernel, *call.op, b.kc, b.jc, area.rows.begin, area.rows.end,
-                        area.cols.begin, area.cols.end, a_pack,
-                        call.b_packs[b.index % plan.b_buffers]);
+    return !b.follows || visit(number_of(block_at(plan, b.index - 1), false, piece.index));
+  };
+  // Packing a before waiting gives the last pack pieces time to finish; a
+  // piece done here meanwhile may have used the buffer, so look again after.
+  // Items of the same rows (a result cut across the columns) follow one
+  // another, so a thread often takes the next one and packs nothing.
+  do {
+    if (w.held_block != b.index || w.held_rows != area.rows.begin) {
+      const trace::span packing(trace::kPackA, w.t);
+      kd::pack_a_block(w.kernel, *w.call.op, b.pc, b.kc, area.rows.begin, area.rows.end, a_pack);
+      w.held_block = b.index;
+      w.held_rows = area.rows.begin;
+    }
+    wait_for(w, piece_kind::item, number, needs, still_mine);
+  } while (still_mine() && (w.held_block != b.index || w.held_rows != area.rows.begin));
+  int32_t claim = mine;
+  if (!mark.compare_exchange_strong(claim, kStarted, std::memory_order_acq_rel)) {
+    return;  // taken over while this thread packed or waited
   }
-  marks.item_finished(b.index, piece.index);
+  w.report(piece_kind::item, number, piece_event::starts);
+  {
+    const trace::span multiplying(trace::kMultiply, w.t);
+    kd::multiply_packed(w.kernel, *w.call.op, b.kc, b.jc, area.rows.begin, area.rows.end,
+                        area.cols.begin, area.cols.end, a_pack,
+                        w.call.b_packs[b.index % plan.b_buffers]);
+  }
+  mark.store(kDone, std::memory_order_release);
+  w.report(piece_kind::item, number, piece_event::done);
 }
 
-// Thread t's part: the scan, then pieces until none is left.
+// Piece `p`, claimed by w's thread: from the counter, or taken over.
+void run_piece(worker& w, int64_t p, bool stolen) {
+  const team_piece piece = piece_at(w.plan, p);
+  const piece_kind kind = piece.packs_b ? piece_kind::pack : piece_kind::item;
+  w.report(kind, p, stolen ? piece_event::stolen : piece_event::taken);
+  if (piece.packs_b) {
+    pack_piece(w, piece, p);
+  } else {
+    item_piece(w, piece, p);
+  }
+  w.call.progress.finished();
+}
+
+// Thread t's part: the scan, then pieces until none is left, then any piece
+// another thread took but has not begun.
 void take_part(team_call& call, int32_t t) {
-  const int which = call.kernels[1] != nullptr && scan_values(call, t) ? 1 : 0;
-  const tile_kernel& kernel = *call.kernels[which];
-  const team_plan& plan = call.plans[which];
-  dense_detail::work_counter& pieces = *call.pieces[which];
-  board marks(call.board_words, plan);
-  packed_rows held;
+  const piece_hook hook = g_piece_hook.load(std::memory_order_relaxed);
+  const int which = call.kernels[1] != nullptr && scan_values(call, t, hook) ? 1 : 0;
+  worker w{
+      call, *call.kernels[which], call.plans[which], board(call.board_words, call.plans[which]), t,
+      hook};
+  work_counter& pieces = *call.pieces[which];
   for (int64_t p = pieces.take(); p >= 0; p = pieces.take()) {
-    const team_piece piece = piece_at(plan, p);
-    if (piece.packs_b) {
-      pack_piece(call, plan, kernel, marks, piece, t);
-    } else {
-      item_piece(call, kernel, plan, marks, piece, t, &held);
+    int32_t free = kFree;
+    if (w.marks.of(piece_at(w.plan, p))
+            .compare_exchange_strong(free, kClaimed + t, std::memory_order_acq_rel)) {
+      run_piece(w, p, false);
     }
-    call.progress.finished();
+  }
+  // A thread that has lost its core with a piece it had not begun holds up
+  // whoever needs that piece, and the runtime's barrier: do it here instead.
+  for (int64_t p = 0; p < pieces.total(); ++p) {
+    take_over(w, p);
   }
 }
+
+}  // namespace
 
 int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
-             const dense_arith::submatriz* b, const dense_arith::submatriz* c, int32_t n) {
+             const dense_arith::submatriz* b, const dense_arith::submatriz* c, int32_t n,
+             bool by_load) {
   operands op{};
   const checked verdict = kd::check_operands(a, b, c, &op);
   if (verdict != checked::run) {
@@ -266,8 +427,14 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
   const int32_t cols = op.j1 - op.j0;
   const tile_kernel& wide = *choice.wide;
   const int64_t tiles = int64_t{units_of(m, wide.mr)} * units_of(cols, wide.nr);
-  const int32_t team = dense_detail::team_size(n, tiles);
+  // A small product on a busy machine takes only the members that find a free
+  // CPU (team_load.hpp): the runtime's barrier would wait for the others.
+  const int32_t most = dense_detail::team_size(n, tiles);
+  const int32_t team = by_load ? team_under_load(most, int64_t{m} * k * cols) : most;
   if (team == 1) {  // the sequential kernel itself: no region, no waiting
+    // On a timeline, the caller's lane holds the whole product, so a team cut
+    // down to one by the load still shows who did the work.
+    const trace::span whole(trace::kMultiply, 0);
     if (!kd::blocked_product(kd::pick_kernel(choice, op), op)) {
       kd::direct_product(op, 0, m);
     }
@@ -289,8 +456,10 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
   const auto b_buffers =
       static_cast<size_t>(std::max(call.plans[0].b_buffers, call.plans[1].b_buffers));
   constexpr size_t kLine = kd::kPackAlign / sizeof(int32_t);
+  call.scan_pieces = choice.narrow ? std::min(kd::scan_rows(op), kScanPiecesPerThread * team) : 0;
   const size_t board_words =
-      (std::max(board::words_for(call.plans[0]), board::words_for(call.plans[1])) + kLine - 1) /
+      (std::max(board::words_for(call.plans[0]), board::words_for(call.plans[1])) +
+       static_cast<size_t>(call.scan_pieces) + kLine - 1) /
       kLine * kLine;
   const auto members = static_cast<size_t>(team);
   const kd::pack_block block =
@@ -309,10 +478,10 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
   call.a_words = sizes.a_words;
   call.board_words = call.a_packs + members * sizes.a_words;
   std::memset(call.board_words, 0, board_words * sizeof(int32_t));
-  call.scan_pieces = choice.narrow ? std::min(kd::scan_rows(op), kScanPiecesPerThread * team) : 0;
-  dense_detail::work_counter scan(call.scan_pieces);
-  dense_detail::work_counter wide_pieces(piece_count(call.plans[0]));
-  dense_detail::work_counter narrow_pieces(piece_count(call.plans[1]));
+  call.scan_marks = call.board_words + board_words - static_cast<size_t>(call.scan_pieces);
+  work_counter scan(call.scan_pieces);
+  work_counter wide_pieces(piece_count(call.plans[0]));
+  work_counter narrow_pieces(piece_count(call.plans[1]));
   call.scan = &scan;
   call.pieces[0] = &wide_pieces;
   call.pieces[1] = &narrow_pieces;
@@ -321,29 +490,19 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
   const int caller_cpu = sched_getcpu();
 #pragma omp parallel num_threads(team)
   {
-    const dense_detail::off_callers_cpu spread(caller_cpu, omp_get_thread_num());
+    const off_callers_cpu spread(caller_cpu, omp_get_thread_num());
     take_part(call, omp_get_thread_num());
   }
+  team_left(team);
   std::free(block.base);
   return 0;
-}
-
-}  // namespace
-
-int mmsubmatrizOMP_on(block_kernel::path p, const dense_arith::submatriz* a,
-                      const dense_arith::submatriz* b, const dense_arith::submatriz* c, int32_t n) {
-  kd::kernel_choice choice{};
-  if (!kd::kernels_on(p, &choice)) {
-    return -1;
-  }
-  return run_team(choice, a, b, c, n);
 }
 
 }  // namespace detail
 
 int mmsubmatrizOMP(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
                    const dense_arith::submatriz* c, int32_t n) {
-  return detail::run_team(block_kernel::detail::host().kernels, a, b, c, n);
+  return detail::run_team(block_kernel::detail::host().kernels, a, b, c, n, true);
 }
 
 dense_core::matriz* multiplicarKernelOMP(const dense_core::matriz* a, const dense_core::matriz* b,

@@ -1,24 +1,19 @@
 // The block kernel and the team kernel as tests and benchmarks see them (not installed).
 //
 // mmsubmatriz and mmsubmatrizOMP pick the fastest path on their own; these
-// declarations let a test force each path on either entry point and ask which
-// paths run here and what they are called. The paths, the CPU features and the
-// pure selection rules come with dispatch.hpp; the team kernel's pure cut of a
-// product into pieces of work with team_plan.hpp.
+// declarations let a test force each path on either entry point (defined in
+// testing.cpp, which nothing in the library calls). Which paths run here, their
+// names and the pure selection rules come with dispatch.hpp; the team kernel's
+// pure cut of a product into pieces of work with team_plan.hpp.
 #pragma once
 
 #include <cstdint>
 #include <dense/dense_arith.hpp>
 
 #include "kernel/dispatch.hpp"
+#include "kernel/piece_hook.hpp"
 
 namespace block_kernel {
-
-// True when `p` can run here (compiled in and supported by the CPU).
-bool path_available(path p);
-
-// The enumerator's name ("scalar_i32", "avx2_i16", ...); "?" for any other value.
-const char* path_name(path p);
 
 // mmsubmatriz forced onto path `p`. Same checks, messages and results; a path
 // that cannot run here returns -1 silently and writes nothing. A 16-bit-range
@@ -31,9 +26,15 @@ int mmsubmatriz_on(path p, const dense_arith::submatriz* a, const dense_arith::s
 
 namespace team_kernel::detail {
 
-// team_kernel::mmsubmatrizOMP forced onto path `p`; a path that cannot run
-// here returns -1 silently and writes nothing.
+// team_kernel::mmsubmatrizOMP forced onto path `p`, on a team of n threads
+// whatever the machine's load (a small product is not cut down to the CPUs
+// other programs leave free, so that a test's team is the one it asked for);
+// a path that cannot run here returns -1 silently and writes nothing.
 int mmsubmatrizOMP_on(block_kernel::path p, const dense_arith::submatriz* a,
                       const dense_arith::submatriz* b, const dense_arith::submatriz* c, int32_t n);
+
+// Sets the test-only piece hook (piece_hook.hpp); null removes it. Only
+// while no product runs.
+inline void set_piece_hook(piece_hook hook) { g_piece_hook.store(hook, std::memory_order_relaxed); }
 
 }  // namespace team_kernel::detail

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dense/team_kernel.hpp>
+#include <vector>
 
 #include "common/matrix_records.hpp"
 #include "common/messages.hpp"
@@ -166,17 +167,46 @@ void place_block(packed& in, dense_core::matriz* m, int32_t r0, int32_t c0) {
   }
 }
 
-void add_product(dense_core::matriz* a, dense_core::matriz* b, dense_core::matriz* c, int32_t rows,
-                 int32_t inner, int32_t cols, int32_t threads) {
+dense_core::matriz window(const dense_core::matriz* whole, int32_t rows, int32_t cols) {
+  return dense_core::matriz{whole == nullptr ? nullptr : whole->mat, rows, cols};
+}
+
+namespace {
+
+// A record whose element (0, 0) is element (v.r0, v.c0) of v's matrix: a row
+// table of its own pointing into the same rows, no element copied. The kernel
+// pairs a's columns with b's rows by index, so all three blocks must start at
+// (0, 0) of their records.
+dense_core::matriz shifted(view v, int32_t rows, int32_t cols, std::vector<int32_t*>& table) {
+  if (v.r0 == 0 && v.c0 == 0) {
+    return dense_core::matriz{v.m->mat, rows, cols};
+  }
+  table.resize(static_cast<size_t>(rows));
+  for (int32_t i = 0; i < rows; ++i) {
+    table[static_cast<size_t>(i)] = v.m->mat[v.r0 + i] + v.c0;
+  }
+  return dense_core::matriz{table.data(), rows, cols};
+}
+
+}  // namespace
+
+void add_product(view a, view b, view c, int32_t rows, int32_t inner, int32_t cols,
+                 int32_t threads) {
   if (rows == 0 || inner == 0 || cols == 0) {
     return;
   }
+  std::vector<int32_t*> ta;
+  std::vector<int32_t*> tb;
+  std::vector<int32_t*> tc;
+  dense_core::matriz ma = shifted(a, rows, inner, ta);
+  dense_core::matriz mb = shifted(b, inner, cols, tb);
+  dense_core::matriz mc = shifted(c, rows, cols, tc);
   dense_arith::bloco ba{0, rows, 0, inner};
   dense_arith::bloco bb{0, inner, 0, cols};
   dense_arith::bloco bc{0, rows, 0, cols};
-  const dense_arith::submatriz sa{a, &ba};
-  const dense_arith::submatriz sb{b, &bb};
-  const dense_arith::submatriz sc{c, &bc};
+  const dense_arith::submatriz sa{&ma, &ba};
+  const dense_arith::submatriz sb{&mb, &bb};
+  const dense_arith::submatriz sc{&mc, &bc};
   // Every block was sized and allocated here, so the kernel has nothing to refuse.
   team_kernel::mmsubmatrizOMP(&sa, &sb, &sc, threads);
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <dense/dense_arith.hpp>
 #include <dense/dense_core.hpp>
+#include <vector>
 
 namespace mpi_detail {
 
@@ -98,11 +99,60 @@ void copy_block(const dense_core::matriz* m, int32_t r0, int32_t c0, packed& out
 // Copies `in` into `m` at rows from r0 and columns from c0.
 void place_block(packed& in, dense_core::matriz* m, int32_t r0, int32_t c0);
 
-// c (rows x cols) += a (rows x inner) x b (inner x cols), all starting at
-// element (0, 0), with the team kernel on `threads` threads. Empty ranges do
+// Where a block starts inside a matrix: the kernel reads a rank's own blocks
+// where they are, so a panel a rank owns is never copied just to be multiplied.
+struct view {
+  const dense_core::matriz* m;  // the record only; c's elements are written through it
+  int32_t r0;
+  int32_t c0;
+};
+
+// The first `rows` x `cols` elements of `whole` as a record of that size over
+// the same row table (no copy): rank 0's blocks start at element (0, 0), so
+// it hands the caller's matrices to the product as its own blocks.
+dense_core::matriz window(const dense_core::matriz* whole, int32_t rows, int32_t cols);
+
+// c (rows x cols) += a (rows x inner) x b (inner x cols), each starting where
+// its view says, with the team kernel on `threads` threads. Empty ranges do
 // nothing.
-void add_product(dense_core::matriz* a, dense_core::matriz* b, dense_core::matriz* c, int32_t rows,
-                 int32_t inner, int32_t cols, int32_t threads);
+void add_product(view a, view b, view c, int32_t rows, int32_t inner, int32_t cols,
+                 int32_t threads);
+
+// A contiguous block in flight as messages of at most about 1 MiB each (whole
+// rows, one row datatype). Open MPI moves a large contiguous message between
+// two ranks of one host by letting the receiver copy it straight out of the
+// sender's memory (single copy, CMA), so a sender can post its sends and go
+// on computing: the receiver does the work. Cutting a block into pieces lets
+// the receiver start copying the first piece while the sender still packs the
+// next one. Both sides cut the block the same way, and messages between two
+// ranks with one tag arrive in the order they were sent.
+class in_flight {
+ public:
+  explicit in_flight(MPI_Comm comm) : comm_(comm) {}
+  in_flight(const in_flight&) = delete;
+  in_flight& operator=(const in_flight&) = delete;
+  ~in_flight();  // waits for whatever is still in flight
+  // Rows [r0, r1) of `block` to (or from) rank `peer`, as pieces.
+  void send(packed& block, int32_t r0, int32_t r1, int peer, int tag);
+  void receive(packed& block, int32_t r0, int32_t r1, int peer, int tag);
+  // Rows [r0, r0 + rows) and columns [c0, c0 + cols) of `whole` from rank
+  // `peer`, which sends them as a contiguous block (send above): each piece is
+  // received straight into the matrix's rows (one datatype over their
+  // addresses), with no copy to place afterwards.
+  void receive_into(const dense_core::matriz* whole, int32_t r0, int32_t c0, int32_t rows,
+                    int32_t cols, int peer, int tag);
+  // Waits for every message posted so far.
+  void wait_all();
+
+ private:
+  void post(packed& block, int32_t r0, int32_t r1, int peer, int tag, bool sending);
+  MPI_Comm comm_;
+  std::vector<MPI_Request> requests_;
+  std::vector<MPI_Datatype> types_;
+};
+
+// Rows of a piece of a block `cols` wide: about 1 MiB, at least one row.
+int32_t piece_rows(int32_t cols);
 
 // The product's shape, as every rank of a whole-matrix product learns it.
 struct product_shape {

@@ -7,19 +7,25 @@
 // the step's columns of a and a single grid row owns the step's rows of b.
 // That owner broadcasts its panel along its grid row (a) or grid column (b);
 // every rank then adds panel x panel into its own block of c. Each rank writes
-// only its own block, so ranks never wait on each other except inside the
-// broadcasts, which every rank of a row or column enters in the same order.
+// only its own block, so ranks never wait on each other except for the
+// broadcasts, which every rank of a row or column posts in the same order.
+// Steps are cut again into panels no wider than the kernel needs to run at
+// its own speed, and the next panel's broadcasts travel while the current
+// panel is multiplied (look-ahead), in the loop that multiplicarSUMMA shares.
 #include <algorithm>
 #include <dense/mpi_products.hpp>
+#include <memory>
 #include <vector>
 
 #include "common/even_split.hpp"
 #include "mpi/mpi_detail.hpp"
+#include "mpi/summa_loop.hpp"
 
 namespace mpi_products {
 
 using dense_core::matriz;
 using mpi_detail::check;
+using mpi_detail::in_flight;
 using mpi_detail::packed;
 using mpi_detail::row_type;
 
@@ -90,7 +96,170 @@ class sub_grid {
   MPI_Comm comm_ = MPI_COMM_NULL;
 };
 
+// One panel of the inner index: [from, from + width), inside the columns of a
+// that grid column a_owner holds and the rows of b that grid row b_owner holds.
+struct panel {
+  int32_t from;
+  int32_t width;
+  int a_owner;
+  int b_owner;
+};
+
+// The steps run between consecutive cut points of either cut of the inner
+// index (a's columns over the grid's columns, b's rows over its rows); each
+// step is cut again into even panels no wider than `widest`.
+std::vector<panel> panels_of(int32_t k, int rows_of_grid, int cols_of_grid, int32_t widest) {
+  std::vector<int32_t> cuts{k};
+  for (int j = 0; j < cols_of_grid; ++j) {
+    cuts.push_back(faixa_de(k, cols_of_grid, j).inicio);
+  }
+  for (int i = 0; i < rows_of_grid; ++i) {
+    cuts.push_back(faixa_de(k, rows_of_grid, i).inicio);
+  }
+  std::sort(cuts.begin(), cuts.end());
+  cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+  std::vector<panel> out;
+  for (size_t s = 0; s + 1 < cuts.size(); ++s) {
+    const int32_t step = cuts[s + 1] - cuts[s];
+    const int32_t parts = (step + widest - 1) / widest;
+    for (int32_t p = 0; p < parts; ++p) {
+      const faixa f = faixa_de(step, parts, p);
+      const int32_t from = cuts[s] + f.inicio;
+      // The owners by the inverse of the rule that cut a's columns and b's rows (faixa_de).
+      out.push_back(panel{from, f.fim - f.inicio, dense_detail::part_holding(k, cols_of_grid, from),
+                          dense_detail::part_holding(k, rows_of_grid, from)});
+    }
+  }
+  return out;
+}
+
+// The buffers of one panel in flight and its two broadcasts. Two of them
+// alternate: one is multiplied while the next one travels.
+struct slot {
+  std::unique_ptr<packed> a;
+  std::unique_ptr<packed> b;
+  MPI_Request done[2] = {MPI_REQUEST_NULL, MPI_REQUEST_NULL};
+};
+
+void wait_for(in_flight*& arriving) {
+  if (arriving != nullptr) {
+    arriving->wait_all();
+    arriving = nullptr;
+  }
+}
+
 }  // namespace
+
+}  // namespace mpi_products
+
+namespace mpi_detail {
+
+void summa_loop(MPI_Comm grid, const int dims[2], int rank, int32_t m, int32_t k, int32_t n,
+                int32_t threads, summa_blocks& blocks) {
+  using mpi_products::bloco_do_rank;
+  const int rows_of_grid = dims[0];
+  const int cols_of_grid = dims[1];
+  const int my_row = rank / cols_of_grid;
+  const int my_col = rank % cols_of_grid;
+  const dense_arith::bloco a_blk = bloco_do_rank(m, k, rows_of_grid, cols_of_grid, rank);
+  const dense_arith::bloco b_blk = bloco_do_rank(k, n, rows_of_grid, cols_of_grid, rank);
+  const int32_t my_rows = a_blk.lin_fim - a_blk.lin_inicio;  // also c's rows
+  const int32_t my_cols = b_blk.col_fim - b_blk.col_inicio;  // also c's columns
+
+  // Along a grid row (the column index varies): a's panels. Along a grid
+  // column: b's. Every rank of a grid row has the same my_rows, and of a grid
+  // column the same my_cols, so a whole row or column skips a broadcast
+  // together; a grid of one column (or row) has nobody to send a's (b's) to.
+  const mpi_products::sub_grid along_row(grid, 0, 1);
+  const mpi_products::sub_grid along_col(grid, 1, 0);
+  const bool send_a = cols_of_grid > 1 && my_rows > 0;
+  const bool send_b = rows_of_grid > 1 && my_cols > 0;
+
+  // On a grid of one rank nothing travels, so nothing can travel ahead, and
+  // each step is one call of the kernel. Every rank cuts the same panels.
+  const bool alone = rows_of_grid * cols_of_grid == 1;
+  const std::vector<mpi_products::panel> panels =
+      mpi_products::panels_of(k, rows_of_grid, cols_of_grid, alone ? k : kPanelWidth);
+  int32_t widest = 0;
+  for (const auto& p : panels) {
+    widest = std::max(widest, p.width);
+  }
+  mpi_products::slot slots[2];
+  for (auto& s : slots) {
+    s.a = std::make_unique<packed>(send_a ? my_rows : 0, widest, grid);
+    s.b = std::make_unique<packed>(send_b ? widest : 0, my_cols, grid);
+  }
+  const row_type row_c(std::max(my_cols, 1), grid);
+  // One row type per panel width, freed when all is done.
+  std::vector<std::unique_ptr<row_type>> a_rows;
+
+  auto post = [&](size_t i) {
+    const mpi_products::panel& p = panels[i];
+    mpi_products::slot& s = slots[i % 2];
+    check(MPI_Waitall(2, s.done, MPI_STATUSES_IGNORE), grid);  // its last panel is done with
+    if (send_a) {
+      s.a->reshape(my_rows, p.width);
+      if (my_col == p.a_owner) {
+        mpi_products::wait_for(blocks.a_arriving);
+        copy_block(blocks.a.m, blocks.a.r0, blocks.a.c0 + p.from - a_blk.col_inicio, *s.a);
+      }
+      a_rows.push_back(std::make_unique<row_type>(p.width, grid));
+      check(MPI_Ibcast(s.a->data(), my_rows, a_rows.back()->get(), p.a_owner, along_row.get(),
+                       &s.done[0]),
+            grid);
+    }
+    if (send_b) {
+      s.b->reshape(p.width, my_cols);
+      if (my_row == p.b_owner) {
+        mpi_products::wait_for(blocks.b_arriving);
+        copy_block(blocks.b.m, blocks.b.r0 + p.from - b_blk.lin_inicio, blocks.b.c0, *s.b);
+      }
+      check(MPI_Ibcast(s.b->data(), p.width, row_c.get(), p.b_owner, along_col.get(), &s.done[1]),
+            grid);
+    }
+  };
+
+  auto multiply = [&](size_t i) {
+    const mpi_products::panel& p = panels[i];
+    mpi_products::slot& s = slots[i % 2];
+    view a = {s.a->matrix(), 0, 0};
+    if (my_col == p.a_owner) {
+      mpi_products::wait_for(blocks.a_arriving);
+      a = {blocks.a.m, blocks.a.r0, blocks.a.c0 + p.from - a_blk.col_inicio};
+    } else {
+      check(MPI_Wait(&s.done[0], MPI_STATUS_IGNORE), grid);
+    }
+    view b = {s.b->matrix(), 0, 0};
+    if (my_row == p.b_owner) {
+      mpi_products::wait_for(blocks.b_arriving);
+      b = {blocks.b.m, blocks.b.r0 + p.from - b_blk.lin_inicio, blocks.b.c0};
+    } else {
+      check(MPI_Wait(&s.done[1], MPI_STATUS_IGNORE), grid);
+    }
+    add_product(a, b, blocks.c, my_rows, p.width, my_cols, threads);
+  };
+
+  // Look-ahead: panel i + 1 travels while panel i is multiplied.
+  post(0);
+  if (blocks.once_posted) {
+    blocks.once_posted();
+  }
+  for (size_t i = 0; i < panels.size(); ++i) {
+    if (i + 1 < panels.size()) {
+      post(i + 1);
+    }
+    multiply(i);
+  }
+  for (auto& s : slots) {
+    check(MPI_Waitall(2, s.done, MPI_STATUSES_IGNORE), grid);
+  }
+  mpi_products::wait_for(blocks.a_arriving);
+  mpi_products::wait_for(blocks.b_arriving);
+}
+
+}  // namespace mpi_detail
+
+namespace mpi_products {
 
 int multiplicarSUMMAblocos(const matriz* a, const matriz* b, matriz* c, int32_t m, int32_t k,
                            int32_t n, int32_t threads, MPI_Comm grade) {
@@ -118,66 +287,11 @@ int multiplicarSUMMAblocos(const matriz* a, const matriz* b, matriz* c, int32_t 
     return -1;
   }
 
-  const int rows_of_grid = g.dims[0];
-  const int cols_of_grid = g.dims[1];
-  const int my_row = pc.rank() / cols_of_grid;
-  const int my_col = pc.rank() % cols_of_grid;
-  const dense_arith::bloco a_blk = bloco_do_rank(m, k, rows_of_grid, cols_of_grid, pc.rank());
-  const dense_arith::bloco b_blk = bloco_do_rank(k, n, rows_of_grid, cols_of_grid, pc.rank());
-  const int32_t my_rows = a_blk.lin_fim - a_blk.lin_inicio;  // also c's rows
-  const int32_t my_cols = b_blk.col_fim - b_blk.col_inicio;  // also c's columns
-
-  // Along a grid row (the column index varies): a's panels. Along a grid column: b's.
-  const sub_grid along_row(grid, 0, 1);
-  const sub_grid along_col(grid, 1, 0);
-
-  // The steps: every cut point of the inner index, from either cut.
-  std::vector<int32_t> cuts{k};
-  for (int j = 0; j < cols_of_grid; ++j) {
-    cuts.push_back(faixa_de(k, cols_of_grid, j).inicio);
-  }
-  for (int i = 0; i < rows_of_grid; ++i) {
-    cuts.push_back(faixa_de(k, rows_of_grid, i).inicio);
-  }
-  std::sort(cuts.begin(), cuts.end());
-  cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
-
-  // One buffer for each kind of panel, as wide as the widest step, reused by every step.
-  int32_t widest = 0;
-  for (size_t s = 0; s + 1 < cuts.size(); ++s) {
-    widest = std::max(widest, cuts[s + 1] - cuts[s]);
-  }
-  packed a_panel(my_rows, widest, grid);
-  packed b_panel(widest, my_cols, grid);
-  const row_type row_c(my_cols, grid);
-
-  for (size_t s = 0; s + 1 < cuts.size(); ++s) {
-    const int32_t from = cuts[s];
-    const int32_t width = cuts[s + 1] - from;
-    // The owners by the inverse of the rule that cut a's columns and b's rows (faixa_de).
-    const int a_owner = dense_detail::part_holding(k, cols_of_grid, from);  // a grid column
-    const int b_owner = dense_detail::part_holding(k, rows_of_grid, from);  // a grid row
-
-    // Every rank of a grid row has the same my_rows, and of a grid column the
-    // same my_cols, so a whole row or column skips a broadcast together.
-    a_panel.reshape(my_rows, width);
-    if (!a_panel.empty()) {
-      if (my_col == a_owner) {
-        mpi_detail::copy_block(a, 0, from - a_blk.col_inicio, a_panel);
-      }
-      const row_type row_w(width, grid);
-      check(MPI_Bcast(a_panel.data(), my_rows, row_w.get(), a_owner, along_row.get()), grid);
-    }
-    b_panel.reshape(width, my_cols);
-    if (!b_panel.empty()) {
-      if (my_row == b_owner) {
-        mpi_detail::copy_block(b, from - b_blk.lin_inicio, 0, b_panel);
-      }
-      check(MPI_Bcast(b_panel.data(), width, row_c.get(), b_owner, along_col.get()), grid);
-    }
-    mpi_detail::add_product(a_panel.matrix(), b_panel.matrix(), c, my_rows, width, my_cols,
-                            threads);
-  }
+  mpi_detail::summa_blocks blocks;
+  blocks.a = {a, 0, 0};
+  blocks.b = {b, 0, 0};
+  blocks.c = {c, 0, 0};
+  mpi_detail::summa_loop(grid, g.dims, pc.rank(), m, k, n, threads, blocks);
   return 0;
 }
 

@@ -1,19 +1,26 @@
 // multiplicarSUMMA: rank 0 deals every rank its blocks, the grid runs SUMMA, rank 0 collects c.
 //
 // The blocks are those of bloco_do_rank on the grid of criar_grade, so the
-// middle step is exactly multiplicarSUMMAblocos. Dealing and collecting are
-// point-to-point messages from and to rank 0, one rank after another, each a
-// count of rows of one row datatype.
+// middle step is the panel loop of multiplicarSUMMAblocos. Nothing waits that
+// need not: rank 0 posts every rank's block of a, starts the loop on its own
+// blocks where they are (its blocks start at element (0, 0) of the caller's
+// matrices and of the result), and deals b once the first panels are on
+// their way; every other rank starts the loop as soon as the block the first
+// panel needs has arrived. Blocks travel as messages of whole rows (one row
+// datatype), cut into pieces of about 1 MiB.
 #include <dense/mpi_products.hpp>
+#include <memory>
+#include <vector>
 
 #include "mpi/mpi_detail.hpp"
+#include "mpi/summa_loop.hpp"
 
 namespace mpi_products {
 
 using dense_core::matriz;
 using mpi_detail::check;
+using mpi_detail::in_flight;
 using mpi_detail::packed;
-using mpi_detail::row_type;
 
 namespace {
 
@@ -24,58 +31,89 @@ constexpr int kTagC = 3;
 int32_t rows_of(const dense_arith::bloco& blk) { return blk.lin_fim - blk.lin_inicio; }
 int32_t cols_of(const dense_arith::bloco& blk) { return blk.col_fim - blk.col_inicio; }
 
-// Rank 0 sends every other rank its block of `whole`; each other rank receives
-// its own into `mine`. Rank 0 copies its own block directly.
-void deal(const matriz* whole, packed& mine, int32_t lin, int32_t col, const int dims[2], int tag,
-          MPI_Comm grid, int rank, int ranks) {
-  if (rank != 0) {
-    if (!mine.empty()) {
-      const row_type row(mine.cols(), grid);
-      check(MPI_Recv(mine.data(), mine.rows(), row.get(), 0, tag, grid, MPI_STATUS_IGNORE), grid);
-    }
-    return;
-  }
-  for (int r = 0; r < ranks; ++r) {
-    const dense_arith::bloco blk = bloco_do_rank(lin, col, dims[0], dims[1], r);
-    if (r == 0) {
-      mpi_detail::copy_block(whole, blk.lin_inicio, blk.col_inicio, mine);
-      continue;
-    }
-    packed theirs(rows_of(blk), cols_of(blk), grid);
-    if (theirs.empty()) {
-      continue;
-    }
+// The grid's shape, as every part of the product sees it.
+struct grid_shape {
+  int dims[2] = {1, 1};
+  MPI_Comm comm = MPI_COMM_NULL;
+  int ranks = 1;
+};
+
+// Rank 0: packs every other rank's block of `whole` (lin x col) and posts it.
+// The packed copies live in `keep` until the messages are done.
+void deal(const matriz* whole, int32_t lin, int32_t col, const grid_shape& g, int tag,
+          in_flight& out, std::vector<std::unique_ptr<packed>>& keep) {
+  for (int r = 1; r < g.ranks; ++r) {
+    const dense_arith::bloco blk = bloco_do_rank(lin, col, g.dims[0], g.dims[1], r);
+    keep.push_back(std::make_unique<packed>(rows_of(blk), cols_of(blk), g.comm));
+    packed& theirs = *keep.back();
     mpi_detail::copy_block(whole, blk.lin_inicio, blk.col_inicio, theirs);
-    const row_type row(theirs.cols(), grid);
-    check(MPI_Send(theirs.data(), theirs.rows(), row.get(), r, tag, grid), grid);
+    out.send(theirs, 0, theirs.rows(), r, tag);
   }
 }
 
-// The reverse of deal for c: every rank sends its block to rank 0, which
-// places each into `whole`.
-void collect(matriz* whole, packed& mine, int32_t lin, int32_t col, const int dims[2], int tag,
-             MPI_Comm grid, int rank, int ranks) {
-  if (rank != 0) {
-    if (!mine.empty()) {
-      const row_type row(mine.cols(), grid);
-      check(MPI_Send(mine.data(), mine.rows(), row.get(), 0, tag, grid), grid);
-    }
-    return;
+// Rank 0: receives every other rank's block of c straight into `whole`.
+void collect(const matriz* whole, int32_t lin, int32_t col, const grid_shape& g) {
+  in_flight in(g.comm);
+  for (int r = 1; r < g.ranks; ++r) {
+    const dense_arith::bloco blk = bloco_do_rank(lin, col, g.dims[0], g.dims[1], r);
+    in.receive_into(whole, blk.lin_inicio, blk.col_inicio, rows_of(blk), cols_of(blk), r, kTagC);
   }
-  for (int r = 0; r < ranks; ++r) {
-    const dense_arith::bloco blk = bloco_do_rank(lin, col, dims[0], dims[1], r);
-    if (r == 0) {
-      mpi_detail::place_block(mine, whole, blk.lin_inicio, blk.col_inicio);
-      continue;
-    }
-    packed theirs(rows_of(blk), cols_of(blk), grid);
-    if (theirs.empty()) {
-      continue;
-    }
-    const row_type row(theirs.cols(), grid);
-    check(MPI_Recv(theirs.data(), theirs.rows(), row.get(), r, tag, grid, MPI_STATUS_IGNORE), grid);
-    mpi_detail::place_block(theirs, whole, blk.lin_inicio, blk.col_inicio);
-  }
+  in.wait_all();
+}
+
+matriz* on_rank_zero(const matriz* a, const matriz* b, const mpi_detail::product_shape& s,
+                     int32_t threads, const grid_shape& g) {
+  in_flight out(g.comm);
+  std::vector<std::unique_ptr<packed>> keep;
+  deal(a, s.m, s.k, g, kTagA, out, keep);
+
+  // Rank 0's blocks are the top-left corners of the caller's matrices and of the result.
+  const dense_arith::bloco a_blk = bloco_do_rank(s.m, s.k, g.dims[0], g.dims[1], 0);
+  const dense_arith::bloco b_blk = bloco_do_rank(s.k, s.n, g.dims[0], g.dims[1], 0);
+  const matriz my_a = mpi_detail::window(a, rows_of(a_blk), cols_of(a_blk));
+  const matriz my_b = mpi_detail::window(b, rows_of(b_blk), cols_of(b_blk));
+  matriz* c = nullptr;
+  matriz my_c{};
+  mpi_detail::summa_blocks blocks;
+  blocks.a = {&my_a, 0, 0};
+  blocks.b = {&my_b, 0, 0};
+  blocks.c = {&my_c, 0, 0};
+  // b's blocks are needed only once a rank sends or multiplies its own panel
+  // of b, later than the first panel: they go once that panel is on its way.
+  // The result is first written after that, and making it (zeroed, a page
+  // fault per page) takes a few milliseconds at n = 2048 that the first
+  // panel should not wait for.
+  blocks.once_posted = [&] {
+    deal(b, s.k, s.n, g, kTagB, out, keep);
+    c = mpi_detail::new_result(s.m, s.n, g.comm);
+    my_c = mpi_detail::window(c, rows_of(a_blk), cols_of(b_blk));
+  };
+  mpi_detail::summa_loop(g.comm, g.dims, 0, s.m, s.k, s.n, threads, blocks);
+  collect(c, s.m, s.n, g);
+  out.wait_all();
+  return c;
+}
+
+void on_other_rank(const mpi_detail::product_shape& s, int32_t threads, const grid_shape& g,
+                   int rank) {
+  const dense_arith::bloco a_blk = bloco_do_rank(s.m, s.k, g.dims[0], g.dims[1], rank);
+  const dense_arith::bloco b_blk = bloco_do_rank(s.k, s.n, g.dims[0], g.dims[1], rank);
+  packed my_a(rows_of(a_blk), cols_of(a_blk), g.comm);
+  packed my_b(rows_of(b_blk), cols_of(b_blk), g.comm);
+  packed my_c(rows_of(a_blk), cols_of(b_blk), g.comm);
+  in_flight a_in(g.comm);
+  in_flight b_in(g.comm);
+  a_in.receive(my_a, 0, my_a.rows(), 0, kTagA);
+  b_in.receive(my_b, 0, my_b.rows(), 0, kTagB);
+  mpi_detail::summa_blocks blocks;
+  blocks.a = {my_a.matrix(), 0, 0};
+  blocks.b = {my_b.matrix(), 0, 0};
+  blocks.c = {my_c.matrix(), 0, 0};
+  blocks.a_arriving = &a_in;
+  blocks.b_arriving = &b_in;
+  mpi_detail::summa_loop(g.comm, g.dims, rank, s.m, s.k, s.n, threads, blocks);
+  in_flight out(g.comm);
+  out.send(my_c, 0, my_c.rows(), 0, kTagC);
 }
 
 }  // namespace
@@ -85,43 +123,23 @@ matriz* multiplicarSUMMA(const matriz* a, const matriz* b, int32_t n, MPI_Comm c
   if (pc.get() == MPI_COMM_NULL) {
     return nullptr;
   }
-  const bool root = pc.rank() == 0;
-
   mpi_detail::product_shape shape{};
   if (!mpi_detail::agree_on_factors(a, b, pc, &shape)) {
     return nullptr;
   }
-  const int32_t m = shape.m;
-  const int32_t k = shape.k;
-  const int32_t cols = shape.n;
-
-  MPI_Comm grid = MPI_COMM_NULL;
-  criar_grade(pc.get(), &grid);
-  int dims[2] = {1, 1};
+  grid_shape g;
+  criar_grade(pc.get(), &g.comm);
   int periods[2] = {0, 0};
   int coords[2] = {0, 0};
-  check(MPI_Cart_get(grid, 2, dims, periods, coords), grid);
-  const int rank = pc.rank();
-  const int ranks = pc.size();
-
-  const dense_arith::bloco a_blk = bloco_do_rank(m, k, dims[0], dims[1], rank);
-  const dense_arith::bloco b_blk = bloco_do_rank(k, cols, dims[0], dims[1], rank);
-  const dense_arith::bloco c_blk = bloco_do_rank(m, cols, dims[0], dims[1], rank);
+  check(MPI_Cart_get(g.comm, 2, g.dims, periods, coords), g.comm);
+  g.ranks = pc.size();
   matriz* c = nullptr;
-  {
-    packed my_a(rows_of(a_blk), cols_of(a_blk), grid);
-    packed my_b(rows_of(b_blk), cols_of(b_blk), grid);
-    packed my_c(rows_of(c_blk), cols_of(c_blk), grid);
-    deal(a, my_a, m, k, dims, kTagA, grid, rank, ranks);
-    deal(b, my_b, k, cols, dims, kTagB, grid, rank, ranks);
-    // Every block was cut by the same rule the blocked product checks against.
-    multiplicarSUMMAblocos(my_a.matrix(), my_b.matrix(), my_c.matrix(), m, k, cols, n, grid);
-    if (root) {
-      c = mpi_detail::new_result(m, cols, grid);
-    }
-    collect(c, my_c, m, cols, dims, kTagC, grid, rank, ranks);
+  if (pc.rank() == 0) {
+    c = on_rank_zero(a, b, shape, n, g);
+  } else {
+    on_other_rank(shape, n, g, pc.rank());
   }
-  MPI_Comm_free(&grid);
+  MPI_Comm_free(&g.comm);
   return c;
 }
 

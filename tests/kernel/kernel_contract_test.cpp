@@ -8,6 +8,7 @@
 #include <dense/block_kernel.hpp>
 #include <dense/team_kernel.hpp>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,34 +23,37 @@ using block_kernel::path;
 using kernel_test::block_case;
 using test_support::owned_matrix;
 
-// kAuto stands for the public entry points; the others force a path.
-constexpr int kAuto = -1;
-
 // Which entry point runs: the sequential kernel (team 0) or the team kernel
-// on `team` threads, on the path the entry point picks (kAuto) or on a forced one.
+// on `team` threads, on the path the entry point picks (null) or on the one
+// of that name.
 struct kernel_run {
-  int path;
+  const char* path;
   int32_t team;
 };
+// How a run reads in test names and failures: "avx2_i32 on 3", "auto on 0".
+void PrintTo(const kernel_run& r, std::ostream* os) {
+  *os << (r.path != nullptr ? r.path : "auto") << " on " << r.team;
+}
 
 class KernelPath : public testing::TestWithParam<kernel_run> {
  protected:
   void SetUp() override {
-    if (GetParam().path != kAuto &&
-        !block_kernel::path_available(static_cast<path>(GetParam().path))) {
+    if (GetParam().path != nullptr &&
+        !block_kernel::path_available(block_kernel::path_named(GetParam().path))) {
       GTEST_SKIP() << "this CPU or build lacks the path";
     }
   }
 
   int run(const dense_arith::submatriz* a, const dense_arith::submatriz* b,
           const dense_arith::submatriz* c) const {
-    const auto [p, team] = GetParam();
+    const auto [name, team] = GetParam();
+    const path p = block_kernel::path_named(name != nullptr ? name : "");
     if (team == 0) {
-      return p == kAuto ? block_kernel::mmsubmatriz(a, b, c)
-                        : block_kernel::mmsubmatriz_on(static_cast<path>(p), a, b, c);
+      return name == nullptr ? block_kernel::mmsubmatriz(a, b, c)
+                             : block_kernel::mmsubmatriz_on(p, a, b, c);
     }
-    return p == kAuto ? team_kernel::mmsubmatrizOMP(a, b, c, team)
-                      : team_kernel::detail::mmsubmatrizOMP_on(static_cast<path>(p), a, b, c, team);
+    return name == nullptr ? team_kernel::mmsubmatrizOMP(a, b, c, team)
+                           : team_kernel::detail::mmsubmatrizOMP_on(p, a, b, c, team);
   }
 
   // One call on the case's descriptors: returns 0, prints nothing, and leaves
@@ -342,21 +346,19 @@ TEST_P(KernelPath, ConcurrentCallsOverSharedFactors) {
 }
 
 std::string param_name(const testing::TestParamInfo<kernel_run>& info) {
-  const auto [p, team] = info.param;
+  const auto [name, team] = info.param;
   if (team == 0) {
-    return p == kAuto ? "mmsubmatriz" : block_kernel::path_name(static_cast<path>(p));
+    return name == nullptr ? "mmsubmatriz" : name;
   }
-  return (p == kAuto ? std::string("mmsubmatrizOMP")
-                     : block_kernel::path_name(static_cast<path>(p))) +
-         "_team" + std::to_string(team);
+  return (name == nullptr ? std::string("mmsubmatrizOMP") : name) + "_team" + std::to_string(team);
 }
 
-constexpr int kScalar = static_cast<int>(path::scalar_i32);
-constexpr int kAvx2 = static_cast<int>(path::avx2_i32);
-constexpr int kAvx512 = static_cast<int>(path::avx512_i32);
+constexpr char kScalar[] = "scalar_i32";
+constexpr char kAvx2[] = "avx2_i32";
+constexpr char kAvx512[] = "avx512_i32";
 
 INSTANTIATE_TEST_SUITE_P(Paths, KernelPath,
-                         testing::Values(kernel_run{kAuto, 0}, kernel_run{kScalar, 0},
+                         testing::Values(kernel_run{nullptr, 0}, kernel_run{kScalar, 0},
                                          kernel_run{kAvx2, 0}, kernel_run{kAvx512, 0}),
                          param_name);
 
@@ -364,6 +366,7 @@ INSTANTIATE_TEST_SUITE_P(Paths, KernelPath,
 // every path and team size is compared with the sequential kernel in
 // team_kernel_test.cpp.
 INSTANTIATE_TEST_SUITE_P(Team, KernelPath,
-                         testing::Values(kernel_run{kAuto, 3}, kernel_run{kScalar, 5}), param_name);
+                         testing::Values(kernel_run{nullptr, 3}, kernel_run{kScalar, 5}),
+                         param_name);
 
 }  // namespace

@@ -15,39 +15,52 @@ namespace {
 
 using block_kernel::cpu_features;
 using block_kernel::path;
+using block_kernel::path_name;
 using block_kernel::select_path;
+namespace feature = block_kernel::feature;
+
+constexpr cpu_features kAvx2 = feature::avx2;
+constexpr cpu_features kAvx512f = feature::avx512f;
+constexpr cpu_features kAvx512bw = feature::avx512bw;
+constexpr cpu_features kAvx512vnni = feature::avx512vnni;
+constexpr cpu_features kAvxvnni = feature::avxvnni;
+constexpr cpu_features kEvery = kAvx2 | kAvx512f | kAvx512bw | kAvx512vnni | kAvxvnni;
 
 TEST(KernelSelect, PrefersTheWidestVectorsTheCpuHas) {
-  EXPECT_EQ(select_path(cpu_features{false, false, false, false, false}), path::scalar_i32);
-  EXPECT_EQ(select_path(cpu_features{true, false, false, false, false}), path::avx2_i32);
-  EXPECT_EQ(select_path(cpu_features{true, true, false, false, false}), path::avx512_i32);
-  EXPECT_EQ(select_path(cpu_features{false, true, false, false, false}), path::avx512_i32);
-  // The 16-bit features never change the int32 path.
-  EXPECT_EQ(select_path(cpu_features{true, false, false, false, true}), path::avx2_i32);
-  EXPECT_EQ(select_path(cpu_features{true, true, true, true, true}), path::avx512_i32);
+  struct row {
+    cpu_features f;
+    const char* want;
+  };
+  for (const row& r : std::vector<row>{{0, "scalar_i32"},
+                                       {kAvx2, "avx2_i32"},
+                                       {kAvx2 | kAvx512f, "avx512_i32"},
+                                       {kAvx512f, "avx512_i32"},
+                                       // The 16-bit features never change the int32 path.
+                                       {kAvx2 | kAvxvnni, "avx2_i32"},
+                                       {kEvery, "avx512_i32"}}) {
+    SCOPED_TRACE(testing::Message() << "features " << r.f);
+    EXPECT_STREQ(path_name(select_path(r.f)), r.want);
+  }
 }
 
 TEST(KernelSelect, NarrowPathPrefersZmmThenFusedMultiplyAdd) {
   struct row {
     cpu_features f;
-    path want;
+    const char* want;
   };
-  for (const row& r : std::vector<row>{
-           {{false, false, false, false, false}, path::scalar_i32},  // no 16-bit path, no scan
-           {{true, false, false, false, false}, path::avx2_i16},
-           {{true, false, false, false, true}, path::avxvnni_i16},
-           {{true, true, false, false, false},
-            path::avx2_i16},  // AVX-512F alone has no vpmaddwd on zmm
-           {{true, true, false, false, true}, path::avxvnni_i16},
-           {{true, true, true, false, false}, path::avx512bw_i16},
-           {{true, true, true, false, true}, path::avx512bw_i16},
-           {{true, true, true, true, false}, path::avx512vnni_i16},
-           {{true, true, true, true, true}, path::avx512vnni_i16},  // this kind of machine: Zen 4/5
-           {{false, false, false, false, true}, path::scalar_i32}}) {  // AVX-VNNI implies AVX2
-    const cpu_features f = r.f;
-    SCOPED_TRACE(testing::Message()
-                 << f.avx2 << f.avx512f << f.avx512bw << f.avx512vnni << f.avxvnni);
-    EXPECT_EQ(block_kernel::select_narrow_path(f), r.want);
+  for (const row& r :
+       std::vector<row>{{0, "scalar_i32"},  // no 16-bit path, no scan
+                        {kAvx2, "avx2_i16"},
+                        {kAvx2 | kAvxvnni, "avxvnni_i16"},
+                        {kAvx2 | kAvx512f, "avx2_i16"},  // AVX-512F alone has no vpmaddwd on zmm
+                        {kAvx2 | kAvx512f | kAvxvnni, "avxvnni_i16"},
+                        {kAvx2 | kAvx512f | kAvx512bw, "avx512bw_i16"},
+                        {kAvx2 | kAvx512f | kAvx512bw | kAvxvnni, "avx512bw_i16"},
+                        {kAvx2 | kAvx512f | kAvx512bw | kAvx512vnni, "avx512vnni_i16"},
+                        {kEvery, "avx512vnni_i16"},   // this kind of machine: Zen 4/5
+                        {kAvxvnni, "scalar_i32"}}) {  // AVX-VNNI implies AVX2
+    SCOPED_TRACE(testing::Message() << "features " << r.f);
+    EXPECT_STREQ(path_name(block_kernel::select_narrow_path(r.f)), r.want);
   }
 }
 
@@ -64,37 +77,47 @@ bool cpuinfo_flag(const std::string& flag) {
   return false;
 }
 
-TEST(KernelSelect, HostFeaturesMatchTheCpu) {
+// Each path by name with the features it needs: a row of the registry that
+// asks for the wrong features would run an instruction the CPU lacks.
+TEST(KernelSelect, HostFeaturesMatchTheCpuAndEachPathRunsWhereItsFeaturesAre) {
   const cpu_features f = block_kernel::host_features();
 #if defined(__x86_64__)
-  EXPECT_EQ(f.avx2, __builtin_cpu_supports("avx2") != 0);
-  EXPECT_EQ(f.avx512f, __builtin_cpu_supports("avx512f") != 0);
-  EXPECT_EQ(f.avx512bw, __builtin_cpu_supports("avx512bw") != 0);
-  EXPECT_EQ(f.avx512vnni, __builtin_cpu_supports("avx512vnni") != 0);
-  EXPECT_EQ(f.avxvnni, cpuinfo_flag("avx_vnni"));
+  EXPECT_EQ((f & kAvx2) != 0, __builtin_cpu_supports("avx2") != 0);
+  EXPECT_EQ((f & kAvx512f) != 0, __builtin_cpu_supports("avx512f") != 0);
+  EXPECT_EQ((f & kAvx512bw) != 0, __builtin_cpu_supports("avx512bw") != 0);
+  EXPECT_EQ((f & kAvx512vnni) != 0, __builtin_cpu_supports("avx512vnni") != 0);
+  EXPECT_EQ((f & kAvxvnni) != 0, cpuinfo_flag("avx_vnni"));
 #endif
-  EXPECT_TRUE(block_kernel::path_available(path::scalar_i32));
-  EXPECT_TRUE(block_kernel::path_available(path::scalar_i16));
-  EXPECT_EQ(block_kernel::path_available(path::avx2_i32), f.avx2);
-  EXPECT_EQ(block_kernel::path_available(path::avx512_i32), f.avx512f);
-  EXPECT_EQ(block_kernel::path_available(path::avx2_i16), f.avx2);
-  EXPECT_EQ(block_kernel::path_available(path::avx512bw_i16), f.avx512bw);
-  EXPECT_EQ(block_kernel::path_available(path::avx512vnni_i16), f.avx512vnni);
-  EXPECT_EQ(block_kernel::path_available(path::avxvnni_i16), f.avxvnni);
+  struct row {
+    const char* name;
+    bool runs;
+  };
+  const auto has = [f](cpu_features need) { return (f & need) == need; };
+  for (const row& r : std::vector<row>{{"scalar_i32", true},
+                                       {"scalar_i16", true},
+                                       {"avx2_i32", has(kAvx2)},
+                                       {"avx512_i32", has(kAvx512f)},
+                                       {"avx2_i16", has(kAvx2)},
+                                       {"avx512bw_i16", has(kAvx512f | kAvx512bw)},
+                                       {"avx512vnni_i16", has(kAvx512bw | kAvx512vnni)},
+                                       {"avxvnni_i16", has(kAvx2 | kAvxvnni)}}) {
+    SCOPED_TRACE(r.name);
+    const path p = block_kernel::path_named(r.name);
+    EXPECT_STREQ(path_name(p), r.name);
+    EXPECT_EQ(block_kernel::path_available(p), r.runs);
+  }
+  EXPECT_EQ(block_kernel::path_count(), 8);
   EXPECT_TRUE(block_kernel::path_available(select_path(f)));
   EXPECT_TRUE(block_kernel::path_available(block_kernel::select_narrow_path(f)));
+  EXPECT_FALSE(block_kernel::path_picked(block_kernel::path_named("scalar_i16")));
 }
 
-TEST(KernelSelect, PathNames) {
-  EXPECT_STREQ(block_kernel::path_name(path::scalar_i32), "scalar_i32");
-  EXPECT_STREQ(block_kernel::path_name(path::avx2_i32), "avx2_i32");
-  EXPECT_STREQ(block_kernel::path_name(path::avx512_i32), "avx512_i32");
-  EXPECT_STREQ(block_kernel::path_name(path::scalar_i16), "scalar_i16");
-  EXPECT_STREQ(block_kernel::path_name(path::avx2_i16), "avx2_i16");
-  EXPECT_STREQ(block_kernel::path_name(path::avx512bw_i16), "avx512bw_i16");
-  EXPECT_STREQ(block_kernel::path_name(path::avx512vnni_i16), "avx512vnni_i16");
-  EXPECT_STREQ(block_kernel::path_name(path::avxvnni_i16), "avxvnni_i16");
-  EXPECT_STREQ(block_kernel::path_name(static_cast<path>(9)), "?");
+TEST(KernelSelect, ValuesAndNamesOutsideTheRegistryNameNoPath) {
+  const path none = block_kernel::path_named("avx1024_i32");
+  EXPECT_STREQ(path_name(none), "?");
+  EXPECT_STREQ(path_name(static_cast<path>(block_kernel::path_count())), "?");
+  EXPECT_FALSE(block_kernel::path_available(none));
+  EXPECT_FALSE(block_kernel::is_narrow(none));
 }
 
 TEST(KernelSelect, AnUnavailablePathIsRefusedSilently) {
@@ -102,14 +125,14 @@ TEST(KernelSelect, AnUnavailablePathIsRefusedSilently) {
   const std::vector<int32_t> before = t.c.values();
   int rc = 0;
   EXPECT_EQ(test_support::capture_stdout([&] {
-              rc = block_kernel::mmsubmatriz_on(static_cast<path>(9), &t.a_desc, &t.b_desc,
-                                                &t.c_desc);
+              rc = block_kernel::mmsubmatriz_on(static_cast<path>(block_kernel::path_count()),
+                                                &t.a_desc, &t.b_desc, &t.c_desc);
             }),
             "");
   EXPECT_EQ(rc, -1);
   EXPECT_EQ(t.c.values(), before);
-  for (path p : {path::avx2_i32, path::avx512_i32, path::avx2_i16, path::avx512bw_i16,
-                 path::avx512vnni_i16, path::avxvnni_i16}) {
+  for (int32_t row = 0; row < block_kernel::path_count(); ++row) {
+    const auto p = static_cast<path>(row);
     if (block_kernel::path_available(p)) {
       continue;
     }
@@ -123,10 +146,14 @@ TEST(KernelSelect, EveryPathGivesTheScalarPathsBits) {
   // bit on a block large enough for every loop and edge of the blocking.
   kernel_test::block_case truth(150, 290, 290, 140, 160, 150, 77U, INT32_MIN, INT32_MAX);
   truth.set_block(3, 149, 1, 289, 2, 139);
-  ASSERT_EQ(
-      block_kernel::mmsubmatriz_on(path::scalar_i32, &truth.a_desc, &truth.b_desc, &truth.c_desc),
-      0);
-  for (path p : {path::avx2_i32, path::avx512_i32}) {
+  ASSERT_EQ(block_kernel::mmsubmatriz_on(block_kernel::path_named("scalar_i32"), &truth.a_desc,
+                                         &truth.b_desc, &truth.c_desc),
+            0);
+  for (int32_t row = 0; row < block_kernel::path_count(); ++row) {
+    const auto p = static_cast<path>(row);
+    if (block_kernel::is_narrow(p)) {
+      continue;  // the 16-bit paths have their own checks (narrow_path_test.cpp)
+    }
     if (!block_kernel::path_available(p)) {
       continue;
     }

@@ -108,7 +108,7 @@ TEST(RowEnds, NoPathReadsPastTheEndOfARowOrOfARowTable) {
     dense_arith::bloco c_block{0, s.a_rows, 0, s.b_cols};
     const dense_arith::submatriz da{a.get(), &a_block};
     const dense_arith::submatriz db{b.get(), &b_block};
-    for (int32_t p = 0; p <= static_cast<int32_t>(path::avxvnni_i16); ++p) {
+    for (int32_t p = 0; p < block_kernel::path_count(); ++p) {
       if (!block_kernel::path_available(static_cast<path>(p))) {
         continue;
       }

@@ -11,6 +11,7 @@
 
 #include "block_case.hpp"
 #include "common/even_split.hpp"
+#include "common/trace.hpp"
 #include "kernel/team_plan.hpp"
 #include "kernel/testing.hpp"
 #include "support/capture.hpp"
@@ -194,7 +195,8 @@ TEST(TeamKernel, SameBitsAsTheSequentialKernelOnEveryPathAndTeam) {
     shapes.push_back(s);
   }
 
-  for (path p : {path::scalar_i32, path::avx2_i32, path::avx512_i32}) {
+  for (const char* name : {"scalar_i32", "avx2_i32", "avx512_i32"}) {
+    const path p = block_kernel::path_named(name);
     if (!block_kernel::path_available(p)) {
       continue;
     }
@@ -230,12 +232,26 @@ TEST(TeamKernel, DefaultTeamAndAPathThatCannotRun) {
   const std::vector<int32_t> before = t.c.values();
   int rc = 0;
   EXPECT_EQ(test_support::capture_stdout([&] {
-              rc = team_kernel::detail::mmsubmatrizOMP_on(static_cast<path>(9), &t.a_desc,
-                                                          &t.b_desc, &t.c_desc, 2);
+              rc = team_kernel::detail::mmsubmatrizOMP_on(
+                  static_cast<path>(block_kernel::path_count()), &t.a_desc, &t.b_desc, &t.c_desc,
+                  2);
             }),
             "");
   EXPECT_EQ(rc, -1);
   EXPECT_EQ(t.c.values(), before);
+}
+
+// A team of one (asked for, or cut down by the load) runs the sequential
+// kernel; a timeline still shows the product on the caller's lane.
+TEST(TeamKernel, ATeamOfOneShowsItsWholeProductOnTheCallersLane) {
+  block_case t(40, 50, 50, 30, 40, 30, 9U);
+  dense_detail::trace::start();
+  EXPECT_EQ(team_kernel::mmsubmatrizOMP(&t.a_desc, &t.b_desc, &t.c_desc, 1), 0);
+  const auto spans = dense_detail::trace::stop();
+  ASSERT_EQ(spans.size(), 1U);
+  EXPECT_STREQ(spans[0].phase, dense_detail::trace::kMultiply);
+  EXPECT_EQ(spans[0].thread, dense_detail::trace::this_thread());
+  EXPECT_EQ(spans[0].worker, 0);
 }
 
 TEST(MultiplicarKernelOMP, ReturnsANewProductOnAnyTeam) {

@@ -36,6 +36,14 @@ const shape_case kShapes[] = {
     {"flat", 2, 3, 71, false},
     {"300x200x100", 300, 200, 100, false},
     {"32-bit limits", 9, 6, 5, true},
+    // An inner index shorter than the grid: some ranks own no columns of a or rows of b.
+    {"inner 1", 5, 1, 4, false},
+    // Several panels per step, none dividing k, on every rank count above one:
+    // panels multiplied where their owner holds them, and two buffers in turn
+    // for the panels in flight.
+    {"long inner", 5, 2900, 6, false},
+    // Blocks of a and c that travel as several messages (on 2 ranks, 90000 rows of 3).
+    {"several messages", 180000, 3, 3, false},
 };
 
 void fill(owned_matrix& m, uint32_t seed, bool limits) {

@@ -124,4 +124,35 @@ int MPI_Allreduce(const void* sendbuf, void* recvbuf, int count, MPI_Datatype ty
   return PMPI_Allreduce(sendbuf, recvbuf, count, type, op, comm);
 }
 
+// The non-blocking calls the products post: counted when posted, with the
+// count posted (the products always receive exactly what was sent).
+int MPI_Ibcast(void* buffer, int count, MPI_Datatype type, int root, MPI_Comm comm,
+               MPI_Request* request) {
+  if (g_count.on) {
+    const uint64_t b = mpi_compare::bytes(count, type);
+    if (mpi_compare::rank_in(comm) == root) {
+      g_count.t.sent += b * static_cast<uint64_t>(mpi_compare::size_of(comm) - 1);
+    } else {
+      g_count.t.received += b;
+    }
+  }
+  return PMPI_Ibcast(buffer, count, type, root, comm, request);
+}
+
+int MPI_Isend(const void* buf, int count, MPI_Datatype type, int dest, int tag, MPI_Comm comm,
+              MPI_Request* request) {
+  if (g_count.on && dest != mpi_compare::rank_in(comm)) {
+    g_count.t.sent += mpi_compare::bytes(count, type);
+  }
+  return PMPI_Isend(buf, count, type, dest, tag, comm, request);
+}
+
+int MPI_Irecv(void* buf, int count, MPI_Datatype type, int source, int tag, MPI_Comm comm,
+              MPI_Request* request) {
+  if (g_count.on && source != mpi_compare::rank_in(comm)) {
+    g_count.t.received += mpi_compare::bytes(count, type);
+  }
+  return PMPI_Irecv(buf, count, type, source, tag, comm, request);
+}
+
 }  // extern "C"

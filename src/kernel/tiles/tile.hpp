@@ -1,9 +1,10 @@
-// Private to the block kernel: the interface every tile implements, the tiles there are,
-// and the record the driver runs one path from.
+// Private to the block kernel: the interface every tile implements, its register shapes,
+// and the record the driver runs one path from (the registry, registry.cpp, declares the
+// tiles there are and gives each path its record).
 //
 // Three layers, kept apart so that only the innermost one depends on the CPU:
 //   block_kernel.cpp,   check the descriptors (operands.hpp) and pick a path
-//   team_kernel.cpp     (dispatch.hpp, which also holds every path's block sizes);
+//   team_kernel.cpp     (dispatch.hpp, over the registry's rows: registry.hpp);
 //   driver.cpp          cuts the product into cache blocks and packs panels of a and b
 //                       into contiguous, aligned buffers (driver.hpp);
 //   tiles/*.cpp         the register-tiled tiles, each file the only one built with its
@@ -48,19 +49,8 @@ inline constexpr tile_shape kScalarShape{4, 8};  // plain C++: 32 sums the compi
 inline constexpr tile_shape kYmmShape{6, 16};    // twelve ymm accumulators, two a row
 inline constexpr tile_shape kZmmShape{12, 32};   // twenty-four zmm accumulators, two a row
 
-// The tiles, each defined in the file of its name; the SIMD ones exist only in
-// builds for x86-64.
-tile_signature tile_scalar_i32_4x8;
-tile_signature tile_scalar_i16_4x8;
-tile_signature tile_avx2_i32_6x16;
-tile_signature tile_avx2_i16_6x16;
-tile_signature tile_avxvnni_i16_6x16;
-tile_signature tile_avx512_i32_12x32;
-tile_signature tile_avx512bw_i16_12x32;
-tile_signature tile_avx512vnni_i16_12x32;
-
 // One path as the driver runs it: its tile and the cache blocks chosen for it
-// (the table of every path is in dispatch.cpp).
+// (the row of every path is in registry.cpp).
 struct tile_kernel {
   int32_t mr;  // rows of the register tile
   int32_t nr;  // columns of the register tile

@@ -21,7 +21,7 @@
 #include <chrono>
 #include <cstdint>
 
-namespace dense_detail {
+namespace team_kernel::detail {
 
 class team_progress {
  public:
@@ -35,6 +35,21 @@ class team_progress {
   // One more piece is finished: call it after the piece has published its
   // results and marks, and every sleeping waiter wakes up to check again.
   void finished();
+
+  // Spins for at most kSpin until done() is true; returns done().
+  template <typename Done>
+  bool spin_until(Done done) {
+    const auto until = std::chrono::steady_clock::now() + kSpin;
+    for (int32_t round = 1;; ++round) {
+      if (done()) {
+        return true;
+      }
+      relax();
+      if (round % 16 == 0 && std::chrono::steady_clock::now() >= until) {
+        return done();
+      }
+    }
+  }
 
   // Returns once done() is true. done() must read only marks that become true
   // before some later call of finished(), or a waiter may sleep past it.
@@ -77,4 +92,4 @@ class team_progress {
   std::atomic<int32_t> sleepers_{0};
 };
 
-}  // namespace dense_detail
+}  // namespace team_kernel::detail

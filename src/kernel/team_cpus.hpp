@@ -1,5 +1,5 @@
-// Private to the kit: keeps the members of an OpenMP team off the CPU of the thread that started
-// it, for the length of one call.
+// Private to the team kernel: keeps the members of an OpenMP team off the CPU of the thread that
+// started it, for the length of one call.
 //
 // When no CPU is idle, Linux wakes a sleeping thread on the CPU of the
 // thread that woke it ("wake affine": its caches are warm there). So when
@@ -24,7 +24,7 @@
 
 #include <sched.h>
 
-namespace dense_detail {
+namespace team_kernel::detail {
 
 class off_callers_cpu {
  public:
@@ -42,4 +42,4 @@ class off_callers_cpu {
   bool moved_ = false;
 };
 
-}  // namespace dense_detail
+}  // namespace team_kernel::detail

@@ -1,5 +1,5 @@
 // A team member woken on the caller's CPU moves off it for the call, and gets its own CPU set back.
-#include "common/team_cpus.hpp"
+#include "kernel/team_cpus.hpp"
 
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -30,16 +30,16 @@ TEST(TeamCpus, AMemberOnTheCallersCpuMovesForTheCallAndComesBackUnpinned) {
 
   {
     // The caller itself, and a member already on another CPU, never move.
-    const dense_detail::off_callers_cpu caller(here, 0);
+    const team_kernel::detail::off_callers_cpu caller(here, 0);
     EXPECT_FALSE(caller.moved());
-    const dense_detail::off_callers_cpu elsewhere(here == 0 ? 1 : 0, 1);
+    const team_kernel::detail::off_callers_cpu elsewhere(here == 0 ? 1 : 0, 1);
     EXPECT_FALSE(elsewhere.moved());
   }
   bool moved = false;
   // The scheduler may move this thread between two lines; try again then.
   for (int attempt = 0; attempt < 20 && !moved; ++attempt) {
     here = sched_getcpu();
-    const dense_detail::off_callers_cpu member(here, 1);
+    const team_kernel::detail::off_callers_cpu member(here, 1);
     moved = member.moved();
     if (moved) {
       EXPECT_NE(sched_getcpu(), here);

@@ -1,9 +1,9 @@
 // A team member's move off the caller's CPU, and back to its own CPU set.
-#include "common/team_cpus.hpp"
+#include "kernel/team_cpus.hpp"
 
 #include <pthread.h>
 
-namespace dense_detail {
+namespace team_kernel::detail {
 
 off_callers_cpu::off_callers_cpu(int caller_cpu, int member) {
   if (member == 0 || caller_cpu < 0 || sched_getcpu() != caller_cpu ||
@@ -38,4 +38,4 @@ off_callers_cpu::~off_callers_cpu() {
   }
 }
 
-}  // namespace dense_detail
+}  // namespace team_kernel::detail

@@ -9,7 +9,7 @@
 #include <atomic>
 #include <cstdint>
 
-namespace dense_detail {
+namespace team_kernel::detail {
 
 // The pieces [0, total) of a team's work, each handed out exactly once, in
 // increasing order, to whichever thread asks next. A thread that starts late
@@ -35,4 +35,4 @@ class work_counter {
   const int64_t total_;
 };
 
-}  // namespace dense_detail
+}  // namespace team_kernel::detail

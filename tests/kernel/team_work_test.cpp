@@ -10,13 +10,13 @@
 #include <thread>
 #include <vector>
 
-#include "common/team_progress.hpp"
-#include "common/work_counter.hpp"
+#include "kernel/team_progress.hpp"
+#include "kernel/work_counter.hpp"
 
 namespace {
 
-using dense_detail::team_progress;
-using dense_detail::work_counter;
+using team_kernel::detail::team_progress;
+using team_kernel::detail::work_counter;
 
 // Each thread takes pieces until none is left and keeps them in the order it
 // got them; `late` more threads start only once `late_after` pieces are gone.

@@ -1,5 +1,5 @@
 // The sleeping half of team_progress: a futex on the word that every finished piece changes.
-#include "common/team_progress.hpp"
+#include "kernel/team_progress.hpp"
 
 #include <linux/futex.h>
 #include <sys/syscall.h>
@@ -7,7 +7,7 @@
 
 #include <climits>
 
-namespace dense_detail {
+namespace team_kernel::detail {
 namespace {
 
 // The futex is the atomic's own 32-bit word.
@@ -38,4 +38,4 @@ void team_progress::sleep_unless_changed(uint32_t seen) {
   sleepers_.fetch_sub(1);
 }
 
-}  // namespace dense_detail
+}  // namespace team_kernel::detail
