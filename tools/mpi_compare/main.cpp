@@ -8,6 +8,9 @@
 // collective product in the same order, and after the last round it
 // broadcasts the end.
 //
+// With --trace or --timeline, every rank makes one more call of each method
+// after the rounds, recorded and gathered to rank 0 (traced.hpp).
+//
 // The busy line under the table covers rank 0's host only: /proc/stat there,
 // less the CPU time of every rank on that host. On several hosts, what the
 // other hosts were doing meanwhile is not measured.
