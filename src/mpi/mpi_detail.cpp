@@ -13,6 +13,7 @@
 
 #include "common/matrix_records.hpp"
 #include "common/messages.hpp"
+#include "mpi/phases.hpp"
 
 namespace mpi_detail {
 
@@ -208,6 +209,7 @@ void add_product(view a, view b, view c, int32_t rows, int32_t inner, int32_t co
   const dense_arith::submatriz sb{&mb, &bb};
   const dense_arith::submatriz sc{&mc, &bc};
   // Every block was sized and allocated here, so the kernel has nothing to refuse.
+  const phases::span computing(phases::kCompute, phases::kCaller);
   team_kernel::mmsubmatrizOMP(&sa, &sb, &sc, threads);
 }
 
@@ -228,6 +230,7 @@ int32_t judge_factors(const dense_core::matriz* a, const dense_core::matriz* b) 
 
 bool agree_on_factors(const dense_core::matriz* a, const dense_core::matriz* b,
                       const private_comm& pc, product_shape* shape) {
+  const phases::span agreeing(phases::kAgree, phases::kCaller);
   const bool root = pc.rank() == 0;
   int32_t header[4] = {kAccepted, 0, 0, 0};
   if (root) {

@@ -15,12 +15,16 @@
 #include <vector>
 
 #include "mpi/mpi_detail.hpp"
+#include "mpi/phases.hpp"
 
 namespace mpi_products {
 
 using dense_core::matriz;
 using mpi_detail::in_flight;
 using mpi_detail::packed;
+using mpi_detail::phases::kCaller;
+using mpi_detail::phases::span;
+namespace phases = mpi_detail::phases;
 
 namespace {
 
@@ -33,6 +37,7 @@ constexpr int kTagC = 3;
 matriz* deal_compute_collect(const matriz* a, const matriz* b, int32_t m, int32_t k, int32_t cols,
                              int32_t threads, MPI_Comm comm, int ranks) {
   in_flight out(comm);
+  span deal_a(phases::kDealA, kCaller);
   std::vector<std::unique_ptr<packed>> their_a(static_cast<size_t>(ranks));
   for (int r = 1; r < ranks; ++r) {
     const faixa f = faixa_de(m, ranks, r);
@@ -41,6 +46,8 @@ matriz* deal_compute_collect(const matriz* a, const matriz* b, int32_t m, int32_
     mpi_detail::copy_block(a, f.inicio, 0, *blk);
     out.send(*blk, 0, blk->rows(), r, kTagA);
   }
+  deal_a.end();
+  span deal_b(phases::kDealB, kCaller);
   // b is packed once, piece by piece, each piece sent to every rank that has
   // rows as soon as it is packed. A rank without rows needs no b.
   packed all_b(ranks > 1 ? k : 0, cols, comm);
@@ -57,7 +64,10 @@ matriz* deal_compute_collect(const matriz* a, const matriz* b, int32_t m, int32_
     }
   }
 
+  deal_b.end();
+  span make_result(phases::kMakeResult, kCaller);
   matriz* c = mpi_detail::new_result(m, cols, comm);
+  make_result.end();
   const faixa mine = faixa_de(m, ranks, 0);
   matriz my_a = mpi_detail::window(a, mine.fim, k);
   matriz my_b = mpi_detail::window(b, k, cols);
@@ -66,11 +76,14 @@ matriz* deal_compute_collect(const matriz* a, const matriz* b, int32_t m, int32_
 
   // The others' rows of c land straight in the result's rows.
   in_flight back(comm);
+  span collect(phases::kCollectC, kCaller);
   for (int r = 1; r < ranks; ++r) {
     const faixa f = faixa_de(m, ranks, r);
     back.receive_into(c, f.inicio, 0, f.fim - f.inicio, cols, r, kTagC);
   }
   back.wait_all();
+  collect.end();
+  const span sends(phases::kWaitSends, kCaller);
   out.wait_all();
   return c;
 }
@@ -86,6 +99,7 @@ void receive_compute_send(int32_t m, int32_t k, int32_t cols, int32_t threads, M
   packed my_a(mine, k, comm);
   packed my_b(k, cols, comm);
   {
+    const span receive(phases::kReceiveAB, kCaller);  // ends after `in` has waited
     in_flight in(comm);
     in.receive(my_a, 0, mine, 0, kTagA);
     in.receive(my_b, 0, k, 0, kTagB);
@@ -93,6 +107,7 @@ void receive_compute_send(int32_t m, int32_t k, int32_t cols, int32_t threads, M
   packed my_c(mine, cols, comm);
   mpi_detail::add_product({my_a.matrix(), 0, 0}, {my_b.matrix(), 0, 0}, {my_c.matrix(), 0, 0}, mine,
                           k, cols, threads);
+  const span send(phases::kSendC, kCaller);  // ends after `out` has waited
   in_flight out(comm);
   out.send(my_c, 0, mine, 0, kTagC);
 }

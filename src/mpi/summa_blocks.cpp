@@ -19,6 +19,7 @@
 
 #include "common/even_split.hpp"
 #include "mpi/mpi_detail.hpp"
+#include "mpi/phases.hpp"
 #include "mpi/summa_loop.hpp"
 
 namespace mpi_products {
@@ -141,8 +142,10 @@ struct slot {
   MPI_Request done[2] = {MPI_REQUEST_NULL, MPI_REQUEST_NULL};
 };
 
-void wait_for(in_flight*& arriving) {
+// Waits for a dealt block still arriving; `phase` names the wait.
+void wait_for(in_flight*& arriving, const char* phase) {
   if (arriving != nullptr) {
+    const mpi_detail::phases::span waiting(phase, mpi_detail::phases::kCaller);
     arriving->wait_all();
     arriving = nullptr;
   }
@@ -196,11 +199,13 @@ void summa_loop(MPI_Comm grid, const int dims[2], int rank, int32_t m, int32_t k
   auto post = [&](size_t i) {
     const mpi_products::panel& p = panels[i];
     mpi_products::slot& s = slots[i % 2];
+    const mpi_detail::phases::span posting(mpi_detail::phases::kBroadcastPanel,
+                                           mpi_detail::phases::kCaller);
     check(MPI_Waitall(2, s.done, MPI_STATUSES_IGNORE), grid);  // its last panel is done with
     if (send_a) {
       s.a->reshape(my_rows, p.width);
       if (my_col == p.a_owner) {
-        mpi_products::wait_for(blocks.a_arriving);
+        mpi_products::wait_for(blocks.a_arriving, mpi_detail::phases::kReceiveA);
         copy_block(blocks.a.m, blocks.a.r0, blocks.a.c0 + p.from - a_blk.col_inicio, *s.a);
       }
       a_rows.push_back(std::make_unique<row_type>(p.width, grid));
@@ -211,7 +216,7 @@ void summa_loop(MPI_Comm grid, const int dims[2], int rank, int32_t m, int32_t k
     if (send_b) {
       s.b->reshape(p.width, my_cols);
       if (my_row == p.b_owner) {
-        mpi_products::wait_for(blocks.b_arriving);
+        mpi_products::wait_for(blocks.b_arriving, mpi_detail::phases::kReceiveB);
         copy_block(blocks.b.m, blocks.b.r0 + p.from - b_blk.lin_inicio, blocks.b.c0, *s.b);
       }
       check(MPI_Ibcast(s.b->data(), p.width, row_c.get(), p.b_owner, along_col.get(), &s.done[1]),
@@ -224,16 +229,20 @@ void summa_loop(MPI_Comm grid, const int dims[2], int rank, int32_t m, int32_t k
     mpi_products::slot& s = slots[i % 2];
     view a = {s.a->matrix(), 0, 0};
     if (my_col == p.a_owner) {
-      mpi_products::wait_for(blocks.a_arriving);
+      mpi_products::wait_for(blocks.a_arriving, mpi_detail::phases::kReceiveA);
       a = {blocks.a.m, blocks.a.r0, blocks.a.c0 + p.from - a_blk.col_inicio};
     } else {
+      const mpi_detail::phases::span waiting(mpi_detail::phases::kWaitPanel,
+                                             mpi_detail::phases::kCaller);
       check(MPI_Wait(&s.done[0], MPI_STATUS_IGNORE), grid);
     }
     view b = {s.b->matrix(), 0, 0};
     if (my_row == p.b_owner) {
-      mpi_products::wait_for(blocks.b_arriving);
+      mpi_products::wait_for(blocks.b_arriving, mpi_detail::phases::kReceiveB);
       b = {blocks.b.m, blocks.b.r0 + p.from - b_blk.lin_inicio, blocks.b.c0};
     } else {
+      const mpi_detail::phases::span waiting(mpi_detail::phases::kWaitPanel,
+                                             mpi_detail::phases::kCaller);
       check(MPI_Wait(&s.done[1], MPI_STATUS_IGNORE), grid);
     }
     add_product(a, b, blocks.c, my_rows, p.width, my_cols, threads);
@@ -250,11 +259,15 @@ void summa_loop(MPI_Comm grid, const int dims[2], int rank, int32_t m, int32_t k
     }
     multiply(i);
   }
-  for (auto& s : slots) {
-    check(MPI_Waitall(2, s.done, MPI_STATUSES_IGNORE), grid);
+  {
+    const mpi_detail::phases::span waiting(mpi_detail::phases::kWaitPanel,
+                                           mpi_detail::phases::kCaller);
+    for (auto& s : slots) {
+      check(MPI_Waitall(2, s.done, MPI_STATUSES_IGNORE), grid);
+    }
   }
-  mpi_products::wait_for(blocks.a_arriving);
-  mpi_products::wait_for(blocks.b_arriving);
+  mpi_products::wait_for(blocks.a_arriving, mpi_detail::phases::kReceiveA);
+  mpi_products::wait_for(blocks.b_arriving, mpi_detail::phases::kReceiveB);
 }
 
 }  // namespace mpi_detail
@@ -274,7 +287,9 @@ int multiplicarSUMMAblocos(const matriz* a, const matriz* b, matriz* c, int32_t 
   // equal (their maxima and minima, through one MPI_MAX on negated copies).
   int32_t mine[7] = {g.verdict, m, -m, k, -k, n, -n};
   int32_t all[7] = {};
+  mpi_detail::phases::span agreeing(mpi_detail::phases::kAgree, mpi_detail::phases::kCaller);
   check(MPI_Allreduce(mine, all, 7, MPI_INT32_T, MPI_MAX, grid), grid);
+  agreeing.end();
   int32_t verdict = all[0];
   if (verdict == mpi_detail::kAccepted &&
       (all[1] != -all[2] || all[3] != -all[4] || all[5] != -all[6])) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "mpi/mpi_detail.hpp"
+#include "mpi/phases.hpp"
 #include "mpi/summa_loop.hpp"
 
 namespace mpi_products {
@@ -21,6 +22,9 @@ using dense_core::matriz;
 using mpi_detail::check;
 using mpi_detail::in_flight;
 using mpi_detail::packed;
+using mpi_detail::phases::kCaller;
+using mpi_detail::phases::span;
+namespace phases = mpi_detail::phases;
 
 namespace {
 
@@ -42,6 +46,7 @@ struct grid_shape {
 // The packed copies live in `keep` until the messages are done.
 void deal(const matriz* whole, int32_t lin, int32_t col, const grid_shape& g, int tag,
           in_flight& out, std::vector<std::unique_ptr<packed>>& keep) {
+  const span dealing(tag == kTagA ? phases::kDealA : phases::kDealB, kCaller);
   for (int r = 1; r < g.ranks; ++r) {
     const dense_arith::bloco blk = bloco_do_rank(lin, col, g.dims[0], g.dims[1], r);
     keep.push_back(std::make_unique<packed>(rows_of(blk), cols_of(blk), g.comm));
@@ -53,6 +58,7 @@ void deal(const matriz* whole, int32_t lin, int32_t col, const grid_shape& g, in
 
 // Rank 0: receives every other rank's block of c straight into `whole`.
 void collect(const matriz* whole, int32_t lin, int32_t col, const grid_shape& g) {
+  const span collecting(phases::kCollectC, kCaller);  // ends after `in` has waited
   in_flight in(g.comm);
   for (int r = 1; r < g.ranks; ++r) {
     const dense_arith::bloco blk = bloco_do_rank(lin, col, g.dims[0], g.dims[1], r);
@@ -85,11 +91,13 @@ matriz* on_rank_zero(const matriz* a, const matriz* b, const mpi_detail::product
   // panel should not wait for.
   blocks.once_posted = [&] {
     deal(b, s.k, s.n, g, kTagB, out, keep);
+    const span making(phases::kMakeResult, kCaller);
     c = mpi_detail::new_result(s.m, s.n, g.comm);
     my_c = mpi_detail::window(c, rows_of(a_blk), cols_of(b_blk));
   };
   mpi_detail::summa_loop(g.comm, g.dims, 0, s.m, s.k, s.n, threads, blocks);
   collect(c, s.m, s.n, g);
+  const span sends(phases::kWaitSends, kCaller);
   out.wait_all();
   return c;
 }
@@ -112,6 +120,7 @@ void on_other_rank(const mpi_detail::product_shape& s, int32_t threads, const gr
   blocks.a_arriving = &a_in;
   blocks.b_arriving = &b_in;
   mpi_detail::summa_loop(g.comm, g.dims, rank, s.m, s.k, s.n, threads, blocks);
+  const span send(phases::kSendC, kCaller);  // ends after `out` has waited
   in_flight out(g.comm);
   out.send(my_c, 0, my_c.rows(), 0, kTagC);
 }

@@ -58,7 +58,9 @@ constexpr phase_colour kKnownPhases[] = {
     {trace::kPackA, "#bcbd22"},         {trace::kMultiply, "#17becf"},
     {trace::kWait, "#606060"}};
 // Phases of no known name, in the order met.
-constexpr const char* kOtherColours[] = {"#000080", "#808000", "#800080", "#008080"};
+constexpr const char* kOtherColours[] = {"#000080", "#808000", "#800080", "#008080",
+                                         "#ff00ff", "#00c000", "#c00000", "#ffd700",
+                                         "#4b0082", "#a0522d", "#00bfff", "#ff1493"};
 
 }  // namespace
 

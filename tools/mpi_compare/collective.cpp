@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "common/matrix_records.hpp"
+#include "common/trace.hpp"
 #include "tools/common/exit_status.hpp"
 #include "tools/common/machine.hpp"
 #include "tools/common/seeded.hpp"
@@ -117,19 +118,26 @@ bool check_blocks(const options& o, const row_setup& r, const whole_factors& w) 
   return ok;
 }
 
+// Row `r`'s product on this rank: c on rank 0 of rows and summa, else null
+// (summa-blocks adds into the rank's own block of c).
+matriz* product(const options& o, row_setup& r, const whole_factors& w) {
+  if (r.m == method::rows) {
+    return mpi_products::multiplicarMPI(w.a, w.b, r.threads, r.comm);
+  }
+  if (r.m == method::summa) {
+    return mpi_products::multiplicarSUMMA(w.a, w.b, r.threads, r.comm);
+  }
+  mpi_products::multiplicarSUMMAblocos(r.my_a, r.my_b, r.my_c, o.rows, o.inner, o.cols, r.threads,
+                                       r.grid_comm);
+  return nullptr;
+}
+
 // The product of row `r` on its ranks, timed on each; the slowest time on rank 0.
 double timed_product(const options& o, row_setup& r, const whole_factors& w, matriz** c) {
   need(MPI_Barrier(r.comm));
   start_counting();
   const double t0 = MPI_Wtime();
-  if (r.m == method::rows) {
-    *c = mpi_products::multiplicarMPI(w.a, w.b, r.threads, r.comm);
-  } else if (r.m == method::summa) {
-    *c = mpi_products::multiplicarSUMMA(w.a, w.b, r.threads, r.comm);
-  } else {
-    mpi_products::multiplicarSUMMAblocos(r.my_a, r.my_b, r.my_c, o.rows, o.inner, o.cols, r.threads,
-                                         r.grid_comm);
-  }
+  *c = product(o, r, w);
   const double mine = MPI_Wtime() - t0;
   r.last = stop_counting();
   double slowest = 0;
@@ -254,6 +262,24 @@ tool_common::call_result collective_call(const options& o, row_setup& r, const w
   }
   wait_quietly(MPI_COMM_WORLD);
   return got;
+}
+
+void traced_call(const options& o, row_setup& r, const whole_factors& w, double* start,
+                 double* end) {
+  if (r.comm != MPI_COMM_NULL) {
+    if (r.m == method::summa_blocks) {
+      int rank = 0;
+      need(MPI_Comm_rank(r.comm, &rank));
+      dense_detail::release_matrix(r.my_c);
+      r.my_c = make_block(o, 2, block_of(r, o.rows, o.cols, rank));
+    }
+    need(MPI_Barrier(r.comm));
+    *start = dense_detail::trace::now();
+    matriz* c = product(o, r, w);
+    *end = dense_detail::trace::now();
+    dense_detail::release_matrix(c);
+  }
+  wait_quietly(MPI_COMM_WORLD);
 }
 
 std::vector<row> rows_of(const options& o, const std::vector<row_setup>& setups) {

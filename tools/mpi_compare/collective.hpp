@@ -64,6 +64,12 @@ std::vector<row_setup> set_up_rows(const options& o);
 // wrong result, the failure.
 tool_common::call_result collective_call(const options& o, row_setup& r, const whole_factors& w);
 
+// One more call of row `r`, for a trace: like collective_call but neither
+// timed, counted nor checked; on the row's ranks, *start and *end bound the
+// product on this rank's trace clock (left alone on the others). Collective.
+void traced_call(const options& o, row_setup& r, const whole_factors& w, double* start,
+                 double* end);
+
 // The rows of the table, one per setup, not yet measured.
 std::vector<row> rows_of(const options& o, const std::vector<row_setup>& setups);
 

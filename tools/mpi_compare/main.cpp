@@ -8,6 +8,9 @@
 // collective product in the same order, and after the last round it
 // broadcasts the end.
 //
+// With --trace or --timeline, every rank makes one more call of each method
+// after the rounds, recorded and gathered to rank 0 (traced.hpp).
+//
 // The busy line under the table covers rank 0's host only: /proc/stat there,
 // less the CPU time of every rank on that host. On several hosts, what the
 // other hosts were doing meanwhile is not measured.
@@ -15,6 +18,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -22,10 +26,13 @@
 #include "options.hpp"
 #include "report.hpp"
 #include "tools/common/exit_status.hpp"
+#include "tools/common/gnuplot.hpp"
 #include "tools/common/machine.hpp"
 #include "tools/common/memory.hpp"
 #include "tools/common/outputs.hpp"
 #include "tools/common/rounds.hpp"
+#include "tools/common/timeline.hpp"
+#include "traced.hpp"
 
 #ifndef DENSE_VERSION
 #define DENSE_VERSION "unknown"
@@ -47,6 +54,9 @@ constexpr int kNoMoreCalls = -1;
 struct outputs {
   tool_common::output_file csv;
   tool_common::output_file raw;
+  tool_common::output_file trace;
+  tool_common::output_file timeline;
+  std::string gnuplot;  // for --timeline; empty: gnuplot missing, no picture claimed
 };
 
 // Rank 0's decision on everything the user can get wrong, before any work.
@@ -89,8 +99,31 @@ decision decide(const mpi_compare::parse_result& parsed, outputs* out) {
   if (d.why.empty()) {
     d.why = claim("--raw", o.raw, &out->raw);
   }
-  if (d.why.empty() && out->csv.clashes_with(out->raw)) {
-    d.why = "--raw: '" + o.raw + "' is also the file of --csv; give each output a file of its own";
+  if (d.why.empty()) {
+    d.why = claim("--trace", o.trace, &out->trace);
+  }
+  if (d.why.empty() && !o.timeline.empty()) {
+    out->gnuplot = tool_common::find_on_path("gnuplot");
+    if (!out->gnuplot.empty()) {
+      d.why = claim("--timeline", o.timeline, &out->timeline);
+    }
+  }
+  // Each output against the ones claimed before it.
+  const struct {
+    const char* option;
+    const std::string& path;
+    const tool_common::output_file& file;
+  } files[] = {{"--csv", o.csv, out->csv},
+               {"--raw", o.raw, out->raw},
+               {"--trace", o.trace, out->trace},
+               {"--timeline", o.timeline, out->timeline}};
+  for (size_t i = 1; d.why.empty() && i < std::size(files); ++i) {
+    for (size_t j = 0; d.why.empty() && j < i; ++j) {
+      if (files[i].file.clashes_with(files[j].file)) {
+        d.why = std::string(files[i].option) + ": '" + files[i].path + "' is also the file of " +
+                files[j].option + "; give each output a file of its own";
+      }
+    }
   }
   d.status = d.why.empty() ? 0 : kExitRefused;
   return d;
@@ -135,6 +168,7 @@ struct measured {
   std::vector<tool_common::raw_call> raw;
   int32_t rounds = 0;
   tool_common::machine_load load;
+  mpi_compare::traced_run traced;  // --trace, --timeline: the extra calls
 };
 
 // Rank 0: the rounds, each call told to every rank first.
@@ -203,6 +237,10 @@ measured measure(const options& o, bool root) {
   }
   meter.stop(mpi_compare::host_cpu_seconds(host));
   MPI_Comm_free(&host);
+  // After the rounds and outside the busy line's interval: never a timed call.
+  if (!o.trace.empty() || !o.timeline.empty()) {
+    m.traced = mpi_compare::trace_methods(o, setups, w);
+  }
   mpi_compare::gather_traffic(setups, m.rows);
   for (auto& r : m.rows) {
     r.shape_rounds = m.rounds;
@@ -211,6 +249,20 @@ measured measure(const options& o, bool root) {
   mpi_compare::release(setups);
   mpi_compare::release(w);
   return m;
+}
+
+// Rank 0: the traced calls drawn by gnuplot as a PNG; empty when gnuplot failed.
+std::string timeline_png(const measured& m, const std::string& gnuplot) {
+  std::vector<double> median_s;
+  for (const auto& r : m.rows) {
+    median_s.push_back(r.median_s);
+  }
+  const std::string script = tool_common::timeline_script(
+      mpi_compare::trace_products(m.traced, median_s),
+      tool_common::picture_title("What each rank and thread did during one call of each method",
+                                 tool_common::machine_label(), m.load));
+  std::string png;
+  return tool_common::run_gnuplot(gnuplot, script, &png) ? png : std::string();
 }
 
 // Rank 0: the header, the table and its notes, the wrong results, the files; the exit status.
@@ -241,9 +293,20 @@ int report(const options& o, int ranks, measured& m, outputs& out) {
     tool_common::output_file& file;
     std::string text;
   } files[] = {{"--csv", o.csv, out.csv, out.csv.claimed() ? format_csv(m.rows, o, m.load) : ""},
-               {"--raw", o.raw, out.raw, out.raw.claimed() ? format_raw(m.raw, m.rows) : ""}};
+               {"--raw", o.raw, out.raw, out.raw.claimed() ? format_raw(m.raw, m.rows) : ""},
+               {"--trace", o.trace, out.trace,
+                out.trace.claimed() ? mpi_compare::trace_json(m.traced, o) : ""},
+               {"--timeline", o.timeline, out.timeline,
+                out.timeline.claimed() ? timeline_png(m, out.gnuplot) : ""}};
+  if (!o.timeline.empty() && out.gnuplot.empty()) {
+    std::fprintf(stderr,
+                 "mpi_compare: --timeline: gnuplot is not installed (Debian: apt-get install "
+                 "gnuplot-nox); no picture written\n");
+    status = status == 0 ? kExitWriteFailed : status;
+  }
   for (const auto& f : files) {
-    if (f.file.claimed() && !f.file.commit(f.text)) {
+    if (f.file.claimed() && (f.text.empty() || !f.file.commit(f.text))) {
+      f.file.abandon();
       std::fprintf(stderr, "mpi_compare: %s: could not write '%s'\n", f.option, f.path.c_str());
       status = status == 0 ? kExitWriteFailed : status;
     }
@@ -275,6 +338,8 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     out.csv.abandon();
     out.raw.abandon();
+    out.trace.abandon();
+    out.timeline.abandon();
     MPI_Finalize();
     return verdict[0];
   }

@@ -53,6 +53,8 @@ parse_result parse_options(int argc, const char* const* argv) {
        }},
       tc::path_entry("--csv", &o.csv),
       tc::path_entry("--raw", &o.raw),
+      tc::path_entry("--trace", &o.trace),
+      tc::path_entry("--timeline", &o.timeline),
       tc::flag_entry("--help", &o.help),
       tc::flag_entry("--version", &o.version),
   };
@@ -99,6 +101,14 @@ std::string help_text() {
          "  --csv FILE          also write the table as CSV into FILE\n"
          "  --raw FILE          write every timed call into FILE: round, position, method,\n"
          "                      ranks, threads, shape, seconds\n"
+         "  --trace FILE        after the rounds, one untimed call of each method on every\n"
+         "                      rank, with the most threads: each rank's phases (deal,\n"
+         "                      receive, broadcast panel, compute, wait, collect) and its\n"
+         "                      kernel team's, as Chrome trace JSON (Perfetto): a process\n"
+         "                      per rank, a thread per thread, clocks aligned to rank 0's\n"
+         "                      by ping-pongs\n"
+         "  --timeline FILE     the same calls drawn as a PNG with gnuplot: a panel per\n"
+         "                      method, a lane per rank and thread, one time axis\n"
          "  --help              this text\n"
          "  --version           the program's and the MPI library's versions\n"
          "\n"
