@@ -16,7 +16,6 @@
 // other hosts were doing meanwhile is not measured.
 #include <mpi.h>
 
-#include <csignal>
 #include <cstdio>
 #include <iterator>
 #include <string>
@@ -27,6 +26,7 @@
 #include "report.hpp"
 #include "tools/common/exit_status.hpp"
 #include "tools/common/gnuplot.hpp"
+#include "tools/common/interrupts.hpp"
 #include "tools/common/machine.hpp"
 #include "tools/common/memory.hpp"
 #include "tools/common/outputs.hpp"
@@ -127,26 +127,6 @@ decision decide(const mpi_compare::parse_result& parsed, outputs* out) {
   }
   d.status = d.why.empty() ? 0 : kExitRefused;
   return d;
-}
-
-// A run ended by SIGINT or SIGTERM gives back what rank 0 claimed (a file it
-// created is removed, an existing one was never touched), then ends by the same
-// signal, as it would have without us.
-void give_back_and_end(int sig) {
-  tool_common::give_back_every_claim();
-  signal(sig, SIG_DFL);
-  raise(sig);
-}
-
-void give_back_claims_on_signals() {
-  struct sigaction act {};
-  act.sa_handler = give_back_and_end;
-  sigemptyset(&act.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    sigaction(sig, &act, nullptr);
-  }
-  // A write past the file-size limit fails and is reported instead of ending the run.
-  signal(SIGXFSZ, SIG_IGN);
 }
 
 void print_help_or_version(const decision& d) {
@@ -324,7 +304,9 @@ int main(int argc, char** argv) {
   outputs out;
   decision d;
   if (root) {
-    give_back_claims_on_signals();
+    // An interrupted run gives back what rank 0 claimed: a file it created is removed, an
+    // existing one was never touched.
+    tool_common::give_back_claims_on_signals(nullptr);
     d = decide(parsed, &out);
   }
   int verdict[3] = {d.status, d.print_help ? 1 : 0, d.print_version ? 1 : 0};
