@@ -324,10 +324,12 @@ def made_by(words):
         elif w == "-o":
             made.add(words[i + 1])
     if words[:1] == ["make"] and "try" in words:
+        name = "my_product"  # the Makefile's SRC when none is given
         for w in words:
             m = re.match(r"^SRC=(?:.*/)?([^/]+)\.cpp$", w)
             if m:
-                made.add("build-run/try/%s.so" % m.group(1))
+                name = m.group(1)
+        made.add("build-run/try/%s.so" % name)
     return made
 
 
