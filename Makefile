@@ -61,8 +61,9 @@ run:
 # warning set, no library on its link line), then compare_products with it at 1 ... max threads
 # beside tipo1, omp and kernel. Its rows are named after the file; SYMBOL is the function it
 # exports (by default the file's name, as in the starter); ARGS passes further options. When SRC
-# has a `// goal:` line, the run also writes RUN_BUILD/try/NAME.csv and scripts/try_goal.py says
-# whether the goal is met by the intervals of that CSV; the status stays compare_products'.
+# has a `// goal:` line, the run also writes RUN_BUILD/try/NAME.csv (a --csv in ARGS takes its
+# place) and scripts/try_goal.py says whether the goal is met by the intervals of that CSV; the
+# status stays compare_products'.
 SRC ?= exercises/my_product.cpp
 TRY_LABEL = $(basename $(notdir $(SRC)))
 SYMBOL ?= $(TRY_LABEL)
@@ -79,8 +80,10 @@ try:
 	@$$(cat $(RUN_BUILD)/exercises/compile_command) '$(SRC)' -o '$(RUN_BUILD)/try/$(TRY_LABEL).so'
 	@if grep -q '^ *// goal:' '$(SRC)'; then csv='$(RUN_BUILD)/try/$(TRY_LABEL).csv'; rm -f "$$csv"; \
 	  $(RUN_BUILD)/bin/compare_products --add '$(TRY_LABEL)=$(RUN_BUILD)/try/$(TRY_LABEL).so:$(SYMBOL)' \
-	    --methods tipo1,omp,kernel --timeout $(TIMEOUT) $(ARGS) --csv "$$csv"; status=$$?; \
-	  test ! -f "$$csv" || scripts/try_goal.py '$(SRC)' "$$csv" '$(TRY_LABEL)' || true; exit $$status; \
+	    --methods tipo1,omp,kernel --timeout $(TIMEOUT) --csv "$$csv" $(ARGS); status=$$?; \
+	  if test -f "$$csv"; then scripts/try_goal.py '$(SRC)' "$$csv" '$(TRY_LABEL)' || true; \
+	  elif test $$status -ne 2; then echo "goal: not judged: ARGS wrote the CSV elsewhere;" \
+	    "scripts/try_goal.py $(SRC) THAT.csv $(TRY_LABEL) judges it"; fi; exit $$status; \
 	else $(RUN_BUILD)/bin/compare_products --add '$(TRY_LABEL)=$(RUN_BUILD)/try/$(TRY_LABEL).so:$(SYMBOL)' \
 	  --methods tipo1,omp,kernel --timeout $(TIMEOUT) $(ARGS); fi
 
