@@ -60,7 +60,10 @@ run:
 # SRC compiled into a shared object with the command line that build wrote (the kit's headers and
 # warning set, no library on its link line), then compare_products with it at 1 ... max threads
 # beside tipo1, omp and kernel. Its rows are named after the file; SYMBOL is the function it
-# exports (by default the file's name, as in the starter); ARGS passes further options.
+# exports (by default the file's name, as in the starter); ARGS passes further options. When SRC
+# has a `// goal:` line, the run also writes RUN_BUILD/try/NAME.csv (a --csv in ARGS takes its
+# place) and scripts/try_goal.py says whether the goal is met by the intervals of that CSV; the
+# status stays compare_products'.
 SRC ?= exercises/my_product.cpp
 TRY_LABEL = $(basename $(notdir $(SRC)))
 SYMBOL ?= $(TRY_LABEL)
@@ -75,8 +78,14 @@ try:
 	@mkdir -p $(RUN_BUILD)/try
 	@echo "compiling $(SRC) into $(RUN_BUILD)/try/$(TRY_LABEL).so"
 	@$$(cat $(RUN_BUILD)/exercises/compile_command) '$(SRC)' -o '$(RUN_BUILD)/try/$(TRY_LABEL).so'
-	@$(RUN_BUILD)/bin/compare_products --add '$(TRY_LABEL)=$(RUN_BUILD)/try/$(TRY_LABEL).so:$(SYMBOL)' \
-	  --methods tipo1,omp,kernel --timeout $(TIMEOUT) $(ARGS)
+	@if grep -q '^ *// goal:' '$(SRC)'; then csv='$(RUN_BUILD)/try/$(TRY_LABEL).csv'; rm -f "$$csv"; \
+	  $(RUN_BUILD)/bin/compare_products --add '$(TRY_LABEL)=$(RUN_BUILD)/try/$(TRY_LABEL).so:$(SYMBOL)' \
+	    --methods tipo1,omp,kernel --timeout $(TIMEOUT) --csv "$$csv" $(ARGS); status=$$?; \
+	  if test -f "$$csv"; then scripts/try_goal.py '$(SRC)' "$$csv" '$(TRY_LABEL)' || true; \
+	  elif test $$status -ne 2; then echo "goal: not judged: ARGS wrote the CSV elsewhere;" \
+	    "scripts/try_goal.py $(SRC) THAT.csv $(TRY_LABEL) judges it"; fi; exit $$status; \
+	else $(RUN_BUILD)/bin/compare_products --add '$(TRY_LABEL)=$(RUN_BUILD)/try/$(TRY_LABEL).so:$(SYMBOL)' \
+	  --methods tipo1,omp,kernel --timeout $(TIMEOUT) $(ARGS); fi
 
 # A class's products (docs/teaching.md): every DIR/<student>.cpp compiled with the exercises'
 # command line, checked alone on odd shapes, and the right ones timed beside tipo1, omp and kernel
