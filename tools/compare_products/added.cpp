@@ -104,7 +104,7 @@ timed_call added_product::call() {
 }
 
 std::string added_product::try_battery(int32_t largest_threads, int32_t limit, uint64_t seed,
-                                       stdout_sink& sink,
+                                       tool_common::stdout_sink& sink,
                                        const std::function<void(const std::string&)>& progress) {
   const auto reference = [&sink](const matriz* a, const matriz* b) {
     sink.begin();

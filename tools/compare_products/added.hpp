@@ -17,7 +17,7 @@
 #include "methods.hpp"
 #include "options.hpp"
 #include "rounds.hpp"
-#include "stdout_sink.hpp"
+#include "tools/common/stdout_sink.hpp"
 #include "worker.hpp"
 
 namespace compare_products {
@@ -51,7 +51,8 @@ class added_product {
   // is told each case. Empty when every case is right; else the first failing
   // case and how it failed ("failed the battery (not timed) at 7x13x5 on 3 threads: ..."),
   // and untimed() is the verdict of its rows from then on.
-  std::string try_battery(int32_t largest_threads, int32_t limit, uint64_t seed, stdout_sink& sink,
+  std::string try_battery(int32_t largest_threads, int32_t limit, uint64_t seed,
+                          tool_common::stdout_sink& sink,
                           const std::function<void(const std::string&)>& progress);
   // Why its rows are not timed ("DIFFERS at 7x13x5 on 3 threads"); empty when it passed.
   const std::string& untimed() const { return untimed_; }

@@ -10,7 +10,7 @@ constexpr char kDiffers[] = "differs from the sequential product: ";
 
 }  // namespace
 
-result_check exact_check(const dense_core::matriz* reference, stdout_sink& sink) {
+result_check exact_check(const dense_core::matriz* reference, tool_common::stdout_sink& sink) {
   return [reference, &sink](const dense_core::matriz* result) -> std::string {
     if (result->mat != nullptr && result->lin == reference->lin && result->col == reference->col) {
       const auto d = tool_common::first_difference(reference, result);
@@ -24,7 +24,7 @@ result_check exact_check(const dense_core::matriz* reference, stdout_sink& sink)
     if (same == 1) {
       return {};
     }
-    return kDiffers + one_line(report);
+    return kDiffers + tool_common::one_line(report);
   };
 }
 

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "options.hpp"
-#include "stdout_sink.hpp"
 #include "tools/common/freivalds.hpp"
 #include "tools/common/rounds.hpp"
+#include "tools/common/stdout_sink.hpp"
 
 namespace compare_products {
 
@@ -22,7 +22,7 @@ using tool_common::result_check;
 // Element by element against `reference`. A result without storage or of
 // another shape is told by mcomparar, whose report goes through `sink` and
 // into the verdict.
-result_check exact_check(const dense_core::matriz* reference, stdout_sink& sink);
+result_check exact_check(const dense_core::matriz* reference, tool_common::stdout_sink& sink);
 
 // Freivalds' test of each result against the factors `plan` was made for;
 // a failure is worded as the exact check words it. The plan must outlive the

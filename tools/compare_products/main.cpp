@@ -9,7 +9,7 @@
 // there. An interrupt (SIGINT, SIGTERM) ends the workers and undoes the
 // claims. The library prints its own messages on stdout (mcomparar's
 // verdict among them); those calls run with stdout pointed at a sink
-// (stdout_sink.hpp), so the table and the CSV hold only our lines.
+// (tools/common/stdout_sink.hpp), so the table and the CSV hold only our lines.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,16 +26,16 @@
 #include "options.hpp"
 #include "outputs.hpp"
 #include "peak_memory.hpp"
-#include "process.hpp"
 #include "report.hpp"
 #include "run.hpp"
-#include "stdout_sink.hpp"
 #include "tools/common/exit_status.hpp"
 #include "tools/common/gnuplot.hpp"
 #include "tools/common/interrupts.hpp"
 #include "tools/common/machine.hpp"
 #include "tools/common/memory.hpp"
 #include "tools/common/outputs.hpp"
+#include "tools/common/standard_descriptors.hpp"
+#include "tools/common/stdout_sink.hpp"
 #include "tools/common/text.hpp"
 #include "worker.hpp"
 
@@ -45,7 +45,7 @@ using compare_products::options;
 using compare_products::run_result;
 
 // Library stdout goes to a sink around every library call.
-compare_products::stdout_sink g_sink;
+tool_common::stdout_sink g_sink;
 
 // The products given with --add, each with its worker process (stopped at exit, see worker.hpp).
 std::deque<compare_products::added_product> g_added;
@@ -70,7 +70,7 @@ void at_exit() {
     const std::string said = g_sink.end();
     if (!said.empty()) {
       std::fprintf(stderr, "compare_products: the library stopped the run: %s\n",
-                   compare_products::one_line(said).c_str());
+                   tool_common::one_line(said).c_str());
     }
   }
   give_back_outputs();
@@ -258,7 +258,7 @@ void measure(const options& o, run_result& run) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  compare_products::open_standard_descriptors();
+  tool_common::open_standard_descriptors();
   options o = read_options(argc, argv);
   if (answered_at_once(o)) {
     return tool_common::kExitOk;

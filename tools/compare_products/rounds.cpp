@@ -7,7 +7,7 @@
 
 namespace compare_products {
 
-timed_call in_process(product_fn product, stdout_sink* sink) {
+timed_call in_process(product_fn product, tool_common::stdout_sink* sink) {
   return [product = std::move(product), sink](const dense_core::matriz* a,
                                               const dense_core::matriz* b, int32_t threads) {
     sink->begin();
@@ -19,7 +19,8 @@ timed_call in_process(product_fn product, stdout_sink* sink) {
     got.product = c;
     got.seconds = stop - start;
     if (c == nullptr) {
-      got.failure = "gave no result" + (said.empty() ? std::string() : ": " + one_line(said));
+      got.failure =
+          "gave no result" + (said.empty() ? std::string() : ": " + tool_common::one_line(said));
     }
     return got;
   };

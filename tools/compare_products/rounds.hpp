@@ -6,9 +6,9 @@
 #include <dense/dense_core.hpp>
 #include <functional>
 
-#include "stdout_sink.hpp"
 #include "tools/common/measurement.hpp"
 #include "tools/common/rounds.hpp"
+#include "tools/common/stdout_sink.hpp"
 
 namespace compare_products {
 
@@ -23,6 +23,6 @@ using product_fn = std::function<dense_core::matriz*(const dense_core::matriz* a
 
 // A call of a product in this process: its stdout goes into `sink`, and
 // wtime is read just before and just after it (the redirection stays outside).
-timed_call in_process(product_fn product, stdout_sink* sink);
+timed_call in_process(product_fn product, tool_common::stdout_sink* sink);
 
 }  // namespace compare_products

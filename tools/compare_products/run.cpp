@@ -134,7 +134,8 @@ struct fastest_result {
 constexpr int32_t kTracedCalls = 5;
 constexpr double kTraceBudget = 1.0;
 
-void trace_rows(run_result& run, size_t first, const factors& f, stdout_sink* sink, bool sweep) {
+void trace_rows(run_result& run, size_t first, const factors& f, tool_common::stdout_sink* sink,
+                bool sweep) {
   for (size_t i = first; i < run.rows.size(); ++i) {
     const row& r = run.rows[i];
     if (!r.skipped.empty() || !r.stopped.empty() || r.method->run == nullptr ||

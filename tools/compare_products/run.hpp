@@ -12,9 +12,9 @@
 #include "options.hpp"
 #include "report.hpp"
 #include "rounds.hpp"
-#include "stdout_sink.hpp"
 #include "tools/common/machine.hpp"
 #include "tools/common/seeded.hpp"
+#include "tools/common/stdout_sink.hpp"
 #include "tools/common/timeline.hpp"
 
 namespace compare_products {
@@ -61,7 +61,7 @@ struct run_result {
 // through `sink`; a refusal ends the process with kExitRefused; the
 // products given with --add, loaded, are measured after the methods (may be null).
 struct run_context {
-  stdout_sink* sink;
+  tool_common::stdout_sink* sink;
   void (*refuse)(const std::string& why);  // never returns
   std::deque<added_product>* added = nullptr;
 };

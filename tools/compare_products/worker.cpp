@@ -452,7 +452,8 @@ call_result worker::multiply(const dense_core::matriz* a, const dense_core::matr
       got.failure = r->text;
       break;
     case wp::reply_kind::no_result:
-      got.failure = "gave no result" + (r->text[0] != '\0' ? ": " + one_line(r->text) : "");
+      got.failure =
+          "gave no result" + (r->text[0] != '\0' ? ": " + tool_common::one_line(r->text) : "");
       break;
     case wp::reply_kind::no_storage:
       got.failure = "gave a " + shape + " matrix record without storage (mat is null)";

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "common/matrix_records.hpp"
-#include "stdout_sink.hpp"
+#include "tools/common/stdout_sink.hpp"
 #include "worker_protocol.hpp"
 
 namespace {
@@ -239,7 +239,7 @@ wp::reply load(const wp::request& q, void** library, product_call* call) {
 }
 
 wp::reply multiply(const wp::request& q, product_call call, mapped& m,
-                   compare_products::stdout_sink& sink) {
+                   tool_common::stdout_sink& sink) {
   wp::reply r{};
   if (call == nullptr) {
     r.kind = wp::reply_kind::not_loaded;
@@ -300,7 +300,7 @@ int main(int argc, char** argv) {
   void* library = nullptr;
   product_call call = nullptr;
   mapped m;
-  compare_products::stdout_sink sink;
+  tool_common::stdout_sink sink;
   kept_descriptors kept;
   kept.keep();
   for (;;) {

@@ -17,6 +17,7 @@
 #include "tools/common/gnuplot.hpp"
 #include "tools/common/memory.hpp"
 #include "tools/common/statistics.hpp"
+#include "tools/common/stdout_sink.hpp"
 #include "tools/common/timeline.hpp"
 #include "tools/compare_products/check.hpp"
 #include "tools/compare_products/factors.hpp"
@@ -25,11 +26,9 @@
 #include "tools/compare_products/options.hpp"
 #include "tools/compare_products/peak_memory.hpp"
 #include "tools/compare_products/plot.hpp"
-#include "tools/compare_products/process.hpp"
 #include "tools/compare_products/report.hpp"
 #include "tools/compare_products/rounds.hpp"
 #include "tools/compare_products/run.hpp"
-#include "tools/compare_products/stdout_sink.hpp"
 
 namespace {
 
@@ -572,7 +571,7 @@ struct fake_rows {
 TEST(CompareRounds, EveryRowOnceARoundInAnOrderShuffledFromTheSeed) {
   test_support::owned_matrix a(1, 1, {3});
   test_support::owned_matrix reference(1, 1, {9});  // a x a
-  compare_products::stdout_sink sink;
+  tool_common::stdout_sink sink;
   const compare_products::result_check check = compare_products::exact_check(reference.get(), sink);
   auto run = [&](uint64_t seed, tool_common::round_rules rules) {
     fake_rows f(6);
@@ -623,7 +622,7 @@ TEST(CompareRounds, EveryRowOnceARoundInAnOrderShuffledFromTheSeed) {
 TEST(CompareRounds, GoOnWhileASpeedupOverOneThreadIsNotSteady) {
   test_support::owned_matrix a(1, 1, {3});
   test_support::owned_matrix reference(1, 1, {9});
-  compare_products::stdout_sink sink;
+  tool_common::stdout_sink sink;
   const compare_products::result_check check = compare_products::exact_check(reference.get(), sink);
   // Times of a microsecond or two are steady within the clock's step, but
   // their ratio swings between 1 and 2: the rounds must go on for it.
@@ -664,7 +663,7 @@ TEST(CompareRounds, GoOnWhileASpeedupOverOneThreadIsNotSteady) {
 TEST(CompareRounds, ReportsEachRowsFirstFailureAndStopsARowThatCannotGoOn) {
   test_support::owned_matrix a(2, 2, {1, 2, 3, 4});
   test_support::owned_matrix reference(2, 2, {7, 10, 15, 22});  // a x a
-  compare_products::stdout_sink sink;
+  tool_common::stdout_sink sink;
   const compare_products::result_check check = compare_products::exact_check(reference.get(), sink);
   fake_rows f(3);
   int calls = 0;
@@ -682,7 +681,7 @@ TEST(CompareRounds, ReportsEachRowsFirstFailureAndStopsARowThatCannotGoOn) {
         calls == 2 ? std::vector<int32_t>{7, 10, 16, 22} : std::vector<int32_t>{0, 10, 15, 22});
   });
   // Row 1 returns nothing after printing why; row 2's process dies in round 2.
-  compare_products::stdout_sink library_output;
+  tool_common::stdout_sink library_output;
   candidates[1].call = compare_products::in_process(
       [](const dense_core::matriz*, const dense_core::matriz*, int32_t) -> dense_core::matriz* {
         std::printf("ERRO: Matrizes inv\xc3\xa1lidas para multiplica\xc3\xa7\xc3\xa3o.\n");
@@ -811,7 +810,7 @@ TEST(CompareRounds, APlanListsEveryRowInTableOrderWithItsCallOrWhyItIsSkipped) {
   o.methods = {&method("tipo0"), &method("omp"), &method("cyclic-blocks")};
   o.threads = {1, 4};
   o.sizes = {2, 8};  // a sweep: rows that timed out at a smaller size are not tried again
-  compare_products::stdout_sink sink;
+  tool_common::stdout_sink sink;
   const compare_products::run_context ctx{&sink, nullptr};
   compare_products::row timed_out;
   timed_out.method = &method("omp");
@@ -839,39 +838,6 @@ TEST(CompareRounds, APlanListsEveryRowInTableOrderWithItsCallOrWhyItIsSkipped) {
     EXPECT_EQ(static_cast<bool>(plan[i].call), want[i].skipped.empty()) << i;  // a call only to run
   }
   EXPECT_FALSE(want[4].skipped.empty());
-}
-
-TEST(StdoutSink, CatchesPrintedBytesAndRestoresStdout) {
-  compare_products::stdout_sink sink;
-  std::string caught;
-  const std::string printed = test_support::capture_stdout([&] {
-    std::printf("before ");
-    sink.begin();
-    EXPECT_TRUE(sink.active());
-    std::printf("hidden\n");
-    caught = sink.end();
-    EXPECT_FALSE(sink.active());
-    std::printf("after");
-    sink.begin();  // a second use starts empty
-    std::printf("x");
-    caught += "|" + sink.end();
-  });
-  EXPECT_EQ(printed, "before after");
-  EXPECT_EQ(caught, "hidden\n|x");
-  EXPECT_EQ(compare_products::one_line("RESULTADO: ok\n"), "RESULTADO: ok");
-
-  // A flood is read to its end and dropped after the first few KiB: nothing piles up.
-  std::string flood;
-  test_support::capture_stdout([&] {
-    sink.begin();
-    const std::string block(1 << 16, 'x');
-    for (int i = 0; i < 256; ++i) {  // 16 MiB
-      std::fwrite(block.data(), 1, block.size(), stdout);
-    }
-    flood = sink.end();
-  });
-  EXPECT_EQ(flood, std::string(compare_products::stdout_sink::kKeptBytes, 'x'));
-  EXPECT_EQ(compare_products::one_line("a\n\t- b 1\n\t- c -2\n\n"), "a; b 1; c -2");
 }
 
 TEST(CompareTimeline, LanesFromSpansAndTheirChromeTrace) {

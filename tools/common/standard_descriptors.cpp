@@ -1,12 +1,12 @@
-// The standard descriptors, kept apart from what compare_products measures.
-#include "process.hpp"
+// The standard descriptors, kept apart from what a program measures.
+#include "standard_descriptors.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-namespace compare_products {
+namespace tool_common {
 
 void open_standard_descriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
@@ -22,4 +22,4 @@ void open_standard_descriptors() {
   }
 }
 
-}  // namespace compare_products
+}  // namespace tool_common

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <utility>
 
-namespace compare_products {
+namespace tool_common {
 
 stdout_sink::~stdout_sink() {
   if (active_) {
@@ -104,4 +104,4 @@ std::string one_line(const std::string& text) {
   return out;
 }
 
-}  // namespace compare_products
+}  // namespace tool_common

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-namespace compare_products {
+namespace tool_common {
 
 // begin() points file descriptor 1 at a pipe (after flushing stdout) that a
 // thread of ours drains; end() flushes, points descriptor 1 back and returns
@@ -42,4 +42,4 @@ class stdout_sink {
 // A library message of several lines as one: "a\n\t- b\n\n" -> "a; b".
 std::string one_line(const std::string& text);
 
-}  // namespace compare_products
+}  // namespace tool_common
