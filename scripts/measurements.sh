@@ -165,7 +165,8 @@ section_team_kernel_quiet() {
 The block kernel on a team (`BM_team_kernel/.../threads:T`: `team_kernel::mmsubmatrizOMP` on T
 threads; on one thread it is the kernel alone) at n = 1024, 2048 and 4096, and on the flat
 64 × 4096 × 4096 and the tall 4096 × 64 × 4096 products, values over the whole int32 range (the
-`avx512_i32`-class path), timed in wall-clock time so that the ratio of two rows is a speedup.
+int32 path the kernel chooses, named in the header), timed in wall-clock time so that the ratio
+of two rows is a speedup.
 Read in [team-kernel.md](team-kernel.md).
 
 TEXT
@@ -425,9 +426,8 @@ TEXT
 }
 
 section_thread_sweep() {
-  local csv=out/measurements/thread-sweep.csv threads
+  local csv=out/thread-sweep.csv threads
   threads=$(thread_list)
-  mkdir -p out/measurements
   say <<TEXT
 ## Strong scaling: one product, more threads
 
@@ -448,10 +448,9 @@ TEXT
 }
 
 section_weak_scaling() {
-  local csv=out/measurements/weak-scaling.csv n1=1024 n2
+  local csv=out/weak-scaling.csv n1=1024 n2
   # The size whose product is `cores` times the work of n1 (work grows as n^3).
   n2=$(awk -v n="$n1" -v p="$cores" 'BEGIN { printf "%d", n * p ^ (1 / 3) + 0.5 }')
-  mkdir -p out/measurements
   say <<TEXT
 ## Weak scaling: the work per thread held constant
 
@@ -630,7 +629,6 @@ TEXT
 
 section_cyclic_start() {
   local i json
-  mkdir -p out/measurements
   say <<'TEXT'
 ## How long cyclic-blocks takes to start its threads
 
@@ -645,7 +643,7 @@ thread 0 ended, is a caller that got no core while thread 0 ran. Read in
 |---|---:|---:|---|---|
 TEXT
   for i in 1 2 3 4 5; do
-    json=out/measurements/cyclic-start-$i.json
+    json=out/cyclic-start-$i.json
     "$bin/compare_products" --methods cyclic-blocks --threads 2 --size 1024 --repeat 6 --quiet \
       --trace "$json"
     awk -F'[:,]' -v run="$i" '
@@ -671,7 +669,7 @@ The command of each run (the trace's number changes from run to run):
 
 \`\`\`sh
 $(shown "$bin/compare_products" --methods cyclic-blocks --threads 2 --size 1024 --repeat 6 --quiet \
-    --trace out/measurements/cyclic-start-1.json)
+    --trace out/cyclic-start-1.json)
 \`\`\`
 
 TEXT
