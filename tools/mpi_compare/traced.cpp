@@ -215,10 +215,18 @@ std::string trace_json(const traced_run& run, const options& o) {
   for (int32_t r = 0; r < run.ranks; ++r) {
     const auto rank = static_cast<size_t>(r);
     const std::string pid = std::to_string(r);
-    event("{\"name\":\"process_name\",\"ph\":\"M\",\"pid\":" + pid +
-          ",\"tid\":0,\"args\":{\"name\":\"rank " + pid + "\"}}");
-    event("{\"name\":\"process_sort_index\",\"ph\":\"M\",\"pid\":" + pid +
-          ",\"tid\":0,\"args\":{\"sort_index\":" + pid + "}}");
+    std::string name = "{\"name\":\"process_name\",\"ph\":\"M\",\"pid\":";
+    name += pid;
+    name += ",\"tid\":0,\"args\":{\"name\":\"rank ";
+    name += pid;
+    name += "\"}}";
+    event(name);
+    std::string order = "{\"name\":\"process_sort_index\",\"ph\":\"M\",\"pid\":";
+    order += pid;
+    order += ",\"tid\":0,\"args\":{\"sort_index\":";
+    order += pid;
+    order += "}}";
+    event(order);
     // The rank's threads over all its calls, in lanes as compare_products names them.
     const double end = run.calls.empty() ? origin : run.calls.back().end[rank];
     const tool_common::traced_product lanes = tool_common::make_lanes(
