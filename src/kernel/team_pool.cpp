@@ -10,6 +10,7 @@
 #include <new>
 
 #include "common/trace.hpp"
+#include "kernel/team_cpus.hpp"
 
 namespace team_kernel::detail {
 namespace {
@@ -32,6 +33,7 @@ struct pool {
   std::atomic<uint32_t> state{0};
   std::atomic<uint32_t> wake{0};
   std::atomic<int32_t> ticket{1};
+  std::atomic<int> caller_cpu{-1};  // of the last job's caller: a hint for late helpers
   // The job of the open generation (see the header for who may touch them).
   int32_t members = 0;
   member_work work = nullptr;
@@ -51,12 +53,18 @@ void report(arrival_event event, int32_t member) {
 
 // A helper woken for generation `generation`: joins if the job is still open
 // and of that generation, does its part, and leaves.
-void arrive(pool& p, uint32_t generation) {
+// `index`: the helper's own number (0, 1, ...).
+void arrive(pool& p, uint32_t generation, int32_t index) {
   report(arrival_event::wakes, -1);
   const uint32_t want = opened(generation);
   uint32_t seen = p.state.load(std::memory_order_acquire);
   do {
     if ((seen & ~kJoined) != want) {
+      // Too late, most often because it was woken on the busy caller's CPU
+      // ("wake affine") and could not run until the caller was done. A thread
+      // wakes where it last ran: hop off that CPU now (and take the CPU set
+      // back at once), so that the next call finds it on another one.
+      { const off_callers_cpu hop(p.caller_cpu.load(std::memory_order_relaxed), index + 1); }
       report(arrival_event::stays_out, -1);
       return;
     }
@@ -82,6 +90,7 @@ void arrive(pool& p, uint32_t generation) {
 struct helper_start {
   pool* p;
   uint32_t seen;  // the generation last published when the helper was made
+  int32_t index;  // its number among the pool's helpers
 };
 
 void* helper_main(void* arg) {
@@ -92,7 +101,7 @@ void* helper_main(void* arg) {
   for (;;) {
     p.wake.wait(seen);
     seen = p.wake.load();
-    arrive(p, seen);
+    arrive(p, seen, start.index);
   }
   return nullptr;
 }
@@ -118,7 +127,7 @@ void start_helpers(pool& p, int32_t want) {
     if (start == nullptr) {
       break;
     }
-    *start = {&p, p.wake.load(std::memory_order_relaxed)};
+    *start = {&p, p.wake.load(std::memory_order_relaxed), p.helpers};
     pthread_t thread;
     if (pthread_create(&thread, &attr, helper_main, start) != 0) {
       std::free(start);
@@ -178,6 +187,7 @@ void run_with_arrivals(int32_t members, member_work work, void* job) {
   p->work = work;
   p->job = job;
   p->ticket.store(1, std::memory_order_relaxed);
+  p->caller_cpu.store(sched_getcpu(), std::memory_order_relaxed);
   const uint32_t generation = (p->wake.load(std::memory_order_relaxed) + 1) & kGenerations;
   // Release: a helper that joins this generation sees the fields above.
   p->state.store(opened(generation), std::memory_order_release);
