@@ -25,6 +25,9 @@ constexpr uint32_t kGenerations = 0xFFFFU;  // a generation's bits, as the wake 
 
 uint32_t opened(uint32_t generation) { return (generation << kGenShift) | kOpen; }
 
+// More helpers than this would not speed a small product up anywhere.
+constexpr int32_t kMostHelpers = 64;
+
 struct pool {
   explicit pool(int32_t cpu_count) : cpus(cpu_count) {}
 
@@ -38,8 +41,12 @@ struct pool {
   int32_t members = 0;
   member_work work = nullptr;
   void* job = nullptr;
-  // Owner only.
+  // Owner only: the helpers, the CPU set each was made with, and the CPU they
+  // are kept off (the last caller's).
   int32_t helpers = 0;
+  pthread_t threads[kMostHelpers]{};
+  cpu_set_t homes[kMostHelpers]{};
+  int kept_off = -1;
 };
 
 std::atomic<pool*> g_pool{nullptr};
@@ -134,10 +141,38 @@ void start_helpers(pool& p, int32_t want) {
       break;
     }
     pthread_setname_np(thread, "dense-team");
+    p.threads[p.helpers] = thread;
+    if (pthread_getaffinity_np(pthread_self(), sizeof(cpu_set_t), &p.homes[p.helpers]) != 0) {
+      CPU_ZERO(&p.homes[p.helpers]);  // unknown: never narrowed
+    }
     ++p.helpers;
+    p.kept_off = -1;  // the new one is not yet
   }
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
   pthread_attr_destroy(&attr);
+}
+
+// Keeps every helper off CPU `cpu` (owner only), each within the CPU set it
+// was made with: a sleeping thread woken by a thread that keeps its CPU busy
+// is often placed on that CPU ("wake affine"; on the kit's virtual machine
+// in most calls, even with the other CPU idle), and runs only once the
+// caller is done.
+void keep_helpers_off(pool& p, int cpu) {
+  if (cpu < 0 || cpu == p.kept_off) {
+    return;
+  }
+  for (int32_t h = 0; h < p.helpers; ++h) {
+    cpu_set_t set = p.homes[h];
+    if (CPU_COUNT(&set) == 0) {
+      continue;
+    }
+    CPU_CLR(cpu, &set);
+    if (CPU_COUNT(&set) == 0) {
+      set = p.homes[h];
+    }
+    pthread_setaffinity_np(p.threads[h], sizeof set, &set);
+  }
+  p.kept_off = cpu;
 }
 
 int32_t cpus_allowed() {
@@ -181,13 +216,15 @@ void run_with_arrivals(int32_t members, member_work work, void* job) {
     work(job, 0);
     return;
   }
-  const int32_t wanted = std::min(members - 1, std::max(1, p->cpus - 1));
+  const int32_t wanted = std::min({members - 1, std::max(1, p->cpus - 1), kMostHelpers});
   start_helpers(*p, wanted);
   p->members = members;
   p->work = work;
   p->job = job;
   p->ticket.store(1, std::memory_order_relaxed);
-  p->caller_cpu.store(sched_getcpu(), std::memory_order_relaxed);
+  const int cpu = sched_getcpu();
+  keep_helpers_off(*p, cpu);
+  p->caller_cpu.store(cpu, std::memory_order_relaxed);
   const uint32_t generation = (p->wake.load(std::memory_order_relaxed) + 1) & kGenerations;
   // Release: a helper that joins this generation sees the fields above.
   p->state.store(opened(generation), std::memory_order_release);

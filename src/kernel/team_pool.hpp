@@ -2,20 +2,24 @@
 // kit's own helper threads arrive while the caller is still at work; the caller never waits
 // for one that has not arrived.
 //
-// Why: between calls a helper sleeps, and waking it costs its CPU's wake-up, about 1 ms on an
-// idle vCPU of the kit's virtual machine, or a whole time slice on a busy machine. An OpenMP
-// region's closing barrier waits for every member it asked for, so a product of 0.65 ms on
-// one thread took 1.5 to 2.2 ms on two: the caller did every piece (taking over those not
-// begun) and then waited for a partner that arrived after the work was done. Here the caller
-// publishes the job, runs its own part, and closes the job: a helper joins only while the job
-// is open, and the caller waits only for the helpers that joined (a piece they began must
-// finish before the call's buffers are freed). A helper that wakes after the close finds
-// the job closed and goes back to sleep, touching nothing of the call. If it finds itself on
-// the CPU of the job's caller, it first hops to another CPU and takes its CPU set back at
-// once (team_cpus.hpp): a thread wakes where it last ran, and one woken on the CPU of a
-// caller that keeps it busy cannot run until the caller is done (traced beside other work on
-// the kit's machine: such a helper woke 0.55 ms into a 0.5 ms call, every time, while one
-// on the other CPU woke 70 microseconds in).
+// Why: between calls a helper sleeps, and a sleeping thread woken by a thread that keeps its
+// CPU busy may be placed on that very CPU ("wake affine"; on the kit's virtual machine, in
+// most calls, even with the other CPU idle), where it runs only once the caller stops. An OpenMP
+// region's closing barrier waits for every member it asked for, so a product of 0.65 ms on one
+// thread took 1.5 to 2.2 ms on two: the caller did every piece (taking over those not begun)
+// and then waited in the barrier, which let the member run at last. Here the caller publishes
+// the job, runs its own part, and closes the job: a helper joins only while the job is open,
+// and the caller waits only for the helpers that joined (a piece they began must finish before
+// the call's buffers are freed). A helper that wakes after the close finds the job closed and
+// goes back to sleep, touching nothing of the call.
+//
+// Where the helpers wake: the caller keeps them off its own CPU, each within the CPU set it
+// was made with (one system call per helper when the caller's CPU differs from the last
+// call's, none otherwise), so that they wake on another CPU. Measured on the kit's machine,
+// quiet, 31 calls each: a helper left to wake where it liked was on the caller's CPU in 22 of
+// 32 wake-ups and woke 0.6 to 3 ms into the call; kept off it, it woke 0.09 ms in, every time.
+// A helper that still wakes late on the caller's CPU hops to another one before it sleeps
+// again, and takes its CPU set back at once (team_cpus.hpp).
 //
 // The helpers are detached threads, started the first time a call wants them (never more
 // than the CPUs the process may run on less one, and at least one), blocking every signal,
@@ -44,7 +48,8 @@
 //   the job's members, function and argument: plain fields, written by the owner before it
 //          opens a generation and read by a helper only after its compare-and-swap has joined
 //          that generation, and not written again until every joined helper has left;
-//   the count of started helpers, read and written by the owner only;
+//   the started helpers (their count, threads and CPU sets) and the CPU they are kept off,
+//          read and written by the owner only;
 //   the pointer to the process's pool, an atomic installed with one compare-and-swap and
 //   cleared in a fork()ed child;
 //   g_arrival_hook, test-only, as the piece hook (piece_hook.hpp).
