@@ -1,7 +1,8 @@
-// The block kernel on one OpenMP team that balances itself: the threads take the product's
+// The block kernel on one team that balances itself: the threads take the product's
 // pieces of work (team_plan.hpp) from one shared counter, do the pieces another thread took
 // but has not begun, and wait by sleeping (team_progress.hpp) only for pieces already begun,
-// never at a barrier inside the region.
+// never at a barrier. A large product's team is an OpenMP region; a small one's is the caller
+// and whichever of the kit's helpers arrive while it works (team_pool.hpp).
 //
 // When the machine has a 16-bit-range path, the team first scans the block's values the
 // same way: runs of rows from a counter of their own, and a run that finds a value outside
@@ -19,8 +20,9 @@
 // waits at all. A piece taken from the counter is only claimed until its thread begins to
 // write; a thread that needs a claimed piece, or finds the counter empty, claims it for
 // itself and does it, so a thread that loses its core before it begins holds nobody up.
-// Once the counter is empty and no piece is left unbegun, a thread leaves the region: the
-// runtime's barrier at its end is the one place where the team meets. Waiting for the
+// Once the counter is empty and no piece is left unbegun, a thread leaves: the end of the
+// call (the runtime's barrier at the region's end, or the pool's wait for the helpers
+// that joined) is the one place where the team meets. Waiting for the
 // last pieces in the kit's own sleeping wait first was measured to lose more than it
 // saves (docs/team-kernel.md): the sleeper must be woken to leave, and on a busy machine
 // a woken thread may wait a whole time slice for a core, while the partner it would
@@ -30,7 +32,8 @@
 //
 // Shared mutable state, besides c: the counters (work_counter), the progress word
 // (team_progress), the scan's word and marks, and the board of marks below, all atomics;
-// the test-only hook (piece_hook.hpp), read once per thread and call.
+// the test-only hook (piece_hook.hpp), read once per thread and call; between calls, the
+// pool of helpers and its job slot (team_pool.hpp).
 // Packed panels of b and rectangles of c pass between threads only through the marks: a
 // pack piece writes its panels before it sets its mark (release) and an item reads them
 // after it sees the marks of the pack pieces that hold them (acquire); an item adds into
@@ -58,6 +61,7 @@
 #include "kernel/team_cpus.hpp"
 #include "kernel/team_load.hpp"
 #include "kernel/team_plan.hpp"
+#include "kernel/team_pool.hpp"
 #include "kernel/team_progress.hpp"
 #include "kernel/work_counter.hpp"
 
@@ -406,10 +410,27 @@ void take_part(team_call& call, int32_t t) {
     }
   }
   // A thread that has lost its core with a piece it had not begun holds up
-  // whoever needs that piece, and the runtime's barrier: do it here instead.
+  // whoever needs that piece, and the end of the call: do it here instead.
+  // Nothing else is needed before leaving: a piece another member has begun
+  // is its own to finish, and the call ends only after every member has left
+  // (the runtime's barrier, or the pool's wait for the helpers that joined).
   for (int64_t p = 0; p < pieces.total(); ++p) {
     take_over(w, p);
   }
+}
+
+// What every member of one call is given: the call, and the CPU its caller ran
+// on as it began (a member woken there moves off it, team_cpus.hpp).
+struct team_job {
+  team_call* call;
+  int caller_cpu;
+};
+
+// Member t's part of a call, on whichever thread runs it.
+void member_part(void* job, int32_t t) {
+  const team_job& j = *static_cast<const team_job*>(job);
+  const off_callers_cpu spread(j.caller_cpu, t);
+  take_part(*j.call, t);
 }
 
 }  // namespace
@@ -485,15 +506,17 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
   call.scan = &scan;
   call.pieces[0] = &wide_pieces;
   call.pieces[1] = &narrow_pieces;
-  // The runtime may give fewer threads than asked: the pieces go to whichever
-  // threads it gave, and never more than the buffers were sized for.
-  const int caller_cpu = sched_getcpu();
+  // The runtime may give fewer threads than asked, and the pool's helpers may
+  // come late or not at all: the pieces go to whichever threads come for them,
+  // and never more than the buffers were sized for.
+  team_job job{&call, sched_getcpu()};
+  if (int64_t{m} * k * cols <= kSmallWork) {
+    run_with_arrivals(team, member_part, &job);
+  } else {
 #pragma omp parallel num_threads(team)
-  {
-    const off_callers_cpu spread(caller_cpu, omp_get_thread_num());
-    take_part(call, omp_get_thread_num());
+    { member_part(&job, omp_get_thread_num()); }
+    team_left(team);
   }
-  team_left(team);
   std::free(block.base);
   return 0;
 }

@@ -12,6 +12,7 @@
 
 #include "kernel/dispatch.hpp"
 #include "kernel/piece_hook.hpp"
+#include "kernel/team_pool.hpp"
 
 namespace block_kernel {
 
@@ -36,5 +37,11 @@ int mmsubmatrizOMP_on(block_kernel::path p, const dense_arith::submatriz* a,
 // Sets the test-only piece hook (piece_hook.hpp); null removes it. Only
 // while no product runs.
 inline void set_piece_hook(piece_hook hook) { g_piece_hook.store(hook, std::memory_order_relaxed); }
+
+// Sets the test-only arrival hook of the small products' helpers
+// (team_pool.hpp); null removes it.
+inline void set_arrival_hook(arrival_hook hook) {
+  g_arrival_hook.store(hook, std::memory_order_relaxed);
+}
 
 }  // namespace team_kernel::detail
