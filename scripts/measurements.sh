@@ -14,6 +14,10 @@
 # moved into place only once every section has run, so an interrupted run
 # leaves the committed page as it was. Busy processes are started only through
 # scripts/busy.sh, which never leaves one behind.
+#
+# `scripts/measurements.sh section_mpi section_ladder` runs only the sections
+# named and prints their part of the page instead of writing it (the pictures
+# they draw are still written): a way to try one section while working on it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -783,16 +787,30 @@ if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
 fi
 
 : >"$body"
-for section in section_kernel section_make_run section_three_runs section_busy \
+sections=(section_kernel section_make_run section_three_runs section_busy \
   section_thread_sweep section_weak_scaling section_team_kernel_quiet section_team_kernel_busy \
   section_small_products_busy section_sweep section_stream section_roofline section_timelines section_cyclic_start \
   section_trace_cost section_false_sharing section_placement section_mpi \
-  section_student_products section_ladder; do
+  section_student_products section_ladder)
+if (($# > 0)); then
+  sections=("$@")
+fi
+for section in "${sections[@]}"; do
+  if [[ $(type -t "$section") != function || $section != section_* ]]; then
+    echo "$0: no section named $section" >&2
+    exit 2
+  fi
+done
+for section in "${sections[@]}"; do
   section_start=$SECONDS
   "$section"
   echo "measurements: $section took $((SECONDS - section_start)) s" >&2
 done
 
+if (($# > 0)); then
+  cat "$body"
+  exit 0
+fi
 load_after=$(load_average)
 {
   header "$started" $((SECONDS - start_seconds)) "$load_before" "$load_after" "$busy_before" \

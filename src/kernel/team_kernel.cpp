@@ -52,6 +52,7 @@
 #include "common/even_split.hpp"
 #include "common/matrix_records.hpp"
 #include "common/messages.hpp"
+#include "common/omp_team_end.hpp"
 #include "common/team_size.hpp"
 #include "common/trace.hpp"
 #include "kernel/dispatch.hpp"
@@ -491,6 +492,7 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
       const item_range rows = even_part(m, omp_get_num_threads(), omp_get_thread_num());
       kd::direct_product(op, rows.begin, rows.end);
     }
+    dense_detail::omp_team_left(team);
     return 0;
   }
   call.b_packs[0] = block.start;
@@ -515,7 +517,7 @@ int run_team(const kd::kernel_choice& choice, const dense_arith::submatriz* a,
   } else {
 #pragma omp parallel num_threads(team)
     { member_part(&job, omp_get_thread_num()); }
-    team_left(team);
+    dense_detail::omp_team_left(team);
   }
   std::free(block.base);
   return 0;

@@ -3,13 +3,13 @@
 
 #include <fcntl.h>
 #include <sched.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
+
+#include "common/omp_team_end.hpp"
 
 namespace team_kernel::detail {
 namespace {
@@ -44,15 +44,6 @@ int32_t runnable_threads() {
   return p != nullptr ? static_cast<int32_t>(std::strtol(p, nullptr, 10)) : -1;
 }
 
-int64_t now_ns() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec;
-}
-
-std::atomic<int64_t> g_last_end_ns{0};
-std::atomic<int32_t> g_last_team{0};
-
 }  // namespace
 
 int32_t team_for_load(int32_t team, int64_t work, int32_t cpus, int32_t others) {
@@ -72,14 +63,8 @@ int32_t team_under_load(int32_t team, int64_t work) {
   if (all < 0 || sched_getaffinity(0, sizeof allowed, &allowed) != 0) {
     return team;
   }
-  const bool spinning = now_ns() - g_last_end_ns.load(std::memory_order_relaxed) < kPoolSpinNs;
-  const int32_t members = spinning ? g_last_team.load(std::memory_order_relaxed) - 1 : 0;
-  return team_for_load(team, work, CPU_COUNT(&allowed), all - 1 - std::max(0, members));
-}
-
-void team_left(int32_t team) {
-  g_last_team.store(team, std::memory_order_relaxed);
-  g_last_end_ns.store(now_ns(), std::memory_order_relaxed);
+  const int32_t spinning = dense_detail::omp_members_spinning(dense_detail::monotonic_ns());
+  return team_for_load(team, work, CPU_COUNT(&allowed), all - 1 - spinning);
 }
 
 }  // namespace team_kernel::detail

@@ -12,18 +12,12 @@
 // running on, and takes no more members than that; a large one keeps its whole team,
 // whose self-balancing pays for a late member many times over.
 //
-// Shared mutable state: when this process's last team left its region and how large it
-// was (two relaxed atomics, written after each region, read at the start of the next small
-// call). The runtime keeps a finished team's members spinning for a while (7 to 11 ms by
-// GNU's default) before they sleep; they are runnable then and would pass for other
-// programs' threads, so a call within kPoolSpin of the last team's end counts them as this
-// process's own. Past it they are taken to be asleep: a runtime told not to spin
-// (OMP_WAIT_POLICY=passive) only makes the count of other programs low for that while.
-// The pool also serves the process's other OpenMP regions, whose ends this rule does not
-// see: a small call just after one may count its spinning threads as load and run alone,
-// slower than it might but never stalled. Reading each member's state instead
-// (/proc/self/task/<tid>/stat) was tried: 15 to 40 microseconds more per call on a busy
-// machine, a tenth of a product at n = 256.
+// The runtime keeps a finished OpenMP team's members spinning for a while; they are runnable
+// then and would pass for other programs' threads, so every OpenMP region of the library
+// records its end (common/omp_team_end.hpp) and a call within that while counts them as
+// this process's own. Reading each member's state instead (/proc/self/task/<tid>/stat) was
+// tried: 15 to 40 microseconds more per call on a busy machine, a tenth of a product at
+// n = 256.
 //
 // Each small call reads the kernel's count of runnable threads, the fourth field of
 // /proc/loadavg, counted at the moment it is read (about 10 microseconds on the kit's
@@ -33,9 +27,6 @@
 #include <cstdint>
 
 namespace team_kernel::detail {
-
-// How long after a team's end its members may still spin (see above).
-inline constexpr int64_t kPoolSpinNs = 20'000'000;
 
 // Products of at most this many multiply-adds (m x k x n) are small: one core
 // does them in under about 10 ms (2^28: 0.4 ms at n = 256 and 3 to 6 ms at
@@ -51,12 +42,9 @@ inline constexpr int64_t kSmallWork = int64_t{1} << 28;
 int32_t team_for_load(int32_t team, int64_t work, int32_t cpus, int32_t others);
 
 // team_for_load with this moment's load: `others` from /proc/loadavg's
-// runnable threads less the caller and the last team's members (within
-// kPoolSpinNs of its end), `cpus` from the process's CPU set. The whole team
-// when the load cannot be read.
+// runnable threads less the caller and the last OpenMP team's members that may
+// still spin, `cpus` from the process's CPU set. The whole team when the load
+// cannot be read.
 int32_t team_under_load(int32_t team, int64_t work);
-
-// Records that a team of `team` threads has just left its region.
-void team_left(int32_t team);
 
 }  // namespace team_kernel::detail

@@ -13,6 +13,7 @@
 #include <dense/team_rows.hpp>
 
 #include "common/messages.hpp"
+#include "common/omp_team_end.hpp"
 #include "common/team_size.hpp"
 #include "common/trace.hpp"
 #include "common/wrapping.hpp"
@@ -64,6 +65,9 @@ int32_t multiplicarOMP(const dense_core::matriz* a, const dense_core::matriz* b,
       }
     }
   }
+  // Its members spin on for a while, waiting for another region: a small
+  // team-kernel call right after must not take them for other programs.
+  dense_detail::omp_team_left(team);
   return 0;
 }
 

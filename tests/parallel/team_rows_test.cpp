@@ -9,6 +9,7 @@
 #include <dense/team_rows.hpp>
 
 #include "common/matrix_records.hpp"
+#include "common/omp_team_end.hpp"
 #include "product_cases.hpp"
 
 namespace {
@@ -98,6 +99,15 @@ TEST(MultiplicarOMPDeathTest, AHugeTeamUnderALowAddressSpaceLimitStillMultiplies
   GTEST_SKIP() << "address-space limits do not apply under a sanitizer";
 #endif
   EXPECT_EXIT_STDOUT(huge_team_under_low_address_space(), 0, "rc 0");
+}
+
+// Its members spin on after the region; unrecorded, a small team-kernel call
+// right after would count them as other programs' load and run alone.
+TEST(MultiplicarOMP, LeavesTheRecordOfItsTeamWhoseMembersMayStillSpin) {
+  expect_right_product(omp_product, {6, 5, 4}, 3, 77);
+  const int64_t now = dense_detail::monotonic_ns();
+  EXPECT_EQ(dense_detail::omp_members_spinning(now), 2);
+  EXPECT_EQ(dense_detail::omp_members_spinning(now + dense_detail::kPoolSpinNs), 0);
 }
 
 TEST(MultiplicarOMP, WrapsAt32Bits) {
