@@ -50,6 +50,9 @@ int32_t team_for_load(int32_t team, int64_t work, int32_t cpus, int32_t others) 
   if (work > kSmallWork) {
     return team;
   }
+  if (work <= kTinyWork) {
+    return 1;
+  }
   const int32_t free_cpus = std::max(1, cpus - std::max(0, others));
   return std::clamp(free_cpus, 1, team);
 }
@@ -57,6 +60,9 @@ int32_t team_for_load(int32_t team, int64_t work, int32_t cpus, int32_t others) 
 int32_t team_under_load(int32_t team, int64_t work) {
   if (team <= 1 || work > kSmallWork) {
     return team;
+  }
+  if (work <= kTinyWork) {  // nothing to read: the caller alone
+    return 1;
   }
   const int32_t all = runnable_threads();
   cpu_set_t allowed;

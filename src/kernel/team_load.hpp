@@ -34,11 +34,19 @@ namespace team_kernel::detail {
 // slices, so a member that waits one slice for a core cannot pay for itself.
 inline constexpr int64_t kSmallWork = int64_t{1} << 28;
 
+// Products of at most this many multiply-adds (2^21: n = 128) run on the
+// caller alone, however quiet the machine: they take 0.1 ms or less on one
+// core, and handing a helper its part (a futex wake, the helper's climb to
+// running, the buffers it touches first) costs 30 to 50 microseconds on the
+// kit's machine, so a second thread made them slower (0.3x at n = 32, 0.4 to
+// 0.5x at n = 64, 0.6x at n = 96, measured quiet in interleaved rounds).
+inline constexpr int64_t kTinyWork = int64_t{1} << 21;
+
 // The team for `team` threads (at least 1) over `work` multiply-adds, when
 // `others` threads of other programs are runnable and the process may run on
-// `cpus` CPUs: the whole team for work above kSmallWork; otherwise one thread
-// per CPU that the others leave free (the caller's own CPU always counts as
-// free: it runs the caller). Pure.
+// `cpus` CPUs: the whole team for work above kSmallWork; the caller alone for
+// work up to kTinyWork; otherwise one thread per CPU that the others leave
+// free (the caller's own CPU always counts as free: it runs the caller). Pure.
 int32_t team_for_load(int32_t team, int64_t work, int32_t cpus, int32_t others);
 
 // team_for_load with this moment's load: `others` from /proc/loadavg's

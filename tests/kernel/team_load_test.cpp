@@ -8,6 +8,7 @@
 namespace {
 
 using team_kernel::detail::kSmallWork;
+using team_kernel::detail::kTinyWork;
 using team_kernel::detail::team_for_load;
 
 TEST(TeamLoad, ASmallProductTakesOnlyTheCpusOthersLeaveFreeALargeOneItsWholeTeam) {
@@ -25,6 +26,8 @@ TEST(TeamLoad, ASmallProductTakesOnlyTheCpusOthersLeaveFreeALargeOneItsWholeTeam
            {8, kSmallWork, 4, 0, 4},      // never more than the CPUs
            {2, kSmallWork, 2, -3, 2},     // a count read mid-change
            {2, kSmallWork + 1, 2, 2, 2},  // large: self-balancing pays for a late member
+           {2, kTinyWork, 2, 0, 1},       // tiny: waking a helper costs more than it does
+           {4, kTinyWork + 1, 4, 0, 4},   // just past tiny, quiet: the whole team
            {1, 1000, 2, 0, 1}}) {
     SCOPED_TRACE(testing::Message() << r.team << " threads, " << r.work << " multiply-adds, "
                                     << r.others << " others on " << r.cpus << " CPUs");
