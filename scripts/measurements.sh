@@ -215,6 +215,13 @@ TEXT
   measure scripts/busy.sh 1 "$bin/compare_products" --methods kernel --threads 1,2 --size 256 \
     --time 5
   say <<'TEXT'
+The smallest products, quiet: the team kernel called directly (`team_kernel_small`: 31 rounds of
+five calls back to back on 1 and on 2 threads, their order alternating), around the bound of
+2^21 multiply-adds (n = 128) up to which a product runs on the caller alone.
+
+TEXT
+  measure "$bin/team_kernel_small" --sizes 64,128,160,192,256 --rounds 31 --calls 5
+  say <<'TEXT'
 One call of the kernel on 2 threads at n = 512 beside one busy process, traced (the call nearest
 the row's median):
 
