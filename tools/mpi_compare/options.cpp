@@ -55,6 +55,7 @@ parse_result parse_options(int argc, const char* const* argv) {
       tc::path_entry("--raw", &o.raw),
       tc::path_entry("--trace", &o.trace),
       tc::path_entry("--timeline", &o.timeline),
+      tc::flag_entry("--no-overlap", &o.no_overlap),
       tc::flag_entry("--help", &o.help),
       tc::flag_entry("--version", &o.version),
   };
@@ -109,6 +110,10 @@ std::string help_text() {
          "                      by ping-pongs\n"
          "  --timeline FILE     the same calls drawn as a PNG with gnuplot: a panel per\n"
          "                      method, a lane per rank and thread, one time axis\n"
+         "  --no-overlap        every product with its overlap off, to see what the overlap\n"
+         "                      hides: each rank waits for its messages where blocking calls\n"
+         "                      would, and SUMMA broadcasts each panel in full before anyone\n"
+         "                      multiplies it (no look-ahead); same messages, same results\n"
          "  --help              this text\n"
          "  --version           the program's and the MPI library's versions\n"
          "\n"

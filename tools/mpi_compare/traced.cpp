@@ -252,6 +252,7 @@ std::string trace_json(const traced_run& run, const options& o) {
   out += "\n],\n\"displayTimeUnit\":\"ms\",\n\"otherData\":{";
   out += "\"program\":\"mpi_compare\",\"shape\":\"" + std::to_string(o.rows) + "x" +
          std::to_string(o.inner) + "x" + std::to_string(o.cols) + "\",";
+  out += std::string("\"overlap\":") + (o.no_overlap ? "false" : "true") + ",";
   out += "\"times\":\"microseconds from the first traced call's start, on rank 0's clock\",";
   out += "\"clocks\":" +
          json_string("each rank's offset to rank 0's clock from " + std::to_string(kPings) +
