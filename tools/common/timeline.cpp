@@ -60,16 +60,18 @@ constexpr phase_colour kKnownPhases[] = {
     {trace::kWait, "#606060"}};
 // The MPI products' (mpi_compare): computing in green, rank 0 dealing in blues,
 // receiving in oranges, making buffers in reds, panels in gold, the result
-// travelling back in purples, collectives and waits in greys.
+// travelling back in purples, collectives and waits in greys. Drawn in this
+// order, so a phase inside another (a wait for a dealt block inside a panel's
+// broadcast) shows above it.
 namespace mpi_phases = mpi_detail::phases;
 constexpr phase_colour kMpiPhases[] = {
-    {mpi_phases::kCompute, "#1b7837"},        {mpi_phases::kAgree, "#dcdcdc"},
-    {mpi_phases::kMakeGrid, "#c0c0c0"},       {mpi_phases::kMakeBuffers, "#f4a582"},
-    {mpi_phases::kMakeResult, "#b2182b"},     {mpi_phases::kDealA, "#08306b"},
-    {mpi_phases::kDealB, "#4292c6"},          {mpi_phases::kReceiveAB, "#d94801"},
-    {mpi_phases::kReceiveA, "#7f2704"},       {mpi_phases::kReceiveB, "#fd8d3c"},
-    {mpi_phases::kBroadcastPanel, "#ffd700"}, {mpi_phases::kWaitPanel, "#404040"},
-    {mpi_phases::kWaitSends, "#8a8a8a"},      {mpi_phases::kCollectC, "#762a83"},
+    {mpi_phases::kCompute, "#1b7837"},    {mpi_phases::kAgree, "#dcdcdc"},
+    {mpi_phases::kMakeGrid, "#c0c0c0"},   {mpi_phases::kMakeBuffers, "#f4a582"},
+    {mpi_phases::kMakeResult, "#b2182b"}, {mpi_phases::kDealA, "#08306b"},
+    {mpi_phases::kDealB, "#4292c6"},      {mpi_phases::kBroadcastPanel, "#ffd700"},
+    {mpi_phases::kReceiveAB, "#d94801"},  {mpi_phases::kReceiveA, "#7f2704"},
+    {mpi_phases::kReceiveB, "#fd8d3c"},   {mpi_phases::kWaitPanel, "#404040"},
+    {mpi_phases::kWaitSends, "#8a8a8a"},  {mpi_phases::kCollectC, "#762a83"},
     {mpi_phases::kSendC, "#c51b7d"}};
 // Phases of no known name, in the order met.
 constexpr const char* kOtherColours[] = {"#000080", "#808000", "#800080", "#008080",
