@@ -32,6 +32,7 @@
 #include "tools/common/memory.hpp"
 #include "tools/common/outputs.hpp"
 #include "tools/common/rounds.hpp"
+#include "tools/common/statistics.hpp"
 #include "tools/common/timeline.hpp"
 #include "traced.hpp"
 
@@ -222,7 +223,11 @@ measured measure(const options& o, bool root) {
   MPI_Comm_free(&host);
   // After the rounds and outside the busy line's interval: never a timed call.
   if (!o.trace.empty() || !o.timeline.empty()) {
-    m.traced = mpi_compare::trace_methods(o, setups, w);
+    std::vector<double> median_s;
+    for (const auto& r : m.rows) {
+      median_s.push_back(r.seconds.empty() ? 0.0 : tool_common::median(r.seconds));
+    }
+    m.traced = mpi_compare::trace_methods(o, setups, w, median_s);
   }
   mpi_compare::gather_traffic(setups, m.rows);
   for (auto& r : m.rows) {

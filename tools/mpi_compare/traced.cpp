@@ -120,7 +120,8 @@ std::vector<clock_offset> align_clocks() {
   return clocks;
 }
 
-traced_run trace_methods(const options& o, std::vector<row_setup>& setups, const whole_factors& w) {
+traced_run trace_methods(const options& o, std::vector<row_setup>& setups, const whole_factors& w,
+                         const std::vector<double>& median_s) {
   traced_run run;
   const int rank = world_rank();
   run.ranks = world_size();
@@ -144,15 +145,34 @@ traced_run trace_methods(const options& o, std::vector<row_setup>& setups, const
 
   std::vector<wire_span> mine;
   for (size_t c = 0; c < chosen.size(); ++c) {
-    double start = 0.0;
-    double end = 0.0;
-    trace::start();
-    traced_call(o, setups[chosen[c]], w, &start, &end);
-    const std::vector<trace::span_record> spans = trace::stop();
+    // Every traced call on every rank, each one's time the slowest rank's (as the table's).
+    std::vector<std::vector<trace::span_record>> spans;
+    std::vector<double> starts;
+    std::vector<double> ends;
+    std::vector<double> slowest(kTracedCalls, 0.0);
+    for (int32_t t = 0; t < kTracedCalls; ++t) {
+      double start = 0.0;
+      double end = 0.0;
+      trace::start();
+      traced_call(o, setups[chosen[c]], w, &start, &end);
+      spans.push_back(trace::stop());
+      starts.push_back(start);
+      ends.push_back(end);
+      const double took = end - start;
+      need(MPI_Allreduce(&took, &slowest[static_cast<size_t>(t)], 1, MPI_DOUBLE, MPI_MAX,
+                         MPI_COMM_WORLD));
+    }
+    // Rank 0 alone knows the medians: it chooses, and every rank keeps the same call.
+    int keep = 0;
+    if (rank == 0 && chosen[c] < median_s.size()) {
+      keep = static_cast<int>(tool_common::nearest_to(slowest, median_s[chosen[c]]));
+    }
+    need(MPI_Bcast(&keep, 1, MPI_INT, 0, MPI_COMM_WORLD));
+    const auto k = static_cast<size_t>(keep);
     const auto call = static_cast<int32_t>(c);
-    mine.push_back(
-        to_wire("call", start + offset, end + offset, trace::this_thread(), kWholeCall, call));
-    for (const auto& s : spans) {
+    mine.push_back(to_wire("call", starts[k] + offset, ends[k] + offset, trace::this_thread(),
+                           kWholeCall, call));
+    for (const auto& s : spans[k]) {
       mine.push_back(to_wire(s.phase, s.start + offset, s.end + offset, s.thread, s.worker, call));
     }
   }
@@ -288,6 +308,7 @@ std::vector<tool_common::traced_product> trace_products(const traced_run& run,
       }
     }
     p.median_us = call.setup < median_s.size() ? median_s[call.setup] * 1e6 : 0.0;
+    p.traced = kTracedCalls;
     products.push_back(std::move(p));
   }
   return products;
