@@ -406,12 +406,12 @@ section_mpi_timelines() {
   say <<'TEXT'
 ## Across processes: every rank on one timeline
 
-One more call of each MPI product on two ranks, one thread each, at n = 2048 on values 1…100
-(after 15 timed rounds), with every rank's phases recorded on one time axis: first as the products
-run, overlapping their messages with computation, then the same products with the overlap off
-(`--no-overlap`: each rank waits where blocking calls would, and SUMMA broadcasts each panel in
-full before anyone multiplies it). One picture per run, a panel per method. Read in
-[mpi.md](mpi.md#every-rank-on-one-timeline).
+Each MPI product on two ranks, one thread each, at n = 2048 on values 1…100: after 15 timed
+rounds, 5 more calls with every rank's phases recorded, of which the one nearest the row's median
+is kept and drawn on one time axis. First as the products run, overlapping their messages with
+computation, then the same products with the overlap off (`--no-overlap`: each rank waits where
+blocking calls would, and SUMMA broadcasts each panel in full before anyone multiplies it). One
+picture per run, a panel per method. Read in [mpi.md](mpi.md#every-rank-on-one-timeline).
 
 ![rows, summa and summa-blocks on two ranks, overlapping](mpi-timeline.png)
 
