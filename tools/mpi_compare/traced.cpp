@@ -144,13 +144,15 @@ traced_run trace_methods(const options& o, std::vector<row_setup>& setups, const
   }
 
   std::vector<wire_span> mine;
+  std::vector<int32_t> traced_count;  // per method: how many calls were traced
   for (size_t c = 0; c < chosen.size(); ++c) {
     // Every traced call on every rank, each one's time the slowest rank's (as the table's).
     std::vector<std::vector<trace::span_record>> spans;
     std::vector<double> starts;
     std::vector<double> ends;
-    std::vector<double> slowest(kTracedCalls, 0.0);
-    for (int32_t t = 0; t < kTracedCalls; ++t) {
+    std::vector<double> slowest;
+    double spent = 0.0;  // the same on every rank: a sum of the agreed times
+    for (int32_t t = 0; t < kTracedCalls && (t == 0 || spent < kTraceBudget); ++t) {
       double start = 0.0;
       double end = 0.0;
       trace::start();
@@ -159,8 +161,10 @@ traced_run trace_methods(const options& o, std::vector<row_setup>& setups, const
       starts.push_back(start);
       ends.push_back(end);
       const double took = end - start;
-      need(MPI_Allreduce(&took, &slowest[static_cast<size_t>(t)], 1, MPI_DOUBLE, MPI_MAX,
-                         MPI_COMM_WORLD));
+      double agreed = 0.0;
+      need(MPI_Allreduce(&took, &agreed, 1, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD));
+      slowest.push_back(agreed);
+      spent += agreed;
     }
     // Rank 0 alone knows the medians: it chooses, and every rank keeps the same call.
     int keep = 0;
@@ -170,6 +174,7 @@ traced_run trace_methods(const options& o, std::vector<row_setup>& setups, const
     need(MPI_Bcast(&keep, 1, MPI_INT, 0, MPI_COMM_WORLD));
     const auto k = static_cast<size_t>(keep);
     const auto call = static_cast<int32_t>(c);
+    traced_count.push_back(static_cast<int32_t>(slowest.size()));
     mine.push_back(to_wire("call", starts[k] + offset, ends[k] + offset, trace::this_thread(),
                            kWholeCall, call));
     for (const auto& s : spans[k]) {
@@ -197,6 +202,7 @@ traced_run trace_methods(const options& o, std::vector<row_setup>& setups, const
     rank_call call;
     call.name = call_name(setups[chosen[c]]);
     call.setup = chosen[c];
+    call.traced = traced_count[c];
     call.start.assign(static_cast<size_t>(run.ranks), 0.0);
     call.end.assign(static_cast<size_t>(run.ranks), 0.0);
     run.calls.push_back(call);
@@ -308,7 +314,7 @@ std::vector<tool_common::traced_product> trace_products(const traced_run& run,
       }
     }
     p.median_us = call.setup < median_s.size() ? median_s[call.setup] * 1e6 : 0.0;
-    p.traced = kTracedCalls;
+    p.traced = call.traced;
     products.push_back(std::move(p));
   }
   return products;

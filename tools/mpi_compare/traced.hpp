@@ -3,7 +3,8 @@
 //
 // Which call: for each method, its row on every rank of the run with the most
 // threads of --threads, called kTracedCalls times more after the rounds (never
-// a call the table times); of those, the one whose time (the slowest rank's)
+// a call the table times; fewer once they took kTraceBudget seconds); of
+// those, the one whose time (the slowest rank's)
 // is nearest the row's median is kept, so that a trace does not stand for its
 // row by being the call the machine happened to disturb. Every rank records
 // the phases the MPI products and the team kernel mark (common/trace.hpp) and
@@ -34,6 +35,8 @@ namespace mpi_compare {
 
 inline constexpr int32_t kPings = 16;
 inline constexpr int32_t kTracedCalls = 5;
+// Seconds of traced calls of one method after which no more are made (one at least).
+inline constexpr double kTraceBudget = 2.0;
 
 // One rank's clock against rank 0's: add `offset` to its readings; the
 // result is off by at most `uncertainty` (half the shortest round trip and
@@ -57,6 +60,7 @@ struct rank_span {
 struct rank_call {
   std::string name;           // "summa, 2 ranks, 1 thread each"
   size_t setup = 0;           // the row it repeats, index into set_up_rows
+  int32_t traced = 1;         // of how many traced calls it is the one kept
   std::vector<double> start;  // per rank, rank 0's clock
   std::vector<double> end;
 };
