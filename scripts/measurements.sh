@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # measurements.sh: every number the kit's pages quote, measured in one run on
 # this machine, written to docs/measurements.md together with the pictures
-# the pages show (docs/sweep.png, docs/roofline.png, docs/threads-*.png and their
+# the pages show (docs/sweep.png, docs/roofline.png, docs/threads-*.png, docs/mpi-*.png and their
 # traces).
 #
 # `make measurements` builds the Release programs first (`make release`) and
@@ -328,28 +328,119 @@ TEXT
   measure "$bin/bench_trace" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 }
 
+# Whether MPI runs here: says so on the page and fails when it does not. Sets `mpi_as`, the
+# words that start a command as Open MPI wants it (as root it refuses to start unless told twice).
+mpi_ready() {
+  if ! command -v mpirun >/dev/null 2>&1 || [[ ! -x $bin/mpi_compare ]]; then
+    say <<<"Not measured: Open MPI (\`mpirun\`, \`$bin/mpi_compare\`) is not installed here."
+    say <<<""
+    return 1
+  fi
+  mpi_as=()
+  if (($(id -u) == 0)); then
+    mpi_as=(env OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1)
+  fi
+}
+
 section_mpi() {
   say <<'TEXT'
 ## Across processes: MPI
 
 Two ranks on this machine, each computing with the team kernel on one thread: on values 1…100
-(the kernel's 16-bit-range path) and on the whole 32-bit range. Read in [mpi.md](mpi.md).
+(the kernel's 16-bit-range path) and on the whole 32-bit range, in 51 rounds each, so that the
+intervals of the speedups, not only their medians, can be read against the goals. Read in
+[mpi.md](mpi.md).
 
 TEXT
-  if ! command -v mpirun >/dev/null 2>&1 || [[ ! -x $bin/mpi_compare ]]; then
-    say <<<"Not measured: Open MPI (\`mpirun\`, \`$bin/mpi_compare\`) is not installed here."
-    say <<<""
-    return
-  fi
-  # Open MPI refuses to start as root unless told twice.
-  local as=()
-  if (($(id -u) == 0)); then
-    as=(env OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1)
-  fi
-  measure "${as[@]}" mpirun -np 2 --oversubscribe "$bin/mpi_compare" --size 2048 --threads 1 \
-    --repeat 6
-  measure "${as[@]}" mpirun -np 2 --oversubscribe "$bin/mpi_compare" --size 2048 --threads 1 \
-    --repeat 6 --limit 2147483647
+  mpi_ready || return 0
+  measure "${mpi_as[@]}" mpirun -np 2 --oversubscribe "$bin/mpi_compare" --size 2048 --threads 1 \
+    --repeat 51
+  measure "${mpi_as[@]}" mpirun -np 2 --oversubscribe "$bin/mpi_compare" --size 2048 --threads 1 \
+    --repeat 51 --limit 2147483647
+}
+
+# Where each rank's time went in an mpi_compare trace: for each traced call (a column per method
+# and rank) the time of each phase of the rank's calling thread, in ms. A phase inside another
+# counts for itself alone (a wait for a dealt block inside a panel's broadcast), the team kernel's
+# own phases count as the `compute` they are part of, and `unmarked` is the call's time outside
+# every phase. Then each rank's clock offset to rank 0's and its uncertainty.
+mpi_trace_summary() {
+  python3 - "$1" <<'PYTHON' | say
+import json, sys
+trace = json.load(open(sys.argv[1]))
+events = [e for e in trace["traceEvents"] if e["ph"] == "X"]
+calls = [e for e in events if e.get("cat") == "call"]
+columns, table, kinds = [], {}, ["call"]
+for call in calls:
+    column = (call["name"].split(",")[0], call["pid"])
+    columns.append(column)
+    t0, t1 = call["ts"], call["ts"] + call["dur"]
+    spans = sorted((e for e in events if e.get("cat") == "phase" and e["pid"] == call["pid"]
+                    and e["tid"] == 0 and t0 <= e["ts"] <= t1), key=lambda e: (e["ts"], -e["dur"]))
+    own, open_spans = {"call": call["dur"]}, []
+    for e in spans:
+        # Inside the last open span only if it ends within it (times are whole microseconds).
+        end = e["ts"] + e["dur"]
+        while open_spans and end > open_spans[-1]["ts"] + open_spans[-1]["dur"] + 0.5:
+            open_spans.pop()
+        if any(o["name"] == "compute" for o in open_spans):
+            continue  # the kernel's own phases are the compute they are in
+        if open_spans:
+            own[open_spans[-1]["name"]] -= e["dur"]
+        own[e["name"]] = own.get(e["name"], 0.0) + e["dur"]
+        open_spans.append(e)
+        if e["name"] not in kinds:
+            kinds.append(e["name"])
+    own["unmarked"] = call["dur"] - sum(v for k, v in own.items() if k != "call")
+    table[column] = own
+kinds.append("unmarked")
+methods = [m for m, _ in columns]
+columns.sort(key=lambda c: (methods.index(c[0]), c[1]))
+print("| phase, ms | " + " | ".join(f"{m}, rank {r}" for m, r in columns) + " |")
+print("|---|" + "---:|" * len(columns))
+for kind in kinds:
+    cells = (f"{table[c][kind] / 1000:.2f}" if kind in table[c] else "" for c in columns)
+    print(f"| {kind} | " + " | ".join(cells) + " |")
+print()
+for c in trace["otherData"]["clock_offsets"][1:]:
+    print(f"Rank {c['rank']}'s clock: offset {c['offset_us']:.3f} µs to rank 0's, "
+          f"uncertain by {c['uncertainty_us']:.3f} µs.")
+print()
+PYTHON
+}
+
+section_mpi_timelines() {
+  say <<'TEXT'
+## Across processes: every rank on one timeline
+
+Each MPI product on two ranks, one thread each, at n = 2048 on values 1…100: after 15 timed
+rounds, 5 more calls with every rank's phases recorded, of which the one nearest the row's median
+is kept and drawn on one time axis. First as the products run, overlapping their messages with
+computation, then the same products with the overlap off (`--no-overlap`: each rank waits where
+blocking calls would, and SUMMA broadcasts each panel in full before anyone multiplies it). One
+picture per run, a panel per method. Read in [mpi.md](mpi.md#every-rank-on-one-timeline).
+
+![rows, summa and summa-blocks on two ranks, overlapping](mpi-timeline.png)
+
+TEXT
+  mpi_ready || return 0
+  measure "${mpi_as[@]}" mpirun -np 2 --oversubscribe "$bin/mpi_compare" --size 2048 --threads 1 \
+    --repeat 15 --trace docs/mpi-trace.json --timeline docs/mpi-timeline.png
+  say <<<"Where each rank's time went in this trace (docs/mpi-trace.json):"
+  say <<<""
+  mpi_trace_summary docs/mpi-trace.json
+  say <<'TEXT'
+The same with the overlap off:
+
+![rows, summa and summa-blocks on two ranks, overlap off](mpi-timeline-no-overlap.png)
+
+TEXT
+  measure "${mpi_as[@]}" mpirun -np 2 --oversubscribe "$bin/mpi_compare" --size 2048 --threads 1 \
+    --repeat 15 --no-overlap --trace docs/mpi-trace-no-overlap.json \
+    --timeline docs/mpi-timeline-no-overlap.png
+  say <<<"Where each rank's time went in this trace (docs/mpi-trace-no-overlap.json):"
+  say <<<""
+  mpi_trace_summary docs/mpi-trace-no-overlap.json
 }
 
 # Students' own products beside the kit's (compare_products --add): the
@@ -798,7 +889,7 @@ sections=(section_kernel section_make_run section_three_runs section_busy \
   section_thread_sweep section_weak_scaling section_team_kernel_quiet section_team_kernel_busy \
   section_small_products_busy section_sweep section_stream section_roofline section_timelines section_cyclic_start \
   section_trace_cost section_false_sharing section_placement section_mpi \
-  section_student_products section_ladder)
+  section_mpi_timelines section_student_products section_ladder)
 if (($# > 0)); then
   sections=("$@")
 fi

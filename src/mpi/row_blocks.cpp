@@ -5,7 +5,8 @@
 // rank multiplies its own copy of its rows by its own copy of b. Rank 0 posts
 // every message before it computes, and computes its rows where they are (the
 // caller's a and b, straight into the result), so the others copy their rows
-// out of its memory while it works. Counts are counts of rows (a row is one
+// out of its memory while it works (with the overlap off, overlap.hpp, it
+// waits until they have). Counts are counts of rows (a row is one
 // MPI datatype), so they stay far below INT_MAX whatever the size of the
 // matrices.
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "mpi/mpi_detail.hpp"
+#include "mpi/overlap.hpp"
 #include "mpi/phases.hpp"
 
 namespace mpi_products {
@@ -65,6 +67,10 @@ matriz* deal_compute_collect(const matriz* a, const matriz* b, int32_t m, int32_
   }
 
   deal_b.end();
+  if (!mpi_detail::overlap()) {
+    const span sends(phases::kWaitSends, kCaller);
+    out.wait_all();
+  }
   span make_result(phases::kMakeResult, kCaller);
   matriz* c = mpi_detail::new_result(m, cols, comm);
   make_result.end();
@@ -96,15 +102,19 @@ void receive_compute_send(int32_t m, int32_t k, int32_t cols, int32_t threads, M
   if (mine == 0) {
     return;
   }
+  span making_buffers(phases::kMakeBuffers, kCaller);
   packed my_a(mine, k, comm);
   packed my_b(k, cols, comm);
+  making_buffers.end();
   {
     const span receive(phases::kReceiveAB, kCaller);  // ends after `in` has waited
     in_flight in(comm);
     in.receive(my_a, 0, mine, 0, kTagA);
     in.receive(my_b, 0, k, 0, kTagB);
   }
+  span making_c(phases::kMakeBuffers, kCaller);
   packed my_c(mine, cols, comm);
+  making_c.end();
   mpi_detail::add_product({my_a.matrix(), 0, 0}, {my_b.matrix(), 0, 0}, {my_c.matrix(), 0, 0}, mine,
                           k, cols, threads);
   const span send(phases::kSendC, kCaller);  // ends after `out` has waited

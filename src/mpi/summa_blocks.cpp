@@ -19,6 +19,7 @@
 
 #include "common/even_split.hpp"
 #include "mpi/mpi_detail.hpp"
+#include "mpi/overlap.hpp"
 #include "mpi/phases.hpp"
 #include "mpi/summa_loop.hpp"
 
@@ -173,8 +174,10 @@ void summa_loop(MPI_Comm grid, const int dims[2], int rank, int32_t m, int32_t k
   // column: b's. Every rank of a grid row has the same my_rows, and of a grid
   // column the same my_cols, so a whole row or column skips a broadcast
   // together; a grid of one column (or row) has nobody to send a's (b's) to.
+  mpi_detail::phases::span making_grid(mpi_detail::phases::kMakeGrid, mpi_detail::phases::kCaller);
   const mpi_products::sub_grid along_row(grid, 0, 1);
   const mpi_products::sub_grid along_col(grid, 1, 0);
+  making_grid.end();
   const bool send_a = cols_of_grid > 1 && my_rows > 0;
   const bool send_b = rows_of_grid > 1 && my_cols > 0;
 
@@ -187,11 +190,14 @@ void summa_loop(MPI_Comm grid, const int dims[2], int rank, int32_t m, int32_t k
   for (const auto& p : panels) {
     widest = std::max(widest, p.width);
   }
+  mpi_detail::phases::span making_buffers(mpi_detail::phases::kMakeBuffers,
+                                          mpi_detail::phases::kCaller);
   mpi_products::slot slots[2];
   for (auto& s : slots) {
     s.a = std::make_unique<packed>(send_a ? my_rows : 0, widest, grid);
     s.b = std::make_unique<packed>(send_b ? widest : 0, my_cols, grid);
   }
+  making_buffers.end();
   const row_type row_c(std::max(my_cols, 1), grid);
   // One row type per panel width, freed when all is done.
   std::vector<std::unique_ptr<row_type>> a_rows;
@@ -248,16 +254,31 @@ void summa_loop(MPI_Comm grid, const int dims[2], int rank, int32_t m, int32_t k
     add_product(a, b, blocks.c, my_rows, p.width, my_cols, threads);
   };
 
+  // Without overlap, a panel's broadcasts end on every rank, its owner's
+  // included, before anyone multiplies it: as blocking broadcasts would.
+  auto wait_for_panel = [&](size_t i) {
+    const mpi_detail::phases::span waiting(mpi_detail::phases::kWaitPanel,
+                                           mpi_detail::phases::kCaller);
+    check(MPI_Waitall(2, slots[i % 2].done, MPI_STATUSES_IGNORE), grid);
+  };
+
   // Look-ahead: panel i + 1 travels while panel i is multiplied.
+  const bool look_ahead = overlap();
   post(0);
   if (blocks.once_posted) {
     blocks.once_posted();
   }
   for (size_t i = 0; i < panels.size(); ++i) {
-    if (i + 1 < panels.size()) {
+    if (look_ahead && i + 1 < panels.size()) {
       post(i + 1);
     }
+    if (!look_ahead) {
+      wait_for_panel(i);
+    }
     multiply(i);
+    if (!look_ahead && i + 1 < panels.size()) {
+      post(i + 1);
+    }
   }
   {
     const mpi_detail::phases::span waiting(mpi_detail::phases::kWaitPanel,

@@ -31,7 +31,9 @@ struct summa_blocks {
 // owner's columns of a and one owner's rows of b. The next panel's broadcasts
 // are posted (MPI_Ibcast) before the current panel is multiplied, so they
 // travel while the kernel works; an owner multiplies its own panels where
-// they are and copies them only to send them.
+// they are and copies them only to send them. With overlap() off
+// (overlap.hpp), each panel is posted and waited for just before it is
+// multiplied instead.
 void summa_loop(MPI_Comm grid, const int dims[2], int rank, int32_t m, int32_t k, int32_t n,
                 int32_t threads, summa_blocks& blocks);
 

@@ -7,12 +7,15 @@
 // matrices and of the result), and deals b once the first panels are on
 // their way; every other rank starts the loop as soon as the block the first
 // panel needs has arrived. Blocks travel as messages of whole rows (one row
-// datatype), cut into pieces of about 1 MiB.
+// datatype), cut into pieces of about 1 MiB. With the overlap off
+// (overlap.hpp), rank 0 deals a and b and waits until they are received, and
+// the others wait for both, before the loop starts.
 #include <dense/mpi_products.hpp>
 #include <memory>
 #include <vector>
 
 #include "mpi/mpi_detail.hpp"
+#include "mpi/overlap.hpp"
 #include "mpi/phases.hpp"
 #include "mpi/summa_loop.hpp"
 
@@ -67,11 +70,20 @@ void collect(const matriz* whole, int32_t lin, int32_t col, const grid_shape& g)
   in.wait_all();
 }
 
+// Rank 0 without overlap: every block dealt so far has been received.
+void wait_for_sends(in_flight& out) {
+  if (!mpi_detail::overlap()) {
+    const span sends(phases::kWaitSends, kCaller);
+    out.wait_all();
+  }
+}
+
 matriz* on_rank_zero(const matriz* a, const matriz* b, const mpi_detail::product_shape& s,
                      int32_t threads, const grid_shape& g) {
   in_flight out(g.comm);
   std::vector<std::unique_ptr<packed>> keep;
   deal(a, s.m, s.k, g, kTagA, out, keep);
+  wait_for_sends(out);
 
   // Rank 0's blocks are the top-left corners of the caller's matrices and of the result.
   const dense_arith::bloco a_blk = bloco_do_rank(s.m, s.k, g.dims[0], g.dims[1], 0);
@@ -89,12 +101,19 @@ matriz* on_rank_zero(const matriz* a, const matriz* b, const mpi_detail::product
   // The result is first written after that, and making it (zeroed, a page
   // fault per page) takes a few milliseconds at n = 2048 that the first
   // panel should not wait for.
-  blocks.once_posted = [&] {
+  // Without overlap, b is dealt before the loop, as the others wait for it there.
+  auto deal_b_make_c = [&] {
     deal(b, s.k, s.n, g, kTagB, out, keep);
+    wait_for_sends(out);
     const span making(phases::kMakeResult, kCaller);
     c = mpi_detail::new_result(s.m, s.n, g.comm);
     my_c = mpi_detail::window(c, rows_of(a_blk), cols_of(b_blk));
   };
+  if (mpi_detail::overlap()) {
+    blocks.once_posted = deal_b_make_c;
+  } else {
+    deal_b_make_c();
+  }
   mpi_detail::summa_loop(g.comm, g.dims, 0, s.m, s.k, s.n, threads, blocks);
   collect(c, s.m, s.n, g);
   const span sends(phases::kWaitSends, kCaller);
@@ -106,9 +125,11 @@ void on_other_rank(const mpi_detail::product_shape& s, int32_t threads, const gr
                    int rank) {
   const dense_arith::bloco a_blk = bloco_do_rank(s.m, s.k, g.dims[0], g.dims[1], rank);
   const dense_arith::bloco b_blk = bloco_do_rank(s.k, s.n, g.dims[0], g.dims[1], rank);
+  span making_buffers(phases::kMakeBuffers, kCaller);
   packed my_a(rows_of(a_blk), cols_of(a_blk), g.comm);
   packed my_b(rows_of(b_blk), cols_of(b_blk), g.comm);
   packed my_c(rows_of(a_blk), cols_of(b_blk), g.comm);
+  making_buffers.end();
   in_flight a_in(g.comm);
   in_flight b_in(g.comm);
   a_in.receive(my_a, 0, my_a.rows(), 0, kTagA);
@@ -117,8 +138,16 @@ void on_other_rank(const mpi_detail::product_shape& s, int32_t threads, const gr
   blocks.a = {my_a.matrix(), 0, 0};
   blocks.b = {my_b.matrix(), 0, 0};
   blocks.c = {my_c.matrix(), 0, 0};
-  blocks.a_arriving = &a_in;
-  blocks.b_arriving = &b_in;
+  if (mpi_detail::overlap()) {
+    blocks.a_arriving = &a_in;
+    blocks.b_arriving = &b_in;
+  } else {
+    span receiving(phases::kReceiveA, kCaller);
+    a_in.wait_all();
+    receiving.end();
+    const span receiving_b(phases::kReceiveB, kCaller);
+    b_in.wait_all();
+  }
   mpi_detail::summa_loop(g.comm, g.dims, rank, s.m, s.k, s.n, threads, blocks);
   const span send(phases::kSendC, kCaller);  // ends after `out` has waited
   in_flight out(g.comm);
@@ -137,7 +166,9 @@ matriz* multiplicarSUMMA(const matriz* a, const matriz* b, int32_t n, MPI_Comm c
     return nullptr;
   }
   grid_shape g;
+  span making_grid(phases::kMakeGrid, kCaller);
   criar_grade(pc.get(), &g.comm);
+  making_grid.end();
   int periods[2] = {0, 0};
   int coords[2] = {0, 0};
   check(MPI_Cart_get(g.comm, 2, g.dims, periods, coords), g.comm);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mpi/mpi_test_support.hpp"
+#include "mpi/overlap.hpp"
 #include "support/capture.hpp"
 #include "support/matrices.hpp"
 
@@ -69,7 +70,16 @@ const product_case kProducts[] = {
     {"multiplicarSUMMA", mpi_products::multiplicarSUMMA},
 };
 
-TEST(MpiProducts, WholeFactorsOnRankZeroGiveTheReferenceProduct) {
+// The products with their overlap off (mpi_compare --no-overlap) for one scope, on every rank.
+class overlap_off {
+ public:
+  overlap_off() { mpi_detail::set_overlap(false); }
+  overlap_off(const overlap_off&) = delete;
+  overlap_off& operator=(const overlap_off&) = delete;
+  ~overlap_off() { mpi_detail::set_overlap(true); }
+};
+
+void check_whole_products() {
   // The runtime's default team, one thread, and more threads than this machine has cores.
   const int32_t kThreadCounts[] = {0, 1, 3};
   size_t step = 0;
@@ -97,12 +107,13 @@ TEST(MpiProducts, WholeFactorsOnRankZeroGiveTheReferenceProduct) {
       test_support::result_ptr owned(c);
       const std::string bad = mpi_test::failing_ranks(ok);
       EXPECT_EQ(bad, "") << p.name << " on " << s.name << ", " << mpi_test::ranks() << " ranks, "
-                         << threads << " threads: wrong on rank(s) " << bad;
+                         << threads << " threads, overlap "
+                         << (mpi_detail::overlap() ? "on" : "off") << ": wrong on rank(s) " << bad;
     }
   }
 }
 
-TEST(MpiProducts, BlocksStayOnTheirRanksAndAreAddedInto) {
+void check_blocks() {
   MPI_Comm grid = MPI_COMM_NULL;
   ASSERT_EQ(mpi_products::criar_grade(MPI_COMM_WORLD, &grid), MPI_SUCCESS);
   int dims[2] = {0, 0}, periods[2] = {0, 0}, coords[2] = {0, 0};
@@ -149,10 +160,25 @@ TEST(MpiProducts, BlocksStayOnTheirRanksAndAreAddedInto) {
       }
     }
     const std::string bad = mpi_test::failing_ranks(ok);
-    EXPECT_EQ(bad, "") << s.name << " on a " << dims[0] << "x" << dims[1]
-                       << " grid: wrong block on rank(s) " << bad;
+    EXPECT_EQ(bad, "") << s.name << " on a " << dims[0] << "x" << dims[1] << " grid, overlap "
+                       << (mpi_detail::overlap() ? "on" : "off") << ": wrong block on rank(s) "
+                       << bad;
   }
   MPI_Comm_free(&grid);
+}
+
+TEST(MpiProducts, WholeFactorsOnRankZeroGiveTheReferenceProduct) { check_whole_products(); }
+
+TEST(MpiProducts, BlocksStayOnTheirRanksAndAreAddedInto) { check_blocks(); }
+
+// Without overlap every rank waits at other places (rank 0 for its sends, the
+// others for all their blocks, everyone for each panel before multiplying it):
+// the same messages must still meet, in an order that never leaves two ranks
+// waiting on each other, and give the same bits.
+TEST(MpiProducts, WithTheOverlapOffTheSameProductsGiveTheSameResults) {
+  const overlap_off off;
+  check_whole_products();
+  check_blocks();
 }
 
 TEST(MpiOwnership, PartsDifferByAtMostOneAndTheFirstAreLonger) {

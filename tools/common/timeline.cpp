@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <iterator>
 
+#include "mpi/phases.hpp"  // the names alone: no MPI needed
 #include "tools/common/gnuplot.hpp"
 #include "tools/common/statistics.hpp"
 #include "tools/common/text.hpp"
@@ -57,6 +58,21 @@ constexpr phase_colour kKnownPhases[] = {
     {trace::kScanValues, "#e377c2"},    {trace::kPackB, "#2ca02c"},
     {trace::kPackA, "#bcbd22"},         {trace::kMultiply, "#17becf"},
     {trace::kWait, "#606060"}};
+// The MPI products' (mpi_compare): computing in green, rank 0 dealing in blues,
+// receiving in oranges, making buffers in reds, panels in gold, the result
+// travelling back in purples, collectives and waits in greys. Drawn in this
+// order, so a phase inside another (a wait for a dealt block inside a panel's
+// broadcast) shows above it.
+namespace mpi_phases = mpi_detail::phases;
+constexpr phase_colour kMpiPhases[] = {
+    {mpi_phases::kCompute, "#1b7837"},    {mpi_phases::kAgree, "#dcdcdc"},
+    {mpi_phases::kMakeGrid, "#c0c0c0"},   {mpi_phases::kMakeBuffers, "#f4a582"},
+    {mpi_phases::kMakeResult, "#b2182b"}, {mpi_phases::kDealA, "#08306b"},
+    {mpi_phases::kDealB, "#4292c6"},      {mpi_phases::kBroadcastPanel, "#ffd700"},
+    {mpi_phases::kReceiveAB, "#d94801"},  {mpi_phases::kReceiveA, "#7f2704"},
+    {mpi_phases::kReceiveB, "#fd8d3c"},   {mpi_phases::kWaitPanel, "#404040"},
+    {mpi_phases::kWaitSends, "#8a8a8a"},  {mpi_phases::kCollectC, "#762a83"},
+    {mpi_phases::kSendC, "#c51b7d"}};
 // Phases of no known name, in the order met.
 constexpr const char* kOtherColours[] = {"#000080", "#808000", "#800080", "#008080",
                                          "#ff00ff", "#00c000", "#c00000", "#ffd700",
@@ -188,10 +204,14 @@ struct phase_palette {
 
 phase_palette palette_of(const std::vector<traced_product>& products) {
   phase_palette p;
-  for (const auto& k : kKnownPhases) {
-    p.phases.emplace_back(k.phase);
-    p.colours.emplace_back(k.colour);
-  }
+  auto add = [&p](const auto& known) {
+    for (const auto& k : known) {
+      p.phases.emplace_back(k.phase);
+      p.colours.emplace_back(k.colour);
+    }
+  };
+  add(kKnownPhases);
+  add(kMpiPhases);
   for (const auto& tp : products) {
     for (const auto& l : tp.lanes) {
       for (const auto& s : l.spans) {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "collective.hpp"
+#include "mpi/overlap.hpp"
 #include "options.hpp"
 #include "report.hpp"
 #include "tools/common/exit_status.hpp"
@@ -31,6 +32,7 @@
 #include "tools/common/memory.hpp"
 #include "tools/common/outputs.hpp"
 #include "tools/common/rounds.hpp"
+#include "tools/common/statistics.hpp"
 #include "tools/common/timeline.hpp"
 #include "traced.hpp"
 
@@ -149,6 +151,7 @@ struct measured {
   int32_t rounds = 0;
   tool_common::machine_load load;
   mpi_compare::traced_run traced;  // --trace, --timeline: the extra calls
+  bool no_overlap = false;
 };
 
 // Rank 0: the rounds, each call told to every rank first.
@@ -200,6 +203,7 @@ void follow_rounds(const options& o, std::vector<mpi_compare::row_setup>& setups
 // Every row measured in rounds; the rows, raw calls and busy line on rank 0.
 measured measure(const options& o, bool root) {
   measured m;
+  m.no_overlap = o.no_overlap;
   mpi_compare::whole_factors w;
   if (root) {
     w = mpi_compare::make_whole_factors(o);
@@ -219,7 +223,11 @@ measured measure(const options& o, bool root) {
   MPI_Comm_free(&host);
   // After the rounds and outside the busy line's interval: never a timed call.
   if (!o.trace.empty() || !o.timeline.empty()) {
-    m.traced = mpi_compare::trace_methods(o, setups, w);
+    std::vector<double> median_s;
+    for (const auto& r : m.rows) {
+      median_s.push_back(r.seconds.empty() ? 0.0 : tool_common::median(r.seconds));
+    }
+    m.traced = mpi_compare::trace_methods(o, setups, w, median_s);
   }
   mpi_compare::gather_traffic(setups, m.rows);
   for (auto& r : m.rows) {
@@ -239,7 +247,10 @@ std::string timeline_png(const measured& m, const std::string& gnuplot) {
   }
   const std::string script = tool_common::timeline_script(
       mpi_compare::trace_products(m.traced, median_s),
-      tool_common::picture_title("What each rank and thread did during one call of each method",
+      tool_common::picture_title(m.no_overlap ? "What each rank and thread did during one call "
+                                                "of each method, overlap off (--no-overlap)"
+                                              : "What each rank and thread did during one call "
+                                                "of each method",
                                  tool_common::machine_label(), m.load));
   std::string png;
   return tool_common::run_gnuplot(gnuplot, script, &png) ? png : std::string();
@@ -250,9 +261,11 @@ int report(const options& o, int ranks, measured& m, outputs& out) {
   mpi_compare::derive(m.rows);
   std::printf(
       "mpi_compare: A %dx%d times B %dx%d, values 1..%d from seed %u, %d rank%s, median of %d "
-      "round%s (every row once a round, in an order shuffled from seed %u)\n\n",
+      "round%s (every row once a round, in an order shuffled from seed %u)%s\n\n",
       o.rows, o.inner, o.inner, o.cols, o.limit, o.seed, ranks, ranks == 1 ? "" : "s", m.rounds,
-      m.rounds == 1 ? "" : "s", o.seed);
+      m.rounds == 1 ? "" : "s", o.seed,
+      o.no_overlap ? "; overlap off: each rank waits where blocking calls would (--no-overlap)"
+                   : "");
   std::fputs(mpi_compare::format_table(m.rows).c_str(), stdout);
   std::fputs(mpi_compare::table_notes(m.rows, m.load).c_str(), stdout);
   std::fflush(stdout);
@@ -326,6 +339,8 @@ int main(int argc, char** argv) {
     return verdict[0];
   }
   const options& o = parsed.opts;
+  // Every rank read the same options, so every rank's products wait alike.
+  mpi_detail::set_overlap(!o.no_overlap);
   measured m = measure(o, root);
   int status = root ? report(o, mpi_compare::world_size(), m, out) : 0;
   need(MPI_Bcast(&status, 1, MPI_INT, 0, MPI_COMM_WORLD));

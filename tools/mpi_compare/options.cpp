@@ -55,6 +55,7 @@ parse_result parse_options(int argc, const char* const* argv) {
       tc::path_entry("--raw", &o.raw),
       tc::path_entry("--trace", &o.trace),
       tc::path_entry("--timeline", &o.timeline),
+      tc::flag_entry("--no-overlap", &o.no_overlap),
       tc::flag_entry("--help", &o.help),
       tc::flag_entry("--version", &o.version),
   };
@@ -101,14 +102,19 @@ std::string help_text() {
          "  --csv FILE          also write the table as CSV into FILE\n"
          "  --raw FILE          write every timed call into FILE: round, position, method,\n"
          "                      ranks, threads, shape, seconds\n"
-         "  --trace FILE        after the rounds, one untimed call of each method on every\n"
-         "                      rank, with the most threads: each rank's phases (deal,\n"
-         "                      receive, broadcast panel, compute, wait, collect) and its\n"
-         "                      kernel team's, as Chrome trace JSON (Perfetto): a process\n"
-         "                      per rank, a thread per thread, clocks aligned to rank 0's\n"
-         "                      by ping-pongs\n"
+         "  --trace FILE        after the rounds, 5 untimed calls of each method on every\n"
+         "                      rank (fewer once they took 2 s), with the most threads, and\n"
+         "                      of those the one nearest the row's median: each rank's\n"
+         "                      phases (deal, receive, broadcast panel, compute, wait,\n"
+         "                      collect) and its kernel team's, as Chrome trace JSON\n"
+         "                      (Perfetto): a process per rank, a thread per thread,\n"
+         "                      clocks aligned to rank 0's by ping-pongs\n"
          "  --timeline FILE     the same calls drawn as a PNG with gnuplot: a panel per\n"
          "                      method, a lane per rank and thread, one time axis\n"
+         "  --no-overlap        every product with its overlap off, to see what the overlap\n"
+         "                      hides: each rank waits for its messages where blocking calls\n"
+         "                      would, and SUMMA broadcasts each panel in full before anyone\n"
+         "                      multiplies it (no look-ahead); same messages, same results\n"
          "  --help              this text\n"
          "  --version           the program's and the MPI library's versions\n"
          "\n"

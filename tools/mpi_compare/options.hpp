@@ -43,9 +43,10 @@ struct options : tool_common::shape_choice {
   bool seed_given = false;
   bool limit_given = false;
   std::string csv;
-  std::string raw;       // --raw FILE: every timed call
-  std::string trace;     // --trace FILE.json: one traced call per method, every rank's phases
-  std::string timeline;  // --timeline FILE.png: the same calls drawn
+  std::string raw;          // --raw FILE: every timed call
+  std::string trace;        // --trace FILE.json: one traced call per method, every rank's phases
+  std::string timeline;     // --timeline FILE.png: the same calls drawn
+  bool no_overlap = false;  // --no-overlap: every product waits where blocking calls would
   bool help = false;
   bool version = false;
 };

@@ -96,7 +96,7 @@ std::string format_csv(const std::vector<row>& rows, const options& o,
       "method,ranks,grid,threads_per_rank,median_s,gops,speedup_vs_one_rank,bytes_per_rank,"
       "model_bytes_per_rank,max_sent_bytes,max_received_bytes,result,speedup_vs_one_rank_low,"
       "speedup_vs_one_rank_high,repetitions,min_seconds,max_seconds,median_low_seconds,"
-      "median_high_seconds,rounds,seed,others_cpu_percent,steal_percent\n";
+      "median_high_seconds,rounds,seed,others_cpu_percent,steal_percent,overlap\n";
   const std::string busy = load.known ? format_number("%.1f", load.others_percent) + "," +
                                             format_number("%.1f", load.steal_percent)
                                       : ",";
@@ -132,6 +132,7 @@ std::string format_csv(const std::vector<row>& rows, const options& o,
         std::to_string(r.shape_rounds),
         std::to_string(o.seed),
         busy,
+        o.no_overlap ? "off" : "on",
     };
     out += tool_common::csv_line(fields);
   }

@@ -2,9 +2,13 @@
 // rank's phases recorded on its own clock, shifted onto rank 0's, gathered to rank 0.
 //
 // Which call: for each method, its row on every rank of the run with the most
-// threads of --threads, called once more after the rounds (never a call the
-// table times). Every rank records the phases the MPI products and the team
-// kernel mark (common/trace.hpp) and the bounds of its call.
+// threads of --threads, called kTracedCalls times more after the rounds (never
+// a call the table times; fewer once they took kTraceBudget seconds); of
+// those, the one whose time (the slowest rank's)
+// is nearest the row's median is kept, so that a trace does not stand for its
+// row by being the call the machine happened to disturb. Every rank records
+// the phases the MPI products and the team kernel mark (common/trace.hpp) and
+// the bounds of its call.
 //
 // Clocks: every rank reads its own clock (gettimeofday). Before the traced
 // calls, each rank r > 0 exchanges kPings empty messages with rank 0: r reads
@@ -30,6 +34,9 @@
 namespace mpi_compare {
 
 inline constexpr int32_t kPings = 16;
+inline constexpr int32_t kTracedCalls = 5;
+// Seconds of traced calls of one method after which no more are made (one at least).
+inline constexpr double kTraceBudget = 2.0;
 
 // One rank's clock against rank 0's: add `offset` to its readings; the
 // result is off by at most `uncertainty` (half the shortest round trip and
@@ -53,6 +60,7 @@ struct rank_span {
 struct rank_call {
   std::string name;           // "summa, 2 ranks, 1 thread each"
   size_t setup = 0;           // the row it repeats, index into set_up_rows
+  int32_t traced = 1;         // of how many traced calls it is the one kept
   std::vector<double> start;  // per rank, rank 0's clock
   std::vector<double> end;
 };
@@ -71,7 +79,9 @@ struct traced_run {
 std::vector<clock_offset> align_clocks();
 
 // The traced calls on every rank, gathered on rank 0 (elsewhere empty). Collective.
-traced_run trace_methods(const options& o, std::vector<row_setup>& setups, const whole_factors& w);
+// `median_s`: on rank 0, each row's median time from the rounds (index of `setups`).
+traced_run trace_methods(const options& o, std::vector<row_setup>& setups, const whole_factors& w,
+                         const std::vector<double>& median_s);
 
 // Chrome trace JSON: pid = rank, tid = the lane of a thread inside its rank
 // (0: the calling thread), one "X" event per span, a "call" event per rank

@@ -76,6 +76,9 @@ TEST(MpiCompareOptions, AcceptsValuesInEitherFormAndTheLastOneWins) {
   EXPECT_EQ(o.methods, (std::vector<mpi_compare::method>{mpi_compare::method::rows,
                                                          mpi_compare::method::summa_blocks}));
   EXPECT_EQ(o.csv, "x.csv");
+  EXPECT_FALSE(o.no_overlap);
+  EXPECT_TRUE(parse({"--no-overlap"}).opts.no_overlap);
+  EXPECT_EQ(parse({"--no-overlap=1"}).error, "--no-overlap: takes no value");
 }
 
 TEST(MpiCompareOptions, RankCountsDoubleUpToTheRunsOwn) {
