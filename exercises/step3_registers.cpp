@@ -58,8 +58,8 @@ constexpr ptrdiff_t kLanes = 8;  // ptrdiff_t: it scales pointer offsets
 // b[p0 .. p0+len)[j .. j+kCols) copied into panel, one row of kCols values after another, so
 // that register_block reads it as one stream instead of len rows in len separate heap blocks.
 void pack_panel(const matriz* b, uint32_t* panel, int32_t j, int32_t p0, int32_t len) {
-  for (int32_t p = 0; p < len; ++p) {
-    __builtin_memcpy(panel + p * kCols, reinterpret_cast<const uint32_t*>(b->mat[p0 + p]) + j,
+  for (int32_t p = 0; p < len; ++p, panel += kCols) {
+    __builtin_memcpy(panel, reinterpret_cast<const uint32_t*>(b->mat[p0 + p]) + j,
                      sizeof(uint32_t) * kCols);
   }
 }
@@ -76,9 +76,9 @@ void register_block(const matriz* a, const uint32_t* panel, matriz* c, int32_t i
   for (int32_t r = 0; r < R; ++r) {
     auto* cr = reinterpret_cast<uint32_t*>(c->mat[i + r]) + j;
     const auto* ar = reinterpret_cast<const uint32_t*>(a->mat[i + r]) + p0;
-    for (int32_t p = 0; p < len; ++p) {
+    const uint32_t* bp = panel;
+    for (int32_t p = 0; p < len; ++p, bp += kCols) {
       const uint32_t arp = ar[p];
-      const uint32_t* bp = panel + p * kCols;
       for (int32_t x = 0; x < kCols; ++x) {
         cr[x] += arp * bp[x];
       }

@@ -52,8 +52,8 @@ void load(lanes* v, const uint32_t* p) { __builtin_memcpy(v, p, sizeof *v); }
 // b[p0 .. p0+len)[j .. j+kCols) copied into panel, one row of kCols values after another, so
 // that register_block reads it as one stream instead of len rows in len separate heap blocks.
 void pack_panel(const matriz* b, uint32_t* panel, int32_t j, int32_t p0, int32_t len) {
-  for (int32_t p = 0; p < len; ++p) {
-    __builtin_memcpy(panel + p * kCols, reinterpret_cast<const uint32_t*>(b->mat[p0 + p]) + j,
+  for (int32_t p = 0; p < len; ++p, panel += kCols) {
+    __builtin_memcpy(panel, reinterpret_cast<const uint32_t*>(b->mat[p0 + p]) + j,
                      sizeof(uint32_t) * kCols);
   }
 }
@@ -68,10 +68,10 @@ void register_block(const matriz* a, const uint32_t* panel, matriz* c, int32_t i
   for (int32_t r = 0; r < R; ++r) {
     arow[r] = reinterpret_cast<const uint32_t*>(a->mat[i + r]) + p0;
   }
-  for (int32_t p = 0; p < len; ++p) {
+  for (int32_t p = 0; p < len; ++p, panel += kCols) {  // panel: the panel's row p
     lanes bv[kVectors];
     for (int32_t v = 0; v < kVectors; ++v) {
-      load(&bv[v], panel + p * kCols + v * kLanes);
+      load(&bv[v], panel + v * kLanes);
     }
     for (int32_t r = 0; r < R; ++r) {
       const uint32_t arp = arow[r][p];  // one value of a, multiplied into every lane
