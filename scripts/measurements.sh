@@ -467,23 +467,35 @@ TEXT
 }
 
 section_ladder() {
-  local S=$build/exercises/solutions
+  local S=$build/exercises/solutions E=exercises/solutions
+  mkdir -p out
   say <<'TEXT'
 ## The exercise ladder's solutions
 
 The finished solutions of [exercises.md](exercises.md)'s five steps (`exercises/solutions/`),
-each given with `--add` beside the kit rows its goal names: steps 1 to 3 on one thread at
-n = 512, steps 4 and 5 on 1 and 2 threads at n = 1024, quiet, then beside one busy process.
+each given with `--add` beside the kit rows its goal names, as its `// try:` line runs it: steps
+1 to 3 on one thread at n = 512, step 4 on 1 and 2 threads at n = 1024 for 30 s, quiet, then
+steps 4 and 5 beside one busy process for 60 s (step 5's goal is meant there). After each run,
+`scripts/try_goal.py` judges the goals of the solutions in it, as `make try` does; beside the
+busy process it also judges step 4's row by step 5's goal, which a fixed share must miss.
 
 TEXT
   measure "$bin/compare_products" --methods tipo0,tipo1,kernel --threads 1 --size 512 --time 10 \
     --add "step1_loop_order=$S/step1_loop_order.so" --add "step2_transpose=$S/step2_transpose.so" \
-    --add "step3_registers=$S/step3_registers.so"
-  measure "$bin/compare_products" --methods tipo1,omp,kernel --threads 1,2 --size 1024 --time 10 \
-    --add "step4_omp_rows=$S/step4_omp_rows.so" --add "step5_atomic_team=$S/step5_atomic_team.so"
+    --add "step3_registers=$S/step3_registers.so" --csv out/ladder-steps-1-3.csv
+  measure scripts/try_goal.py $E/step1_loop_order.cpp out/ladder-steps-1-3.csv step1_loop_order
+  measure scripts/try_goal.py $E/step2_transpose.cpp out/ladder-steps-1-3.csv step2_transpose
+  measure scripts/try_goal.py $E/step3_registers.cpp out/ladder-steps-1-3.csv step3_registers
+  measure "$bin/compare_products" --methods tipo1,omp,kernel --threads 1,2 --size 1024 --time 30 \
+    --add "step4_omp_rows=$S/step4_omp_rows.so" --add "step5_atomic_team=$S/step5_atomic_team.so" \
+    --csv out/ladder-steps-4-5.csv
+  measure scripts/try_goal.py $E/step4_omp_rows.cpp out/ladder-steps-4-5.csv step4_omp_rows
   measure scripts/busy.sh 1 "$bin/compare_products" --methods tipo1,omp,kernel --threads 1,2 \
-    --size 1024 --time 10 --add "step4_omp_rows=$S/step4_omp_rows.so" \
-    --add "step5_atomic_team=$S/step5_atomic_team.so"
+    --size 1024 --time 60 --add "step4_omp_rows=$S/step4_omp_rows.so" \
+    --add "step5_atomic_team=$S/step5_atomic_team.so" --csv out/ladder-steps-4-5-busy.csv
+  measure scripts/try_goal.py $E/step5_atomic_team.cpp out/ladder-steps-4-5-busy.csv \
+    step5_atomic_team
+  measure scripts/try_goal.py $E/step5_atomic_team.cpp out/ladder-steps-4-5-busy.csv step4_omp_rows
 }
 
 # ---- scaling, bandwidth, roofline, placement: figures computed from the runs above ------------
