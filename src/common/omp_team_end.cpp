@@ -22,6 +22,11 @@ int64_t monotonic_ns() {
 }
 
 void omp_team_left(int32_t team) {
+  // A team of one wakes no pool thread: those of an earlier team spin on from
+  // that team's end, so its record stands.
+  if (team <= 1) {
+    return;
+  }
   g_last_team.store(team, std::memory_order_relaxed);
   g_last_end_ns.store(monotonic_ns(), std::memory_order_relaxed);
 }

@@ -21,7 +21,8 @@ namespace dense_detail {
 inline constexpr int64_t kPoolSpinNs = 20'000'000;
 
 // Records that an OpenMP team of `team` threads (the caller included) has just
-// left its region.
+// left its region. A team of one uses no pool thread and leaves the record as
+// it was: an earlier team's members still spin from their own end.
 void omp_team_left(int32_t team);
 
 // The members of the last OpenMP team, less its caller, that may still be
