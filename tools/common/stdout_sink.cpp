@@ -3,10 +3,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <utility>
 
 namespace tool_common {
@@ -15,6 +17,44 @@ stdout_sink::~stdout_sink() {
   if (active_) {
     end();
   }
+  if (reader_.joinable()) {
+    const uint64_t one = 1;
+    if (write(wake_fd_, &one, sizeof one) < 0) {
+      // The reader cannot be told: leave it, asleep, to the process's end.
+      reader_.detach();
+    } else {
+      reader_.join();
+    }
+  }
+  for (int fd : {read_fd_, write_fd_, wake_fd_}) {
+    if (fd >= 0) {
+      close(fd);
+    }
+  }
+}
+
+bool stdout_sink::open_pipe() {
+  if (read_fd_ >= 0) {
+    return true;
+  }
+  int ends[2] = {-1, -1};
+  if (pipe2(ends, O_CLOEXEC) != 0) {
+    return false;
+  }
+  const int wake = eventfd(0, EFD_CLOEXEC);
+  if (wake < 0 || fcntl(ends[0], F_SETFL, O_NONBLOCK) != 0) {
+    for (int fd : {ends[0], ends[1], wake}) {
+      if (fd >= 0) {
+        close(fd);
+      }
+    }
+    return false;
+  }
+  read_fd_ = ends[0];
+  write_fd_ = ends[1];
+  wake_fd_ = wake;
+  reader_ = std::thread(&stdout_sink::drain, this);
+  return true;
 }
 
 void stdout_sink::begin() {
@@ -22,53 +62,61 @@ void stdout_sink::begin() {
     return;
   }
   std::fflush(stdout);
-  int ends[2] = {-1, -1};
-  if (pipe2(ends, O_CLOEXEC) != 0) {
+  if (!open_pipe()) {
     return;
   }
   saved_fd_ = fcntl(1, F_DUPFD_CLOEXEC, 0);
-  if (saved_fd_ < 0 || dup2(ends[1], 1) < 0) {
-    for (int fd : {ends[0], ends[1], saved_fd_}) {
-      if (fd >= 0) {
-        close(fd);
-      }
+  if (saved_fd_ < 0 || dup2(write_fd_, 1) < 0) {
+    if (saved_fd_ >= 0) {
+      close(saved_fd_);
     }
     saved_fd_ = -1;
     return;
   }
-  close(ends[1]);  // descriptor 1 is now the pipe's only writing end
+  const std::lock_guard<std::mutex> lock(mutex_);
+  read_available();  // what came between calls is no one's
   kept_.clear();
-  ending_ = false;
-  reader_ = std::thread(&stdout_sink::drain, this, ends[0]);
+  collecting_ = true;
   active_ = true;
 }
 
-// Reads until every writer closed the pipe, which end() does for ours. A
-// writer that lingers (a child the product forked, holding descriptor 1) is
-// not waited for: once end() asks, a look every 50 ms ends the wait.
-void stdout_sink::drain(int from) {
+void stdout_sink::read_available() {
   char buf[16384];
-  int late_reads = 0;
   for (;;) {
-    const bool ending = ending_;
-    pollfd p{from, POLLIN, 0};
-    const int ready = poll(&p, 1, ending ? 0 : 50);
-    // Once end() asks: what is in the pipe now, and at most 1 MiB more.
-    if (ending && (ready <= 0 || ++late_reads > 64)) {
-      break;
-    }
-    if (ready <= 0) {
+    const ssize_t got = read(read_fd_, buf, sizeof buf);
+    if (got < 0 && errno == EINTR) {
       continue;
     }
-    const ssize_t got = read(from, buf, sizeof buf);
-    if (got <= 0 && !(got < 0 && errno == EINTR)) {
-      break;  // every writer gone (or the descriptor closed under us)
+    if (got <= 0) {
+      return;  // empty for now (EAGAIN), or every writer gone
     }
-    if (got > 0 && kept_.size() < kKeptBytes) {
+    if (collecting_ && kept_.size() < kKeptBytes) {
       kept_.append(buf, std::min(static_cast<size_t>(got), kKeptBytes - kept_.size()));
     }
   }
-  close(from);
+}
+
+// Asleep in poll() until the pipe has bytes or the sink ends.
+void stdout_sink::drain() {
+  for (;;) {
+    pollfd p[2] = {{read_fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+    if (poll(p, 2, -1) < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return;
+    }
+    if ((p[1].revents & POLLIN) != 0) {
+      return;
+    }
+    if ((p[0].revents & (POLLIN | POLLHUP)) != 0) {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      read_available();
+    }
+    if ((p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (p[0].revents & POLLIN) == 0) {
+      return;  // no writer left, ever: nothing more can come
+    }
+  }
 }
 
 std::string stdout_sink::end() {
@@ -76,12 +124,13 @@ std::string stdout_sink::end() {
     return {};
   }
   std::fflush(stdout);
-  dup2(saved_fd_, 1);  // drops our writing end: the reader sees the end of the output
+  dup2(saved_fd_, 1);  // the call's output has all been written into the pipe
   close(saved_fd_);
   saved_fd_ = -1;
-  ending_ = true;
-  reader_.join();
   active_ = false;
+  const std::lock_guard<std::mutex> lock(mutex_);
+  read_available();  // what the reader has not reached yet
+  collecting_ = false;
   return std::move(kept_);
 }
 

@@ -2,20 +2,29 @@
 // keeps only the first few KiB of it.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <thread>
 
 namespace tool_common {
 
 // begin() points file descriptor 1 at a pipe (after flushing stdout) that a
-// thread of ours drains; end() flushes, points descriptor 1 back and returns
-// the first kKeptBytes printed in between. Whatever comes after those is read
-// and dropped: a product that prints a gigabyte costs neither memory nor
-// disk. Without a pipe (no descriptors left) the output is let through and
-// end() returns nothing.
+// thread of ours drains; end() flushes, points descriptor 1 back, reads what
+// is still in the pipe and returns the first kKeptBytes printed in between.
+// Whatever comes after those is read and dropped: a product that prints a
+// gigabyte costs neither memory nor disk. Without a pipe (no descriptors
+// left) the output is let through and end() returns nothing.
+//
+// The pipe and its reader are made at the first begin() and kept until the
+// sink is destroyed, the reader asleep in poll() between calls. A reader
+// started for each call was still runnable as the timed call began: the team
+// kernel, which counts runnable threads to size a small product's team, took
+// it for another program's and ran alone in about a third of the calls.
+// Bytes that arrive between two calls (a child a product forked, still
+// printing) are dropped; a child still printing during a later call is that
+// call's output.
 class stdout_sink {
  public:
   static constexpr size_t kKeptBytes = 4096;
@@ -30,11 +39,17 @@ class stdout_sink {
   bool active() const { return active_; }
 
  private:
-  void drain(int from);
+  bool open_pipe();
+  void drain();
+  void read_available();  // with mutex_ held
 
   std::thread reader_;
-  std::atomic<bool> ending_{false};
-  std::string kept_;  // written by the reader until it is joined
+  std::mutex mutex_;  // guards kept_, collecting_ and reads of the pipe
+  std::string kept_;
+  bool collecting_ = false;
+  int read_fd_ = -1;  // the pipe, non-blocking on this end
+  int write_fd_ = -1;
+  int wake_fd_ = -1;  // an eventfd that ends the reader
   int saved_fd_ = -1;
   bool active_ = false;
 };

@@ -1,6 +1,7 @@
 // What a library call prints, set aside and kept only up to a few KiB.
 #include "tools/common/stdout_sink.hpp"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -39,4 +40,33 @@ TEST(StdoutSink, CatchesPrintedBytesAndRestoresStdout) {
   });
   EXPECT_EQ(flood, std::string(tool_common::stdout_sink::kKeptBytes, 'x'));
   EXPECT_EQ(tool_common::one_line("a\n\t- b 1\n\t- c -2\n\n"), "a; b 1; c -2");
+}
+
+// A thread started for each call is still runnable as the timed call begins,
+// where the team kernel counts it as another program's load: after the first
+// call, begin() starts none.
+TEST(StdoutSink, ACallStartsNoThread) {
+  const auto threads = [] {
+    int n = 0;
+    DIR* d = opendir("/proc/self/task");
+    while (dirent* e = readdir(d)) {
+      n += e->d_name[0] != '.';
+    }
+    closedir(d);
+    return n;
+  };
+  tool_common::stdout_sink sink;
+  int before = 0;
+  int during = 0;
+  test_support::capture_stdout([&] {
+    sink.begin();
+    std::printf("first");
+    sink.end();
+    before = threads();
+    sink.begin();
+    during = threads();
+    std::printf("second");
+    EXPECT_EQ(sink.end(), "second");
+  });
+  EXPECT_EQ(during, before);
 }
