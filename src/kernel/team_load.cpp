@@ -58,11 +58,8 @@ int32_t team_for_load(int32_t team, int64_t work, int32_t cpus, int32_t others) 
 }
 
 int32_t team_under_load(int32_t team, int64_t work) {
-  if (team <= 1 || work > kSmallWork) {
-    return team;
-  }
-  if (work <= kTinyWork) {  // nothing to read: the caller alone
-    return 1;
+  if (team <= 1 || work > kSmallWork || work <= kTinyWork) {
+    return team_for_load(team, work, team, 0);  // the load plays no part: nothing to read
   }
   const int32_t all = runnable_threads();
   cpu_set_t allowed;

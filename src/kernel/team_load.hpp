@@ -39,7 +39,8 @@ inline constexpr int64_t kSmallWork = int64_t{1} << 28;
 // core, and handing a helper its part (a futex wake, the helper's climb to
 // running, the buffers it touches first) costs 30 to 50 microseconds on the
 // kit's machine, so a second thread made them slower (0.3x at n = 32, 0.4 to
-// 0.5x at n = 64, 0.6x at n = 96, measured quiet in interleaved rounds).
+// 0.5x at n = 64, 0.6x at n = 96, in interleaved rounds of one run with other
+// builds running beside it).
 inline constexpr int64_t kTinyWork = int64_t{1} << 21;
 
 // The team for `team` threads (at least 1) over `work` multiply-adds, when

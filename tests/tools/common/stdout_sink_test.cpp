@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -66,7 +67,13 @@ TEST(StdoutSink, ACallStartsNoThread) {
     sink.begin();
     during = threads();
     std::printf("second");
+    const int late = dup(1);  // a writer that outlives the call, as a forked child would
     EXPECT_EQ(sink.end(), "second");
+    EXPECT_EQ(write(late, "late", 4), 4);
+    close(late);
+    sink.begin();  // what came between the calls is no one's
+    std::printf("third");
+    EXPECT_EQ(sink.end(), "third");
   });
   EXPECT_EQ(during, before);
 }
