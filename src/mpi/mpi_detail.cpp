@@ -89,26 +89,28 @@ namespace {
 
 constexpr size_t kHugePage = size_t{2} << 20;
 
-// `bytes` of zeroed heap. Blocks of a huge page and more are aligned to huge
-// pages and asked to use them: a fresh block is touched page by page, and a
-// 16 MiB block is 4096 page faults in 4 KiB pages but 8 in 2 MiB pages.
-// Released with free either way.
-void* big_zeroed(size_t bytes) {
+// `bytes` of heap, zeroed when `zeroed`. Blocks of a huge page and more are
+// aligned to huge pages and asked to use them: a fresh block is touched page
+// by page, and a 16 MiB block is 4096 page faults in 4 KiB pages but 8 in
+// 2 MiB pages. Released with free either way.
+void* big_block(size_t bytes, bool zeroed) {
   if (bytes < kHugePage) {
-    return std::calloc(bytes, 1);
+    return zeroed ? std::calloc(bytes, 1) : std::malloc(bytes);
   }
   const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
   void* p = std::aligned_alloc(kHugePage, rounded);
   if (p != nullptr) {
     madvise(p, rounded, MADV_HUGEPAGE);  // advice only: without it, small pages
-    std::memset(p, 0, bytes);
+    if (zeroed) {
+      std::memset(p, 0, bytes);
+    }
   }
   return p;
 }
 
 }  // namespace
 
-packed::packed(int32_t rows, int32_t cols, MPI_Comm comm) {
+packed::packed(int32_t rows, int32_t cols, MPI_Comm comm, start_as start) {
   m_.lin = rows;
   m_.col = cols;
   capacity_rows_ = rows;
@@ -117,7 +119,7 @@ packed::packed(int32_t rows, int32_t cols, MPI_Comm comm) {
     return;
   }
   const size_t count = static_cast<size_t>(rows) * static_cast<size_t>(cols);
-  data_ = static_cast<int32_t*>(big_zeroed(count * sizeof(int32_t)));
+  data_ = static_cast<int32_t*>(big_block(count * sizeof(int32_t), start == start_as::zeros));
   m_.mat = static_cast<int32_t**>(std::malloc(static_cast<size_t>(rows) * sizeof(int32_t*)));
   if (data_ == nullptr || m_.mat == nullptr) {
     std::free(data_);

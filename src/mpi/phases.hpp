@@ -15,7 +15,7 @@ using dense_detail::trace::span;
 
 inline constexpr char kAgree[] = "agree on shape";  // the collective check of the factors
 inline constexpr char kMakeGrid[] = "make grid";  // the grid's communicators (collective: may wait)
-inline constexpr char kMakeBuffers[] = "make buffers";   // a rank's blocks and panels, zeroed
+inline constexpr char kMakeBuffers[] = "make buffers";   // a rank's blocks and panels
 inline constexpr char kDealA[] = "deal a";               // rank 0 packs and posts the others' a
 inline constexpr char kDealB[] = "deal b";               // rank 0 packs and posts the others' b
 inline constexpr char kMakeResult[] = "make result";     // rank 0 allocates the whole c

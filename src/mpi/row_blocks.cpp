@@ -44,7 +44,7 @@ matriz* deal_compute_collect(const matriz* a, const matriz* b, int32_t m, int32_
   for (int r = 1; r < ranks; ++r) {
     const faixa f = faixa_de(m, ranks, r);
     auto& blk = their_a[static_cast<size_t>(r)];
-    blk = std::make_unique<packed>(f.fim - f.inicio, k, comm);
+    blk = std::make_unique<packed>(f.fim - f.inicio, k, comm, mpi_detail::start_as::unwritten);
     mpi_detail::copy_block(a, f.inicio, 0, *blk);
     out.send(*blk, 0, blk->rows(), r, kTagA);
   }
@@ -52,7 +52,7 @@ matriz* deal_compute_collect(const matriz* a, const matriz* b, int32_t m, int32_
   span deal_b(phases::kDealB, kCaller);
   // b is packed once, piece by piece, each piece sent to every rank that has
   // rows as soon as it is packed. A rank without rows needs no b.
-  packed all_b(ranks > 1 ? k : 0, cols, comm);
+  packed all_b(ranks > 1 ? k : 0, cols, comm, mpi_detail::start_as::unwritten);
   const int32_t step = mpi_detail::piece_rows(cols);
   for (int32_t from = 0; ranks > 1 && from < k; from += step) {
     const int32_t to = from + std::min(step, k - from);
@@ -103,8 +103,8 @@ void receive_compute_send(int32_t m, int32_t k, int32_t cols, int32_t threads, M
     return;
   }
   span making_buffers(phases::kMakeBuffers, kCaller);
-  packed my_a(mine, k, comm);
-  packed my_b(k, cols, comm);
+  packed my_a(mine, k, comm, mpi_detail::start_as::unwritten);  // the messages fill them
+  packed my_b(k, cols, comm, mpi_detail::start_as::unwritten);
   making_buffers.end();
   {
     const span receive(phases::kReceiveAB, kCaller);  // ends after `in` has waited

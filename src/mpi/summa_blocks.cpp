@@ -20,6 +20,7 @@
 #include "common/even_split.hpp"
 #include "mpi/mpi_detail.hpp"
 #include "mpi/overlap.hpp"
+#include "mpi/panel_order.hpp"
 #include "mpi/phases.hpp"
 #include "mpi/summa_loop.hpp"
 
@@ -194,8 +195,9 @@ void summa_loop(MPI_Comm grid, const int dims[2], int rank, int32_t m, int32_t k
                                           mpi_detail::phases::kCaller);
   mpi_products::slot slots[2];
   for (auto& s : slots) {
-    s.a = std::make_unique<packed>(send_a ? my_rows : 0, widest, grid);
-    s.b = std::make_unique<packed>(send_b ? widest : 0, my_cols, grid);
+    // Each panel is copied or received whole into its slot before it is read.
+    s.a = std::make_unique<packed>(send_a ? my_rows : 0, widest, grid, start_as::unwritten);
+    s.b = std::make_unique<packed>(send_b ? widest : 0, my_cols, grid, start_as::unwritten);
   }
   making_buffers.end();
   const row_type row_c(std::max(my_cols, 1), grid);
@@ -262,22 +264,50 @@ void summa_loop(MPI_Comm grid, const int dims[2], int rank, int32_t m, int32_t k
     check(MPI_Waitall(2, slots[i % 2].done, MPI_STATUSES_IGNORE), grid);
   };
 
-  // Look-ahead: panel i + 1 travels while panel i is multiplied.
   const bool look_ahead = overlap();
-  post(0);
+  panel_order order(panels.size());
+  post(order.post());
   if (blocks.once_posted) {
     blocks.once_posted();
   }
-  for (size_t i = 0; i < panels.size(); ++i) {
-    if (look_ahead && i + 1 < panels.size()) {
-      post(i + 1);
+  // A panel this rank holds wholly (its a part and its b part, or a part
+  // that travels nowhere): multiplied where it lies, waiting for nobody.
+  auto own = [&](size_t j) {
+    return (!send_a || my_col == panels[j].a_owner) && (!send_b || my_row == panels[j].b_owner);
+  };
+  // Whether the parts of panel j that others send have come. Asking lets
+  // Open MPI copy them now (the receiver copies, and only inside MPI).
+  auto arrived = [&](size_t j) {
+    mpi_products::slot& s = slots[j % 2];
+    int got_a = 1;
+    int got_b = 1;
+    if (send_a && my_col != panels[j].a_owner) {
+      check(MPI_Test(&s.done[0], &got_a, MPI_STATUS_IGNORE), grid);
     }
-    if (!look_ahead) {
-      wait_for_panel(i);
+    if (send_b && my_row != panels[j].b_owner) {
+      check(MPI_Test(&s.done[1], &got_b, MPI_STATUS_IGNORE), grid);
     }
+    return got_a != 0 && got_b != 0;
+  };
+  // With look-ahead the next panel travels while one is multiplied; without
+  // it, each panel is posted once the one before is multiplied, and waited
+  // for in full.
+  while (!order.finished()) {
+    if (look_ahead) {
+      while (order.may_post()) {
+        post(order.post());
+      }
+    } else {
+      wait_for_panel(order.pick(false, own, arrived));
+    }
+    // The order of panel_order.hpp, while no dealt block is still arriving.
+    const bool prefer_own =
+        look_ahead && blocks.a_arriving == nullptr && blocks.b_arriving == nullptr;
+    const size_t i = order.pick(prefer_own, own, arrived);
     multiply(i);
-    if (!look_ahead && i + 1 < panels.size()) {
-      post(i + 1);
+    order.multiplied(i);
+    if (!look_ahead && order.may_post()) {
+      post(order.post());
     }
   }
   {

@@ -52,7 +52,8 @@ void deal(const matriz* whole, int32_t lin, int32_t col, const grid_shape& g, in
   const span dealing(tag == kTagA ? phases::kDealA : phases::kDealB, kCaller);
   for (int r = 1; r < g.ranks; ++r) {
     const dense_arith::bloco blk = bloco_do_rank(lin, col, g.dims[0], g.dims[1], r);
-    keep.push_back(std::make_unique<packed>(rows_of(blk), cols_of(blk), g.comm));
+    keep.push_back(std::make_unique<packed>(rows_of(blk), cols_of(blk), g.comm,
+                                            mpi_detail::start_as::unwritten));
     packed& theirs = *keep.back();
     mpi_detail::copy_block(whole, blk.lin_inicio, blk.col_inicio, theirs);
     out.send(theirs, 0, theirs.rows(), r, tag);
@@ -126,8 +127,9 @@ void on_other_rank(const mpi_detail::product_shape& s, int32_t threads, const gr
   const dense_arith::bloco a_blk = bloco_do_rank(s.m, s.k, g.dims[0], g.dims[1], rank);
   const dense_arith::bloco b_blk = bloco_do_rank(s.k, s.n, g.dims[0], g.dims[1], rank);
   span making_buffers(phases::kMakeBuffers, kCaller);
-  packed my_a(rows_of(a_blk), cols_of(a_blk), g.comm);
-  packed my_b(rows_of(b_blk), cols_of(b_blk), g.comm);
+  // a and b are filled by rank 0's messages; c is added into.
+  packed my_a(rows_of(a_blk), cols_of(a_blk), g.comm, mpi_detail::start_as::unwritten);
+  packed my_b(rows_of(b_blk), cols_of(b_blk), g.comm, mpi_detail::start_as::unwritten);
   packed my_c(rows_of(a_blk), cols_of(b_blk), g.comm);
   making_buffers.end();
   in_flight a_in(g.comm);

@@ -42,7 +42,7 @@ const shape_case kShapes[] = {
     // Several panels per step, none dividing k, on every rank count above one:
     // panels multiplied where their owner holds them, and two buffers in turn
     // for the panels in flight.
-    {"long inner", 5, 2900, 6, false},
+    {"long inner", 5, 4100, 6, false},
     // Blocks of a and c that travel as several messages (on 2 ranks, 90000 rows of 3).
     {"several messages", 180000, 3, 3, false},
 };
