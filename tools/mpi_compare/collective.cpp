@@ -1,6 +1,8 @@
 // One collective product on the first ranks, timed, checked and counted.
 #include "collective.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -193,16 +195,27 @@ int world_size() {
   return s;
 }
 
-void wait_quietly(MPI_Comm comm) {
+void wait_idle(MPI_Comm comm, bool poll) {
   MPI_Request request = MPI_REQUEST_NULL;
   need(MPI_Ibarrier(comm, &request));
   int done = 0;
   while (done == 0) {
     need(MPI_Test(&request, &done, MPI_STATUS_IGNORE));
-    if (done == 0) {
+    if (done == 0 && !poll) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
+}
+
+bool idle_ranks_poll(const options& o) {
+  MPI_Comm host = MPI_COMM_NULL;
+  need(MPI_Comm_split_type(MPI_COMM_WORLD, MPI_COMM_TYPE_SHARED, 0, MPI_INFO_NULL, &host));
+  int here = 1;
+  need(MPI_Comm_size(host, &here));
+  MPI_Comm_free(&host);
+  const int32_t most_threads = *std::max_element(o.threads.begin(), o.threads.end());
+  const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
+  return cpus > 0 && static_cast<int64_t>(here) * most_threads <= cpus;
 }
 
 whole_factors make_whole_factors(const options& o) {
@@ -226,6 +239,7 @@ void release(whole_factors& w) {
 
 std::vector<row_setup> set_up_rows(const options& o) {
   const int rank = world_rank();
+  const bool poll = idle_ranks_poll(o);
   std::vector<row_setup> setups;
   for (int32_t p : rank_counts(world_size())) {
     MPI_Comm some = MPI_COMM_NULL;
@@ -236,6 +250,7 @@ std::vector<row_setup> set_up_rows(const options& o) {
     for (method m : o.methods) {
       for (int32_t t : o.threads) {
         setups.push_back(set_up(o, m, t, p, some));
+        setups.back().poll_when_idle = poll;
       }
     }
   }
@@ -260,7 +275,7 @@ tool_common::call_result collective_call(const options& o, row_setup& r, const w
       got.failure = "differs from the team kernel's product";
     }
   }
-  wait_quietly(MPI_COMM_WORLD);
+  wait_idle(MPI_COMM_WORLD, r.poll_when_idle);
   return got;
 }
 
@@ -279,7 +294,7 @@ void traced_call(const options& o, row_setup& r, const whole_factors& w, double*
     *end = dense_detail::trace::now();
     dense_detail::release_matrix(c);
   }
-  wait_quietly(MPI_COMM_WORLD);
+  wait_idle(MPI_COMM_WORLD, r.poll_when_idle);
 }
 
 std::vector<row> rows_of(const options& o, const std::vector<row_setup>& setups) {

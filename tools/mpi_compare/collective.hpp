@@ -3,8 +3,7 @@
 //
 // Every rank makes its own blocks of the factors from the seed, so no rank
 // waits on another to start. Each rank count works on a communicator of the
-// first ranks; the ranks left out of a call wait in a barrier that sleeps, so
-// that they leave the cores to the ranks that work.
+// first ranks; the ranks left out of a call wait in a barrier (wait_idle).
 #pragma once
 
 #include <mpi.h>
@@ -25,8 +24,18 @@ void need(int rc);
 int world_rank();
 int world_size();
 
-// A barrier that sleeps instead of spinning, for ranks with nothing to do.
-void wait_quietly(MPI_Comm comm);
+// A barrier for ranks with nothing to do. With `poll`, a rank asks again and
+// again, as Open MPI's own blocking calls do; without it, it sleeps a
+// millisecond between asks, leaving its core to the ranks that work.
+void wait_idle(MPI_Comm comm, bool poll);
+
+// Whether idle ranks should poll: when this host has a CPU for every thread
+// of every rank on it, a polling rank takes nobody's core, and a core left
+// to sleep between calls runs the next call slower. On a 2-vCPU KVM guest,
+// summa-blocks on two ranks (n = 2048) took 62.8-66.0 ms by median with the
+// idle rank polling against 66.3-70.3 ms with it sleeping, in four alternated
+// runs of 31 rounds, the one-rank row alike (114.9-117.5 ms). Collective.
+bool idle_ranks_poll(const options& o);
 
 // What rank 0 holds for checking: the whole factors and the team kernel's product.
 struct whole_factors {
@@ -51,7 +60,8 @@ struct row_setup {
   dense_core::matriz* my_a = nullptr;  // summa-blocks: this rank's blocks
   dense_core::matriz* my_b = nullptr;
   dense_core::matriz* my_c = nullptr;
-  traffic last;  // the bytes its last call moved on this rank
+  traffic last;                 // the bytes its last call moved on this rank
+  bool poll_when_idle = false;  // idle_ranks_poll, the same for every row
 };
 
 // The rows, in the table's order (rank counts, methods, threads), set up on
