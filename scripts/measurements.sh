@@ -18,6 +18,11 @@
 # `scripts/measurements.sh section_mpi section_ladder` runs only the sections
 # named and prints their part of the page instead of writing it (the pictures
 # they draw are still written): a way to try one section while working on it.
+# `scripts/measurements.sh --replace section_mpi ...` runs them and puts each
+# in place of its own part of the page, stamped with when and on which commit
+# it ran, so that a change to one subsystem can be measured again without the
+# whole page (and every figure the lessons quote from it) moving; the header
+# lists what was measured again. The next whole run drops the stamps.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -897,6 +902,15 @@ if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
 fi
 
 : >"$body"
+replace=0
+if [[ ${1:-} == --replace ]]; then
+  replace=1
+  shift
+  if (($# == 0)); then
+    echo "$0: --replace needs the sections to measure again" >&2
+    exit 2
+  fi
+fi
 sections=(section_kernel section_make_run section_three_runs section_busy \
   section_thread_sweep section_weak_scaling section_team_kernel_quiet section_team_kernel_busy \
   section_small_products_busy section_sweep section_stream section_roofline section_timelines section_cyclic_start \
@@ -911,12 +925,60 @@ for section in "${sections[@]}"; do
     exit 2
   fi
 done
+# Each section into a part of its own, then the parts in order.
+whole=$body
 for section in "${sections[@]}"; do
   section_start=$SECONDS
+  body=$scratch/$section.md
+  : >"$body"
   "$section"
+  cat "$body" >>"$whole"
   echo "measurements: $section took $((SECONDS - section_start)) s" >&2
 done
+body=$whole
 
+if ((replace)); then
+  stamp="$started (UTC), commit $commit; ${busy_before}% of the machine busy in the second before,"
+  stamp+=" load average $load_before"
+  python3 - "$page" "$stamp" "$scratch" "${sections[@]}" <<'PYTHON'
+import re, sys
+page_path, stamp, scratch, sections = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4:]
+page = open(page_path, encoding="utf-8").read().split("\n")
+
+def headings(lines):
+    """Indexes of the lines that open a section: '## ' outside code blocks."""
+    out, fenced = [], False
+    for i, line in enumerate(lines):
+        if line.startswith("```"):
+            fenced = not fenced
+        elif not fenced and line.startswith("## "):
+            out.append(i)
+    return out
+
+for section in sections:
+    part = open(f"{scratch}/{section}.md", encoding="utf-8").read().rstrip("\n").split("\n")
+    if not part or not part[0].startswith("## "):
+        sys.exit(f"measurements: {section} does not open with a heading")
+    starts = [i for i in headings(page) if page[i] == part[0]]
+    if len(starts) != 1:
+        sys.exit(f"measurements: the page has {len(starts)} sections headed {part[0]!r}")
+    start = starts[0]
+    after = [i for i in headings(page) if i > start]
+    end = after[0] if after else len(page)
+    note = f"*Measured again on its own at {stamp}; the rest of the page comes from the run in the header.*"
+    page[start:end] = [part[0], "", note] + part[1:] + [""]
+    row = f"| measured again | `{section}` at {stamp.split(' (UTC)')[0]} (UTC) |"
+    rows = [i for i, line in enumerate(page) if line.startswith("| measured again | `" + section + "`")]
+    if rows:
+        page[rows[0]] = row
+    else:
+        commit_row = next(i for i, line in enumerate(page) if line.startswith("| commit |"))
+        page.insert(commit_row + 1, row)
+open(page_path, "w", encoding="utf-8").write("\n".join(page))
+PYTHON
+  echo "measurements: measured again in $page: ${sections[*]}" >&2
+  exit 0
+fi
 if (($# > 0)); then
   cat "$body"
   exit 0
