@@ -276,8 +276,12 @@ void summa_loop(MPI_Comm grid, const int dims[2], int rank, int32_t m, int32_t k
     return (!send_a || my_col == panels[j].a_owner) && (!send_b || my_row == panels[j].b_owner);
   };
   // Whether the parts of panel j that others send have come. Asking lets
-  // Open MPI copy them now (the receiver copies, and only inside MPI).
+  // Open MPI copy them now (the receiver copies, and only inside MPI), so the
+  // question is marked as the wait for the panel: that copy is what such a
+  // wait holds.
   auto arrived = [&](size_t j) {
+    const mpi_detail::phases::span asking(mpi_detail::phases::kWaitPanel,
+                                          mpi_detail::phases::kCaller);
     mpi_products::slot& s = slots[j % 2];
     int got_a = 1;
     int got_b = 1;
