@@ -95,13 +95,15 @@ dense_core::matriz* multiplicarSUMMA(const dense_core::matriz* a, const dense_co
 // each a matrix of just that block's size, element (0, 0) being the block's
 // first element; a rank whose block is empty passes null (or a record
 // without storage). The inner dimension k is walked in panels (of at most
-// 512 on more than one rank): each step the rank that owns the panel's
+// 1024 on more than one rank): each step the rank that owns the panel's
 // columns of a in a grid row broadcasts them along that row, the rank that
 // owns the panel's rows of b in a grid column broadcasts them along that
 // column, and every rank adds the
 // product of the two panels into its block of c with the team kernel on `n`
 // threads. The next panel's broadcasts (MPI_Ibcast) are posted before the
-// current panel is multiplied, so they travel while the kernel works. Per
+// current panel is multiplied, so they travel while the kernel works; of
+// the two posted, a rank multiplies its own first when the other has not
+// come (sums wrap, so the order changes no bit of c). Per
 // rank moved: its grid row's share of a and its grid column's share of b,
 // about 2 m k / sqrt(P) elements for square factors on a square grid.
 //
