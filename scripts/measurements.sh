@@ -22,7 +22,8 @@
 # in place of its own part of the page, stamped with when and on which commit
 # it ran, so that a change to one subsystem can be measured again without the
 # whole page (and every figure the lessons quote from it) moving; the header
-# lists what was measured again. The next whole run drops the stamps.
+# lists what was measured again. The next whole run drops the stamps. It
+# refuses on a machine other than the header's (machine_rows below).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -842,9 +843,11 @@ TEXT
 
 # ---- the page's head, written last: it knows the whole run -------------------------------------
 
-header() {
-  local started=$1 seconds=$2 load_before=$3 load_after=$4 busy_before=$5 commit=$6
-  local model sockets per_socket per_core flags=() flag paths narrow all_paths compiler
+# The header's rows that name the machine: the CPU, its cores and the SIMD
+# flags the kernel chooses by. A section measured again must come from a
+# machine with the same rows, or the page would quote two machines as one.
+machine_rows() {
+  local model sockets per_socket per_core flags=() flag
   model=$(lscpu | sed -n 's/^Model name: *//p' | head -1)
   sockets=$(lscpu | sed -n 's/^Socket(s): *//p' | head -1)
   per_socket=$(lscpu | sed -n 's/^Core(s) per socket: *//p' | head -1)
@@ -854,6 +857,16 @@ header() {
       flags+=("$flag")
     fi
   done
+  cat <<TEXT
+| CPU | $model ($(lscpu | sed -n 's/^Architecture: *//p')) |
+| cores | $cores online: $sockets socket(s) × $per_socket core(s) × $per_core thread(s) per core |
+| SIMD flags | ${flags[*]:-none of avx2, avx512f, avx512bw, avx512_vnni, avx_vnni} |
+TEXT
+}
+
+header() {
+  local started=$1 seconds=$2 load_before=$3 load_after=$4 busy_before=$5 commit=$6
+  local paths narrow all_paths compiler
   paths=$(sed -n 's/^kernel_path: //p' "$body" | head -1)
   narrow=$(sed -n 's/^kernel_path_16bit_range: //p' "$body" | head -1)
   # shellcheck disable=SC2016
@@ -873,9 +886,7 @@ What the tables' columns, intervals and marks mean: [compare-products.md](compar
 | | |
 |---|---|
 | measured | $started (UTC), the run took ${seconds} s |
-| CPU | $model ($(lscpu | sed -n 's/^Architecture: *//p')) |
-| cores | $cores online: $sockets socket(s) × $per_socket core(s) × $per_core thread(s) per core |
-| SIMD flags | ${flags[*]:-none of avx2, avx512f, avx512bw, avx512_vnni, avx_vnni} |
+$(machine_rows)
 | kernel paths chosen | \`$paths\` for the whole int32 range, \`$narrow\` when the values fit in 16 bits |
 | kernel paths this CPU runs | $all_paths |
 | load average (1, 5, 15 min) | $load_before before, $load_after after (the 1-minute figure before includes the build) |
@@ -908,6 +919,12 @@ if [[ ${1:-} == --replace ]]; then
   shift
   if (($# == 0)); then
     echo "$0: --replace needs the sections to measure again" >&2
+    exit 2
+  fi
+  if ! diff <(machine_rows) <(grep -E '^\| (CPU|cores|SIMD flags) \|' "$page") >/dev/null; then
+    echo "$0: this machine is not the one $page was measured on; run the whole page again (make measurements)" >&2
+    diff <(grep -E '^\| (CPU|cores|SIMD flags) \|' "$page") <(machine_rows) |
+      sed -n 's/^< /  the page:     /p; s/^> /  this machine: /p' >&2 || true
     exit 2
   fi
 fi
