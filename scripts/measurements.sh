@@ -921,10 +921,9 @@ if [[ ${1:-} == --replace ]]; then
     echo "$0: --replace needs the sections to measure again" >&2
     exit 2
   fi
-  if ! diff <(machine_rows) <(grep -E '^\| (CPU|cores|SIMD flags) \|' "$page") >/dev/null; then
+  if ! diff <(grep -E '^\| (CPU|cores|SIMD flags) \|' "$page") <(machine_rows) >"$scratch/machine.diff"; then
     echo "$0: this machine is not the one $page was measured on; run the whole page again (make measurements)" >&2
-    diff <(grep -E '^\| (CPU|cores|SIMD flags) \|' "$page") <(machine_rows) |
-      sed -n 's/^< /  the page:     /p; s/^> /  this machine: /p' >&2 || true
+    sed -n 's/^< /  the page:     /p; s/^> /  this machine: /p' "$scratch/machine.diff" >&2
     exit 2
   fi
 fi

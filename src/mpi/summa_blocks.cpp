@@ -297,17 +297,16 @@ void summa_loop(MPI_Comm grid, const int dims[2], int rank, int32_t m, int32_t k
   // it, each panel is posted once the one before is multiplied, and waited
   // for in full.
   while (!order.finished()) {
-    if (look_ahead) {
-      while (order.may_post()) {
-        post(order.post());
-      }
-    } else {
-      wait_for_panel(order.pick(false, own, arrived));
+    while (look_ahead && order.may_post()) {
+      post(order.post());
     }
     // The order of panel_order.hpp, while no dealt block is still arriving.
     const bool prefer_own =
         look_ahead && blocks.a_arriving == nullptr && blocks.b_arriving == nullptr;
     const size_t i = order.pick(prefer_own, own, arrived);
+    if (!look_ahead) {
+      wait_for_panel(i);
+    }
     multiply(i);
     order.multiplied(i);
     if (!look_ahead && order.may_post()) {
